@@ -1,0 +1,25 @@
+#pragma once
+// The command line's sub-commands. Each runs the program's own commands
+// through the headless window layer and prints what the window would show.
+#include <string>
+#include <vector>
+
+namespace tsn::cli {
+
+struct DrivesOptions {
+  std::vector<std::string> sources;
+  bool devices = true;
+  bool json = false;
+};
+
+struct ScanOptions {
+  std::string source;
+  bool quick = false;
+  bool json = false;
+  int partition = 0;  // 0: the first volume found
+};
+
+int RunDrives(const DrivesOptions& options);
+int RunScan(const ScanOptions& options);
+
+}  // namespace tsn::cli

@@ -1,0 +1,194 @@
+#include "app/main_dialog.h"
+
+#include "app/app_state.h"
+#include "app/message_log.h"
+#include "app/progress.h"
+#include "app/scan_dispatch.h"
+#include "ui/column_tables.h"
+#include "ui/layout.h"
+#include "ui/list_rows.h"
+#include "volume/drive_list.h"
+#include "volume/drive_mapping.h"
+
+namespace tsn {
+
+void InitMainDialog(AppState* app) {
+  WindowSystem& ui = *app->ui;
+  AddColumns(app, app->logList, kLogColumns);
+  ui.SetListExtendedStyle(app->logList, kLvsExGridLines | kLvsExFullRowSelect);
+  AddColumns(app, app->driveList, kDriveColumns);
+  ui.SetListExtendedStyle(app->driveList, kLvsExGridLines | kLvsExFullRowSelect);
+  AddColumns(app, app->fileList, kFileColumns);
+  ui.SetListExtendedStyle(app->fileList,
+                          kLvsExGridLines | kLvsExCheckBoxes | kLvsExFullRowSelect);
+  AddColumns(app, app->spareList, kSpareColumns);
+  ui.SetListExtendedStyle(app->spareList, kLvsExGridLines);
+  app->logListHeight = 84;
+  app->driveListHeight = 84;
+  app->treeWidth = 180;
+  app->currentDrive = nullptr;
+  app->busy = 0;
+  app->splitDragging = 0;
+  LayoutControls(app);
+  ui.SetWindowTitle(kWindowTitle);
+}
+
+namespace {
+
+bool StartsLongOperation(int command) {
+  return command >= kCmdBuildDriveList && command <= kCmdCopyFiles;
+}
+
+void HandleCommand(AppState* app, int command) {
+  if (StartsLongOperation(command) && app->busy == 1) return;  // dropped, not queued
+  switch (command) {
+    case kCmdEndDialog:
+      app->ui->EndDialog(kCmdEndDialog);
+      break;
+    case kCmdBuildDriveList:
+      BuildDriveList(app);
+      break;
+    case kCmdBuildIndexedFileList:
+      BuildIndexedFileList(app);
+      break;
+    case kCmdBuildFileListOnly:
+      BuildFileListOnly(app);
+      break;
+    case kCmdCopyFiles:
+      CopyTickedFiles(app);
+      break;
+    case kCmdConfigure:
+      break;
+    case kCmdHelp:
+      if (app->helpPath.empty() || !app->ui->OpenDocument(app->helpPath))
+        LogMessage(app, kError, app->logList, "The help page %s could not be opened.",
+                   app->helpPath.empty() ? "(none installed)" : app->helpPath.c_str());
+      break;
+    case kCmdPrint:
+      PrintReport(app);
+      break;
+    case kCmdExit:
+      if (app->busy == 1) {
+        app->busy = 0;
+        LogMessage(app, kUser, app->logList, "Current function interrupted by user.");
+      } else {
+        app->ui->EndDialog(kCmdExit);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+ProcResult HandleNotify(AppState* app, const Message& m) {
+  const bool customDraw = m.code == NotifyCode::CustomDraw && m.customDraw != nullptr;
+  switch (m.id) {
+    case kDriveList:
+      if (customDraw) return {true, static_cast<std::intptr_t>(DriveRowColour(m.customDraw))};
+      if (m.code == NotifyCode::DoubleClick) BuildIndexedFileList(app);
+      if (m.code == NotifyCode::Click) SelectCurrentDrive(app);
+      break;
+    case kFileList:
+      if (customDraw) return {true, static_cast<std::intptr_t>(FileListColour(m.customDraw))};
+      if (m.code == NotifyCode::Click) FileListClick(app, m.point);
+      break;
+    case kLogList:
+      if (customDraw) return {true, static_cast<std::intptr_t>(LogRowColour(m.customDraw))};
+      break;
+    case kFolderTree:
+      if (customDraw) return {true, static_cast<std::intptr_t>(FolderTreeColour(m.customDraw))};
+      if (m.code == NotifyCode::Click) FolderTreeClick(app, m.point);
+      break;
+    default:
+      break;
+  }
+  return {};
+}
+
+}  // namespace
+
+ProcResult MainDialogProc(AppState* app, const Message& m) {
+  switch (m.kind) {
+    case MessageKind::InitDialog:
+      InitMainDialog(app);
+      return {true, 0};
+    case MessageKind::Size:
+      LayoutControls(app);
+      return {};
+    case MessageKind::SysCommand:
+      if (m.id == kScClose && app->busy == 0) app->ui->EndDialog(kScClose);
+      return {};
+    case MessageKind::Command:
+      HandleCommand(app, m.id & 0xFFFF);
+      return {};
+    case MessageKind::Notify:
+      if (m.id >= 1000 && m.id <= 1010) return HandleNotify(app, m);
+      return {};
+    case MessageKind::Timer:
+      if (m.id == kTimerTreeCheck || m.id == kTimerListCheck) {
+        app->ui->KillTimer(m.id);
+        UpdateSelectionCounters(app, app->currentDrive);
+      }
+      return {};
+    case MessageKind::MouseMove:
+      SplitterMouseMove(app, m.point);
+      return {};
+    case MessageKind::LeftButtonDown:
+      SplitterButtonDown(app, m.point);
+      return {};
+    case MessageKind::LeftButtonUp:
+      SplitterButtonUp(app, m.point);
+      return {};
+  }
+  return {};
+}
+
+int RunMainDialog(AppState* app, WindowSystem* ui) {
+  app->ui = ui;
+  ui->SetDialogProc([app](const Message& m) { return MainDialogProc(app, m); });
+  MainDialogProc(app, Message{MessageKind::InitDialog});
+  return ui->RunDialog();
+}
+
+void PumpOneMessage(AppState* app) { app->ui->PumpOneMessage(); }
+
+void SelectCurrentDrive(AppState* app) {
+  auto* drive = static_cast<LOGDRIVE_INFO*>(SelectedRowData(*app->ui, app->driveList));
+  if (drive == nullptr) return;
+  if (app->currentDrive != nullptr && app->currentDrive != drive)
+    ResetScanView(app, app->currentDrive);
+  app->currentDrive = drive;
+}
+
+namespace {
+
+void RunScanCommand(AppState* app, bool indexed) {
+  if (app->currentDrive == nullptr) {
+    LogMessage(app, kError, app->logList, "Please choose a drive to search");
+    app->lastScanResult = 0;
+    return;
+  }
+  LOGDRIVE_INFO* drive = app->currentDrive;
+  app->lastScanResult = 0;
+  app->ui->EnableControl(app->driveList, false);
+  if (indexed) ResetScanView(app, drive);
+  switch (drive->Kind()) {
+    case 'F':
+      app->lastScanResult = indexed ? FatIndexedScan(app, drive) : FatFileListScan(app, drive);
+      break;
+    case 'N':
+      app->lastScanResult = indexed ? NtfsIndexedScan(app, drive) : NtfsFileListScan(app, drive);
+      break;
+    default:
+      LogMessage(app, kError, app->logList, "Unrecognized file system.");
+      break;
+  }
+  app->ui->EnableControl(app->driveList, true);
+}
+
+}  // namespace
+
+void BuildIndexedFileList(AppState* app) { RunScanCommand(app, true); }
+void BuildFileListOnly(AppState* app) { RunScanCommand(app, false); }
+
+}  // namespace tsn

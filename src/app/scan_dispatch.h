@@ -1,0 +1,33 @@
+#pragma once
+// Operations the dispatcher hands work to that live in the scanner, results
+// and window-logic layers.
+#include <cstdint>
+
+#include "ui/window_system.h"
+
+namespace tsn {
+
+struct AppState;
+struct LOGDRIVE_INFO;
+
+// The four scans. Each returns 1 when it ran to its end, 0 when it stopped
+// early (interrupted or unable to start).
+int FatIndexedScan(AppState* app, LOGDRIVE_INFO* drive);
+int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive);
+int NtfsIndexedScan(AppState* app, LOGDRIVE_INFO* drive);
+int NtfsFileListScan(AppState* app, LOGDRIVE_INFO* drive);
+
+void CopyTickedFiles(AppState* app);
+void PrintReport(AppState* app);
+void UpdateSelectionCounters(AppState* app, LOGDRIVE_INFO* drive);
+
+std::uint32_t FileListColour(CustomDrawRecord* record);
+std::uint32_t FolderTreeColour(CustomDrawRecord* record);
+void FileListClick(AppState* app, Point screenPoint);
+void FolderTreeClick(AppState* app, Point screenPoint);
+
+void SplitterMouseMove(AppState* app, Point point);
+int SplitterButtonDown(AppState* app, Point point);
+int SplitterButtonUp(AppState* app, Point point);
+
+}  // namespace tsn

@@ -1,0 +1,47 @@
+#pragma once
+// The File Allocation Table: loading it, reading data clusters, following chains.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace tsn {
+
+struct AppState;
+struct LOGDRIVE_INFO;
+
+constexpr std::uint32_t kFatEntryMask = 0x0FFFFFFF;
+constexpr std::uint32_t kFatEndOfChain = 0x0FFFFFF8;
+constexpr std::uint32_t kNoNextCluster = 0xFFFFFFFF;
+
+struct FatGeometry {
+  std::uint32_t sectorsPerCluster = 0;
+  std::uint32_t reservedSectors = 0;
+  std::uint32_t numberOfFats = 0;
+  std::uint32_t sectorsPerFat = 0;
+  std::uint32_t rootCluster = 0;
+  std::uint64_t ClusterBytes() const { return std::uint64_t{sectorsPerCluster} * 512; }
+  // First sector of data cluster n (n >= 2), in 64 bits.
+  std::uint64_t ClusterLba(std::uint32_t cluster) const;
+};
+
+FatGeometry FatGeometryOf(const LOGDRIVE_INFO& drive);
+
+// Loads the first FAT into drive->fatTable, one sector at a time with
+// progress. Returns 0 only when the table cannot be allocated.
+int LoadFat(AppState* app, LOGDRIVE_INFO* drive);
+
+// Reads one data cluster into buffer (which must hold a whole cluster).
+int ReadCluster(AppState* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
+                std::span<std::uint8_t> buffer);
+
+// The next cluster of cluster's chain, or kNoNextCluster. Entries beyond the
+// loaded table are never read: they end the chain.
+std::uint32_t NextCluster(const LOGDRIVE_INFO* drive, const std::vector<std::uint32_t>& fat,
+                          std::uint32_t cluster);
+
+// The whole 32-bit entry of cluster (0: free). Clusters the table does not
+// reach read as end of chain: never free, so nothing is judged recoverable
+// on the strength of an entry that was not there.
+std::uint32_t FatEntry(const std::vector<std::uint32_t>& fat, std::uint32_t cluster);
+
+}  // namespace tsn

@@ -1,0 +1,144 @@
+#pragma once
+// The window-system operations the program logic relies on. Scanners and
+// handlers talk only to this interface; the headless layer (tests, command
+// line) and the Qt layer (desktop) stand under it. Controls are addressed by
+// their dialog control identifiers, tree nodes by opaque handles.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace tsn {
+
+using ControlId = int;
+using NodeHandle = std::uintptr_t;  // 0: no node
+constexpr NodeHandle kNoNode = 0;
+
+struct Point { int x = 0; int y = 0; };
+struct Rect {
+  int x = 0, y = 0, width = 0, height = 0;
+  int Right() const { return x + width; }
+  int Bottom() const { return y + height; }
+  friend bool operator==(const Rect&, const Rect&) = default;
+};
+struct Colour {
+  std::uint8_t r = 0, g = 0, b = 0;
+  friend bool operator==(const Colour&, const Colour&) = default;
+};
+
+// Check-box state images, as list and tree views number them.
+constexpr int kUnchecked = 1;
+constexpr int kChecked = 2;
+
+// Custom draw, in the stages a list or tree view paints.
+enum class DrawStage { Prepaint, ItemPrepaint, SubItemPrepaint, Other };
+constexpr std::uint32_t CDRF_DODEFAULT = 0x00;
+constexpr std::uint32_t CDRF_NEWFONT = 0x02;
+constexpr std::uint32_t CDRF_NOTIFYITEMDRAW = 0x20;
+constexpr std::uint32_t CDRF_NOTIFYSUBITEMDRAW = 0x20;
+
+struct CustomDrawRecord {
+  DrawStage stage = DrawStage::Prepaint;
+  void* itemData = nullptr;  // the row's or node's datum
+  int subItem = 0;           // column being painted
+  Colour textColour{};
+  bool textColourSet = false;
+  void SetTextColour(Colour c) { textColour = c; textColourSet = true; }
+};
+
+// Messages the dialog procedure receives.
+enum class MessageKind {
+  InitDialog, Size, SysCommand, Command, Notify, Timer,
+  MouseMove, LeftButtonDown, LeftButtonUp,
+};
+enum class NotifyCode { None, Click, DoubleClick, CustomDraw };
+constexpr int kScClose = 0xF060;
+
+struct Message {
+  MessageKind kind = MessageKind::Command;
+  int id = 0;                 // command, control, timer or system-command code
+  NotifyCode code = NotifyCode::None;
+  Point point{};              // mouse messages: client coordinates
+  CustomDrawRecord* customDraw = nullptr;
+};
+
+struct ProcResult {
+  bool handled = false;
+  std::intptr_t value = 0;
+};
+
+class WindowSystem {
+ public:
+  using DialogProc = std::function<ProcResult(const Message&)>;
+  virtual ~WindowSystem() = default;
+
+  // The dialog procedure that messages are dispatched to.
+  virtual void SetDialogProc(DialogProc proc) = 0;
+  // Runs the modal loop until EndDialog; returns the dialog result.
+  virtual int RunDialog() = 0;
+  virtual void EndDialog(int result) = 0;
+  // Takes at most one waiting message and dispatches it; never blocks.
+  // Returns true when a message was dispatched.
+  virtual bool PumpOneMessage() = 0;
+
+  // Windows and static texts.
+  virtual void SetWindowTitle(std::string_view title) = 0;
+  virtual std::string WindowTitle() const = 0;
+  virtual void SetText(ControlId control, std::string_view text) = 0;
+  virtual std::string Text(ControlId control) const = 0;
+  virtual void EnableControl(ControlId control, bool enabled) = 0;
+  virtual bool IsControlEnabled(ControlId control) const = 0;
+  virtual void MoveControl(ControlId control, Rect r) = 0;
+  virtual Rect ControlRect(ControlId control) const = 0;
+  virtual Point ClientSize() const = 0;  // width, height of the client area
+  virtual void ShowMessageBox(std::string_view text, std::string_view caption) = 0;
+
+  // List views.
+  virtual void InsertColumn(ControlId list, int index, int width, std::string_view title) = 0;
+  virtual void SetColumnWidth(ControlId list, int column, int width) = 0;
+  virtual int ColumnWidth(ControlId list, int column) const = 0;
+  virtual void SetListExtendedStyle(ControlId list, std::uint32_t style) = 0;
+  virtual void DeleteAllRows(ControlId list) = 0;
+  virtual int RowCount(ControlId list) const = 0;
+  // Returns the new row's index, -1 when the list refuses it.
+  virtual int InsertRow(ControlId list, int index, std::string_view text, int image, void* data) = 0;
+  virtual void SetRowText(ControlId list, int row, int column, std::string_view text) = 0;
+  virtual std::string RowText(ControlId list, int row, int column) const = 0;
+  virtual int RowImage(ControlId list, int row) const = 0;
+  virtual void* RowData(ControlId list, int row) const = 0;  // null when no such row
+  virtual bool IsRowSelected(ControlId list, int row) const = 0;
+  virtual void SetRowSelected(ControlId list, int row, bool selected) = 0;
+  virtual int RowCheck(ControlId list, int row) const = 0;  // kUnchecked / kChecked
+  virtual void SetRowCheck(ControlId list, int row, int state) = 0;
+  virtual void ScrollList(ControlId list, int dy) = 0;
+
+  // The folder tree.
+  virtual NodeHandle InsertNode(NodeHandle parent, std::string_view label, int image,
+                                int selectedImage, void* data, bool sorted) = 0;
+  virtual void DeleteAllNodes() = 0;
+  virtual NodeHandle RootNode() const = 0;
+  virtual NodeHandle NextSibling(NodeHandle node) const = 0;
+  virtual NodeHandle ParentNode(NodeHandle node) const = 0;
+  virtual NodeHandle FirstChild(NodeHandle node) const = 0;
+  virtual NodeHandle SelectedNode() const = 0;
+  virtual void* NodeData(NodeHandle node) const = 0;
+  virtual std::string NodeLabel(NodeHandle node) const = 0;
+  virtual int NodeCheck(NodeHandle node) const = 0;
+  virtual void SetNodeCheck(NodeHandle node, int state) = 0;
+
+  // The progress bar.
+  virtual void SetProgressRange(std::uint32_t low, std::uint32_t high) = 0;
+  virtual void SetProgressStep(std::uint32_t step) = 0;
+  virtual void StepProgress() = 0;
+  virtual void SetProgressPosition(std::uint32_t position) = 0;
+  virtual void SetProgressColour(Colour colour) = 0;
+
+  // One-shot style timers: SetTimer on a pending id restarts its delay.
+  virtual void SetTimer(int id, int milliseconds) = 0;
+  virtual void KillTimer(int id) = 0;
+
+  // Opens a document (the help page) with the desktop's handler.
+  virtual bool OpenDocument(const std::string& path) = 0;
+};
+
+}  // namespace tsn

@@ -1,0 +1,151 @@
+#include "volume/drive_mapping.h"
+
+#include <cinttypes>
+#include <new>
+
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "app/message_log.h"
+#include "fat/fat_table.h"
+#include "volume/boot_sector.h"
+#include "volume/drive_list.h"
+#include "volume/drive_sources.h"
+#include "volume/read_sectors.h"
+
+namespace tsn {
+
+namespace {
+
+constexpr char kFirstLetter = 'C';
+constexpr char kLastLetter = 'Z';
+
+// Fills the record from the volume's own bytes; false when the drive is to
+// be dropped.
+bool DescribeDrive(AppState* app, LOGDRIVE_INFO& d) {
+  ReadSectors(app, d.volume.get(), 0, d.bootSector);  // a failed read leaves zeros
+  const VolumeIdentity id = IdentifyVolume(d.Boot());
+  d.volumeName = id.label;
+  d.fsName = id.fsName;
+  d.serialNumber = id.serialNumber;
+  d.maxComponentLength = id.maxComponentLength;
+  const Bytes b = d.Boot();
+  d.sectorsPerCluster = LeU8(b, boot::kSectorsPerCluster);
+  if (d.Kind() == 'N') {
+    d.totalSectors = LeU64(b, boot::kNtfsTotalSectors);
+  } else {
+    d.totalSectors = LeU32(b, boot::kTotalSectors32);
+    d.rootDirSector = std::int64_t{LeU16(b, boot::kSectorsPerFat16)} * LeU8(b, boot::kNumberOfFats) +
+                      LeU16(b, boot::kReservedSectors);
+  }
+  if (d.Kind() != 'F' && d.Kind() != 'N') {
+    LogMessage(app, kStatus, app->logList, "%s holds %s; it is not listed.", d.driveName.c_str(),
+               d.fsName.empty() ? "neither a FAT32 nor an NTFS file system" : d.fsName.c_str());
+    return false;
+  }
+  if (d.sectorsPerCluster == 0) {
+    LogMessage(app, kError, app->logList,
+               "%s: its boot sector gives 0 sectors per cluster; it is not listed.",
+               d.driveName.c_str());
+    return false;
+  }
+  if (d.Kind() == 'F' && d.fsName != "FAT32") {
+    LogMessage(app, kError, app->logList,
+               "%s is a %s volume; only FAT32 and NTFS volumes can be scanned, so it is not listed.",
+               d.driveName.c_str(), d.fsName.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+int BuildDriveList(AppState* app) {
+  WindowSystem& ui = *app->ui;
+  app->currentDrive = nullptr;
+  ui.DeleteAllRows(app->fileList);
+  ui.DeleteAllRows(app->driveList);
+  ui.DeleteAllNodes();
+  // The rows that pointed at them are gone, so the records of the previous
+  // list and their open volumes can go too.
+  app->drives.clear();
+  ui.SetText(app->sizeText, "0");
+  ui.SetText(app->clockText, "00:00:00");
+  ui.SetText(app->filesText, "0");
+  ui.SetText(app->dirsText, "0");
+  LogMessage(app, kStatus, app->logList, "Initiating drive mapping process.");
+
+  const CandidateList found = ListDriveCandidates(app->sources);
+  for (const std::string& problem : found.problems)
+    LogMessage(app, kError, app->logList, "%s", problem.c_str());
+
+  app->busy = 1;
+  char letter = kFirstLetter;
+  for (const DriveCandidate& c : found.candidates) {
+    if (app->busy == 0) break;
+    if (letter > kLastLetter) {
+      LogMessage(app, kError, app->logList,
+                 "Only %d volumes can be listed at once; %s and the ones after it are left out.",
+                 kLastLetter - kFirstLetter + 1, c.description.c_str());
+      break;
+    }
+    std::unique_ptr<LOGDRIVE_INFO> drive(new (std::nothrow) LOGDRIVE_INFO);
+    if (!drive) {
+      LogMessage(app, kError, app->logList, "Could not Allocate Memory for LOGDRIVE_INFO structure");
+      app->busy = 0;
+      return 0;
+    }
+    OpenResult opened = VolumeSource::Open(c.path, c.offset, c.length);
+    if (!opened.source) {
+      LogMessage(app, kError, app->logList, "%s", opened.error.c_str());
+      continue;
+    }
+    drive->volume = std::move(opened.source);
+    drive->driveLetter = letter++;
+    drive->driveName = std::string(1, drive->driveLetter) + ":";
+    drive->diskNumber = c.diskNumber;
+    drive->startLba = c.startLba;
+    drive->sourceDescription = c.description;
+    LogMessage(app, kStatus, app->logList, "Mapping drive %c:.", drive->driveLetter);
+    LogMessage(app, kStatus, app->logList, "%s is %s.", drive->driveName.c_str(),
+               c.description.c_str());
+    if (!DescribeDrive(app, *drive)) continue;
+    const int measured = drive->Kind() == 'N' ? MeasureNtfsVolume(app, drive.get())
+                                              : MeasureFatVolume(app, drive.get());
+    if (measured == 0) continue;
+    if (drive->Kind() == 'F')
+      drive->dirEntriesPerCluster = static_cast<std::int32_t>(drive->sectorsPerCluster * 16);
+    if (AddDriveRow(app, drive.get(), app->driveList) == 0) continue;
+    app->drives.push_back(std::move(drive));
+  }
+  LogMessage(app, kStatus, app->logList, "Drive mapping complete.");
+  app->busy = 0;
+  return 1;
+}
+
+int MeasureFatVolume(AppState* app, LOGDRIVE_INFO* drive) {
+  drive->freeUnits = 0;
+  drive->clusterCount = drive->totalSectors / drive->sectorsPerCluster;
+  drive->allocUnits = drive->clusterCount + 1;
+  if (LoadFat(app, drive) == 0) return 0;
+  // Every entry of the table counts, the two reserved ones and those past
+  // the last cluster included, as the free share has always been shown.
+  for (const std::uint32_t entry : drive->fatTable)
+    if (entry == 0) ++drive->freeUnits;
+  drive->fatTable = {};
+  return 1;
+}
+
+// The NTFS free share comes from the volume's own $Bitmap, which needs the
+// MFT reader. Until that is built the drive is listed with its size and
+// cluster count, no free space, and a line that says so.
+int MeasureNtfsVolume(AppState* app, LOGDRIVE_INFO* drive) {
+  drive->clusterCount = drive->totalSectors / drive->sectorsPerCluster;
+  drive->allocUnits = drive->clusterCount / 8;
+  drive->freeUnits = 0;
+  LogMessage(app, kAlert, app->logList,
+             "%s: the free space of NTFS volumes is not measured yet; it shows as none.",
+             drive->driveName.c_str());
+  return drive->allocUnits == 0 ? 0 : 1;
+}
+
+}  // namespace tsn

@@ -1,0 +1,29 @@
+#pragma once
+// The volumes drive mapping tries, in a stable order: first the files the user
+// named (one per partition when the file holds a partition table), then the
+// machine's block devices as sysfs lists them.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tsn {
+
+struct DriveSources;
+
+struct DriveCandidate {
+  std::string path;             // file or device node to open
+  std::uint64_t offset = 0;     // byte offset of the volume inside it
+  std::uint64_t length = 0;     // bytes of the volume (0: to the end)
+  std::uint64_t startLba = 0;   // partition start on its disk (0 for a bare volume)
+  std::uint32_t diskNumber = 0;
+  std::string description;      // "disk.img partition 2", "/dev/sdb1"
+};
+
+struct CandidateList {
+  std::vector<DriveCandidate> candidates;
+  std::vector<std::string> problems;  // one log line for each source passed over
+};
+
+CandidateList ListDriveCandidates(const DriveSources& sources);
+
+}  // namespace tsn

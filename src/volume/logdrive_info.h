@@ -1,0 +1,64 @@
+#pragma once
+// The record of one usable drive, and the boot-sector fields the program reads.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "volume/le_bytes.h"
+#include "volume/volume_source.h"
+
+namespace tsn {
+
+// Boot-sector field offsets (FAT32 layout for the FAT side).
+namespace boot {
+constexpr std::size_t kSectorsPerCluster = 13;  // u8, both
+constexpr std::size_t kReservedSectors = 14;    // u16, FAT
+constexpr std::size_t kNumberOfFats = 16;       // u8, FAT
+constexpr std::size_t kSectorsPerFat16 = 22;    // u16, FAT12/16 field
+constexpr std::size_t kTotalSectors32 = 32;     // u32, FAT
+constexpr std::size_t kSectorsPerFat32 = 36;    // u32, FAT32
+constexpr std::size_t kRootCluster = 44;        // u32, FAT32
+constexpr std::size_t kNtfsTotalSectors = 40;   // u64, NTFS
+constexpr std::size_t kNtfsMftCluster = 48;     // u64, NTFS
+}  // namespace boot
+
+constexpr std::size_t kSectorSize = 512;
+constexpr std::size_t kBootAreaSize = 1536;
+
+struct LOGDRIVE_INFO {
+  std::vector<std::uint32_t> fatTable;           // FAT volumes: the first FAT, while loaded
+  std::array<std::uint8_t, kBootAreaSize> bootSector{};
+  char driveLetter = 0;
+  std::string driveName;                         // "C:"
+  std::string volumeName;
+  std::string fsName;                            // "FAT32", "NTFS", ...: its first byte is the kind
+  std::uint32_t maxComponentLength = 0;
+  std::uint32_t fsFlags = 0;
+  std::uint32_t serialNumber = 0;
+  std::uint32_t sectorsPerCluster = 0;
+  std::uint32_t diskNumber = 0;
+  std::int32_t dirEntriesPerCluster = 0;
+  // Sizes are kept in 64 bits: the 32-bit fields of old cut volumes over
+  // 2 TiB (and partitions starting beyond 2 TiB) short.
+  std::uint64_t allocUnits = 0;
+  std::uint64_t freeUnits = 0;
+  std::uint64_t startLba = 0;
+  std::uint64_t clusterCount = 0;
+  std::uint64_t totalSectors = 0;
+  std::int64_t rootDirSector = 0;
+  std::uint64_t foundBytes = 0;
+  std::uint64_t foundFiles = 0;
+  std::uint64_t foundDirs = 0;
+  std::uint64_t tickedFiles = 0;
+  std::uint64_t tickedDirs = 0;
+  std::uint64_t tickedBytes = 0;
+  std::unique_ptr<VolumeSource> volume;
+  std::string sourceDescription;                 // which file or device, for the log
+
+  char Kind() const { return fsName.empty() ? '\0' : fsName[0]; }
+  Bytes Boot() const { return Bytes(bootSector.data(), bootSector.size()); }
+};
+
+}  // namespace tsn

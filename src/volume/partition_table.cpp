@@ -1,0 +1,184 @@
+#include "volume/partition_table.h"
+
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <set>
+
+#include "volume/le_bytes.h"
+#include "volume/volume_source.h"
+
+namespace tsn {
+
+namespace {
+
+constexpr std::size_t kSector = 512;
+constexpr std::size_t kMbrEntries = 446;
+constexpr std::uint8_t kTypeGptProtective = 0xEE;
+constexpr int kMaxLogicalPartitions = 128;  // bounds the EBR chain
+constexpr std::uint32_t kMaxGptEntries = 1024;
+
+using Sector = std::array<std::uint8_t, kSector>;
+
+bool ReadSector(VolumeSource& disk, std::uint64_t lba, Sector& out) {
+  out.fill(0);
+  return disk.ReadAt(lba * kSector, out) == kSector;
+}
+
+bool HasBootSignature(const Sector& s) { return s[510] == 0x55 && s[511] == 0xAA; }
+
+bool IsExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+std::string Format(const char* fmt, auto... args) {
+  char text[512];
+  std::snprintf(text, sizeof text, fmt, args...);
+  return text;
+}
+
+// Keeps a partition that lies on the disk, clipped to its end; reports the
+// ones that do not.
+void AddPartition(PartitionScan& scan, const std::string& diskName, std::uint64_t diskSectors,
+                  int number, std::uint64_t start, std::uint64_t count) {
+  if (count == 0) return;
+  if (start >= diskSectors) {
+    scan.problems.push_back(Format(
+        "%s: partition %d starts at sector %" PRIu64 ", past the end of the disk (%" PRIu64
+        " sectors); it is passed over.",
+        diskName.c_str(), number, start, diskSectors));
+    return;
+  }
+  if (count > diskSectors - start) {
+    scan.problems.push_back(Format(
+        "%s: partition %d runs past the end of the disk; it is read only up to sector %" PRIu64
+        ".",
+        diskName.c_str(), number, diskSectors));
+    count = diskSectors - start;
+  }
+  scan.partitions.push_back({number, start, count});
+}
+
+void ReadLogicalPartitions(VolumeSource& disk, const std::string& diskName,
+                           std::uint64_t diskSectors, std::uint64_t extendedStart,
+                           PartitionScan& scan) {
+  std::set<std::uint64_t> visited;
+  std::uint64_t ebr = extendedStart;
+  int number = 5;
+  for (int i = 0; i < kMaxLogicalPartitions; ++i) {
+    if (!visited.insert(ebr).second) {
+      scan.problems.push_back(diskName + ": the chain of logical partitions loops; it is followed once.");
+      return;
+    }
+    Sector s;
+    if (!ReadSector(disk, ebr, s) || !HasBootSignature(s)) return;
+    const Bytes b(s);
+    const std::uint8_t type = LeU8(b, kMbrEntries + 4);
+    if (type != 0)
+      AddPartition(scan, diskName, diskSectors, number++, ebr + LeU32(b, kMbrEntries + 8),
+                   LeU32(b, kMbrEntries + 12));
+    const std::uint8_t nextType = LeU8(b, kMbrEntries + 16 + 4);
+    const std::uint32_t nextRel = LeU32(b, kMbrEntries + 16 + 8);
+    if (!IsExtendedType(nextType) || nextRel == 0) return;
+    ebr = extendedStart + nextRel;
+  }
+  scan.problems.push_back(diskName + ": more than 128 logical partitions; the rest are passed over.");
+}
+
+bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t diskSectors,
+             PartitionScan& scan) {
+  Sector header;
+  std::uint64_t headerLba = 1;
+  if (!ReadSector(disk, headerLba, header) || std::memcmp(header.data(), "EFI PART", 8) != 0) {
+    // The primary header is gone: the backup sits in the last sector.
+    headerLba = diskSectors - 1;
+    if (!ReadSector(disk, headerLba, header) || std::memcmp(header.data(), "EFI PART", 8) != 0)
+      return false;
+    scan.problems.push_back(diskName + ": the primary GPT header is damaged; the backup header is used.");
+  }
+  const Bytes h(header);
+  const std::uint64_t entriesLba = LeU64(h, 72);
+  std::uint32_t entryCount = LeU32(h, 80);
+  const std::uint32_t entrySize = LeU32(h, 84);
+  if (entrySize < 128 || entrySize > 4096 || entrySize % 8 != 0) {
+    scan.problems.push_back(Format("%s: GPT entries of %u bytes make no sense; the table is passed over.",
+                                   diskName.c_str(), entrySize));
+    return true;
+  }
+  if (entryCount > kMaxGptEntries) {
+    scan.problems.push_back(Format("%s: the GPT claims %u entries; only the first %u are read.",
+                                   diskName.c_str(), entryCount, kMaxGptEntries));
+    entryCount = kMaxGptEntries;
+  }
+  std::vector<std::uint8_t> entry(entrySize);
+  for (std::uint32_t i = 0; i < entryCount; ++i) {
+    const std::uint64_t at = entriesLba * kSector + std::uint64_t{i} * entrySize;
+    if (disk.ReadAt(at, entry) != entry.size()) break;
+    const Bytes e(entry);
+    bool unused = true;
+    for (int k = 0; k < 16; ++k) unused = unused && e[k] == 0;
+    if (unused) continue;
+    const std::uint64_t first = LeU64(e, 32), last = LeU64(e, 40);
+    if (last < first) {
+      scan.problems.push_back(Format("%s: GPT entry %u ends before it starts; it is passed over.",
+                                     diskName.c_str(), i + 1));
+      continue;
+    }
+    AddPartition(scan, diskName, diskSectors, static_cast<int>(i + 1), first, last - first + 1);
+  }
+  return true;
+}
+
+}  // namespace
+
+bool LooksLikeVolumeBootSector(const std::uint8_t* sector) {
+  const Bytes b(sector, kSector);
+  if (std::memcmp(sector + 3, "NTFS    ", 8) == 0) return true;
+  if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0) return true;
+  const std::uint8_t jump = b[0];
+  if (jump != 0xEB && jump != 0xE9) return false;
+  const std::uint16_t bytesPerSector = LeU16(b, 11);
+  const std::uint8_t spc = LeU8(b, 13);
+  const std::uint16_t reserved = LeU16(b, 14);
+  const std::uint8_t fats = LeU8(b, 16);
+  const bool powerOfTwo = spc != 0 && (spc & (spc - 1)) == 0;
+  return (bytesPerSector == 512 || bytesPerSector == 1024 || bytesPerSector == 2048 ||
+          bytesPerSector == 4096) &&
+         powerOfTwo && reserved >= 1 && (fats == 1 || fats == 2);
+}
+
+PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName) {
+  PartitionScan scan;
+  Sector mbr;
+  if (!ReadSector(disk, 0, mbr) || !HasBootSignature(mbr) ||
+      LooksLikeVolumeBootSector(mbr.data()))
+    return scan;
+  const Bytes b(mbr);
+  for (int i = 0; i < 4; ++i) {
+    const std::uint8_t status = LeU8(b, kMbrEntries + 16 * i);
+    if (status != 0x00 && status != 0x80) return scan;  // not a partition table
+  }
+  const std::uint64_t diskSectors = disk.Size() / kSector;
+  for (int i = 0; i < 4; ++i) {
+    if (LeU8(b, kMbrEntries + 16 * i + 4) == kTypeGptProtective) {
+      scan.scheme = PartitionScan::Scheme::Gpt;
+      if (ReadGpt(disk, diskName, diskSectors, scan)) return scan;
+      scan.problems.push_back(diskName + ": protective MBR without a readable GPT; the MBR entries are used.");
+      break;
+    }
+  }
+  scan.scheme = PartitionScan::Scheme::Mbr;
+  for (int i = 0; i < 4; ++i) {
+    const std::size_t e = kMbrEntries + 16 * static_cast<std::size_t>(i);
+    const std::uint8_t type = LeU8(b, e + 4);
+    const std::uint32_t start = LeU32(b, e + 8), count = LeU32(b, e + 12);
+    if (type == 0 || type == kTypeGptProtective) continue;
+    if (IsExtendedType(type)) {
+      ReadLogicalPartitions(disk, diskName, diskSectors, start, scan);
+      continue;
+    }
+    AddPartition(scan, diskName, diskSectors, i + 1, start, count);
+  }
+  return scan;
+}
+
+}  // namespace tsn

@@ -1,0 +1,31 @@
+#pragma once
+// MBR and GPT partition tables of a disk or disk image.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tsn {
+
+class VolumeSource;
+
+struct Partition {
+  int number = 0;               // 1-based, as fdisk numbers them
+  std::uint64_t startLba = 0;   // 512-byte sectors from the start of the disk
+  std::uint64_t sectorCount = 0;
+};
+
+struct PartitionScan {
+  enum class Scheme { None, Mbr, Gpt } scheme = Scheme::None;
+  std::vector<Partition> partitions;  // only those that lie (at least partly) on the disk
+  std::vector<std::string> problems;  // one line per entry passed over, for the log
+};
+
+// True when the sector is the boot sector of a FAT, NTFS or exFAT volume
+// rather than a partition table (both end in 55 AA).
+bool LooksLikeVolumeBootSector(const std::uint8_t* sector512);
+
+// Reads the partition table of `disk`, if it has one. `diskName` names the
+// disk in problem lines.
+PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName);
+
+}  // namespace tsn
