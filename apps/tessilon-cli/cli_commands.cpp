@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -63,10 +64,18 @@ void PrintDriveTable(const HeadlessWindow& ui, bool json) {
 
 }  // namespace
 
+// Where block devices are looked for can be moved, for tests and for
+// examining a mounted copy of another machine's /sys and /dev.
+void ApplyDeviceDirs(DriveSources& sources) {
+  if (const char* sys = std::getenv("TESSILON_SYSFS_BLOCK")) sources.sysfsBlockDir = sys;
+  if (const char* dev = std::getenv("TESSILON_DEV_DIR")) sources.deviceDir = dev;
+}
+
 int RunDrives(const DrivesOptions& options) {
   AppState app;
   app.sources.files = options.sources;
   app.sources.scanDevices = options.devices;
+  ApplyDeviceDirs(app.sources);
   HeadlessWindow ui;
   ui.PostCommand(kCmdBuildDriveList);
   RunMainDialog(&app, &ui);  // returns once nothing is left to do

@@ -38,20 +38,22 @@ bool DescribeDrive(AppState* app, LOGDRIVE_INFO& d) {
                       LeU16(b, boot::kReservedSectors);
   }
   if (d.Kind() != 'F' && d.Kind() != 'N') {
-    LogMessage(app, kStatus, app->logList, "%s holds %s; it is not listed.", d.driveName.c_str(),
+    LogMessage(app, kStatus, app->logList, "%s (%s) holds %s; it is not listed.",
+               d.driveName.c_str(), d.sourceDescription.c_str(),
                d.fsName.empty() ? "neither a FAT32 nor an NTFS file system" : d.fsName.c_str());
     return false;
   }
   if (d.sectorsPerCluster == 0) {
     LogMessage(app, kError, app->logList,
-               "%s: its boot sector gives 0 sectors per cluster; it is not listed.",
-               d.driveName.c_str());
+               "%s (%s): its boot sector gives 0 sectors per cluster; it is not listed.",
+               d.driveName.c_str(), d.sourceDescription.c_str());
     return false;
   }
   if (d.Kind() == 'F' && d.fsName != "FAT32") {
     LogMessage(app, kError, app->logList,
-               "%s is a %s volume; only FAT32 and NTFS volumes can be scanned, so it is not listed.",
-               d.driveName.c_str(), d.fsName.c_str());
+               "%s (%s) is a %s volume; only FAT32 and NTFS volumes can be scanned, so it is "
+               "not listed.",
+               d.driveName.c_str(), d.sourceDescription.c_str(), d.fsName.c_str());
     return false;
   }
   return true;

@@ -1,0 +1,253 @@
+// Drive mapping over real images: bare volumes, MBR and GPT disks, and the
+// sources that must be refused with a clear line.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+
+#include "app/main_dialog.h"
+#include "test_support.h"
+#include "volume/drive_list.h"
+#include "volume/drive_sources.h"
+#include "volume/partition_table.h"
+
+namespace tsn {
+namespace {
+
+using test::HeadlessApp;
+using test::RunCommand;
+
+void Sh(const std::string& command) {
+  const auto r = RunCommand(command);
+  ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
+}
+
+// A FAT32 volume of `mib` MiB made by mkfs.fat, with one file on it.
+std::string MakeFat32(const test::ScratchDir& dir, const std::string& name, int mib = 40) {
+  const std::string path = dir.Path(name);
+  Sh("truncate -s " + std::to_string(mib) + "M " + path + " && mkfs.fat -F 32 -s 1 -n MAPTEST " +
+     path + " >/dev/null && echo hello > " + dir.Path("f.txt") +
+     " && MTOOLS_SKIP_CHECK=1 mcopy -i " + path + " " + dir.Path("f.txt") + " ::/f.txt");
+  return path;
+}
+
+void BuildDriveListOn(HeadlessApp& h, std::vector<std::string> files) {
+  h.app.sources.files = std::move(files);
+  h.app.sources.scanDevices = false;
+  h.ui.PostCommand(kCmdBuildDriveList);
+  h.ui.RunDialog();
+}
+
+TEST(DriveMapping, ListsABareFat32ImageAndLeavesItUnchanged) {
+  test::ScratchDir dir;
+  const std::string img = MakeFat32(dir, "fat.img");
+  const std::string before = test::Sha256OfFile(img);
+  HeadlessApp h;
+  BuildDriveListOn(h, {img});
+  ASSERT_EQ(h.ui.RowCount(kDriveList), 1) << h.LogText();
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 0), "C:");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 2), "MAPTEST");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 3), "FAT32");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 4), "0.04 GB");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 5), "0");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 6), "1");
+  const auto log = h.LogMessages();
+  EXPECT_EQ(log.front(), "Initiating drive mapping process.");
+  EXPECT_NE(h.LogText().find("Mapping drive C:.\n"), std::string::npos);
+  EXPECT_NE(h.LogText().find("Index loaded."), std::string::npos);
+  EXPECT_EQ(log.back(), "Drive mapping complete.");
+  EXPECT_EQ(h.app.busy, 0u);
+  EXPECT_EQ(h.app.currentDrive, nullptr);
+  EXPECT_EQ(test::Sha256OfFile(img), before);
+
+  // The free share counts every zero entry of the whole table: all but the
+  // two reserved entries, the root folder's cluster and the file's. The
+  // table's extent comes from fsstat, an independent reader.
+  const auto fsstat = RunCommand("fsstat " + img + " | sed -n 's/^\\* FAT 0: \\([0-9]*\\) - \\([0-9]*\\)$/\\1 \\2/p'");
+  std::istringstream extent(fsstat.out);
+  std::uint64_t first = 0, last = 0;
+  ASSERT_TRUE(extent >> first >> last) << fsstat.out;
+  const auto* drive = static_cast<LOGDRIVE_INFO*>(h.ui.RowData(kDriveList, 0));
+  EXPECT_EQ(drive->freeUnits, (last - first + 1) * 128 - 4);
+  EXPECT_EQ(drive->clusterCount, 40u * 2048);
+  EXPECT_EQ(drive->allocUnits, drive->clusterCount + 1);
+}
+
+TEST(DriveMapping, BuildingTheListAgainReplacesTheRecords) {
+  test::ScratchDir dir;
+  const std::string img = MakeFat32(dir, "fat.img");
+  HeadlessApp h;
+  BuildDriveListOn(h, {img, img});
+  ASSERT_EQ(h.ui.RowCount(kDriveList), 2);
+  EXPECT_EQ(h.ui.RowText(kDriveList, 1, 0), "D:");
+  h.ui.SetRowSelected(kDriveList, 1, true);
+  SelectCurrentDrive(&h.app);
+  ASSERT_NE(h.app.currentDrive, nullptr);
+  BuildDriveListOn(h, {img});
+  EXPECT_EQ(h.ui.RowCount(kDriveList), 1);
+  EXPECT_EQ(h.app.drives.size(), 1u);
+  EXPECT_EQ(h.app.currentDrive, nullptr);
+  EXPECT_EQ(h.ui.RowData(kDriveList, 0), h.app.drives[0].get());
+}
+
+TEST(DriveMapping, FindsThePartitionsOfMbrAndGptDisks) {
+  if (!test::HaveTool("sfdisk") || !test::HaveTool("sgdisk")) GTEST_SKIP() << "no sfdisk/sgdisk";
+  test::ScratchDir dir;
+  const std::string fat = MakeFat32(dir, "part.img", 34);
+  const std::string mbr = dir.Path("mbr.img");
+  // Two primary partitions and a logical one inside an extended partition.
+  Sh("truncate -s 160M " + mbr + " && printf 'start=2048,size=69632,type=c\\n"
+     "start=73728,size=69632,type=c\\nstart=145408,size=180224,type=5\\n"
+     "start=147456,size=69632,type=c\\n' | sfdisk -q " + mbr);
+  for (const char* start : {"2048", "73728", "147456"})
+    Sh(std::string("dd if=") + fat + " of=" + mbr + " bs=512 seek=" + start +
+       " conv=notrunc status=none");
+  const std::string gpt = dir.Path("gpt.img");
+  Sh("truncate -s 120M " + gpt + " && sgdisk -n 1:2048:+34M -t 1:0700 -n 2:0:+34M -t 2:0700 " +
+     gpt + " >/dev/null");
+  const auto gptStarts = RunCommand("sgdisk -i 2 " + gpt + " | sed -n 's/^First sector: \\([0-9]*\\).*/\\1/p'");
+  const std::string second = gptStarts.out.substr(0, gptStarts.out.find('\n'));
+  for (const std::string& start : {std::string("2048"), second})
+    Sh("dd if=" + fat + " of=" + gpt + " bs=512 seek=" + start + " conv=notrunc status=none");
+  const std::string mbrHash = test::Sha256OfFile(mbr), gptHash = test::Sha256OfFile(gpt);
+
+  HeadlessApp h;
+  BuildDriveListOn(h, {mbr, gpt});
+  ASSERT_EQ(h.ui.RowCount(kDriveList), 5) << h.LogText();
+  const std::vector<std::string> starts = {"2048", "73728", "147456", "2048", second};
+  for (int r = 0; r < 5; ++r) {
+    EXPECT_EQ(h.ui.RowText(kDriveList, r, 5), starts[static_cast<std::size_t>(r)]) << r;
+    EXPECT_EQ(h.ui.RowText(kDriveList, r, 3), "FAT32");
+  }
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 1), "0");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 3, 1), "1");  // second disk
+  const auto* logical = static_cast<LOGDRIVE_INFO*>(h.ui.RowData(kDriveList, 2));
+  EXPECT_EQ(logical->sourceDescription, mbr + " partition 5");
+  EXPECT_EQ(test::Sha256OfFile(mbr), mbrHash);
+  EXPECT_EQ(test::Sha256OfFile(gpt), gptHash);
+}
+
+TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
+  const std::string packed = "/work/shared/realimages/gpt-3-partitions.raw.gz";
+  if (!test::HaveTool("mmls") || !std::ifstream(packed)) GTEST_SKIP() << "no mmls or image";
+  test::ScratchDir dir;
+  const std::string img = dir.Path("gpt3.raw");
+  Sh("gzip -dc " + packed + " > " + img);
+  DriveSources sources;
+  sources.files = {img};
+  sources.scanDevices = false;
+  const CandidateList list = ListDriveCandidates(sources);
+  // mmls lists the partitions as rows whose description is not a meta entry.
+  const auto mmls = RunCommand("mmls -B " + img);
+  std::vector<std::uint64_t> expected;
+  std::regex row(R"(^\d+:\s+\d+\s+(\d+)\s+\d+\s+\d+\s+\S+\s+(.*)$)");
+  std::istringstream in(mmls.out);
+  for (std::string line; std::getline(in, line);) {
+    std::smatch m;
+    if (std::regex_match(line, m, row) && m[2].str().find("Unallocated") == std::string::npos &&
+        m[2].str().find("Safety") == std::string::npos && m[2].str().find("GPT") == std::string::npos)
+      expected.push_back(std::stoull(m[1]));
+  }
+  ASSERT_EQ(expected.size(), 3u) << mmls.out;
+  ASSERT_EQ(list.candidates.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(list.candidates[i].startLba, expected[i]);
+
+  HeadlessApp h;
+  BuildDriveListOn(h, {img});
+  EXPECT_EQ(h.ui.RowCount(kDriveList), 0);  // no file systems on them
+  EXPECT_NE(h.LogText().find("E: (" + img + " partition 3) holds neither a FAT32 nor an NTFS file system"),
+            std::string::npos) << h.LogText();
+}
+
+TEST(DriveMapping, BadSourcesGetOneClearLineEachAndTheRestIsListed) {
+  test::ScratchDir dir;
+  const std::string good = MakeFat32(dir, "good.img");
+  test::WriteFile(dir.Path("short.img"), std::vector<std::uint8_t>(100, 1));
+  // An MBR whose second entry starts past the end of the 1 MiB image.
+  std::vector<std::uint8_t> mbr(1 << 20, 0);
+  auto entry = [&](int i, std::uint8_t type, std::uint32_t start, std::uint32_t count) {
+    std::uint8_t* e = &mbr[446 + 16 * static_cast<std::size_t>(i)];
+    e[4] = type;
+    for (int k = 0; k < 4; ++k) {
+      e[8 + k] = static_cast<std::uint8_t>(start >> (8 * k));
+      e[12 + k] = static_cast<std::uint8_t>(count >> (8 * k));
+    }
+  };
+  entry(0, 0x0C, 2048, 1000);    // runs past the end: clipped
+  entry(1, 0x0C, 999999, 100);   // starts past the end: passed over
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  test::WriteFile(dir.Path("badtable.img"), mbr);
+
+  HeadlessApp h;
+  BuildDriveListOn(h, {dir.Path("missing.img"), dir.dir(), dir.Path("short.img"),
+                       dir.Path("badtable.img"), good});
+  const std::string log = h.LogText();
+  EXPECT_NE(log.find(dir.Path("missing.img") + ": No such file or directory"), std::string::npos) << log;
+  EXPECT_NE(log.find(dir.dir() + ": is a folder"), std::string::npos);
+  EXPECT_NE(log.find("short.img: shorter than one sector"), std::string::npos);
+  EXPECT_NE(log.find("partition 2 starts at sector 999999, past the end of the disk"), std::string::npos);
+  ASSERT_EQ(h.ui.RowCount(kDriveList), 1);
+  EXPECT_EQ(static_cast<LOGDRIVE_INFO*>(h.ui.RowData(kDriveList, 0))->sourceDescription, good);
+  EXPECT_EQ(h.LogMessages().back(), "Drive mapping complete.");
+}
+
+TEST(DriveMapping, RefusesFat16AndZeroSectorsPerClusterWithALine) {
+  test::ScratchDir dir;
+  const std::string fat16 = dir.Path("fat16.img");
+  Sh("truncate -s 20M " + fat16 + " && mkfs.fat -F 16 " + fat16 + " >/dev/null");
+  const std::string broken = MakeFat32(dir, "zero-spc.img");
+  Sh("printf '\\000' | dd of=" + broken + " bs=1 seek=13 conv=notrunc status=none");
+  HeadlessApp h;
+  BuildDriveListOn(h, {fat16, broken});
+  EXPECT_EQ(h.ui.RowCount(kDriveList), 0);
+  EXPECT_NE(h.LogText().find("C: (" + fat16 + ") is a FAT16 volume; only FAT32 and NTFS volumes can be scanned"),
+            std::string::npos) << h.LogText();
+  EXPECT_NE(h.LogText().find("D: (" + broken + "): its boot sector gives 0 sectors per cluster"), std::string::npos);
+}
+
+TEST(DriveMapping, UnreadableDevicesAreNamedNotDropped) {
+  if (::geteuid() != 0 || !test::HaveTool("setpriv")) GTEST_SKIP() << "needs root to drop to nobody";
+  test::ScratchDir dir;
+  // A fake sysfs with one disk, and its device node readable by root only.
+  Sh("mkdir -p " + dir.Path("sys/loop0") + " " + dir.Path("dev") + " && echo 2048 > " +
+     dir.Path("sys/loop0/size") + " && mknod -m 600 " + dir.Path("dev/loop0") + " b 7 0 && chmod 755 " +
+     dir.dir());
+  const std::string cli = TESSILON_CLI;
+  const auto r = RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups env TESSILON_SYSFS_BLOCK=" +
+                            dir.Path("sys") + " TESSILON_DEV_DIR=" + dir.Path("dev") + " " + cli +
+                            " drives " + dir.Path("none.img"));
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find(dir.Path("dev/loop0") + ": cannot be read (Permission denied); reading a device needs root"),
+            std::string::npos) << r.err;
+}
+
+TEST(DriveRow, FormatsSizeFreeShareAndUsedSpace) {
+  HeadlessApp h;
+  LOGDRIVE_INFO d;
+  d.driveName = "E:";
+  d.fsName = "NTFS";
+  d.totalSectors = 41'943'040;  // 20 GiB
+  d.allocUnits = 400;
+  d.freeUnits = 100;
+  d.startLba = 5'000'000'000ULL;  // beyond 32 bits on a large disk
+  d.sectorsPerCluster = 8;
+  ASSERT_EQ(AddDriveRow(&h.app, &d, kDriveList), 1);
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 4), "20.00 GB");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 5), "5000000000");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 7), "% 25.00");
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 8), "15.00 GB");
+  h.ui.SetRowRefusal(kDriveList, true);
+  EXPECT_EQ(AddDriveRow(&h.app, &d, kDriveList), 0);
+  CustomDrawRecord cd;
+  cd.stage = DrawStage::SubItemPrepaint;
+  cd.subItem = 7;
+  EXPECT_EQ(DriveRowColour(&cd), CDRF_NEWFONT);
+  EXPECT_EQ(cd.textColour, (Colour{0, 190, 0}));
+  cd.subItem = 2;
+  DriveRowColour(&cd);
+  EXPECT_EQ(cd.textColour, (Colour{135, 7, 143}));
+}
+
+}  // namespace
+}  // namespace tsn
