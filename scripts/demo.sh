@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and shows Tessilon on the bundled demo
+# image: the window where a display exists, else the command line's scan.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$(nproc)" --target tessilon tessilon-cli demo_image
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  exec ./build/tessilon "$@"
+fi
+./build/tessilon-cli drives --no-devices "$@"
+exec ./build/tessilon-cli scan "$@"

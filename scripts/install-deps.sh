@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Tessilon builds, tests and runs with.
+set -euo pipefail
+packages=(
+  build-essential cmake pkg-config git
+  qt6-base-dev libgl-dev                 # the desktop window
+  libcli11-dev nlohmann-json3-dev        # argument parsing, JSON output
+  googletest libgtest-dev libbenchmark-dev
+  dosfstools mtools ntfs-3g ntfs-3g-dev  # real test images
+  fdisk gdisk util-linux                 # partition tables; setpriv
+  sleuthkit                              # independent oracle in the tests
+  poppler-utils                          # reads printed reports back
+  xvfb xauth                             # a display for the window tests
+  gzip unzip tar coreutils
+)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  $sudo apt-get update
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y --no-install-recommends "${missing[@]}"
+fi
