@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "results/entry_records.h"
 #include "ui/control_ids.h"
 #include "ui/window_system.h"
 #include "volume/logdrive_info.h"
@@ -64,6 +65,8 @@ struct AppState {
   DriveSources sources;
   // The records of the drive list now shown; replaced by the next mapping.
   std::vector<std::unique_ptr<LOGDRIVE_INFO>> drives;
+  // The records of the scan now shown (tree nodes and file rows point here).
+  std::unique_ptr<ScanRecords> records = std::make_unique<ScanRecords>();
   // 1 when the last scan command ran to its end, 0 when it stopped early.
   int lastScanResult = 0;
   // The help page that Help opens.

@@ -90,14 +90,14 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
       break;
     case kFileList:
       if (customDraw) return {true, static_cast<std::intptr_t>(FileListColour(m.customDraw))};
-      if (m.code == NotifyCode::Click) FileListClick(app, m.point);
+      if (m.code == NotifyCode::Click) FileListClick(app, m.hit);
       break;
     case kLogList:
       if (customDraw) return {true, static_cast<std::intptr_t>(LogRowColour(m.customDraw))};
       break;
     case kFolderTree:
       if (customDraw) return {true, static_cast<std::intptr_t>(FolderTreeColour(m.customDraw))};
-      if (m.code == NotifyCode::Click) FolderTreeClick(app, m.point);
+      if (m.code == NotifyCode::Click) FolderTreeClick(app, m.hit);
       break;
     default:
       break;

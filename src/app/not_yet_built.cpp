@@ -29,17 +29,6 @@ int NtfsFileListScan(AppState* app, LOGDRIVE_INFO*) {
 void CopyTickedFiles(AppState* app) { NotBuilt(app, "Copying files out"); }
 void PrintReport(AppState* app) { NotBuilt(app, "Printing the report"); }
 
-// Nothing can be ticked until scans fill the tree: the recount shows zeros.
-void UpdateSelectionCounters(AppState* app, LOGDRIVE_INFO* drive) {
-  if (drive == nullptr) return;
-  drive->tickedDirs = drive->tickedFiles = drive->tickedBytes = 0;
-  ShowCounters(app, 0, 0, 0);
-}
-
-std::uint32_t FileListColour(CustomDrawRecord*) { return CDRF_DODEFAULT; }
-std::uint32_t FolderTreeColour(CustomDrawRecord*) { return CDRF_DODEFAULT; }
-void FileListClick(AppState*, Point) {}
-void FolderTreeClick(AppState*, Point) {}
 void SplitterMouseMove(AppState*, Point) {}
 int SplitterButtonDown(AppState*, Point) { return 1; }
 int SplitterButtonUp(AppState*, Point) { return 0; }

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "app/app_state.h"
+#include "results/folder_tree.h"
 
 namespace tsn {
 
@@ -97,6 +98,7 @@ void ResetScanView(AppState* app, LOGDRIVE_INFO* drive) {
   WindowSystem& ui = *app->ui;
   ui.DeleteAllRows(app->fileList);
   ui.DeleteAllNodes();
+  ReleaseScanRecords(app);
   ui.SetText(app->sizeText, "0");
   ui.SetText(app->clockText, "00:00:00");
   ui.SetText(app->filesText, "0");

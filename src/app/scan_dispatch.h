@@ -3,6 +3,8 @@
 // and window-logic layers.
 #include <cstdint>
 
+#include "results/folder_tree.h"
+#include "ui/list_interaction.h"
 #include "ui/window_system.h"
 
 namespace tsn {
@@ -19,12 +21,6 @@ int NtfsFileListScan(AppState* app, LOGDRIVE_INFO* drive);
 
 void CopyTickedFiles(AppState* app);
 void PrintReport(AppState* app);
-void UpdateSelectionCounters(AppState* app, LOGDRIVE_INFO* drive);
-
-std::uint32_t FileListColour(CustomDrawRecord* record);
-std::uint32_t FolderTreeColour(CustomDrawRecord* record);
-void FileListClick(AppState* app, Point screenPoint);
-void FolderTreeClick(AppState* app, Point screenPoint);
 
 void SplitterMouseMove(AppState* app, Point point);
 int SplitterButtonDown(AppState* app, Point point);

@@ -54,12 +54,22 @@ enum class MessageKind {
 enum class NotifyCode { None, Click, DoubleClick, CustomDraw };
 constexpr int kScClose = 0xF060;
 
+// Where a click on a list or the tree landed, as the control's hit-test
+// tells it at the moment of the click (before the control toggles a box).
+enum class HitPart { Nowhere, Label, Icon, CheckBox, Other };
+struct HitTest {
+  int row = -1;               // lists
+  NodeHandle node = kNoNode;  // the tree
+  HitPart part = HitPart::Nowhere;
+};
+
 struct Message {
   MessageKind kind = MessageKind::Command;
   int id = 0;                 // command, control, timer or system-command code
   NotifyCode code = NotifyCode::None;
   Point point{};              // mouse messages: client coordinates
   CustomDrawRecord* customDraw = nullptr;
+  HitTest hit{};              // click notifications of the file list and the tree
 };
 
 struct ProcResult {

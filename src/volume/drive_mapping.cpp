@@ -7,6 +7,7 @@
 #include "app/main_dialog.h"
 #include "app/message_log.h"
 #include "fat/fat_table.h"
+#include "results/folder_tree.h"
 #include "volume/boot_sector.h"
 #include "volume/drive_list.h"
 #include "volume/drive_sources.h"
@@ -68,7 +69,8 @@ int BuildDriveList(AppState* app) {
   ui.DeleteAllRows(app->driveList);
   ui.DeleteAllNodes();
   // The rows that pointed at them are gone, so the records of the previous
-  // list and their open volumes can go too.
+  // list and scan, and the open volumes, can go too.
+  ReleaseScanRecords(app);
   app->drives.clear();
   ui.SetText(app->sizeText, "0");
   ui.SetText(app->clockText, "00:00:00");

@@ -7,6 +7,7 @@ namespace tsn {
 
 namespace {
 constexpr int kGenerationShift = 32;
+constexpr ControlId kTreeControlId = 1006;
 
 bool LessNoCase(const std::string& a, const std::string& b) {
   return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -30,6 +31,25 @@ void HeadlessWindow::PostCommand(int command, std::uint64_t afterPumps) {
 
 void HeadlessWindow::Deliver(const Message& m) {
   if (proc_) proc_(m);
+  // A click on a check box toggles it right after the click notification,
+  // as list and tree views do.
+  if (m.kind == MessageKind::Notify && m.code == NotifyCode::Click &&
+      m.hit.part == HitPart::CheckBox) {
+    auto toggle = [](int state) { return state == kChecked ? kUnchecked : kChecked; };
+    if (m.hit.node != kNoNode) SetNodeCheck(m.hit.node, toggle(NodeCheck(m.hit.node)));
+    else if (Row* r = RowAt(m.id, m.hit.row)) r->check = toggle(r->check);
+  }
+}
+
+void HeadlessWindow::Click(ControlId control, HitTest hit) {
+  Message m;
+  m.kind = MessageKind::Notify;
+  m.id = control;
+  m.code = NotifyCode::Click;
+  m.hit = hit;
+  if (control == kTreeControlId && hit.part == HitPart::Label && NodeAt(hit.node) != nullptr)
+    selectedNode_ = hit.node;  // a click on a label selects the node
+  Deliver(m);
 }
 
 bool HeadlessWindow::PumpOneMessage() {

@@ -57,6 +57,9 @@ class HeadlessWindow : public WindowSystem {
   void SetClientSize(Point size) { client_ = size; }
   void SetRowRefusal(ControlId list, bool refuse) { refuseRows_[list] = refuse; }
   void SelectNode(NodeHandle node) { selectedNode_ = node; }
+  // A mouse click on a list row or tree node, delivered at once: the
+  // notification first, then the control's own toggling of a check box.
+  void Click(ControlId control, HitTest hit);
 
   const Control& ControlState(ControlId id) const;
   const Progress& ProgressState() const { return progress_; }

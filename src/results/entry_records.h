@@ -1,0 +1,106 @@
+#pragma once
+// The records of what a scan finds: one MftFileInfo per entry decoded (for a
+// folder it is also the data of its tree node and holds the folder's file
+// list), one FoundFile per file as the file list shows it, and the data runs
+// of non-resident NTFS attributes.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tsn {
+
+// State bits of MftFileInfo and FoundFile.
+constexpr std::uint32_t kFlagInUse = 0x01;
+constexpr std::uint32_t kFlagFolder = 0x02;
+constexpr std::uint32_t kFlagBadSize = 0x10;
+constexpr std::uint32_t kFlagBadCluster = 0x20;
+constexpr std::uint32_t kFlagChainInUse = 0x40;
+
+constexpr std::uint64_t kNoParent = ~std::uint64_t{0};
+
+struct DataRun {
+  std::int64_t startVcn = 0;
+  std::int64_t lcn = 0;          // -1 for a sparse run
+  std::int64_t offsetDelta = 0;  // as stored, relative to the previous run's lcn
+  std::int64_t length = 0;
+};
+
+using RunList = std::shared_ptr<const std::vector<DataRun>>;
+using ResidentData = std::shared_ptr<const std::vector<std::uint8_t>>;
+
+struct FoundFile;
+
+struct MftFileInfo {
+  ResidentData residentData;
+  std::string name;     // long (Win32) name, UTF-8; empty when there is none
+  std::string dosName;  // DOS 8.3 name, UTF-8; empty when there is none
+  std::uint32_t flags = 0;
+  std::uint16_t fatDate = 0;
+  std::uint16_t fatTime = 0;
+  std::uint32_t nameLength = 0;
+  std::uint32_t dosNameLength = 0;
+  std::uint32_t runCount = 0;
+  std::uint64_t recordSector = 0;
+  std::uint64_t size = 0;
+  std::uint64_t recordNumber = 0;  // FAT: the start cluster
+  std::uint64_t parentRecord = 0;  // FAT: the directory cluster
+  std::uint64_t created = 0;       // file times: 100 ns since 1601, UTC
+  std::uint64_t modified = 0;
+  std::uint64_t recordCount = 0;
+  std::uint64_t fileCount = 0;
+  FoundFile* firstFile = nullptr;
+  FoundFile* lastFile = nullptr;
+  RunList runs;
+
+  void SetName(std::string text) {
+    name = std::move(text);
+    nameLength = static_cast<std::uint32_t>(name.size());
+  }
+  void SetDosName(std::string text) {
+    dosName = std::move(text);
+    dosNameLength = static_cast<std::uint32_t>(dosName.size());
+  }
+  // The label a folder shows: its long name, else its DOS name.
+  const std::string& Label() const { return name.empty() ? dosName : name; }
+};
+
+// Check states of a FoundFile.
+constexpr std::uint32_t kCheckUntouched = 0;
+constexpr std::uint32_t kCheckTicked = 1;
+constexpr std::uint32_t kCheckCleared = 2;
+
+struct FoundFile {
+  std::string name;  // UTF-8
+  ResidentData residentData;
+  std::uint16_t fatDate = 0;
+  std::uint16_t fatTime = 0;
+  std::uint32_t nameLength = 0;
+  std::uint32_t flags = 0;
+  std::uint32_t checkState = kCheckUntouched;
+  std::uint32_t runCount = 0;
+  std::uint32_t startCluster = 0;
+  std::uint64_t created = 0;
+  std::uint64_t modified = 0;
+  std::uint64_t size = 0;
+  std::uint64_t recordNumber = 0;  // 0: found on a FAT volume
+  std::uint64_t recordSector = 0;
+  RunList runs;
+  FoundFile* next = nullptr;
+};
+
+// Appends file to the end of folder's file list.
+void AppendToFolder(MftFileInfo* folder, FoundFile* file);
+
+// Every record of one scan, owned in one place so that they go together
+// when the next scan or drive list replaces them. Deques keep addresses
+// stable while the scan grows them.
+struct ScanRecords {
+  std::deque<MftFileInfo> infos;
+  std::deque<FoundFile> files;
+  MftFileInfo* NewInfo() { return &infos.emplace_back(); }
+  FoundFile* NewFile() { return &files.emplace_back(); }
+};
+
+}  // namespace tsn

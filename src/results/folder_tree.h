@@ -1,0 +1,36 @@
+#pragma once
+// The folder tree: nodes carrying their folder's MftFileInfo, check marks
+// that spread through folders and files, and the count of what is ticked.
+#include <cstdint>
+
+#include "ui/window_system.h"
+
+namespace tsn {
+
+struct AppState;
+struct LOGDRIVE_INFO;
+struct MftFileInfo;
+
+enum class InsertPosition { Last, Sorted };
+
+// Drops the previous tree and its records and makes the "Root" node.
+NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive);
+NodeHandle InsertFolderNode(AppState* app, MftFileInfo* record, NodeHandle parent,
+                            InsertPosition position);
+MftFileInfo* FolderRecordOf(const WindowSystem& tree, NodeHandle node);
+NodeHandle FindFolderByRecord(AppState* app, NodeHandle start, std::uint64_t recordNumber);
+void MarkDeletedUpward(AppState* app, NodeHandle node);
+
+void SetFolderFilesCheck(AppState* app, NodeHandle node, std::uint32_t state);
+void SetSubtreeCheck(AppState* app, NodeHandle first, std::uint32_t state);
+void CheckAncestors(AppState* app, NodeHandle node, std::uint32_t state);
+void FolderTreeClick(AppState* app, const HitTest& hit);
+int CountCheckedBelow(AppState* app, NodeHandle node, std::uint64_t* dirs, std::uint64_t* files,
+                      std::uint64_t* bytes);
+// Counts what is ticked and shows it in the status strip.
+void UpdateSelectionCounters(AppState* app, LOGDRIVE_INFO* drive);
+
+// Releases the records of the scan shown, once nothing shows them.
+void ReleaseScanRecords(AppState* app);
+
+}  // namespace tsn
