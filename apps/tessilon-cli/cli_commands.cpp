@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -11,6 +13,7 @@
 #include "app/main_dialog.h"
 #include "ui/column_tables.h"
 #include "ui/control_ids.h"
+#include "results/file_list.h"
 #include "ui/headless/headless_window.h"
 
 namespace tsn::cli {
@@ -30,7 +33,7 @@ void PrintDriveTable(const HeadlessWindow& ui, bool json) {
   if (json) {
     for (int r = 0; r < rows; ++r) {
       const auto* drive = static_cast<const LOGDRIVE_INFO*>(ui.RowData(kDriveList, r));
-      nlohmann::json j;
+      nlohmann::ordered_json j;
       for (int c = 0; kDriveColumns[c].width != 0; ++c)
         j[kDriveColumns[c].title] = ui.RowText(kDriveList, r, c);
       j["source"] = drive->sourceDescription;
@@ -62,6 +65,135 @@ void PrintDriveTable(const HeadlessWindow& ui, bool json) {
   }
 }
 
+// The headless window, plus a progress line on stderr when it is a
+// terminal: the status strip's texts, at most ten times a second.
+class TerminalWindow : public HeadlessWindow {
+ public:
+  TerminalWindow() : tty_(::isatty(2) != 0) {}
+  ~TerminalWindow() override {
+    if (shown_) std::cerr << "\r\033[K" << std::flush;
+  }
+  void SetText(ControlId control, std::string_view text) override {
+    HeadlessWindow::SetText(control, text);
+    if (!tty_) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - last_ < std::chrono::milliseconds(100)) return;
+    last_ = now;
+    shown_ = true;
+    std::cerr << "\r\033[K" << Text(kDirsText) << "  " << Text(kFilesText) << "  "
+              << Text(kSizeText) << std::flush;
+  }
+
+ private:
+  bool tty_;
+  bool shown_ = false;
+  std::chrono::steady_clock::time_point last_{};
+};
+
+std::string IsoFileTime(std::uint64_t fileTime) {
+  if (fileTime == 0) return {};
+  const std::string t = FormatFileTime(fileTime);  // MM-DD-YYYY hh:mm, UTC
+  const std::uint64_t seconds = fileTime / 10'000'000ULL % 60;
+  char out[40];
+  std::snprintf(out, sizeof out, "%s-%s-%sT%s:%02" PRIu64 "Z", t.substr(6, 4).c_str(),
+                t.substr(0, 2).c_str(), t.substr(3, 2).c_str(), t.substr(11, 5).c_str(), seconds);
+  return out;
+}
+
+// FAT stamps are local time of the machine that wrote them: no zone.
+std::string IsoFatTime(std::uint16_t date, std::uint16_t time) {
+  if (date == 0) return {};
+  char out[40];
+  std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d", (date >> 9) + 1980,
+                (date >> 5) & 0x0F, date & 0x1F, time >> 11, (time >> 5) & 0x3F, (time & 0x1F) * 2);
+  return out;
+}
+
+struct Listed {
+  std::string path, name, state, created, modified;
+  bool folder = false, deleted = false;
+  std::uint64_t size = 0, record = 0;
+};
+
+void PrintListed(const Listed& e, bool json) {
+  if (json) {
+    nlohmann::ordered_json j;
+    j["path"] = e.path;
+    j["name"] = e.name;
+    j["folder"] = e.folder;
+    j["deleted"] = e.deleted;
+    j["size"] = e.size;
+    j["state"] = e.state;
+    j["created"] = e.created.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.created);
+    j["modified"] = e.modified.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.modified);
+    j["record"] = e.record;
+    std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    return;
+  }
+  char size[32];
+  std::snprintf(size, sizeof size, "%12" PRIu64, e.size);
+  std::cout << (e.folder ? "dir  " : "file ") << e.state
+            << std::string(e.state.size() < 25 ? 25 - e.state.size() : 1, ' ') << size << "  "
+            << (e.modified.empty() ? std::string(19, '-') : e.modified) << "  " << e.path << '\n';
+}
+
+// Every folder of the tree, depth first in tree order, each followed by its
+// files: what the window shows, folder by folder.
+std::uint64_t PrintTree(const HeadlessWindow& ui, bool json) {
+  std::uint64_t printed = 0;
+  struct Pending {
+    NodeHandle node;
+    std::string path;
+  };
+  std::vector<Pending> stack;
+  if (ui.RootNode() != kNoNode) stack.push_back({ui.RootNode(), ""});
+  while (!stack.empty()) {
+    const Pending p = stack.back();
+    stack.pop_back();
+    const auto* folder = static_cast<const MftFileInfo*>(ui.NodeData(p.node));
+    if (folder == nullptr) continue;
+    if (p.node != ui.RootNode()) {
+      Listed d;
+      d.path = p.path;
+      d.name = folder->Label();
+      d.folder = true;
+      d.deleted = folder->deletedEntry;
+      d.state = folder->deletedEntry ? "Deleted" : "Active";
+      d.created = IsoFileTime(folder->created);
+      d.modified = folder->modified != 0 ? IsoFileTime(folder->modified)
+                                         : IsoFatTime(folder->fatDate, folder->fatTime);
+      d.record = folder->recordNumber;
+      PrintListed(d, json);
+      ++printed;
+    }
+    for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next) {
+      Listed e;
+      e.path = p.path + "/" + f->name;
+      e.name = f->name;
+      e.deleted = !(f->flags & kFlagInUse);
+      e.size = f->size;
+      e.state = FileStateText(f->flags);
+      if (f->recordNumber != 0) {
+        e.created = IsoFileTime(f->created);
+        e.modified = IsoFileTime(f->modified);
+        e.record = f->recordNumber;
+      } else {
+        e.modified = IsoFatTime(f->fatDate, f->fatTime);
+        e.record = f->startCluster;
+      }
+      PrintListed(e, json);
+      ++printed;
+    }
+    std::vector<Pending> children;
+    for (NodeHandle c = ui.FirstChild(p.node); c != kNoNode; c = ui.NextSibling(c)) {
+      const auto* child = static_cast<const MftFileInfo*>(ui.NodeData(c));
+      children.push_back({c, p.path + "/" + (child ? child->Label() : std::string("?"))});
+    }
+    stack.insert(stack.end(), children.rbegin(), children.rend());
+  }
+  return printed;
+}
+
 }  // namespace
 
 // Where block devices are looked for can be moved, for tests and for
@@ -88,7 +220,7 @@ int RunScan(const ScanOptions& options) {
   AppState app;
   app.sources.files = {options.source};
   app.sources.scanDevices = false;
-  HeadlessWindow ui;
+  TerminalWindow ui;
   app.ui = &ui;
   ui.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
   MainDialogProc(&app, Message{MessageKind::InitDialog});
@@ -124,9 +256,13 @@ int RunScan(const ScanOptions& options) {
   click.code = NotifyCode::Click;
   ui.Post(click);
   ui.PostCommand(options.quick ? kCmdBuildFileListOnly : kCmdBuildIndexedFileList);
+  const int logBefore = ui.RowCount(kLogList);
+  PrintLog(ui);  // the drive list's part of the log, before the scan's
   ui.RunDialog();
-  PrintLog(ui);
-  return app.lastScanResult == 1 ? 0 : 1;
+  PrintLog(ui, logBefore);
+  if (app.lastScanResult != 1) return 1;
+  PrintTree(ui, options.json);
+  return 0;
 }
 
 }  // namespace tsn::cli

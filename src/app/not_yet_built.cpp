@@ -14,12 +14,6 @@ int NotBuilt(AppState* app, const char* what) {
 }
 }  // namespace
 
-int FatIndexedScan(AppState* app, LOGDRIVE_INFO*) {
-  return NotBuilt(app, "The indexed scan of FAT32 volumes");
-}
-int FatFileListScan(AppState* app, LOGDRIVE_INFO*) {
-  return NotBuilt(app, "The quick scan of FAT32 volumes");
-}
 int NtfsIndexedScan(AppState* app, LOGDRIVE_INFO*) {
   return NotBuilt(app, "The indexed scan of NTFS volumes");
 }

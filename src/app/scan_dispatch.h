@@ -3,6 +3,7 @@
 // and window-logic layers.
 #include <cstdint>
 
+#include "fat/fat_scans.h"
 #include "results/folder_tree.h"
 #include "ui/list_interaction.h"
 #include "ui/window_system.h"
@@ -14,8 +15,6 @@ struct LOGDRIVE_INFO;
 
 // The four scans. Each returns 1 when it ran to its end, 0 when it stopped
 // early (interrupted or unable to start).
-int FatIndexedScan(AppState* app, LOGDRIVE_INFO* drive);
-int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive);
 int NtfsIndexedScan(AppState* app, LOGDRIVE_INFO* drive);
 int NtfsFileListScan(AppState* app, LOGDRIVE_INFO* drive);
 

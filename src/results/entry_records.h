@@ -37,6 +37,9 @@ struct MftFileInfo {
   std::string name;     // long (Win32) name, UTF-8; empty when there is none
   std::string dosName;  // DOS 8.3 name, UTF-8; empty when there is none
   std::uint32_t flags = 0;
+  // The entry itself is deleted. Kept apart from the in-use bit, which the
+  // tree clears on folders that merely hold deleted entries.
+  bool deletedEntry = false;
   std::uint16_t fatDate = 0;
   std::uint16_t fatTime = 0;
   std::uint32_t nameLength = 0;
@@ -100,6 +103,7 @@ struct ScanRecords {
   std::deque<MftFileInfo> infos;
   std::deque<FoundFile> files;
   MftFileInfo* NewInfo() { return &infos.emplace_back(); }
+  MftFileInfo* Keep(MftFileInfo&& info) { return &infos.emplace_back(std::move(info)); }
   FoundFile* NewFile() { return &files.emplace_back(); }
 };
 

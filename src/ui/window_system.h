@@ -135,6 +135,10 @@ class WindowSystem {
   virtual std::string NodeLabel(NodeHandle node) const = 0;
   virtual int NodeCheck(NodeHandle node) const = 0;
   virtual void SetNodeCheck(NodeHandle node, int state) = 0;
+  // Gives the node the selected state, as a click on it would.
+  virtual void SetSelectedNode(NodeHandle node) = 0;
+  // Shows the node's children.
+  virtual void ExpandNode(NodeHandle node) = 0;
 
   // The progress bar.
   virtual void SetProgressRange(std::uint32_t low, std::uint32_t high) = 0;

@@ -249,6 +249,7 @@ void HeadlessWindow::DeleteAllNodes() {
   nodes_.clear();
   roots_.clear();
   selectedNode_ = kNoNode;
+  expanded_.clear();
   ++generationBase_;
 }
 

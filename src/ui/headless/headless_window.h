@@ -56,7 +56,9 @@ class HeadlessWindow : public WindowSystem {
   int DialogResult() const { return result_; }
   void SetClientSize(Point size) { client_ = size; }
   void SetRowRefusal(ControlId list, bool refuse) { refuseRows_[list] = refuse; }
-  void SelectNode(NodeHandle node) { selectedNode_ = node; }
+  void SetSelectedNode(NodeHandle node) override { selectedNode_ = node; }
+  void ExpandNode(NodeHandle node) override { expanded_.push_back(node); }
+  const std::vector<NodeHandle>& ExpandedNodes() const { return expanded_; }
   // A mouse click on a list row or tree node, delivered at once: the
   // notification first, then the control's own toggling of a check box.
   void Click(ControlId control, HitTest hit);
@@ -144,6 +146,7 @@ class HeadlessWindow : public WindowSystem {
   std::vector<NodeHandle> roots_;
   std::uintptr_t generationBase_ = 0;
   NodeHandle selectedNode_ = kNoNode;
+  std::vector<NodeHandle> expanded_;
   Progress progress_;
   std::map<int, int> timers_;
   std::deque<Scripted> queue_;

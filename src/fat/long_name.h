@@ -1,0 +1,41 @@
+#pragma once
+// Long names: the run of 0x0F entries standing before a short entry.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tsn {
+
+struct AppState;
+struct LOGDRIVE_INFO;
+
+// A long name needs at most 20 entries (255 characters); a longer run of
+// long-name entries is leftovers, and only the nearest 20 are taken.
+constexpr int kMaxLongNameEntries = 20;
+
+// Where the short entry stands: its index in the buffer that holds the whole
+// directory cluster `dirCluster`.
+struct EntryPosition {
+  std::span<const std::uint8_t> cluster;
+  std::size_t index = 0;
+  std::uint32_t dirCluster = 0;
+};
+
+// The long-name entries before the entry, nearest first. The walk steps
+// back across the start of the cluster into the sector before it on the
+// volume, stopping at the start of the data area.
+std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
+                                                                 LOGDRIVE_INFO* drive,
+                                                                 const EntryPosition& at);
+int CountLongNameEntries(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
+// The name the entries carry, decoded from UTF-16 to UTF-8.
+std::string GatherLongName(const std::vector<std::array<std::uint8_t, 32>>& entries);
+
+bool IsLongNameEntry(std::span<const std::uint8_t> entry);
+
+// UTF-16 units to UTF-8; a unit 0 ends the text, unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units);
+
+}  // namespace tsn

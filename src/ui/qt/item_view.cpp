@@ -1,0 +1,162 @@
+#include "ui/qt/item_view.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QTimer>
+#include <algorithm>
+#include <utility>
+
+#include "ui/qt/item_roles.h"
+
+namespace tsn {
+
+namespace {
+const QColor kGridLine(218, 218, 218);
+
+Point ScreenPoint(const QMouseEvent* event) {
+  const QPoint p = event->globalPosition().toPoint();
+  return {p.x(), p.y()};
+}
+}  // namespace
+
+CustomDrawDelegate::CustomDrawDelegate(ItemView* view) : QStyledItemDelegate(view), view_(view) {}
+
+void CustomDrawDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                         const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  if (option->state & QStyle::State_Selected) {
+    const QVariant selected = index.data(kSelectedDecorationRole);
+    if (selected.isValid()) option->icon = selected.value<QIcon>();
+  }
+}
+
+void CustomDrawDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                               const QModelIndex& index) const {
+  QStyleOptionViewItem styled(option);
+  if (const std::optional<QColor> colour = view_->TextColourFor(index)) {
+    // Selected rows keep the highlight colours, as the list views did.
+    styled.palette.setColor(QPalette::Active, QPalette::Text, *colour);
+    styled.palette.setColor(QPalette::Inactive, QPalette::Text, *colour);
+  }
+  QStyledItemDelegate::paint(painter, styled, index);
+  if (gridLines_) {
+    painter->save();
+    painter->setPen(kGridLine);
+    const QRect r = option.rect;
+    painter->drawLine(r.topRight(), r.bottomRight());
+    painter->drawLine(r.bottomLeft(), r.bottomRight());
+    painter->restore();
+  }
+}
+
+ItemView::ItemView(Kind kind, QWidget* parent)
+    : QTreeView(parent), kind_(kind), delegate_(new CustomDrawDelegate(this)) {
+  setItemDelegate(delegate_);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setIconSize(QSize(16, 16));
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  if (kind == Kind::List) {
+    setRootIsDecorated(false);
+    setItemsExpandable(false);
+    setUniformRowHeights(true);
+    setAllColumnsShowFocus(true);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    header()->setStretchLastSection(false);
+    header()->setSectionsMovable(false);
+    header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  } else {
+    setHeaderHidden(true);
+    setUniformRowHeights(true);
+  }
+}
+
+std::uint32_t ItemView::Send(CustomDrawRecord& record) {
+  return customDraw_ ? customDraw_(record) : CDRF_DODEFAULT;
+}
+
+void ItemView::paintEvent(QPaintEvent* event) {
+  pass_ = Pass{};
+  if (customDraw_) {
+    CustomDrawRecord control;
+    control.stage = DrawStage::Prepaint;
+    pass_.itemStage = (Send(control) & CDRF_NOTIFYITEMDRAW) != 0;
+  }
+  QTreeView::paintEvent(event);
+  pass_ = Pass{};  // items painted outside a pass (drag pictures) keep the defaults
+}
+
+std::optional<QColor> ItemView::TextColourFor(const QModelIndex& index) {
+  if (!pass_.itemStage) return std::nullopt;
+  // The view paints a row's cells one after another, so a new row (or node)
+  // is the moment for its item stage.
+  if (!pass_.haveItem || pass_.row != index.row() || pass_.id != index.internalId()) {
+    pass_.haveItem = true;
+    pass_.row = index.row();
+    pass_.id = index.internalId();
+    pass_.itemData =
+        reinterpret_cast<void*>(index.siblingAtColumn(0).data(kItemDataRole).value<quintptr>());
+    pass_.item = CustomDrawRecord{};
+    pass_.item.stage = DrawStage::ItemPrepaint;
+    pass_.item.itemData = pass_.itemData;
+    const std::uint32_t answer = Send(pass_.item);
+    pass_.subItemStage = kind_ == Kind::List && (answer & CDRF_NOTIFYSUBITEMDRAW) != 0;
+  }
+  CustomDrawRecord cell = pass_.item;  // a cell starts with its row's colour
+  if (pass_.subItemStage) {
+    cell.stage = DrawStage::SubItemPrepaint;
+    cell.subItem = index.column();
+    Send(cell);
+  }
+  if (!cell.textColourSet) return std::nullopt;
+  return QColor(cell.textColour.r, cell.textColour.g, cell.textColour.b);
+}
+
+ItemPart ItemView::PartAt(QPoint viewportPoint, QModelIndex* item) const {
+  const QModelIndex index = indexAt(viewportPoint);
+  if (item != nullptr) *item = index;
+  if (!index.isValid()) return ItemPart::Nowhere;
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  option.rect = visualRect(index);
+  delegate_->ItemOption(&option, index);
+  if (!option.rect.contains(viewportPoint)) return ItemPart::Other;  // indentation, expand button
+  const QStyle* s = option.widget ? option.widget->style() : style();
+  if ((option.features & QStyleOptionViewItem::HasCheckIndicator) &&
+      s->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this).contains(viewportPoint))
+    return ItemPart::CheckBox;
+  if ((option.features & QStyleOptionViewItem::HasDecoration) &&
+      s->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this).contains(viewportPoint))
+    return ItemPart::Icon;
+  QRect text = s->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
+  // Only the label itself counts, not the empty space after it.
+  const int margin = s->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, this) + 1;
+  text.setWidth(std::min(text.width(), option.fontMetrics.horizontalAdvance(option.text) + 2 * margin));
+  return text.contains(viewportPoint) ? ItemPart::Label : ItemPart::Other;
+}
+
+void ItemView::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton && !std::exchange(swallowRelease_, false) && notify_) {
+    // The click goes out before the view toggles a check box under it, so
+    // the handler reads the state the click started from.
+    const QPointer<ItemView> alive(this);
+    notify_(NotifyCode::Click, ScreenPoint(event));
+    if (!alive) return;
+  }
+  QTreeView::mouseReleaseEvent(event);
+}
+
+void ItemView::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTreeView::mouseDoubleClickEvent(event);
+  if (event->button() != Qt::LeftButton || !notify_) return;
+  swallowRelease_ = true;  // the release that ends a double click is no click of its own
+  const Point at = ScreenPoint(event);
+  // Sent from the event loop rather than from inside the view's mouse
+  // handling: a double click on a drive starts a scan that may run for long.
+  QTimer::singleShot(0, this, [this, at] {
+    if (notify_) notify_(NotifyCode::DoubleClick, at);
+  });
+}
+
+}  // namespace tsn

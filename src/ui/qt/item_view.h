@@ -1,0 +1,84 @@
+#pragma once
+// The view under every list and the folder tree. It asks the dialog for the
+// text colours as it paints (the custom-draw stages), reports clicks and
+// double clicks, and says which part of an item lies under a point.
+#include <QPointer>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "ui/window_system.h"
+
+namespace tsn {
+
+class ItemView;
+
+class CustomDrawDelegate final : public QStyledItemDelegate {
+ public:
+  explicit CustomDrawDelegate(ItemView* view);
+  void SetGridLines(bool on) { gridLines_ = on; }
+  void paint(QPainter* painter, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override;
+  // The option the item is painted with, for hit tests.
+  void ItemOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+    initStyleOption(option, index);
+  }
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+ private:
+  ItemView* view_;
+  bool gridLines_ = false;
+};
+
+enum class ItemPart { Nowhere, CheckBox, Icon, Label, Other };
+
+class ItemView final : public QTreeView {
+ public:
+  // Lists paint per cell and ask for the sub-item stage; the tree paints per
+  // node and never does.
+  enum class Kind { List, Tree };
+  using CustomDraw = std::function<std::uint32_t(CustomDrawRecord&)>;
+  using Notify = std::function<void(NotifyCode, Point screenPoint)>;
+
+  ItemView(Kind kind, QWidget* parent);
+  void SetCustomDraw(CustomDraw handler) { customDraw_ = std::move(handler); }
+  void SetNotify(Notify handler) { notify_ = std::move(handler); }
+  CustomDrawDelegate* Delegate() const { return delegate_; }
+
+  // The text colour for an item being painted now, as the custom-draw
+  // handler chose it; none for the default colour.
+  std::optional<QColor> TextColourFor(const QModelIndex& index);
+  // Which item, and which part of it, lies under a point of the viewport.
+  ItemPart PartAt(QPoint viewportPoint, QModelIndex* item) const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  // What one paint pass has learnt from the handler so far.
+  struct Pass {
+    bool itemStage = false;
+    bool haveItem = false;
+    int row = -1;
+    quintptr id = 0;
+    void* itemData = nullptr;
+    bool subItemStage = false;
+    CustomDrawRecord item{};
+  };
+  std::uint32_t Send(CustomDrawRecord& record);
+
+  Kind kind_;
+  CustomDrawDelegate* delegate_;
+  CustomDraw customDraw_;
+  Notify notify_;
+  Pass pass_;
+  bool swallowRelease_ = false;
+};
+
+}  // namespace tsn

@@ -1,0 +1,542 @@
+#include "ui/qt/qt_window.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QScreen>
+#include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QUrl>
+#include <algorithm>
+#include <climits>
+
+#include "ui/column_tables.h"
+#include "ui/control_ids.h"
+#include "ui/qt/folder_tree_model.h"
+#include "ui/qt/list_model.h"
+#include "ui/qt/qt_images.h"
+
+namespace tsn {
+
+namespace {
+
+QString ToQString(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+Message NotifyMessage(ControlId id, NotifyCode code) {
+  Message m;
+  m.kind = MessageKind::Notify;
+  m.id = id;
+  m.code = code;
+  return m;
+}
+
+}  // namespace
+
+QtWindow::QtWindow(Point clientSize, QWidget* parent)
+    : QWidget(parent, Qt::Window), images_(MakeSmallImageList()) {
+  setWindowIcon(DrawToolbarImage(4));
+  // Moves over the window's own surface reach the splitter without a button
+  // held; moves over the controls stay with them.
+  setMouseTracking(true);
+  MakeToolbar();
+  // Created in the order the dialog's controls stand, the spare list under
+  // the drive list.
+  MakeList(kSpareList, false);
+  MakeList(kDriveList, false);
+  MakeTree();
+  MakeList(kFileList, true);
+  MakeList(kLogList, true);
+  MakeProgressBar();
+  MakeStatusText(kSizeText, "0");
+  MakeStatusText(kClockText, "00:00:00");
+  MakeStatusText(kDirsText, "0");
+  MakeStatusText(kFilesText, "0");
+  lists_.at(kSpareList).view->setVisible(false);  // never shown, as it never was
+  resize(std::max(clientSize.x, 0), std::max(clientSize.y, 0));
+  pumpClock_.start();
+}
+
+QtWindow::~QtWindow() = default;
+
+void QtWindow::AddControl(ControlId id, QWidget* widget) {
+  // A press, move or release on a control belongs to the control; only the
+  // window's bare surface feeds the dialog's mouse messages.
+  widget->setAttribute(Qt::WA_NoMousePropagation);
+  controls_[id] = widget;
+}
+
+void QtWindow::MakeToolbar() {
+  toolbar_ = new QWidget(this);
+  toolbar_->setObjectName(QStringLiteral("toolbar"));
+  int x = 0;
+  for (const ToolbarButton& b : tsn::ToolbarButtons()) {
+    auto* button = new QToolButton(toolbar_);
+    button->setIcon(DrawToolbarImage(b.image));
+    button->setIconSize(QSize(32, 32));
+    button->setAutoRaise(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setToolTip(QString::fromUtf8(b.tooltip));
+    button->setAccessibleName(QString::fromUtf8(b.tooltip));
+    // Each tool covers 38 pixels of the strip, as its tooltip area does.
+    button->setGeometry(x, 0, kToolButtonWidth, kToolbarHeight);
+    x += kToolButtonWidth;
+    const int command = b.command;
+    connect(button, &QToolButton::clicked, this, [this, command] { SendCommand(command); });
+    buttons_.push_back(button);
+  }
+  toolbar_->setGeometry(0, 0, std::max(width(), x), kToolbarHeight);
+  AddControl(kToolbar, toolbar_);
+}
+
+void QtWindow::ConnectToDialog(ItemView* view, ControlId id) {
+  view->SetCustomDraw([this, id](CustomDrawRecord& record) {
+    Message m = NotifyMessage(id, NotifyCode::CustomDraw);
+    m.customDraw = &record;
+    const ProcResult r = Send(m);
+    return r.handled ? static_cast<std::uint32_t>(r.value) : CDRF_DODEFAULT;
+  });
+  view->SetNotify([this, id](NotifyCode code, Point screenPoint) {
+    Message m = NotifyMessage(id, code);
+    m.point = screenPoint;
+    Send(m);
+  });
+}
+
+void QtWindow::MakeList(ControlId id, bool withImages) {
+  auto* view = new ItemView(ItemView::Kind::List, this);
+  view->setObjectName(QStringLiteral("list%1").arg(id));
+  auto* model = new ListModel(view);
+  if (withImages) model->SetImages(&images_);
+  view->setModel(model);
+  ConnectToDialog(view, id);
+  lists_[id] = {view, model};
+  AddControl(id, view);
+}
+
+void QtWindow::MakeTree() {
+  tree_ = new ItemView(ItemView::Kind::Tree, this);
+  tree_->setObjectName(QStringLiteral("folderTree"));
+  treeModel_ = new FolderTreeModel(tree_);
+  treeModel_->SetImages(&images_);
+  tree_->setModel(treeModel_);
+  ConnectToDialog(tree_, kFolderTree);
+  AddControl(kFolderTree, tree_);
+}
+
+void QtWindow::MakeStatusText(ControlId id, const char* initial) {
+  auto* label = new QLabel(QString::fromUtf8(initial), this);
+  label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  label->setTextFormat(Qt::PlainText);
+  QFont small = label->font();
+  small.setPixelSize(11);  // the status strip is 14 pixels high
+  label->setFont(small);
+  AddControl(id, label);
+}
+
+void QtWindow::MakeProgressBar() {
+  progress_ = new QProgressBar(this);
+  progress_->setTextVisible(false);
+  progress_->setRange(0, 100);
+  progress_->setValue(0);
+  AddControl(kProgressBar, progress_);
+}
+
+// --- Dispatch -------------------------------------------------------------
+
+ProcResult QtWindow::Send(const Message& message) {
+  if (!proc_) return {};
+  ++dispatched_;
+  return proc_(message);
+}
+
+void QtWindow::SendCommand(int command) {
+  Message m;
+  m.kind = MessageKind::Command;
+  m.id = command;
+  Send(m);
+}
+
+void QtWindow::PostCommand(int command) {
+  QMetaObject::invokeMethod(this, [this, command] { SendCommand(command); }, Qt::QueuedConnection);
+}
+
+void QtWindow::SendMouse(MessageKind kind, const QMouseEvent* event) {
+  Message m;
+  m.kind = kind;
+  const QPoint p = event->position().toPoint();
+  m.point = {p.x(), p.y()};
+  Send(m);
+}
+
+void QtWindow::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  toolbar_->resize(std::max(width(), kToolButtonWidth * static_cast<int>(buttons_.size())),
+                   kToolbarHeight);
+  Message m;
+  m.kind = MessageKind::Size;
+  Send(m);
+}
+
+void QtWindow::closeEvent(QCloseEvent* event) {
+  // Closing is the dialog's decision: it ends the dialog when idle, and the
+  // window stays while an operation runs.
+  event->ignore();
+  Message m;
+  m.kind = MessageKind::SysCommand;
+  m.id = kScClose;
+  Send(m);
+}
+
+void QtWindow::mouseMoveEvent(QMouseEvent* event) { SendMouse(MessageKind::MouseMove, event); }
+
+void QtWindow::mousePressEvent(QMouseEvent* event) {
+  // The press grabs the mouse for this window until the release, so a drag
+  // keeps reporting here wherever the pointer goes.
+  if (event->button() == Qt::LeftButton) SendMouse(MessageKind::LeftButtonDown, event);
+  else QWidget::mousePressEvent(event);
+}
+
+void QtWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) SendMouse(MessageKind::LeftButtonUp, event);
+  else QWidget::mouseReleaseEvent(event);
+}
+
+int QtWindow::RunDialog() {
+  if (!ended_) {
+    if (!isVisible()) {
+      if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+      show();
+    }
+    QEventLoop loop;
+    loop_ = &loop;
+    loop.exec();
+    loop_ = nullptr;
+  }
+  hide();
+  const int result = result_;
+  ended_ = false;  // the window may be run again
+  result_ = -1;
+  return result;
+}
+
+void QtWindow::EndDialog(int result) {
+  if (ended_) return;
+  ended_ = true;
+  result_ = result;
+  // Inside a long operation the loop ends once control is back in it.
+  if (loop_ != nullptr) loop_->exit(result);
+}
+
+bool QtWindow::PumpOneMessage() {
+  // Called once per sector or record, millions of times a scan: most calls
+  // only read the clock. Letting the event loop run every few milliseconds
+  // keeps the window as alive as a look at the queue per call would.
+  if (pumpClock_.elapsed() < kPumpIntervalMs) return false;
+  pumpClock_.start();
+  const std::uint64_t before = dispatched_;
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  return dispatched_ != before;
+}
+
+// --- Texts and placement ----------------------------------------------------
+
+void QtWindow::SetWindowTitle(std::string_view title) { setWindowTitle(ToQString(title)); }
+std::string QtWindow::WindowTitle() const { return windowTitle().toStdString(); }
+
+QWidget* QtWindow::Control(ControlId id) const {
+  const auto it = controls_.find(id);
+  return it == controls_.end() ? nullptr : it->second;
+}
+
+void QtWindow::SetText(ControlId control, std::string_view text) {
+  if (auto* label = qobject_cast<QLabel*>(Control(control))) label->setText(ToQString(text));
+}
+
+std::string QtWindow::Text(ControlId control) const {
+  if (const auto* label = qobject_cast<const QLabel*>(Control(control)))
+    return label->text().toStdString();
+  return {};
+}
+
+void QtWindow::EnableControl(ControlId control, bool enabled) {
+  if (QWidget* w = Control(control)) w->setEnabled(enabled);
+}
+
+bool QtWindow::IsControlEnabled(ControlId control) const {
+  const QWidget* w = Control(control);
+  return w != nullptr && w->isEnabled();
+}
+
+void QtWindow::MoveControl(ControlId control, Rect r) {
+  // A window too small for the layout gives negative sizes: the control
+  // then shrinks to nothing.
+  if (QWidget* w = Control(control)) w->setGeometry(r.x, r.y, std::max(r.width, 0), std::max(r.height, 0));
+}
+
+Rect QtWindow::ControlRect(ControlId control) const {
+  const QWidget* w = Control(control);
+  if (w == nullptr) return {};
+  const QRect g = w->geometry();
+  return {g.x(), g.y(), g.width(), g.height()};
+}
+
+Point QtWindow::ClientSize() const { return {width(), height()}; }
+
+void QtWindow::ShowMessageBox(std::string_view text, std::string_view caption) {
+  QMessageBox::information(this, ToQString(caption), ToQString(text));
+}
+
+bool QtWindow::OpenDocument(const std::string& path) {
+  const QFileInfo file(QString::fromStdString(path));
+  if (!file.isFile()) return false;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath()));
+}
+
+// --- Lists ----------------------------------------------------------------
+
+const QtWindow::List* QtWindow::ListOf(ControlId id) const {
+  const auto it = lists_.find(id);
+  return it == lists_.end() ? nullptr : &it->second;
+}
+
+ItemView* QtWindow::ListView(ControlId list) const {
+  const List* l = ListOf(list);
+  return l ? l->view : nullptr;
+}
+
+void QtWindow::InsertColumn(ControlId list, int index, int width, std::string_view title) {
+  const List* l = ListOf(list);
+  if (l == nullptr) return;
+  const int at = l->model->InsertColumn(index, ToQString(title));
+  l->view->setColumnWidth(at, std::max(width, 0));
+}
+
+void QtWindow::SetColumnWidth(ControlId list, int column, int width) {
+  const List* l = ListOf(list);
+  if (l == nullptr || column < 0 || column >= l->model->columnCount()) return;
+  l->view->setColumnWidth(column, std::max(width, 0));
+}
+
+int QtWindow::ColumnWidth(ControlId list, int column) const {
+  const List* l = ListOf(list);
+  if (l == nullptr || column < 0 || column >= l->model->columnCount()) return 0;
+  return l->view->columnWidth(column);
+}
+
+void QtWindow::SetListExtendedStyle(ControlId list, std::uint32_t style) {
+  const List* l = ListOf(list);
+  if (l == nullptr) return;
+  // Rows are always selected whole here; full-row select needs no switch.
+  l->model->SetCheckBoxes((style & kLvsExCheckBoxes) != 0);
+  l->view->Delegate()->SetGridLines((style & kLvsExGridLines) != 0);
+  l->view->viewport()->update();
+}
+
+void QtWindow::DeleteAllRows(ControlId list) {
+  if (const List* l = ListOf(list)) l->model->Clear();
+}
+
+int QtWindow::RowCount(ControlId list) const {
+  const List* l = ListOf(list);
+  return l ? l->model->rowCount() : 0;
+}
+
+int QtWindow::InsertRow(ControlId list, int index, std::string_view text, int image, void* data) {
+  const List* l = ListOf(list);
+  return l ? l->model->InsertRow(index, ToQString(text), image, data) : -1;
+}
+
+void QtWindow::SetRowText(ControlId list, int row, int column, std::string_view text) {
+  if (const List* l = ListOf(list)) l->model->SetCell(row, column, ToQString(text));
+}
+
+std::string QtWindow::RowText(ControlId list, int row, int column) const {
+  const List* l = ListOf(list);
+  const ListModel::Row* r = l ? l->model->RowAt(row) : nullptr;
+  if (r == nullptr || column < 0 || static_cast<std::size_t>(column) >= r->cells.size()) return {};
+  return r->cells[static_cast<std::size_t>(column)].toStdString();
+}
+
+int QtWindow::RowImage(ControlId list, int row) const {
+  const List* l = ListOf(list);
+  const ListModel::Row* r = l ? l->model->RowAt(row) : nullptr;
+  return r ? r->image : -1;
+}
+
+void* QtWindow::RowData(ControlId list, int row) const {
+  const List* l = ListOf(list);
+  const ListModel::Row* r = l ? l->model->RowAt(row) : nullptr;
+  return r ? r->data : nullptr;
+}
+
+bool QtWindow::IsRowSelected(ControlId list, int row) const {
+  const List* l = ListOf(list);
+  if (l == nullptr || l->model->RowAt(row) == nullptr) return false;
+  return l->view->selectionModel()->isRowSelected(row, QModelIndex());
+}
+
+void QtWindow::SetRowSelected(ControlId list, int row, bool selected) {
+  const List* l = ListOf(list);
+  if (l == nullptr || l->model->RowAt(row) == nullptr) return;
+  const QModelIndex index = l->model->index(row, 0);
+  QItemSelectionModel* s = l->view->selectionModel();
+  if (selected)
+    s->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  else
+    s->select(index, QItemSelectionModel::Deselect | QItemSelectionModel::Rows);
+}
+
+int QtWindow::RowCheck(ControlId list, int row) const {
+  const List* l = ListOf(list);
+  const ListModel::Row* r = l ? l->model->RowAt(row) : nullptr;
+  return r ? r->check : 0;
+}
+
+void QtWindow::SetRowCheck(ControlId list, int row, int state) {
+  if (const List* l = ListOf(list)) l->model->SetCheck(row, state);
+}
+
+void QtWindow::ScrollList(ControlId list, int dy) {
+  const List* l = ListOf(list);
+  if (l == nullptr || dy == 0) return;
+  // The log scrolls down after every row it adds: the newest row shows.
+  if (dy > 0) {
+    l->view->scrollToBottom();
+    return;
+  }
+  const int rowHeight = std::max(l->view->fontMetrics().height(), 1);
+  QScrollBar* bar = l->view->verticalScrollBar();  // counts rows, the view scrolling per item
+  bar->setValue(bar->value() - (-dy + rowHeight - 1) / rowHeight);
+}
+
+QtWindow::RowHit QtWindow::HitTestRow(ControlId list, Point screenPoint) const {
+  const List* l = ListOf(list);
+  if (l == nullptr) return {};
+  const QPoint at = l->view->viewport()->mapFromGlobal(QPoint(screenPoint.x, screenPoint.y));
+  QModelIndex index;
+  const ItemPart part = l->view->PartAt(at, &index);
+  if (!index.isValid()) return {};
+  return {index.row(), part == ItemPart::CheckBox};
+}
+
+// --- The folder tree ----------------------------------------------------------
+
+NodeHandle QtWindow::InsertNode(NodeHandle parent, std::string_view label, int image,
+                                int selectedImage, void* data, bool sorted) {
+  return treeModel_->Insert(parent, std::string(label), image, selectedImage, data, sorted);
+}
+
+void QtWindow::DeleteAllNodes() { treeModel_->Clear(); }
+NodeHandle QtWindow::RootNode() const { return treeModel_->RootNode(); }
+NodeHandle QtWindow::NextSibling(NodeHandle node) const { return treeModel_->NextSibling(node); }
+
+NodeHandle QtWindow::ParentNode(NodeHandle node) const {
+  const FolderTreeModel::Node* n = treeModel_->NodeAt(node);
+  return n ? n->parent : kNoNode;
+}
+
+NodeHandle QtWindow::FirstChild(NodeHandle node) const {
+  const FolderTreeModel::Node* n = treeModel_->NodeAt(node);
+  return (n && !n->children.empty()) ? n->children.front() : kNoNode;
+}
+
+NodeHandle QtWindow::SelectedNode() const {
+  const QModelIndexList rows = tree_->selectionModel()->selectedRows();
+  return rows.isEmpty() ? kNoNode : FolderTreeModel::HandleOf(rows.front());
+}
+
+void* QtWindow::NodeData(NodeHandle node) const {
+  const FolderTreeModel::Node* n = treeModel_->NodeAt(node);
+  return n ? n->data : nullptr;
+}
+
+std::string QtWindow::NodeLabel(NodeHandle node) const {
+  const FolderTreeModel::Node* n = treeModel_->NodeAt(node);
+  return n ? n->label : std::string();
+}
+
+int QtWindow::NodeCheck(NodeHandle node) const {
+  const FolderTreeModel::Node* n = treeModel_->NodeAt(node);
+  return n ? n->check : 0;
+}
+
+void QtWindow::SetNodeCheck(NodeHandle node, int state) { treeModel_->SetCheck(node, state); }
+
+QtWindow::NodeHit QtWindow::HitTestNode(Point screenPoint) const {
+  const QPoint at = tree_->viewport()->mapFromGlobal(QPoint(screenPoint.x, screenPoint.y));
+  QModelIndex index;
+  const ItemPart part = tree_->PartAt(at, &index);
+  if (!index.isValid()) return {};
+  return {FolderTreeModel::HandleOf(index), part};
+}
+
+// --- Progress bar and timers -------------------------------------------------
+
+void QtWindow::SetProgressRange(std::uint32_t low, std::uint32_t high) {
+  progressLow_ = low;
+  progressHigh_ = high;
+  progressPos_ = low;
+  const std::uint32_t span = high > low ? high - low : 0;
+  progressShift_ = 0;
+  while ((span >> progressShift_) > static_cast<std::uint32_t>(INT_MAX)) ++progressShift_;
+  progress_->setRange(0, static_cast<int>(span >> progressShift_));
+  ShowProgressPosition();
+}
+
+void QtWindow::StepProgress() {
+  const std::uint64_t next = std::uint64_t{progressPos_} + progressStep_;
+  // Past the end the bar starts over, as the progress control always did.
+  progressPos_ = next > progressHigh_ ? progressLow_ : static_cast<std::uint32_t>(next);
+  ShowProgressPosition();
+}
+
+void QtWindow::SetProgressPosition(std::uint32_t position) {
+  progressPos_ = position;
+  ShowProgressPosition();
+}
+
+void QtWindow::ShowProgressPosition() {
+  const std::uint32_t top = std::max(progressLow_, progressHigh_);
+  const std::uint32_t shown = std::clamp(progressPos_, progressLow_, top) - progressLow_;
+  progress_->setValue(static_cast<int>(shown >> progressShift_));
+}
+
+void QtWindow::SetProgressColour(Colour colour) {
+  QPalette palette = progress_->palette();
+  palette.setColor(QPalette::Highlight, QColor(colour.r, colour.g, colour.b));
+  progress_->setPalette(palette);
+}
+
+void QtWindow::SetTimer(int id, int milliseconds) {
+  QTimer*& timer = timers_[id];
+  if (timer == nullptr) {
+    timer = new QTimer(this);
+    timer->setSingleShot(true);
+    connect(timer, &QTimer::timeout, this, [this, id] {
+      Message m;
+      m.kind = MessageKind::Timer;
+      m.id = id;
+      Send(m);
+    });
+  }
+  timer->start(std::max(milliseconds, 0));  // a pending timer starts its delay again
+}
+
+void QtWindow::KillTimer(int id) {
+  const auto it = timers_.find(id);
+  if (it != timers_.end()) it->second->stop();
+}
+
+}  // namespace tsn

@@ -1,0 +1,165 @@
+#pragma once
+// The main window on Qt 6 Widgets: the window-system operations the program
+// logic calls, standing on real widgets. Every control sits where the layout
+// puts it, in client coordinates; every notification, timer, size change and
+// mouse message goes to the one dialog procedure, synchronously, as the
+// program's handlers expect.
+#include <QElapsedTimer>
+#include <QIcon>
+#include <QWidget>
+#include <cstdint>
+#include <map>
+#include <vector>
+
+#include "ui/qt/item_view.h"
+#include "ui/window_system.h"
+
+class QEventLoop;
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QToolButton;
+
+namespace tsn {
+
+class FolderTreeModel;
+class ListModel;
+
+class QtWindow final : public QWidget, public WindowSystem {
+  Q_OBJECT
+
+ public:
+  // The main dialog's size at start: 520 x 287 dialog units at two pixels each.
+  static constexpr Point kStartSize{1040, 574};
+  static constexpr int kToolbarHeight = 38;
+  static constexpr int kToolButtonWidth = 38;
+  // The pump lets the event loop run at most this often inside long loops.
+  static constexpr int kPumpIntervalMs = 5;
+
+  explicit QtWindow(Point clientSize = kStartSize, QWidget* parent = nullptr);
+  ~QtWindow() override;
+
+  // Queues a command as a toolbar button sends it; it is delivered once the
+  // event loop runs (the modal loop, or a pump).
+  void PostCommand(int command);
+
+  // The widgets, for the window logic built on this layer and for tests.
+  QWidget* Control(ControlId id) const;
+  ItemView* ListView(ControlId list) const;
+  ItemView* TreeView() const { return tree_; }
+  QWidget* ToolBar() const { return toolbar_; }
+  const std::vector<QToolButton*>& ToolButtons() const { return buttons_; }
+  QProgressBar* ProgressBar() const { return progress_; }
+  std::uint32_t ProgressPosition() const { return progressPos_; }
+
+  // Hit tests at a point in screen coordinates, as the click notifications
+  // carry it.
+  struct RowHit {
+    int row = -1;
+    bool onCheckBox = false;
+  };
+  RowHit HitTestRow(ControlId list, Point screenPoint) const;
+  struct NodeHit {
+    NodeHandle node = kNoNode;
+    ItemPart part = ItemPart::Nowhere;
+  };
+  NodeHit HitTestNode(Point screenPoint) const;
+
+  // WindowSystem
+  void SetDialogProc(DialogProc proc) override { proc_ = std::move(proc); }
+  int RunDialog() override;
+  void EndDialog(int result) override;
+  bool PumpOneMessage() override;
+  void SetWindowTitle(std::string_view title) override;
+  std::string WindowTitle() const override;
+  void SetText(ControlId control, std::string_view text) override;
+  std::string Text(ControlId control) const override;
+  void EnableControl(ControlId control, bool enabled) override;
+  bool IsControlEnabled(ControlId control) const override;
+  void MoveControl(ControlId control, Rect r) override;
+  Rect ControlRect(ControlId control) const override;
+  Point ClientSize() const override;
+  void ShowMessageBox(std::string_view text, std::string_view caption) override;
+  void InsertColumn(ControlId list, int index, int width, std::string_view title) override;
+  void SetColumnWidth(ControlId list, int column, int width) override;
+  int ColumnWidth(ControlId list, int column) const override;
+  void SetListExtendedStyle(ControlId list, std::uint32_t style) override;
+  void DeleteAllRows(ControlId list) override;
+  int RowCount(ControlId list) const override;
+  int InsertRow(ControlId list, int index, std::string_view text, int image, void* data) override;
+  void SetRowText(ControlId list, int row, int column, std::string_view text) override;
+  std::string RowText(ControlId list, int row, int column) const override;
+  int RowImage(ControlId list, int row) const override;
+  void* RowData(ControlId list, int row) const override;
+  bool IsRowSelected(ControlId list, int row) const override;
+  void SetRowSelected(ControlId list, int row, bool selected) override;
+  int RowCheck(ControlId list, int row) const override;
+  void SetRowCheck(ControlId list, int row, int state) override;
+  void ScrollList(ControlId list, int dy) override;
+  NodeHandle InsertNode(NodeHandle parent, std::string_view label, int image, int selectedImage,
+                        void* data, bool sorted) override;
+  void DeleteAllNodes() override;
+  NodeHandle RootNode() const override;
+  NodeHandle NextSibling(NodeHandle node) const override;
+  NodeHandle ParentNode(NodeHandle node) const override;
+  NodeHandle FirstChild(NodeHandle node) const override;
+  NodeHandle SelectedNode() const override;
+  void* NodeData(NodeHandle node) const override;
+  std::string NodeLabel(NodeHandle node) const override;
+  int NodeCheck(NodeHandle node) const override;
+  void SetNodeCheck(NodeHandle node, int state) override;
+  void SetProgressRange(std::uint32_t low, std::uint32_t high) override;
+  void SetProgressStep(std::uint32_t step) override { progressStep_ = step; }
+  void StepProgress() override;
+  void SetProgressPosition(std::uint32_t position) override;
+  void SetProgressColour(Colour colour) override;
+  void SetTimer(int id, int milliseconds) override;
+  void KillTimer(int id) override;
+  bool OpenDocument(const std::string& path) override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+
+ private:
+  struct List {
+    ItemView* view = nullptr;
+    ListModel* model = nullptr;
+  };
+
+  ProcResult Send(const Message& message);
+  void SendCommand(int command);
+  void SendMouse(MessageKind kind, const QMouseEvent* event);
+  void ConnectToDialog(ItemView* view, ControlId id);
+  void MakeToolbar();
+  void MakeList(ControlId id, bool withImages);
+  void MakeTree();
+  void MakeStatusText(ControlId id, const char* initial);
+  void MakeProgressBar();
+  void AddControl(ControlId id, QWidget* widget);
+  const List* ListOf(ControlId id) const;
+  void ShowProgressPosition();
+
+  DialogProc proc_;
+  std::vector<QIcon> images_;
+  std::map<ControlId, QWidget*> controls_;
+  std::map<ControlId, List> lists_;
+  QWidget* toolbar_ = nullptr;
+  std::vector<QToolButton*> buttons_;
+  ItemView* tree_ = nullptr;
+  FolderTreeModel* treeModel_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  std::uint32_t progressLow_ = 0, progressHigh_ = 100, progressStep_ = 10, progressPos_ = 0;
+  int progressShift_ = 0;  // a 32-bit range is shown scaled into the bar's int range
+  std::map<int, QTimer*> timers_;
+  QEventLoop* loop_ = nullptr;
+  bool ended_ = false;
+  int result_ = -1;
+  QElapsedTimer pumpClock_;
+  std::uint64_t dispatched_ = 0;  // messages sent to the dialog procedure
+};
+
+}  // namespace tsn
