@@ -1,0 +1,246 @@
+// The file list, the folder tree with its check marks, and the counters.
+#include <gtest/gtest.h>
+
+#include "app/progress.h"
+#include "results/file_list.h"
+#include "results/folder_tree.h"
+#include "test_support.h"
+#include "ui/list_interaction.h"
+
+namespace tsn {
+namespace {
+
+using test::HeadlessApp;
+
+FoundFile* AddFile(HeadlessApp& h, MftFileInfo* folder, const std::string& name,
+                   std::uint64_t size, std::uint32_t flags = kFlagInUse) {
+  FoundFile* f = h.app.records->NewFile();
+  f->name = name;
+  f->nameLength = static_cast<std::uint32_t>(name.size());
+  f->size = size;
+  f->flags = flags;
+  AppendToFolder(folder, f);
+  return f;
+}
+
+struct Tree {
+  NodeHandle root, a, b, c;
+  MftFileInfo *rootInfo, *aInfo, *bInfo, *cInfo;
+};
+
+// Root -> A -> B, and C beside A.
+Tree MakeTree(HeadlessApp& h, LOGDRIVE_INFO& drive) {
+  Tree t{};
+  t.root = CreateRootFolder(&h.app, &drive);
+  t.rootInfo = FolderRecordOf(h.ui, t.root);
+  auto folder = [&](const char* name, std::uint64_t record, NodeHandle parent, MftFileInfo** info) {
+    *info = h.app.records->NewInfo();
+    (*info)->SetName(name);
+    (*info)->flags = kFlagInUse | kFlagFolder;
+    (*info)->recordNumber = record;
+    return InsertFolderNode(&h.app, *info, parent, InsertPosition::Sorted);
+  };
+  t.a = folder("A", 10, t.root, &t.aInfo);
+  t.b = folder("B", 11, t.a, &t.bInfo);
+  t.c = folder("C", 12, t.root, &t.cInfo);
+  return t;
+}
+
+TEST(FileList, ShowsNameSizeDatesAndState) {
+  HeadlessApp h;
+  LOGDRIVE_INFO drive;
+  const Tree t = MakeTree(h, drive);
+  FoundFile* fat = AddFile(h, t.aInfo, "photo.jpg", 1234, 0);
+  fat->fatDate = 0x2C21;
+  fat->fatTime = 0x6000;
+  FoundFile* ntfs = AddFile(h, t.aInfo, "x.js", 7, kFlagBadSize | kFlagChainInUse);
+  ntfs->recordNumber = 64;
+  AddFile(h, t.aInfo, "song.Mp3", 1, kFlagInUse | kFlagChainInUse);
+  ShowFolderFiles(&h.app, t.a);
+  ASSERT_EQ(h.ui.RowCount(kFileList), 3);
+  EXPECT_EQ(h.ui.RowText(kFileList, 0, 1), "1234");
+  EXPECT_EQ(h.ui.RowText(kFileList, 0, 2), "FAT32 N/A");
+  EXPECT_EQ(h.ui.RowText(kFileList, 0, 3), "01-01-2002 12:00");
+  EXPECT_EQ(h.ui.RowText(kFileList, 0, 4), "Recovery may be possible");
+  EXPECT_EQ(h.ui.RowImage(kFileList, 0), 9);
+  EXPECT_EQ(h.ui.RowText(kFileList, 1, 2), "01-01-1601 00:00");  // NTFS time 0
+  EXPECT_EQ(h.ui.RowText(kFileList, 1, 4), "Bad File Size");
+  EXPECT_EQ(h.ui.RowImage(kFileList, 1), 12);
+  EXPECT_EQ(h.ui.RowText(kFileList, 2, 4), "Active");
+  EXPECT_EQ(h.ui.RowImage(kFileList, 2), 11);
+  ShowFolderFiles(&h.app, kNoNode);
+  EXPECT_EQ(h.ui.RowCount(kFileList), 0);
+}
+
+TEST(FileList, FileTimesAndTypeImages) {
+  // 2026-12-06 19:45:00 UTC as a file time.
+  EXPECT_EQ(FormatFileTime(134410599000000000ULL), "12-06-2026 19:45");
+  EXPECT_EQ(FormatFileTime(125963423400000000ULL), "02-29-2000 23:59");
+  EXPECT_EQ(FormatFileTime(0), "01-01-1601 00:00");
+  auto image = [](const std::string& name) {
+    FoundFile f;
+    f.name = name;
+    f.nameLength = static_cast<std::uint32_t>(name.size());
+    return FileTypeImage(f);
+  };
+  EXPECT_EQ(image("a.b"), 6);
+  EXPECT_EQ(image("backup.tar.gz"), 10);
+  EXPECT_EQ(image(".mp3"), 6);
+  EXPECT_EQ(image("readme."), 6);
+  EXPECT_EQ(image("photo.jpe"), 6);
+  EXPECT_EQ(image("clip.MPEG"), 7);
+}
+
+TEST(FolderTree, SortsWithoutCaseAndFindsDepthFirst) {
+  HeadlessApp h;
+  LOGDRIVE_INFO drive;
+  const NodeHandle root = CreateRootFolder(&h.app, &drive);
+  EXPECT_EQ(drive.foundDirs, 1u);
+  for (const char* label : {"b", "A", "c"}) {
+    MftFileInfo* f = h.app.records->NewInfo();
+    f->SetName(label);
+    f->recordNumber = 7;
+    InsertFolderNode(&h.app, f, root, InsertPosition::Sorted);
+  }
+  MftFileInfo* dos = h.app.records->NewInfo();
+  dos->SetDosName("DOSNAME");
+  InsertFolderNode(&h.app, dos, root, InsertPosition::Last);
+  MftFileInfo* late = h.app.records->NewInfo();
+  late->SetName("Bb");
+  InsertFolderNode(&h.app, late, root, InsertPosition::Sorted);
+  std::vector<std::string> labels;
+  for (NodeHandle n = h.ui.FirstChild(root); n != kNoNode; n = h.ui.NextSibling(n))
+    labels.push_back(h.ui.NodeLabel(n));
+  EXPECT_EQ(labels, (std::vector<std::string>{"A", "b", "Bb", "c", "DOSNAME"}));
+  EXPECT_EQ(h.ui.NodeLabel(FindFolderByRecord(&h.app, root, 7)), "A");
+  EXPECT_EQ(FindFolderByRecord(&h.app, root, 5), root);
+  EXPECT_EQ(FindFolderByRecord(&h.app, root, 99), kNoNode);
+}
+
+TEST(FolderTree, MarkDeletedUpwardColoursTheChainOnly) {
+  HeadlessApp h;
+  LOGDRIVE_INFO drive;
+  const Tree t = MakeTree(h, drive);
+  MarkDeletedUpward(&h.app, t.b);
+  auto colour = [&](NodeHandle n) {
+    CustomDrawRecord r;
+    r.stage = DrawStage::ItemPrepaint;
+    r.itemData = h.ui.NodeData(n);
+    FolderTreeColour(&r);
+    return r.textColour;
+  };
+  EXPECT_EQ(colour(t.b), (Colour{190, 0, 0}));
+  EXPECT_EQ(colour(t.a), (Colour{190, 0, 0}));
+  EXPECT_EQ(colour(t.root), (Colour{190, 0, 0}));
+  EXPECT_EQ(colour(t.c), (Colour{0, 0, 190}));
+}
+
+TEST(CheckMarks, SpreadDownOnTickAndUpOnlyOnTick) {
+  HeadlessApp h;
+  LOGDRIVE_INFO drive;
+  h.app.currentDrive = &drive;
+  const Tree t = MakeTree(h, drive);
+  FoundFile* rootFile = AddFile(h, t.rootInfo, "r.txt", 1);
+  FoundFile* aFile = AddFile(h, t.aInfo, "a.txt", 1000);
+  FoundFile* bFile = AddFile(h, t.bInfo, "b.txt", 2000);
+
+  h.ui.Click(kFolderTree, {-1, t.b, HitPart::CheckBox});  // tick B
+  EXPECT_EQ(h.ui.NodeCheck(t.b), kChecked);
+  EXPECT_EQ(h.ui.NodeCheck(t.a), kChecked);
+  EXPECT_EQ(h.ui.NodeCheck(t.root), kChecked);
+  EXPECT_EQ(bFile->checkState, kCheckTicked);
+  EXPECT_NE(aFile->checkState, kCheckTicked);  // ancestors' own files stay
+  EXPECT_NE(rootFile->checkState, kCheckTicked);
+  EXPECT_EQ(h.ui.PendingTimers().count(kTimerTreeCheck), 1u);
+  h.ui.RunDialog();  // the timer fires: the recount
+  EXPECT_EQ(h.ui.Text(kDirsText), "DIRS: 2");  // A and B
+  EXPECT_EQ(h.ui.Text(kFilesText), "FILES: 1");
+
+  h.ui.Click(kFolderTree, {-1, t.a, HitPart::CheckBox});  // untick A
+  EXPECT_EQ(h.ui.NodeCheck(t.a), kUnchecked);
+  EXPECT_EQ(h.ui.NodeCheck(t.b), kUnchecked);
+  EXPECT_EQ(h.ui.NodeCheck(t.root), kChecked);  // ancestors stay
+  EXPECT_EQ(bFile->checkState, kCheckCleared);
+
+  h.ui.Click(kFolderTree, {-1, t.root, HitPart::CheckBox});  // untick the root: all
+  h.ui.Click(kFolderTree, {-1, t.root, HitPart::CheckBox});  // and tick it: all
+  for (NodeHandle n : {t.root, t.a, t.b, t.c}) EXPECT_EQ(h.ui.NodeCheck(n), kChecked);
+  for (FoundFile* f : {rootFile, aFile, bFile}) EXPECT_EQ(f->checkState, kCheckTicked);
+  h.ui.RunDialog();
+  EXPECT_EQ(h.ui.Text(kDirsText), "DIRS: 3");
+  EXPECT_EQ(h.ui.Text(kFilesText), "FILES: 3");
+  EXPECT_EQ(h.ui.Text(kSizeText), "0.00 GB");
+}
+
+TEST(CheckMarks, ListClicksTickAncestorsAndShowAfterARefill) {
+  HeadlessApp h;
+  LOGDRIVE_INFO drive;
+  h.app.currentDrive = &drive;
+  const Tree t = MakeTree(h, drive);
+  FoundFile* bFile = AddFile(h, t.bInfo, "b.txt", 3ULL << 30);
+  h.ui.Click(kFolderTree, {-1, t.b, HitPart::Label});  // shows B's files
+  ASSERT_EQ(h.ui.RowCount(kFileList), 1);
+  h.ui.Click(kFileList, {0, kNoNode, HitPart::CheckBox});
+  EXPECT_EQ(bFile->checkState, kCheckTicked);
+  EXPECT_EQ(h.ui.RowCheck(kFileList, 0), kChecked);
+  for (NodeHandle n : {t.root, t.a, t.b}) EXPECT_EQ(h.ui.NodeCheck(n), kChecked);
+  h.ui.RunDialog();
+  EXPECT_EQ(h.ui.Text(kSizeText), "3.00 GB");
+  h.ui.Click(kFileList, {0, kNoNode, HitPart::CheckBox});  // untick: the tree stays
+  EXPECT_EQ(bFile->checkState, kCheckCleared);
+  EXPECT_EQ(h.ui.NodeCheck(t.b), kChecked);
+  h.ui.Click(kFileList, {0, kNoNode, HitPart::Label});  // a text click changes nothing
+  EXPECT_EQ(bFile->checkState, kCheckCleared);
+  // A box ticked without a click (the keyboard) is what the list shows only.
+  h.ui.SetRowCheck(kFileList, 0, kChecked);
+  ShowFolderFiles(&h.app, t.b);
+  EXPECT_EQ(h.ui.RowCheck(kFileList, 0), kUnchecked);
+}
+
+TEST(FileListColour, GreenActiveRedDeletedTealRecoverable) {
+  auto colour = [](std::uint32_t flags, int column) {
+    FoundFile f;
+    f.flags = flags;
+    CustomDrawRecord r;
+    r.stage = DrawStage::SubItemPrepaint;
+    r.itemData = &f;
+    r.subItem = column;
+    EXPECT_EQ(FileListColour(&r), CDRF_NEWFONT);
+    return r.textColour;
+  };
+  EXPECT_EQ(colour(kFlagInUse, 4), (Colour{11, 90, 69}));
+  EXPECT_EQ(colour(kFlagInUse, 0), (Colour{11, 90, 69}));
+  EXPECT_EQ(colour(0, 4), (Colour{11, 62, 69}));
+  EXPECT_EQ(colour(0, 0), (Colour{190, 0, 0}));
+  EXPECT_EQ(colour(kFlagBadSize, 4), (Colour{190, 0, 0}));
+}
+
+TEST(Progress, ThousandsClockAndReset) {
+  EXPECT_EQ(FormatThousands(0), "0");
+  EXPECT_EQ(FormatThousands(999), "999");
+  EXPECT_EQ(FormatThousands(1000), "1,000");
+  EXPECT_EQ(FormatThousands(1234567), "1,234,567");
+  HeadlessApp h;
+  ProgressClock clock;
+  clock.blocksTotal = 10;
+  StartProgress(&h.app, &clock, kProgressBar, kSizeText, kClockText);
+  EXPECT_EQ(h.ui.Text(kSizeText), "0");
+  EXPECT_EQ(h.ui.Text(kClockText), "00:00:00");
+  EXPECT_EQ(h.ui.ProgressState().high, 10u);
+  EXPECT_EQ(h.ui.ProgressState().colour, (Colour{255, 0, 0}));
+  clock.blocksDone = 2;
+  UpdateProgressClockAt(&h.app, &clock, clock.startTime + 20 * 10'000'000ULL);
+  EXPECT_EQ(h.ui.Text(kSizeText), "BLOCK: 2");
+  EXPECT_EQ(h.ui.Text(kClockText), "00:01:20");
+
+  LOGDRIVE_INFO d;
+  d.foundFiles = 3;
+  d.tickedFiles = 4;
+  ResetScanView(&h.app, &d);
+  EXPECT_EQ(d.foundFiles, 0u);
+  EXPECT_EQ(d.tickedFiles, 4u);
+  EXPECT_EQ(h.ui.Text(kFilesText), "0");
+}
+
+}  // namespace
+}  // namespace tsn
