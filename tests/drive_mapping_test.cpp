@@ -128,7 +128,7 @@ TEST(DriveMapping, FindsThePartitionsOfMbrAndGptDisks) {
 }
 
 TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
-  const std::string packed = "/work/shared/realimages/gpt-3-partitions.raw.gz";
+  const std::string packed = std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/gpt-3-partitions.raw.gz";
   if (!test::HaveTool("mmls") || !std::ifstream(packed)) GTEST_SKIP() << "no mmls or image";
   test::ScratchDir dir;
   const std::string img = dir.Path("gpt3.raw");

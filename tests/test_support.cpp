@@ -79,3 +79,30 @@ bool HaveTool(const std::string& name) {
 }
 
 }  // namespace tsn::test
+
+namespace tsn::test {
+
+std::string RealImage(const std::string& archive, const std::string& member) {
+  const std::string source = std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/" + archive;
+  if (!std::filesystem::exists(source)) return {};
+  const std::string dir = std::string(TESSILON_BUILD_DIR) + "/realimages";
+  std::filesystem::create_directories(dir);
+  const bool gz = archive.size() > 3 && archive.compare(archive.size() - 3, 3, ".gz") == 0 &&
+                  archive.find(".tgz") == std::string::npos;
+  const std::string target = dir + "/" + (gz ? archive.substr(0, archive.size() - 3) : member);
+  if (std::filesystem::exists(target)) return target;
+  std::string command;
+  if (gz) command = "gzip -dc '" + source + "' > '" + target + ".part' && mv '" + target + ".part' '" + target + "'";
+  else if (archive.find(".zip") != std::string::npos) command = "cd '" + dir + "' && unzip -o -q '" + source + "'";
+  else command = "cd '" + dir + "' && tar -xSzf '" + source + "'";
+  if (RunCommand(command).status != 0 || !std::filesystem::exists(target)) return {};
+  return target;
+}
+
+std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name) {
+  const std::string target = dir.Path(name);
+  std::filesystem::copy_file(path, target, std::filesystem::copy_options::overwrite_existing);
+  return target;
+}
+
+}  // namespace tsn::test

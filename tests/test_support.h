@@ -43,4 +43,13 @@ struct CommandResult {
 CommandResult RunCommand(const std::string& commandLine);
 bool HaveTool(const std::string& name);
 
+// The path of a volume from the shared real-world images, unpacked into the
+// build folder on first use (never into the source tree). `member` names the
+// file inside a .tgz or .zip; for a .gz it is ignored. Empty when the
+// archive is not there.
+std::string RealImage(const std::string& archive, const std::string& member = "");
+
+// A private copy of a file in dir, for tests that damage it on purpose.
+std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name);
+
 }  // namespace tsn::test

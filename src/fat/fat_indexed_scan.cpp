@@ -51,7 +51,9 @@ class FatTreeWalk {
   bool WalkChain(std::uint32_t first, MftFileInfo* folder, NodeHandle node, bool isRoot,
                  std::vector<std::uint8_t>& buffer) {
     std::unordered_set<std::uint32_t> chain;
-    for (std::uint32_t c = first; c != kNoNextCluster; c = NextCluster(drive_, drive_->fatTable, c)) {
+    std::uint32_t previous = 0;
+    for (std::uint32_t c = first; c != kNoNextCluster;
+         previous = c, c = NextCluster(drive_, drive_->fatTable, c)) {
       if (!chain.insert(c).second) {
         LogMessage(app_, kError, app_->logList,
                    "The cluster chain of folder \"%s\" loops back to cluster %u; it is read once.",
@@ -75,7 +77,7 @@ class FatTreeWalk {
         if (app_->busy == 0) return false;
         const ShortEntry entry{std::span<const std::uint8_t>(buffer).subspan(slot * kDirEntrySize, kDirEntrySize)};
         if (!IsAcceptableEntry(drive_, entry, latestYear_)) continue;
-        MftFileInfo info = EntryToFileInfo(app_, drive_, {buffer, slot, c});
+        MftFileInfo info = EntryToFileInfo(app_, drive_, {buffer, slot, c, previous});
         if (info.flags & kFlagFolder) {
           if (!AddFolder(std::move(info), node, isRoot)) return false;
         } else {

@@ -65,6 +65,7 @@ int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
                "; the clusters beyond are not there to read.",
                drive->driveName.c_str(), drive->totalSectors, imageSectors);
   const int latestYear = CurrentYearUtc();
+  const std::vector<std::uint32_t> previous = ChainPredecessors(drive, drive->fatTable);
   const std::size_t slots = buffer.size() / kDirEntrySize;
   char text[64];
   app->busy = 1;
@@ -85,7 +86,8 @@ int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
           !IsAcceptableEntry(drive, entry, latestYear))
         continue;
       if (rootInfo == nullptr) continue;
-      const MftFileInfo info = EntryToFileInfo(app, drive, {buffer, slot, cluster});
+      const std::uint32_t before = cluster < previous.size() ? previous[cluster] : 0;
+      const MftFileInfo info = EntryToFileInfo(app, drive, {buffer, slot, cluster, before});
       AppendToFolder(rootInfo, FoundFileFromFileInfo(*app->records, info));
       ++drive->foundFiles;
       std::snprintf(text, sizeof text, "FILES: %" PRIu64, drive->foundFiles);

@@ -39,7 +39,7 @@ int LoadFat(AppState* app, LOGDRIVE_INFO* drive) {
   const std::uint64_t room = volumeSectors > g.reservedSectors ? volumeSectors - g.reservedSectors : 0;
   if (sectors > room) {
     LogMessage(app, kError, app->logList,
-               "%s: the FAT size field (%u sectors) runs past the end of the volume; only %" PRIu64
+               "%s the FAT size field (%u sectors) runs past the end of the volume; only %" PRIu64
                " sectors of it are read.",
                drive->driveName.c_str(), g.sectorsPerFat, room);
     sectors = room;
@@ -91,6 +91,20 @@ std::uint32_t NextCluster(const LOGDRIVE_INFO* drive, const std::vector<std::uin
   const std::uint32_t v = fat[cluster] & kFatEntryMask;
   if (v >= kFatEndOfChain || v < 2 || v >= drive->clusterCount) return kNoNextCluster;
   return v;
+}
+
+}  // namespace tsn
+
+namespace tsn {
+
+std::vector<std::uint32_t> ChainPredecessors(const LOGDRIVE_INFO* drive,
+                                             const std::vector<std::uint32_t>& fat) {
+  std::vector<std::uint32_t> previous(fat.size(), 0);
+  for (std::size_t c = 2; c < fat.size(); ++c) {
+    const std::uint32_t next = NextCluster(drive, fat, static_cast<std::uint32_t>(c));
+    if (next != kNoNextCluster && next < previous.size()) previous[next] = static_cast<std::uint32_t>(c);
+  }
+  return previous;
 }
 
 }  // namespace tsn

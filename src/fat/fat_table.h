@@ -39,6 +39,12 @@ int ReadCluster(AppState* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
 std::uint32_t NextCluster(const LOGDRIVE_INFO* drive, const std::vector<std::uint32_t>& fat,
                           std::uint32_t cluster);
 
+// For each cluster, the cluster whose entry leads to it (0 when none does):
+// how a scan that reads clusters in number order finds a folder's previous
+// cluster.
+std::vector<std::uint32_t> ChainPredecessors(const LOGDRIVE_INFO* drive,
+                                             const std::vector<std::uint32_t>& fat);
+
 // The whole 32-bit entry of cluster (0: free). Clusters the table does not
 // reach read as end of chain: never free, so nothing is judged recoverable
 // on the strength of an entry that was not there.

@@ -67,11 +67,16 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
   std::size_t index = at.index;
   while (found.size() < kMaxLongNameEntries) {
     if (index == 0) {
-      if (bufferLba <= dataStart) break;
+      const bool leavingCluster = buffer.data() == at.cluster.data();
+      std::uint64_t before = bufferLba - 1;
+      if (leavingCluster && at.previousCluster >= 2)
+        before = g.ClusterLba(at.previousCluster) + g.sectorsPerCluster - 1;
+      else if (bufferLba <= dataStart)
+        break;
       // An unreadable sector reads as zeros, which holds no long-name entry.
-      ReadSectors(app, drive->volume.get(), bufferLba - 1, sector);
+      ReadSectors(app, drive->volume.get(), before, sector);
       buffer = sector;
-      bufferLba -= 1;
+      bufferLba = before;
       index = kEntriesPerSector;
     }
     --index;

@@ -21,11 +21,17 @@ struct EntryPosition {
   std::span<const std::uint8_t> cluster;
   std::size_t index = 0;
   std::uint32_t dirCluster = 0;
+  // The cluster before dirCluster in the folder's chain, when known (0 if
+  // not). A folder's clusters need not be neighbours on the volume: a name
+  // whose long-name entries end the previous cluster of the chain is found
+  // there, not in whatever sector happens to lie before.
+  std::uint32_t previousCluster = 0;
 };
 
 // The long-name entries before the entry, nearest first. The walk steps
-// back across the start of the cluster into the sector before it on the
-// volume, stopping at the start of the data area.
+// back across the start of the cluster into the last sector of the previous
+// cluster of the chain, or, when that is not known, into the sector before it
+// on the volume; it stops at the start of the data area.
 std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
                                                                  LOGDRIVE_INFO* drive,
                                                                  const EntryPosition& at);

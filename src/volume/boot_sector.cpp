@@ -30,20 +30,21 @@ std::string FatTypeOf(Bytes b) {
   const std::uint32_t fat16Size = LeU16(b, 22);
   const std::uint32_t total32 = LeU32(b, 32);
   const std::uint32_t fat32Size = LeU32(b, 36);
-  if (spc == 0) {
-    // Damaged beyond counting clusters: go by the type text alone, so the
-    // drive can be refused by name instead of vanishing.
+  // Damaged beyond counting clusters: go by the type text alone, so the
+  // drive is refused by name, or scanned with what can be read, instead of
+  // vanishing from the list.
+  auto byTypeText = [&]() -> std::string {
     if (FieldIs(b, 82, "FAT32")) return "FAT32";
     if (FieldIs(b, 54, "FAT16")) return "FAT16";
     if (FieldIs(b, 54, "FAT12")) return "FAT12";
     return "";
-  }
-  if (bytesPerSector == 0 || fats == 0) return "";
+  };
+  if (spc == 0 || bytesPerSector == 0 || fats == 0) return byTypeText();
   const std::uint64_t rootSectors = (rootEntries * 32ULL + bytesPerSector - 1) / bytesPerSector;
   const std::uint64_t fatSize = fat16Size != 0 ? fat16Size : fat32Size;
   const std::uint64_t total = total16 != 0 ? total16 : total32;
   const std::uint64_t meta = reserved + fats * fatSize + rootSectors;
-  if (fatSize == 0 || total <= meta) return "";
+  if (fatSize == 0 || total <= meta) return byTypeText();
   const std::uint64_t clusters = (total - meta) / spc;
   if (clusters < 4085) return "FAT12";
   if (clusters < 65525) return "FAT16";
