@@ -113,27 +113,35 @@ std::optional<QColor> ItemView::TextColourFor(const QModelIndex& index) {
   return QColor(cell.textColour.r, cell.textColour.g, cell.textColour.b);
 }
 
-ItemPart ItemView::PartAt(QPoint viewportPoint, QModelIndex* item) const {
-  const QModelIndex index = indexAt(viewportPoint);
-  if (item != nullptr) *item = index;
-  if (!index.isValid()) return ItemPart::Nowhere;
+HitPart ItemView::PartAt(QPoint viewportPoint, const QModelIndex& index) const {
   QStyleOptionViewItem option;
   initViewItemOption(&option);
   option.rect = visualRect(index);
   delegate_->ItemOption(&option, index);
-  if (!option.rect.contains(viewportPoint)) return ItemPart::Other;  // indentation, expand button
+  if (!option.rect.contains(viewportPoint)) return HitPart::Other;  // indentation, expand button
   const QStyle* s = option.widget ? option.widget->style() : style();
   if ((option.features & QStyleOptionViewItem::HasCheckIndicator) &&
       s->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this).contains(viewportPoint))
-    return ItemPart::CheckBox;
+    return HitPart::CheckBox;
   if ((option.features & QStyleOptionViewItem::HasDecoration) &&
       s->subElementRect(QStyle::SE_ItemViewItemDecoration, &option, this).contains(viewportPoint))
-    return ItemPart::Icon;
+    return HitPart::Icon;
   QRect text = s->subElementRect(QStyle::SE_ItemViewItemText, &option, this);
   // Only the label itself counts, not the empty space after it.
   const int margin = s->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, this) + 1;
   text.setWidth(std::min(text.width(), option.fontMetrics.horizontalAdvance(option.text) + 2 * margin));
-  return text.contains(viewportPoint) ? ItemPart::Label : ItemPart::Other;
+  return text.contains(viewportPoint) ? HitPart::Label : HitPart::Other;
+}
+
+HitTest ItemView::HitAt(QPoint viewportPoint) const {
+  const QModelIndex index = indexAt(viewportPoint);
+  if (!index.isValid()) return {};
+  HitTest hit;
+  if (kind_ == Kind::Tree) hit.node = static_cast<NodeHandle>(index.internalId());
+  else hit.row = index.row();
+  // A list row's check box, picture and label live in its first cell.
+  hit.part = kind_ == Kind::List && index.column() != 0 ? HitPart::Other : PartAt(viewportPoint, index);
+  return hit;
 }
 
 void ItemView::mouseReleaseEvent(QMouseEvent* event) {
@@ -141,7 +149,7 @@ void ItemView::mouseReleaseEvent(QMouseEvent* event) {
     // The click goes out before the view toggles a check box under it, so
     // the handler reads the state the click started from.
     const QPointer<ItemView> alive(this);
-    notify_(NotifyCode::Click, ScreenPoint(event));
+    notify_(NotifyCode::Click, ScreenPoint(event), HitAt(event->position().toPoint()));
     if (!alive) return;
   }
   QTreeView::mouseReleaseEvent(event);
@@ -152,10 +160,11 @@ void ItemView::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !notify_) return;
   swallowRelease_ = true;  // the release that ends a double click is no click of its own
   const Point at = ScreenPoint(event);
+  const HitTest hit = HitAt(event->position().toPoint());
   // Sent from the event loop rather than from inside the view's mouse
   // handling: a double click on a drive starts a scan that may run for long.
-  QTimer::singleShot(0, this, [this, at] {
-    if (notify_) notify_(NotifyCode::DoubleClick, at);
+  QTimer::singleShot(0, this, [this, at, hit] {
+    if (notify_) notify_(NotifyCode::DoubleClick, at, hit);
   });
 }
 

@@ -34,15 +34,15 @@ class CustomDrawDelegate final : public QStyledItemDelegate {
   bool gridLines_ = false;
 };
 
-enum class ItemPart { Nowhere, CheckBox, Icon, Label, Other };
-
 class ItemView final : public QTreeView {
  public:
   // Lists paint per cell and ask for the sub-item stage; the tree paints per
   // node and never does.
   enum class Kind { List, Tree };
   using CustomDraw = std::function<std::uint32_t(CustomDrawRecord&)>;
-  using Notify = std::function<void(NotifyCode, Point screenPoint)>;
+  // Clicks carry the pointer in screen coordinates and what lay under it
+  // when the button went up, before the view toggles a check box there.
+  using Notify = std::function<void(NotifyCode, Point screenPoint, const HitTest& hit)>;
 
   ItemView(Kind kind, QWidget* parent);
   void SetCustomDraw(CustomDraw handler) { customDraw_ = std::move(handler); }
@@ -52,8 +52,9 @@ class ItemView final : public QTreeView {
   // The text colour for an item being painted now, as the custom-draw
   // handler chose it; none for the default colour.
   std::optional<QColor> TextColourFor(const QModelIndex& index);
-  // Which item, and which part of it, lies under a point of the viewport.
-  ItemPart PartAt(QPoint viewportPoint, QModelIndex* item) const;
+  // Which item, and which part of it, lies under a point of the viewport:
+  // the row for a list, the node (the model's handle) for the tree.
+  HitTest HitAt(QPoint viewportPoint) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -72,6 +73,7 @@ class ItemView final : public QTreeView {
     CustomDrawRecord item{};
   };
   std::uint32_t Send(CustomDrawRecord& record);
+  HitPart PartAt(QPoint viewportPoint, const QModelIndex& index) const;
 
   Kind kind_;
   CustomDrawDelegate* delegate_;

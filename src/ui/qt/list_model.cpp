@@ -90,7 +90,7 @@ QVariant ListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole:
       return column < row->cells.size() ? row->cells[column] : QString();
     case Qt::DecorationRole:
-      if (column == 0) return ImageAt(images_, row->image);
+      if (column == 0 && images_ != nullptr) return ImageAt(images_, row->image);
       break;
     case Qt::CheckStateRole:
       if (column == 0 && checkBoxes_) return row->check == kChecked ? Qt::Checked : Qt::Unchecked;

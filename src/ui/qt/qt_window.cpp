@@ -106,9 +106,10 @@ void QtWindow::ConnectToDialog(ItemView* view, ControlId id) {
     const ProcResult r = Send(m);
     return r.handled ? static_cast<std::uint32_t>(r.value) : CDRF_DODEFAULT;
   });
-  view->SetNotify([this, id](NotifyCode code, Point screenPoint) {
+  view->SetNotify([this, id](NotifyCode code, Point screenPoint, const HitTest& hit) {
     Message m = NotifyMessage(id, code);
     m.point = screenPoint;
+    m.hit = hit;
     Send(m);
   });
 }
@@ -353,9 +354,9 @@ int QtWindow::RowCount(ControlId list) const {
   return l ? l->model->rowCount() : 0;
 }
 
-int QtWindow::InsertRow(ControlId list, int index, std::string_view text, int image, void* data) {
+int QtWindow::InsertRow(ControlId list, int index, std::string_view text, int image, void* datum) {
   const List* l = ListOf(list);
-  return l ? l->model->InsertRow(index, ToQString(text), image, data) : -1;
+  return l ? l->model->InsertRow(index, ToQString(text), image, datum) : -1;
 }
 
 void QtWindow::SetRowText(ControlId list, int row, int column, std::string_view text) {
@@ -421,21 +422,17 @@ void QtWindow::ScrollList(ControlId list, int dy) {
   bar->setValue(bar->value() - (-dy + rowHeight - 1) / rowHeight);
 }
 
-QtWindow::RowHit QtWindow::HitTestRow(ControlId list, Point screenPoint) const {
-  const List* l = ListOf(list);
-  if (l == nullptr) return {};
-  const QPoint at = l->view->viewport()->mapFromGlobal(QPoint(screenPoint.x, screenPoint.y));
-  QModelIndex index;
-  const ItemPart part = l->view->PartAt(at, &index);
-  if (!index.isValid()) return {};
-  return {index.row(), part == ItemPart::CheckBox};
+HitTest QtWindow::HitTestAt(ControlId control, Point screenPoint) const {
+  const ItemView* view = control == kFolderTree ? tree_ : ListView(control);
+  if (view == nullptr) return {};
+  return view->HitAt(view->viewport()->mapFromGlobal(QPoint(screenPoint.x, screenPoint.y)));
 }
 
 // --- The folder tree ----------------------------------------------------------
 
 NodeHandle QtWindow::InsertNode(NodeHandle parent, std::string_view label, int image,
-                                int selectedImage, void* data, bool sorted) {
-  return treeModel_->Insert(parent, std::string(label), image, selectedImage, data, sorted);
+                                int selectedImage, void* datum, bool sorted) {
+  return treeModel_->Insert(parent, std::string(label), image, selectedImage, datum, sorted);
 }
 
 void QtWindow::DeleteAllNodes() { treeModel_->Clear(); }
@@ -474,12 +471,18 @@ int QtWindow::NodeCheck(NodeHandle node) const {
 
 void QtWindow::SetNodeCheck(NodeHandle node, int state) { treeModel_->SetCheck(node, state); }
 
-QtWindow::NodeHit QtWindow::HitTestNode(Point screenPoint) const {
-  const QPoint at = tree_->viewport()->mapFromGlobal(QPoint(screenPoint.x, screenPoint.y));
-  QModelIndex index;
-  const ItemPart part = tree_->PartAt(at, &index);
-  if (!index.isValid()) return {};
-  return {FolderTreeModel::HandleOf(index), part};
+void QtWindow::SetSelectedNode(NodeHandle node) {
+  const QModelIndex index = treeModel_->IndexOf(node);
+  if (!index.isValid()) {
+    tree_->selectionModel()->clearSelection();
+    return;
+  }
+  tree_->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+}
+
+void QtWindow::ExpandNode(NodeHandle node) {
+  const QModelIndex index = treeModel_->IndexOf(node);
+  if (index.isValid()) tree_->expand(index);
 }
 
 // --- Progress bar and timers -------------------------------------------------

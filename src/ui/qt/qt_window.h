@@ -52,18 +52,9 @@ class QtWindow final : public QWidget, public WindowSystem {
   QProgressBar* ProgressBar() const { return progress_; }
   std::uint32_t ProgressPosition() const { return progressPos_; }
 
-  // Hit tests at a point in screen coordinates, as the click notifications
-  // carry it.
-  struct RowHit {
-    int row = -1;
-    bool onCheckBox = false;
-  };
-  RowHit HitTestRow(ControlId list, Point screenPoint) const;
-  struct NodeHit {
-    NodeHandle node = kNoNode;
-    ItemPart part = ItemPart::Nowhere;
-  };
-  NodeHit HitTestNode(Point screenPoint) const;
+  // What lies under a point in screen coordinates, in a list or the tree,
+  // as the click notifications report it.
+  HitTest HitTestAt(ControlId control, Point screenPoint) const;
 
   // WindowSystem
   void SetDialogProc(DialogProc proc) override { proc_ = std::move(proc); }
@@ -86,7 +77,7 @@ class QtWindow final : public QWidget, public WindowSystem {
   void SetListExtendedStyle(ControlId list, std::uint32_t style) override;
   void DeleteAllRows(ControlId list) override;
   int RowCount(ControlId list) const override;
-  int InsertRow(ControlId list, int index, std::string_view text, int image, void* data) override;
+  int InsertRow(ControlId list, int index, std::string_view text, int image, void* datum) override;
   void SetRowText(ControlId list, int row, int column, std::string_view text) override;
   std::string RowText(ControlId list, int row, int column) const override;
   int RowImage(ControlId list, int row) const override;
@@ -97,7 +88,7 @@ class QtWindow final : public QWidget, public WindowSystem {
   void SetRowCheck(ControlId list, int row, int state) override;
   void ScrollList(ControlId list, int dy) override;
   NodeHandle InsertNode(NodeHandle parent, std::string_view label, int image, int selectedImage,
-                        void* data, bool sorted) override;
+                        void* datum, bool sorted) override;
   void DeleteAllNodes() override;
   NodeHandle RootNode() const override;
   NodeHandle NextSibling(NodeHandle node) const override;
@@ -108,6 +99,8 @@ class QtWindow final : public QWidget, public WindowSystem {
   std::string NodeLabel(NodeHandle node) const override;
   int NodeCheck(NodeHandle node) const override;
   void SetNodeCheck(NodeHandle node, int state) override;
+  void SetSelectedNode(NodeHandle node) override;
+  void ExpandNode(NodeHandle node) override;
   void SetProgressRange(std::uint32_t low, std::uint32_t high) override;
   void SetProgressStep(std::uint32_t step) override { progressStep_ = step; }
   void StepProgress() override;
