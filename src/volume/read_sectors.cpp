@@ -10,10 +10,11 @@ namespace tsn {
 
 int ReadSectors(AppState*, VolumeSource* volume, std::uint64_t lba,
                 std::span<std::uint8_t> buffer) {
-  std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-  if (volume == nullptr) return 0;
-  if (lba > std::numeric_limits<std::uint64_t>::max() / kSectorSize) return 0;
-  const std::size_t got = volume->ReadAt(lba * kSectorSize, buffer);
+  std::size_t got = 0;
+  if (volume != nullptr && lba <= std::numeric_limits<std::uint64_t>::max() / kSectorSize)
+    got = volume->ReadAt(lba * kSectorSize, buffer);
+  // Whatever was not read reads as zeros.
+  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got), buffer.end(), std::uint8_t{0});
   return got == buffer.size() ? 1 : 0;
 }
 

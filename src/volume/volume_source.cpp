@@ -117,7 +117,7 @@ std::size_t VolumeSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> o
       done += n;
       continue;
     }
-    if (want - done >= kMaxReadAhead) {
+    if (want - done >= kMinReadAhead) {
       // Large reads go straight to the device; copying them through the
       // window would only cost time.
       const ssize_t n = ::pread(fd_.fd(), out.data() + done, want - done,
