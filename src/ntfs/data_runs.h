@@ -1,0 +1,68 @@
+#pragma once
+// Mapping pairs: the run lists of non-resident attributes, decoded into
+// DataRuns, and reads of the bytes that a run list maps.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "results/entry_records.h"
+#include "volume/le_bytes.h"
+
+namespace tsn {
+
+struct AppState;
+struct LOGDRIVE_INFO;
+
+namespace ntfs {
+
+// The lcn of a sparse run: clusters that hold no data and read as zeros.
+constexpr std::int64_t kSparseLcn = -1;
+
+// A little-endian signed field of `width` bytes (1 to 8), sign-extended.
+// Width 0 gives 0. Offsets of runs on volumes of more than 2^31 clusters
+// take five bytes or more, so all eight widths are read.
+std::int64_t ReadRunField(Bytes pairs, std::size_t offset, unsigned width);
+
+// Decodes the mapping pair at `offset` into its length and lcn delta.
+// Returns the bytes it takes (0 for the terminating zero byte or a pair that
+// does not fit); *hasOffset is false for a sparse pair.
+std::size_t DecodeRun(Bytes pairs, std::size_t offset, DataRun* run, bool* hasOffset);
+
+// A run lies on the volume: a positive length, and either sparse or wholly
+// inside clusters [0, clusterCount).
+int IsValidRun(const DataRun& run, std::uint64_t clusterCount);
+
+// Appends the run when it is valid; 0 when it is refused.
+int AppendRun(std::vector<DataRun>& runs, const DataRun& run, std::uint64_t clusterCount);
+
+struct RunDecode {
+  int added = 0;
+  bool refused = false;  // a run outside the volume, or a malformed pair, ended the list
+};
+
+// Decodes the mapping pairs of one non-resident attribute (its whole bytes)
+// and appends the runs. The first run starts at the attribute's own lowest
+// VCN, so the extents of an attribute split over several records line up.
+RunDecode DecodeDataRuns(const LOGDRIVE_INFO& drive, Bytes attribute, std::vector<DataRun>& runs);
+
+// Sorts runs by startVcn (extents may come in any order).
+void SortRunsByVcn(std::vector<DataRun>& runs);
+
+// The run that holds virtual cluster `vcn`, or null. Runs sorted by startVcn.
+const DataRun* RunAt(std::span<const DataRun> runs, std::int64_t vcn);
+
+// The first VCN past the last run.
+std::int64_t VcnEnd(std::span<const DataRun> runs);
+
+// Reads out.size() bytes at byte `offset` of the stream that `runs` map
+// (both multiples of 512). Sparse parts read as zeros. Returns 1 when every
+// byte was mapped and read; 0 otherwise, with the unmapped parts zero.
+int ReadStreamBytes(AppState* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
+                    std::uint64_t offset, std::span<std::uint8_t> out);
+
+// The sector that holds byte `offset` of the stream, or kNoSector.
+std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
+                          std::uint64_t offset);
+
+}  // namespace ntfs
+}  // namespace tsn

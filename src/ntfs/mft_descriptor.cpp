@@ -1,0 +1,204 @@
+#include "ntfs/mft_descriptor.h"
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <unordered_set>
+
+#include "app/app_state.h"
+#include "app/message_log.h"
+#include "ntfs/attribute_list.h"
+#include "ntfs/attributes.h"
+#include "ntfs/data_runs.h"
+#include "ntfs/mft_record.h"
+#include "volume/logdrive_info.h"
+#include "volume/read_sectors.h"
+
+namespace tsn::ntfs {
+
+namespace {
+
+// Far beyond any real $MFT; a list that names more is damage.
+constexpr int kMaxExtensionRecords = 4096;
+constexpr std::size_t kMaxMftRuns = 65536;
+
+std::uint64_t ClusterBytes(const LOGDRIVE_INFO& d) { return std::uint64_t{d.sectorsPerCluster} * kSectorSize; }
+
+// Takes the unnamed $DATA attributes of one record of the $MFT.
+void TakeDataExtents(const LOGDRIVE_INFO& drive, Bytes record, MftFileInfo* mft,
+                     std::vector<DataRun>& runs, bool* sizeSet, bool* refused) {
+  WalkAttributes(record, [&](const Attribute& a) {
+    if (a.type != kAttrData || a.IsNamed() || !a.nonResident) return true;
+    if (a.LowestVcn() == 0) {
+      mft->size = a.DataSize();
+      *sizeSet = true;
+    }
+    if (DecodeDataRuns(drive, a.bytes, runs).refused) *refused = true;
+    return true;
+  });
+}
+
+// Runs in VCN order; a run whose VCNs or clusters another run already
+// claims is left out, so that no record is found twice or in two places.
+int DropOverlaps(std::vector<DataRun>& runs) {
+  SortRunsByVcn(runs);
+  std::vector<DataRun> kept;
+  int dropped = 0;
+  for (const DataRun& r : runs) {
+    bool clash = !kept.empty() && r.startVcn < kept.back().startVcn + kept.back().length;
+    for (const DataRun& k : kept)
+      if (!clash && r.lcn >= 0 && k.lcn >= 0 && r.lcn < k.lcn + k.length && k.lcn < r.lcn + r.length)
+        clash = true;
+    if (clash) ++dropped;
+    else kept.push_back(r);
+  }
+  runs = std::move(kept);
+  return dropped;
+}
+
+// Builds the description from one copy of record 0; null when it gives no runs.
+std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, Bytes record0,
+                                          const char* copy) {
+  auto mft = std::make_unique<MftFileInfo>();
+  std::vector<DataRun> runs;
+  bool sizeSet = false, refused = false, listDamaged = false;
+  bool hasList = false;
+  const bool whole = WalkAttributes(record0, [&](const Attribute& a) {
+    if (a.type == kAttrAttributeList) hasList = true;
+    if (a.type == kAttrFileName && !a.nonResident) {
+      FileNameInfo names;
+      if (ReadFileNameAttribute(&names, a)) {
+        mft->SetName(names.name);
+        mft->SetDosName(names.dosName);
+        mft->parentRecord = names.parentRecord;
+      }
+    }
+    return true;
+  });
+  TakeDataExtents(*drive, record0, mft.get(), runs, &sizeSet, &refused);
+  if (hasList) {
+    // A fragmented $MFT keeps its later extents in extension records, which
+    // are found through the runs known so far (the first extent maps them).
+    const std::vector<ListEntry> entries = ReadAttributeList(app, *drive, record0, &listDamaged);
+    std::array<std::uint8_t, kMftRecordSize> extension{};
+    int taken = 0;
+    for (const std::uint64_t listed : ListedRecords(entries, kAttrData)) {
+      if (listed == 0) continue;
+      if (++taken > kMaxExtensionRecords || runs.size() > kMaxMftRuns) {
+        listDamaged = true;
+        break;
+      }
+      MftFileInfo sofar;
+      std::vector<DataRun> sorted = runs;
+      SortRunsByVcn(sorted);
+      sofar.runs = std::make_shared<const std::vector<DataRun>>(std::move(sorted));
+      if (!ReadListedRecord(app, *drive, sofar, 0, listed, extension)) {
+        listDamaged = true;
+        continue;
+      }
+      TakeDataExtents(*drive, Bytes(extension.data(), extension.size()), mft.get(), runs, &sizeSet,
+                      &refused);
+    }
+  }
+  if (!whole || refused || listDamaged)
+    LogMessage(app, kError, app->logList,
+               "%s: the %s of the $MFT's record 0 is damaged (%s); what could be read of it is used.",
+               drive->driveName.c_str(), copy,
+               !whole ? "an attribute runs past the record"
+                      : refused ? "a data run lies outside the volume" : "its attribute list is unreadable");
+  if (runs.empty()) return nullptr;
+  if (const int dropped = DropOverlaps(runs))
+    LogMessage(app, kError, app->logList,
+               "%s: %d of the $MFT's data runs claim clusters or records that another run already "
+               "holds; they are left out.",
+               drive->driveName.c_str(), dropped);
+  if (!sizeSet) mft->size = static_cast<std::uint64_t>(VcnEnd(runs)) * ClusterBytes(*drive);
+  mft->runCount = static_cast<std::uint32_t>(runs.size());
+  mft->runs = std::make_shared<const std::vector<DataRun>>(std::move(runs));
+  mft->flags = kFlagInUse;
+  mft->recordNumber = kMftRecord;
+  return mft;
+}
+
+bool ReadRecord0(AppState* app, LOGDRIVE_INFO* drive, std::uint64_t cluster,
+                 std::array<std::uint8_t, kMftRecordSize>& buffer, RecordKind* kind) {
+  if (cluster >= drive->clusterCount) {
+    *kind = RecordKind::NotARecord;
+    return false;
+  }
+  ReadSectors(app, drive->volume.get(), cluster * drive->sectorsPerCluster, buffer);
+  *kind = ClassifyRecord(app, buffer);
+  if (*kind != RecordKind::Valid) return false;
+  FixupRecord(app, buffer, kFixupStride, kFixupRepair);
+  return true;
+}
+
+const char* KindText(RecordKind k) {
+  switch (k) {
+    case RecordKind::Empty: return "it reads as zeros";
+    case RecordKind::Torn: return "its update sequence does not check";
+    case RecordKind::NotARecord: return "it is not a file record";
+    case RecordKind::Valid: break;
+  }
+  return "it holds no data runs";
+}
+
+}  // namespace
+
+std::uint64_t BootRecordSize(const LOGDRIVE_INFO& drive) {
+  const auto v = static_cast<std::int8_t>(LeU8(drive.Boot(), bootfield::kClustersPerRecord));
+  if (v < 0) return -v < 32 ? std::uint64_t{1} << -v : 0;
+  return static_cast<std::uint64_t>(v) * ClusterBytes(drive);
+}
+
+std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* drive) {
+  const std::uint64_t recordSize = BootRecordSize(*drive);
+  if (recordSize != kMftRecordSize) {
+    LogMessage(app, kError, app->logList,
+               "%s: its boot sector gives MFT records of %" PRIu64
+               " bytes; only volumes with 1024-byte records can be read.",
+               drive->driveName.c_str(), recordSize);
+    return nullptr;
+  }
+  const Bytes boot = drive->Boot();
+  const std::uint64_t mftCluster = LeU64(boot, bootfield::kMftCluster);
+  const std::uint64_t mirrorCluster = LeU64(boot, bootfield::kMftMirrorCluster);
+  std::array<std::uint8_t, kMftRecordSize> buffer{};
+  RecordKind kind = RecordKind::Valid;
+  std::unique_ptr<MftFileInfo> mft;
+  if (ReadRecord0(app, drive, mftCluster, buffer, &kind))
+    mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "primary copy");
+  if (!mft) {
+    LogMessage(app, kError, app->logList,
+               "%s: record 0 of the $MFT at cluster %" PRIu64
+               " cannot be used (%s); its copy in $MFTMirr at cluster %" PRIu64 " is tried.",
+               drive->driveName.c_str(), mftCluster, KindText(kind), mirrorCluster);
+    RecordKind mirrorKind = RecordKind::Valid;
+    if (ReadRecord0(app, drive, mirrorCluster, buffer, &mirrorKind))
+      mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "mirror copy");
+    if (!mft) {
+      LogMessage(app, kError, app->logList,
+                 "%s: the copy of record 0 in $MFTMirr cannot be used either (%s); without the "
+                 "$MFT's runs no record can be found, so the volume cannot be scanned.",
+                 drive->driveName.c_str(), KindText(mirrorKind));
+      return nullptr;
+    }
+  }
+  // The count of records is bounded by what the runs map and by the volume:
+  // a damaged size must not send the scans through records that are not there.
+  mft->recordCount = mft->size / kMftRecordSize;
+  const std::uint64_t mapped =
+      static_cast<std::uint64_t>(VcnEnd(*mft->runs)) * ClusterBytes(*drive) / kMftRecordSize;
+  const std::uint64_t onVolume = drive->clusterCount * ClusterBytes(*drive) / kMftRecordSize;
+  const std::uint64_t bound = std::min(mapped, onVolume);
+  if (mft->recordCount > bound) {
+    LogMessage(app, kError, app->logList,
+               "%s: the $MFT claims %" PRIu64 " records, but its runs and the volume hold only %" PRIu64
+               "; the records beyond are not read.",
+               drive->driveName.c_str(), mft->recordCount, bound);
+    mft->recordCount = bound;
+  }
+  return mft;
+}
+
+}  // namespace tsn::ntfs

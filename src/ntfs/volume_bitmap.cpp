@@ -1,0 +1,133 @@
+#include "ntfs/volume_bitmap.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cinttypes>
+
+#include "app/app_state.h"
+#include "app/message_log.h"
+#include "ntfs/attributes.h"
+#include "ntfs/data_runs.h"
+#include "ntfs/mft_record.h"
+#include "volume/logdrive_info.h"
+
+namespace tsn::ntfs {
+
+VolumeBitmap::VolumeBitmap(std::vector<std::uint8_t> bytes, std::uint64_t clusters)
+    : byteCount_(bytes.size()) {
+  clusters_ = std::min<std::uint64_t>(clusters, byteCount_ * 8);
+  words_.assign((bytes.size() + 7) / 8 + 1, 0);
+  for (std::size_t i = 0; i < bytes.size(); ++i) words_[i / 8] |= std::uint64_t{bytes[i]} << (8 * (i % 8));
+  rank_.assign(words_.size() / 8 + 2, 0);
+  for (std::size_t b = 0; b + 1 < rank_.size(); ++b) {
+    std::uint64_t n = 0;
+    for (std::size_t w = b * 8; w < std::min(words_.size(), b * 8 + 8); ++w)
+      n += static_cast<std::uint64_t>(std::popcount(words_[w]));
+    rank_[b + 1] = rank_[b] + n;
+  }
+}
+
+bool VolumeBitmap::Allocated(std::uint64_t cluster) const {
+  return cluster < clusters_ && ((words_[cluster / 64] >> (cluster % 64)) & 1) != 0;
+}
+
+std::uint64_t VolumeBitmap::SetBelow(std::uint64_t cluster) const {
+  const std::uint64_t w = cluster / 64, bit = cluster % 64;
+  std::uint64_t n = rank_[w / 8];
+  for (std::uint64_t i = w / 8 * 8; i < w; ++i) n += static_cast<std::uint64_t>(std::popcount(words_[i]));
+  if (bit != 0) n += static_cast<std::uint64_t>(std::popcount(words_[w] & ((std::uint64_t{1} << bit) - 1)));
+  return n;
+}
+
+bool VolumeBitmap::AnyAllocated(std::uint64_t first, std::uint64_t count) const {
+  if (first >= clusters_ || count == 0) return false;
+  const std::uint64_t end = count > clusters_ - first ? clusters_ : first + count;
+  return SetBelow(end) > SetBelow(first);
+}
+
+namespace {
+
+// The unnamed $DATA of a system record: its runs and size, or its resident value.
+struct SystemStream {
+  std::vector<DataRun> runs;
+  std::vector<std::uint8_t> resident;
+  std::uint64_t size = 0;
+  bool found = false;
+};
+
+bool ReadSystemRecord(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+                      std::uint64_t number, std::array<std::uint8_t, kMftRecordSize>& record) {
+  return ReadMftRecord(app, *drive, mft, record, number) != kNoSector;
+}
+
+}  // namespace
+
+bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out) {
+  std::array<std::uint8_t, kMftRecordSize> record{};
+  if (!ReadSystemRecord(app, drive, mft, kBitmapRecord, record)) {
+    LogMessage(app, kError, app->logList,
+               "%s: the $Bitmap record (record 6) cannot be read, so which clusters are in use is "
+               "not known.",
+               drive->driveName.c_str());
+    return false;
+  }
+  SystemStream s;
+  WalkAttributes(Bytes(record.data(), record.size()), [&](const Attribute& a) {
+    if (a.type != kAttrData || a.IsNamed()) return true;
+    s.found = true;
+    if (!a.nonResident) {
+      const Bytes v = a.Value();
+      s.resident.assign(v.begin(), v.end());
+      s.size = v.size();
+      return false;
+    }
+    if (a.LowestVcn() == 0) s.size = a.DataSize();
+    DecodeDataRuns(*drive, a.bytes, s.runs);
+    return true;
+  });
+  SortRunsByVcn(s.runs);
+  // The bitmap covers every cluster; more bytes than that are its padding,
+  // and a damaged size must not make us read the whole volume.
+  const std::uint64_t needed = (drive->clusterCount + 7) / 8;
+  const std::uint64_t size = std::min(s.size, needed);
+  if (!s.found || size == 0) {
+    LogMessage(app, kError, app->logList,
+               "%s: $Bitmap holds no data, so which clusters are in use is not known.",
+               drive->driveName.c_str());
+    return false;
+  }
+  std::vector<std::uint8_t> bytes;
+  if (!s.resident.empty()) {
+    bytes.assign(s.resident.begin(), s.resident.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(size, s.resident.size())));
+  } else {
+    bytes.assign((size + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
+    if (ReadStreamBytes(app, *drive, s.runs, 0, bytes) == 0)
+      LogMessage(app, kError, app->logList,
+                 "%s: part of $Bitmap could not be read; its clusters count as free.",
+                 drive->driveName.c_str());
+    bytes.resize(static_cast<std::size_t>(size));
+  }
+  if (size < needed)
+    LogMessage(app, kError, app->logList,
+               "%s: $Bitmap describes %" PRIu64 " clusters of the volume's %" PRIu64
+               "; the rest are not judged.",
+               drive->driveName.c_str(), size * 8, drive->clusterCount);
+  *out = VolumeBitmap(std::move(bytes), drive->clusterCount);
+  return true;
+}
+
+std::string ReadVolumeLabel(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft) {
+  std::array<std::uint8_t, kMftRecordSize> record{};
+  if (!ReadSystemRecord(app, drive, mft, kVolumeRecord, record)) return {};
+  std::string label;
+  WalkAttributes(Bytes(record.data(), record.size()), [&](const Attribute& a) {
+    if (a.type != kAttrVolumeName || a.nonResident) return true;
+    const Bytes v = a.Value();
+    label = DecodeUtf16(v, 0, v.size() / 2);
+    return false;
+  });
+  return label;
+}
+
+}  // namespace tsn::ntfs
