@@ -1,6 +1,7 @@
 #include "app/main_dialog.h"
 
 #include "app/app_state.h"
+#include "app/fault_report.h"
 #include "app/message_log.h"
 #include "app/progress.h"
 #include "app/scan_dispatch.h"
@@ -13,6 +14,7 @@
 namespace tsn {
 
 void InitMainDialog(AppState* app) {
+  InstallFaultFilter(app);
   WindowSystem& ui = *app->ui;
   AddColumns(app, app->logList, kLogColumns);
   ui.SetListExtendedStyle(app->logList, kLvsExGridLines | kLvsExFullRowSelect);
