@@ -7,6 +7,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tsn {
@@ -102,6 +103,9 @@ void AppendToFolder(MftFileInfo* folder, FoundFile* file);
 struct ScanRecords {
   std::deque<MftFileInfo> infos;
   std::deque<FoundFile> files;
+  // The tree nodes of these records by recordNumber, kept by InsertFolderNode
+  // so that finding a folder by its record does not walk the whole tree.
+  std::unordered_multimap<std::uint64_t, std::uintptr_t> foldersByRecord;
   MftFileInfo* NewInfo() { return &infos.emplace_back(); }
   MftFileInfo* Keep(MftFileInfo&& info) { return &infos.emplace_back(std::move(info)); }
   FoundFile* NewFile() { return &files.emplace_back(); }

@@ -35,8 +35,10 @@ NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive) {
 
 NodeHandle InsertFolderNode(AppState* app, MftFileInfo* record, NodeHandle parent,
                             InsertPosition position) {
-  return app->ui->InsertNode(parent, record->Label(), kClosedFolderImage, kOpenFolderImage, record,
-                             position == InsertPosition::Sorted);
+  const NodeHandle node = app->ui->InsertNode(parent, record->Label(), kClosedFolderImage,
+                                              kOpenFolderImage, record, position == InsertPosition::Sorted);
+  if (node != kNoNode) app->records->foldersByRecord.emplace(record->recordNumber, node);
+  return node;
 }
 
 MftFileInfo* FolderRecordOf(const WindowSystem& tree, NodeHandle node) {
@@ -44,7 +46,37 @@ MftFileInfo* FolderRecordOf(const WindowSystem& tree, NodeHandle node) {
   return static_cast<MftFileInfo*>(tree.NodeData(node));
 }
 
+namespace {
+bool IsInSubtree(const WindowSystem& tree, NodeHandle node, NodeHandle start) {
+  for (; node != kNoNode; node = tree.ParentNode(node))
+    if (node == start) return true;
+  return false;
+}
+}  // namespace
+
 NodeHandle FindFolderByRecord(AppState* app, NodeHandle start, std::uint64_t key) {
+  const WindowSystem& tree = *app->ui;
+  // The scans look up every entry's parent: the index answers at once when
+  // exactly one folder of the subtree carries the key, or none does. Several
+  // (or an entry that no longer matches) take the walk, which gives the
+  // first in depth-first order.
+  const auto [first, last] = app->records->foldersByRecord.equal_range(key);
+  NodeHandle found = kNoNode;
+  int candidates = 0;
+  bool trusted = true;
+  for (auto it = first; it != last && trusted; ++it) {
+    const MftFileInfo* folder = FolderRecordOf(tree, it->second);
+    if (folder == nullptr || folder->recordNumber != key) trusted = false;
+    else if (IsInSubtree(tree, it->second, start)) {
+      found = it->second;
+      ++candidates;
+    }
+  }
+  if (trusted && candidates <= 1) return found;
+  return FindFolderByRecordWalk(app, start, key);
+}
+
+NodeHandle FindFolderByRecordWalk(AppState* app, NodeHandle start, std::uint64_t key) {
   // Depth first, each node before its children, with an explicit stack so a
   // deep tree cannot exhaust the call stack.
   const WindowSystem& tree = *app->ui;

@@ -18,7 +18,11 @@ NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive);
 NodeHandle InsertFolderNode(AppState* app, MftFileInfo* record, NodeHandle parent,
                             InsertPosition position);
 MftFileInfo* FolderRecordOf(const WindowSystem& tree, NodeHandle node);
+// The first folder of start's subtree, in depth-first order, whose record
+// has the number. Backed by an index of the nodes that InsertFolderNode made.
 NodeHandle FindFolderByRecord(AppState* app, NodeHandle start, std::uint64_t recordNumber);
+// The same by walking the tree, without the index.
+NodeHandle FindFolderByRecordWalk(AppState* app, NodeHandle start, std::uint64_t recordNumber);
 void MarkDeletedUpward(AppState* app, NodeHandle node);
 
 void SetFolderFilesCheck(AppState* app, NodeHandle node, std::uint32_t state);
