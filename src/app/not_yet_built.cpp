@@ -14,12 +14,6 @@ int NotBuilt(AppState* app, const char* what) {
 }
 }  // namespace
 
-int NtfsIndexedScan(AppState* app, LOGDRIVE_INFO*) {
-  return NotBuilt(app, "The indexed scan of NTFS volumes");
-}
-int NtfsFileListScan(AppState* app, LOGDRIVE_INFO*) {
-  return NotBuilt(app, "The quick scan of NTFS volumes");
-}
 void CopyTickedFiles(AppState* app) { NotBuilt(app, "Copying files out"); }
 void PrintReport(AppState* app) { NotBuilt(app, "Printing the report"); }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "fat/fat_scans.h"
+#include "ntfs/ntfs_scans.h"
 #include "results/folder_tree.h"
 #include "ui/list_interaction.h"
 #include "ui/window_system.h"
@@ -12,11 +13,6 @@ namespace tsn {
 
 struct AppState;
 struct LOGDRIVE_INFO;
-
-// The four scans. Each returns 1 when it ran to its end, 0 when it stopped
-// early (interrupted or unable to start).
-int NtfsIndexedScan(AppState* app, LOGDRIVE_INFO* drive);
-int NtfsFileListScan(AppState* app, LOGDRIVE_INFO* drive);
 
 void CopyTickedFiles(AppState* app);
 void PrintReport(AppState* app);

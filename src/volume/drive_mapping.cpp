@@ -7,6 +7,8 @@
 #include "app/main_dialog.h"
 #include "app/message_log.h"
 #include "fat/fat_table.h"
+#include "ntfs/mft_descriptor.h"
+#include "ntfs/volume_bitmap.h"
 #include "results/folder_tree.h"
 #include "volume/boot_sector.h"
 #include "volume/drive_list.h"
@@ -139,16 +141,25 @@ int MeasureFatVolume(AppState* app, LOGDRIVE_INFO* drive) {
   return 1;
 }
 
-// The NTFS free share comes from the volume's own $Bitmap, which needs the
-// MFT reader. Until that is built the drive is listed with its size and
-// cluster count, no free space, and a line that says so.
+// The NTFS free share comes from the volume's own $Bitmap, found through the
+// $MFT's runs (Linux has no query for it). Free space is counted in whole
+// bytes of the bitmap, eight clusters at a time, as it has always been
+// shown. The label comes from $Volume, as the boot sector has none.
 int MeasureNtfsVolume(AppState* app, LOGDRIVE_INFO* drive) {
   drive->clusterCount = drive->totalSectors / drive->sectorsPerCluster;
-  drive->allocUnits = drive->clusterCount / 8;
+  drive->allocUnits = 0;
   drive->freeUnits = 0;
-  LogMessage(app, kAlert, app->logList,
-             "%s: the free space of NTFS volumes is not measured yet; it shows as none.",
-             drive->driveName.c_str());
+  const std::unique_ptr<MftFileInfo> mft = ntfs::BuildMftDescriptor(app, drive);
+  if (!mft) return 0;
+  ntfs::VolumeBitmap bitmap;
+  if (!ntfs::ReadVolumeBitmap(app, drive, *mft, &bitmap)) return 0;
+  drive->clusterCount = bitmap.Clusters();
+  drive->allocUnits = drive->clusterCount / 8;
+  for (std::uint64_t i = 0; i < drive->allocUnits; ++i) {
+    PumpOneMessage(app);
+    if (bitmap.ByteAt(i) == 0) ++drive->freeUnits;
+  }
+  drive->volumeName = ntfs::ReadVolumeLabel(app, drive, *mft);
   return drive->allocUnits == 0 ? 0 : 1;
 }
 

@@ -1,0 +1,32 @@
+#pragma once
+// Phase 1 of the indexed scan: the live folder tree, walked depth first from
+// the root folder through each folder's $I30 index ($INDEX_ROOT and the
+// INDX blocks of $INDEX_ALLOCATION, also when an $ATTRIBUTE_LIST puts them in
+// other records).
+#include <cstdint>
+
+#include "ui/window_system.h"
+
+namespace tsn {
+
+struct AppState;
+struct LOGDRIVE_INFO;
+struct MftFileInfo;
+
+namespace ntfs {
+
+class DamageLog;
+
+// Deeper than any real folder tree; a chain of folders this deep is damage.
+constexpr std::size_t kMaxFolderDepth = 512;
+
+// Walks the folder at `recordNumber` (the root folder, record 5, for a scan)
+// into the tree under folderNode: subfolders become nodes and are walked at
+// once, files join the folder's list. Every folder is walked once, however
+// the indexes point. 1 when the walk ran to its end, 0 when it was
+// interrupted.
+int WalkDirectory(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+                  std::uint64_t recordNumber, NodeHandle folderNode, DamageLog* damage);
+
+}  // namespace ntfs
+}  // namespace tsn
