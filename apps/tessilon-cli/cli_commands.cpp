@@ -6,6 +6,8 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <set>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
@@ -113,6 +115,8 @@ struct Listed {
   std::string path, name, state, created, modified;
   bool folder = false, deleted = false;
   std::uint64_t size = 0, record = 0;
+  FoundFile* file = nullptr;          // files only
+  std::vector<std::string> folders;   // the folder path below Root
 };
 
 void PrintListed(const Listed& e, bool json) {
@@ -139,14 +143,15 @@ void PrintListed(const Listed& e, bool json) {
 
 // Every folder of the tree, depth first in tree order, each followed by its
 // files: what the window shows, folder by folder.
-std::uint64_t PrintTree(const HeadlessWindow& ui, bool json) {
-  std::uint64_t printed = 0;
+std::vector<Listed> ListTree(const HeadlessWindow& ui) {
+  std::vector<Listed> out;
   struct Pending {
     NodeHandle node;
     std::string path;
+    std::vector<std::string> folders;
   };
   std::vector<Pending> stack;
-  if (ui.RootNode() != kNoNode) stack.push_back({ui.RootNode(), ""});
+  if (ui.RootNode() != kNoNode) stack.push_back({ui.RootNode(), "", {}});
   while (!stack.empty()) {
     const Pending p = stack.back();
     stack.pop_back();
@@ -163,11 +168,13 @@ std::uint64_t PrintTree(const HeadlessWindow& ui, bool json) {
       d.modified = folder->modified != 0 ? IsoFileTime(folder->modified)
                                          : IsoFatTime(folder->fatDate, folder->fatTime);
       d.record = folder->recordNumber;
-      PrintListed(d, json);
-      ++printed;
+      d.folders = p.folders;
+      out.push_back(std::move(d));
     }
-    for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next) {
+    for (FoundFile* f = folder->firstFile; f != nullptr; f = f->next) {
       Listed e;
+      e.file = f;
+      e.folders = p.folders;
       e.path = p.path + "/" + f->name;
       e.name = f->name;
       e.deleted = !(f->flags & kFlagInUse);
@@ -181,20 +188,20 @@ std::uint64_t PrintTree(const HeadlessWindow& ui, bool json) {
         e.modified = IsoFatTime(f->fatDate, f->fatTime);
         e.record = f->startCluster;
       }
-      PrintListed(e, json);
-      ++printed;
+      out.push_back(std::move(e));
     }
     std::vector<Pending> children;
     for (NodeHandle c = ui.FirstChild(p.node); c != kNoNode; c = ui.NextSibling(c)) {
       const auto* child = static_cast<const MftFileInfo*>(ui.NodeData(c));
-      children.push_back({c, p.path + "/" + (child ? child->Label() : std::string("?"))});
+      const std::string label = child ? child->Label() : std::string("?");
+      Pending next{c, p.path + "/" + label, p.folders};
+      next.folders.push_back(label);
+      children.push_back(std::move(next));
     }
     stack.insert(stack.end(), children.rbegin(), children.rend());
   }
-  return printed;
+  return out;
 }
-
-}  // namespace
 
 // Where block devices are looked for can be moved, for tests and for
 // examining a mounted copy of another machine's /sys and /dev.
@@ -202,6 +209,8 @@ void ApplyDeviceDirs(DriveSources& sources) {
   if (const char* sys = std::getenv("TESSILON_SYSFS_BLOCK")) sources.sysfsBlockDir = sys;
   if (const char* dev = std::getenv("TESSILON_DEV_DIR")) sources.deviceDir = dev;
 }
+
+}  // namespace
 
 int RunDrives(const DrivesOptions& options) {
   AppState app;
@@ -216,53 +225,111 @@ int RunDrives(const DrivesOptions& options) {
   return 0;
 }
 
-int RunScan(const ScanOptions& options) {
+namespace {
+
+// A headless program that has scanned one source: the drive list built from
+// it alone, its first FAT32 or NTFS volume (or the partition asked for)
+// chosen, and the scan run, exactly as the window does it.
+struct ScanSession {
   AppState app;
-  app.sources.files = {options.source};
-  app.sources.scanDevices = false;
   TerminalWindow ui;
-  app.ui = &ui;
-  ui.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
-  MainDialogProc(&app, Message{MessageKind::InitDialog});
-  ui.PostCommand(kCmdBuildDriveList);
-  ui.RunDialog();
-  const int rows = ui.RowCount(kDriveList);
-  if (rows == 0) {
-    PrintLog(ui);
-    std::cerr << "tessilon-cli: " << options.source << " holds no FAT32 or NTFS volume to scan\n";
-    return 1;
+  int status = 1;
+
+  explicit ScanSession(const ScanOptions& options) {
+    app.sources.files = {options.source};
+    app.sources.scanDevices = false;
+    app.ui = &ui;
+    ui.SetDialogProc([this](const Message& m) { return MainDialogProc(&app, m); });
+    MainDialogProc(&app, Message{MessageKind::InitDialog});
+    ui.PostCommand(kCmdBuildDriveList);
+    ui.RunDialog();
+    const int row = ChooseRow(options);
+    if (row < 0) {
+      PrintLog(ui);
+      return;
+    }
+    ui.SetRowSelected(kDriveList, row, true);
+    Message click;
+    click.kind = MessageKind::Notify;
+    click.id = kDriveList;
+    click.code = NotifyCode::Click;
+    ui.Post(click);
+    ui.PostCommand(options.quick ? kCmdBuildFileListOnly : kCmdBuildIndexedFileList);
+    logPrinted_ = ui.RowCount(kLogList);
+    PrintLog(ui);  // the drive list's part of the log, before the scan's
+    ui.RunDialog();
+    PrintNewLog();
+    status = app.lastScanResult == 1 ? 0 : 1;
   }
-  int row = 0;
-  if (options.partition > 0) {
+
+  void PrintNewLog() {
+    PrintLog(ui, logPrinted_);
+    logPrinted_ = ui.RowCount(kLogList);
+  }
+
+ private:
+  int ChooseRow(const ScanOptions& options) {
+    const int rows = ui.RowCount(kDriveList);
+    if (rows == 0) {
+      std::cerr << "tessilon-cli: " << options.source << " holds no FAT32 or NTFS volume to scan\n";
+      return -1;
+    }
+    if (options.partition <= 0) return 0;
     const std::string suffix = " partition " + std::to_string(options.partition);
-    row = -1;
-    for (int r = 0; r < rows && row < 0; ++r) {
+    for (int r = 0; r < rows; ++r) {
       const auto* d = static_cast<const LOGDRIVE_INFO*>(ui.RowData(kDriveList, r));
       const std::string& s = d->sourceDescription;
       if (s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0)
-        row = r;
+        return r;
     }
-    if (row < 0) {
-      PrintLog(ui);
-      std::cerr << "tessilon-cli: " << options.source << " has no FAT32 or NTFS partition "
-                << options.partition << '\n';
-      return 1;
+    std::cerr << "tessilon-cli: " << options.source << " has no FAT32 or NTFS partition "
+              << options.partition << '\n';
+    return -1;
+  }
+
+  int logPrinted_ = 0;
+};
+
+}  // namespace
+
+int RunScan(const ScanOptions& options) {
+  ScanSession session(options);
+  if (session.status != 0) return session.status;
+  for (const Listed& e : ListTree(session.ui)) PrintListed(e, options.json);
+  return 0;
+}
+
+int RunCopy(const CopyOptions& options) {
+  ScanOptions scan;
+  scan.source = options.source;
+  scan.partition = options.partition;
+  ScanSession session(scan);
+  if (session.status != 0) return session.status;
+  const std::vector<Listed> listed = ListTree(session.ui);
+  const bool everyDeleted = options.paths.empty();
+  std::set<std::string> wanted(options.paths.begin(), options.paths.end());
+  std::size_t ticked = 0;
+  for (const Listed& e : listed) {
+    if (e.file == nullptr) continue;
+    const bool take = everyDeleted ? e.deleted : wanted.erase(e.path) > 0;
+    if (take) {
+      e.file->checkState = kCheckTicked;
+      ++ticked;
     }
   }
-  ui.SetRowSelected(kDriveList, row, true);
-  Message click;
-  click.kind = MessageKind::Notify;
-  click.id = kDriveList;
-  click.code = NotifyCode::Click;
-  ui.Post(click);
-  ui.PostCommand(options.quick ? kCmdBuildFileListOnly : kCmdBuildIndexedFileList);
-  const int logBefore = ui.RowCount(kLogList);
-  PrintLog(ui);  // the drive list's part of the log, before the scan's
-  ui.RunDialog();
-  PrintLog(ui, logBefore);
-  if (app.lastScanResult != 1) return 1;
-  PrintTree(ui, options.json);
-  return 0;
+  for (const std::string& missing : wanted)
+    std::cerr << "tessilon-cli: no file " << missing << " was found on " << options.source << '\n';
+  if (ticked == 0) {
+    std::cerr << "tessilon-cli: nothing to copy\n";
+    return wanted.empty() ? 0 : 1;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(options.to, ec);
+  session.ui.AnswerFolderWith(options.to);
+  session.ui.PostCommand(kCmdCopyFiles);
+  session.ui.RunDialog();
+  session.PrintNewLog();
+  return session.app.lastCopyResult == 1 && wanted.empty() ? 0 : 1;
 }
 
 }  // namespace tsn::cli

@@ -19,7 +19,15 @@ struct ScanOptions {
   int partition = 0;  // 0: the first volume found
 };
 
+struct CopyOptions {
+  std::string source;
+  std::string to;
+  std::vector<std::string> paths;  // as scan prints them; none: every deleted file
+  int partition = 0;
+};
+
 int RunDrives(const DrivesOptions& options);
+int RunCopy(const CopyOptions& options);
 int RunScan(const ScanOptions& options);
 
 }  // namespace tsn::cli

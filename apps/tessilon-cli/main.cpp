@@ -29,8 +29,12 @@ int main(int argc, char** argv) {
 
   auto* reportCmd = app.add_subcommand("report", "the Deleted File Report");
   reportCmd->allow_extras();
-  auto* copyCmd = app.add_subcommand("copy", "copy found files out");
-  copyCmd->allow_extras();
+  tsn::cli::CopyOptions copy;
+  auto* copyCmd = app.add_subcommand("copy", "copy found files out (every deleted file if no PATH)");
+  copyCmd->add_option("SOURCE", copy.source, "disk image or device")->required();
+  copyCmd->add_option("--to", copy.to, "folder to copy into; never on the source")->required();
+  copyCmd->add_option("PATH", copy.paths, "files to copy, as scan prints them");
+  copyCmd->add_option("--partition", copy.partition, "which partition of a disk image (1-based)");
 
   try {
     app.parse(argc, argv);
@@ -48,7 +52,7 @@ int main(int argc, char** argv) {
     if (scan.source.empty()) scan.source = TESSILON_DEMO_IMAGE;
     return tsn::cli::RunScan(scan);
   }
-  const char* which = *reportCmd ? "report" : "copy";
-  std::cerr << "tessilon-cli " << which << ": not built yet.\n";
+  if (*copyCmd) return tsn::cli::RunCopy(copy);
+  std::cerr << "tessilon-cli report: not built yet.\n";
   return 1;
 }

@@ -69,6 +69,8 @@ struct AppState {
   std::unique_ptr<ScanRecords> records = std::make_unique<ScanRecords>();
   // 1 when the last scan command ran to its end, 0 when it stopped early.
   int lastScanResult = 0;
+  // 1 when the last copy brought every file back in full, 0 otherwise.
+  int lastCopyResult = 0;
   // The help page that Help opens.
   std::string helpPath;
 };

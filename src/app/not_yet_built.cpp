@@ -14,11 +14,5 @@ int NotBuilt(AppState* app, const char* what) {
 }
 }  // namespace
 
-void CopyTickedFiles(AppState* app) { NotBuilt(app, "Copying files out"); }
-void PrintReport(AppState* app) { NotBuilt(app, "Printing the report"); }
-
-void SplitterMouseMove(AppState*, Point) {}
-int SplitterButtonDown(AppState*, Point) { return 1; }
-int SplitterButtonUp(AppState*, Point) { return 0; }
 
 }  // namespace tsn

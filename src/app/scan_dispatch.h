@@ -5,20 +5,16 @@
 
 #include "fat/fat_scans.h"
 #include "ntfs/ntfs_scans.h"
+#include "results/copy_out.h"
 #include "results/folder_tree.h"
+#include "results/print_report.h"
 #include "ui/list_interaction.h"
+#include "ui/splitter.h"
 #include "ui/window_system.h"
 
 namespace tsn {
 
 struct AppState;
 struct LOGDRIVE_INFO;
-
-void CopyTickedFiles(AppState* app);
-void PrintReport(AppState* app);
-
-void SplitterMouseMove(AppState* app, Point point);
-int SplitterButtonDown(AppState* app, Point point);
-int SplitterButtonUp(AppState* app, Point point);
 
 }  // namespace tsn

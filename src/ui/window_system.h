@@ -5,8 +5,10 @@
 // their dialog control identifiers, tree nodes by opaque handles.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tsn {
 
@@ -24,6 +26,42 @@ struct Rect {
 struct Colour {
   std::uint8_t r = 0, g = 0, b = 0;
   friend bool operator==(const Colour&, const Colour&) = default;
+};
+
+// The pointer's shape over the window's own surface.
+enum class PointerShape { Arrow, SizeWestEast };
+
+// An 8 x 8 one-bit pattern, two bytes a row (the second is padding), most
+// significant bit leftmost. Its top-left corner lies on the top-left corner
+// of the rectangle it is drawn over.
+struct BarPattern {
+  std::uint8_t bytes[16] = {};
+  bool Inverted(int dx, int dy) const {
+    const std::uint8_t row = bytes[((dy % 8 + 8) % 8) * 2];
+    return ((row >> (7 - (dx % 8 + 8) % 8)) & 1) != 0;
+  }
+};
+
+// A print job on the printer the user chose. Positions and sizes are the
+// printer's dots, with the origin at the top left of the printable area.
+class PrintSurface {
+ public:
+  virtual ~PrintSurface() = default;
+  // Starts the job and its first page; false when either cannot start.
+  virtual bool StartDocument(std::string_view name) = 0;
+  virtual int PageWidth() const = 0;
+  virtual int PageHeight() const = 0;
+  // The height of the report font's lines: ascent plus descent.
+  virtual int LineHeight() const = 0;
+  virtual int TextWidth(std::string_view text) const = 0;
+  // Draws text with its top left corner at (x, y).
+  virtual void TextOut(int x, int y, std::string_view text) = 0;
+  // Ends the page and starts the next one.
+  virtual bool NewPage() = 0;
+  virtual bool EndPage() = 0;
+  virtual bool EndDocument() = 0;
+  // Lets go of the printer; the job is over.
+  virtual bool Release() = 0;
 };
 
 // Check-box state images, as list and tree views number them.
@@ -50,6 +88,7 @@ struct CustomDrawRecord {
 enum class MessageKind {
   InitDialog, Size, SysCommand, Command, Notify, Timer,
   MouseMove, LeftButtonDown, LeftButtonUp,
+  DropFiles,  // image files dropped on the window or chosen with "Open image"
 };
 enum class NotifyCode { None, Click, DoubleClick, CustomDraw };
 constexpr int kScClose = 0xF060;
@@ -70,6 +109,7 @@ struct Message {
   Point point{};              // mouse messages: client coordinates
   CustomDrawRecord* customDraw = nullptr;
   HitTest hit{};              // click notifications of the file list and the tree
+  std::vector<std::string> files;  // DropFiles: the paths, in the order given
 };
 
 struct ProcResult {
@@ -151,8 +191,24 @@ class WindowSystem {
   virtual void SetTimer(int id, int milliseconds) = 0;
   virtual void KillTimer(int id) = 0;
 
+  // The mouse over the window's own surface. While captured, every move and
+  // the button's release reach the window wherever the pointer goes.
+  virtual void SetPointerShape(PointerShape shape) = 0;
+  virtual void CaptureMouse() = 0;
+  virtual void ReleaseMouse() = 0;
+  // Inverts the pixels under the pattern's 1 bits in a rectangle of the
+  // client area, over the controls too. Inverting the same rectangle again
+  // restores the screen exactly.
+  virtual void InvertPattern(Rect r, const BarPattern& pattern) = 0;
+
+  // Shows the print dialog; null when the user cancels or it fails.
+  virtual std::unique_ptr<PrintSurface> ChoosePrinter() = 0;
+
   // Opens a document (the help page) with the desktop's handler.
   virtual bool OpenDocument(const std::string& path) = 0;
+
+  // Asks the user for a folder to write to; empty when the user cancels.
+  virtual std::string AskForFolder(std::string_view title) { (void)title; return {}; }
 };
 
 }  // namespace tsn

@@ -309,4 +309,19 @@ bool HeadlessWindow::OpenDocument(const std::string& path) {
   return true;
 }
 
+std::vector<Rect> HeadlessWindow::InvertedNow() const {
+  std::vector<Rect> shown;
+  for (const Rect& r : inverted_) {
+    const auto it = std::find(shown.begin(), shown.end(), r);
+    if (it == shown.end()) shown.push_back(r);
+    else shown.erase(it);  // inverted twice: back as it was
+  }
+  return shown;
+}
+
+std::unique_ptr<PrintSurface> HeadlessWindow::ChoosePrinter() {
+  ++printDialogs_;
+  return std::move(printer_);
+}
+
 }  // namespace tsn

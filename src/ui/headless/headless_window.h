@@ -69,6 +69,15 @@ class HeadlessWindow : public WindowSystem {
   const std::vector<std::string>& MessageBoxes() const { return messageBoxes_; }
   const std::vector<std::string>& OpenedDocuments() const { return opened_; }
   std::size_t NodeCount() const { return nodes_.size(); }
+  PointerShape Pointer() const { return pointer_; }
+  bool MouseCaptured() const { return captured_; }
+  // Every InvertPattern call, in order, and the rectangles that an even
+  // number of calls has not yet cancelled: what the screen shows.
+  const std::vector<Rect>& InvertedHistory() const { return inverted_; }
+  std::vector<Rect> InvertedNow() const;
+  // The surface the next ChoosePrinter answers with; none: the user cancels.
+  void AnswerPrinterWith(std::unique_ptr<PrintSurface> surface) { printer_ = std::move(surface); }
+  int PrintDialogsShown() const { return printDialogs_; }
 
   // WindowSystem
   void SetDialogProc(DialogProc proc) override { proc_ = std::move(proc); }
@@ -123,6 +132,14 @@ class HeadlessWindow : public WindowSystem {
   void SetTimer(int id, int milliseconds) override { timers_[id] = milliseconds; }
   void KillTimer(int id) override { timers_.erase(id); }
   bool OpenDocument(const std::string& path) override;
+  void SetPointerShape(PointerShape shape) override { pointer_ = shape; }
+  void CaptureMouse() override { captured_ = true; }
+  void ReleaseMouse() override { captured_ = false; }
+  void InvertPattern(Rect r, const BarPattern&) override { inverted_.push_back(r); }
+  std::unique_ptr<PrintSurface> ChoosePrinter() override;
+  // The folder the next AskForFolder answers with (empty: the user cancels).
+  void AnswerFolderWith(std::string folder) { folderAnswer_ = std::move(folder); }
+  std::string AskForFolder(std::string_view) override { return folderAnswer_; }
 
  private:
   struct Scripted {
@@ -155,6 +172,12 @@ class HeadlessWindow : public WindowSystem {
   int result_ = -1;
   std::vector<std::string> messageBoxes_;
   std::vector<std::string> opened_;
+  PointerShape pointer_ = PointerShape::Arrow;
+  bool captured_ = false;
+  std::vector<Rect> inverted_;
+  std::unique_ptr<PrintSurface> printer_;
+  int printDialogs_ = 0;
+  std::string folderAnswer_;
 };
 
 }  // namespace tsn

@@ -1,0 +1,297 @@
+#include "results/copy_out.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "app/message_log.h"
+#include "app/progress.h"
+#include "fat/fat_file_content.h"
+#include "fat/fat_table.h"
+#include "results/folder_tree.h"
+#include "volume/read_sectors.h"
+
+namespace tsn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::size_t kChunkBytes = 1024 * 1024;
+constexpr int kMaxNameTries = 10000;
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+// "name.ext", "name (2).ext", "name (3).ext"...: a name not yet taken.
+std::string CandidateName(const std::string& name, int attempt) {
+  if (attempt == 1) return name;
+  const std::size_t dot = name.rfind('.');
+  const bool hasExt = dot != std::string::npos && dot != 0;
+  const std::string suffix = " (" + std::to_string(attempt) + ")";
+  return hasExt ? name.substr(0, dot) + suffix + name.substr(dot) : name + suffix;
+}
+
+// Creates a new file in folder, never opening one that exists.
+int CreateNewFile(const fs::path& folder, const std::string& name, fs::path* created) {
+  for (int attempt = 1; attempt <= kMaxNameTries; ++attempt) {
+    const fs::path path = folder / CandidateName(name, attempt);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd >= 0) {
+      *created = path;
+      return fd;
+    }
+    if (errno != EEXIST) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+// The FAT stamp is the local time of the machine that wrote it.
+timespec FatStampToTime(std::uint16_t date, std::uint16_t time) {
+  std::tm tm{};
+  tm.tm_year = (date >> 9) + 80;
+  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
+  tm.tm_mday = date & 0x1F;
+  tm.tm_hour = time >> 11;
+  tm.tm_min = (time >> 5) & 0x3F;
+  tm.tm_sec = (time & 0x1F) * 2;
+  tm.tm_isdst = -1;
+  return {std::mktime(&tm), 0};
+}
+
+struct Copier {
+  AppState* app;
+  LOGDRIVE_INFO* drive;
+  std::vector<std::uint8_t> chunk = std::vector<std::uint8_t>(kChunkBytes);
+
+  // Writes the file's bytes to fd; false (with a reason) when it could not
+  // be copied in full.
+  bool CopyFatContent(const FoundFile& file, int fd, std::string* why) {
+    const FatFilePlan plan = PlanFatFile(drive, file);
+    for (const std::string& w : plan.warnings) {
+      if (!why->empty()) *why += "; ";
+      *why += w;
+    }
+    if (!plan.readable) return false;
+    const FatGeometry g = FatGeometryOf(*drive);
+    std::uint64_t left = file.size;
+    for (const ClusterSpan& span : plan.spans) {
+      std::uint64_t lba = g.ClusterLba(span.first);
+      std::uint64_t spanBytes = std::uint64_t{span.count} * g.ClusterBytes();
+      while (left > 0 && spanBytes > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, spanBytes, chunk.size()}));
+        const std::size_t whole = (n + kSectorSize - 1) / kSectorSize * kSectorSize;
+        if (ReadSectors(app, drive->volume.get(), lba, std::span(chunk).first(whole)) == 0) {
+          *why = "the volume could not be read at sector " + std::to_string(lba);
+          return false;
+        }
+        if (!WriteAll(fd, chunk.data(), n)) {
+          *why = std::string("writing the copy failed: ") + std::strerror(errno);
+          return false;
+        }
+        left -= n;
+        spanBytes -= whole;
+        lba += whole / kSectorSize;
+        PumpOneMessage(app);
+        if (app->busy == 0) {
+          *why = "copying was interrupted";
+          return false;
+        }
+      }
+    }
+    if (left > 0) {
+      if (why->empty()) *why = "its clusters end before its size";
+      return false;
+    }
+    return true;
+  }
+};
+
+}  // namespace
+
+std::string SafeFileName(const std::string& name) {
+  std::string out;
+  for (const char c : name) out += (c == '/' || c == '\0') ? '_' : c;
+  if (out.empty() || out == "." || out == "..") out = "_" + out;
+  return out;
+}
+
+std::vector<CopyItem> TickedFiles(AppState* app) {
+  std::vector<CopyItem> items;
+  const WindowSystem& tree = *app->ui;
+  struct Pending {
+    NodeHandle node;
+    std::vector<std::string> folders;
+  };
+  std::vector<Pending> stack;
+  if (tree.RootNode() != kNoNode) stack.push_back({tree.RootNode(), {}});
+  while (!stack.empty()) {
+    Pending p = std::move(stack.back());
+    stack.pop_back();
+    const MftFileInfo* folder = FolderRecordOf(tree, p.node);
+    if (folder != nullptr)
+      for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next)
+        if (f->checkState == kCheckTicked) items.push_back({f, p.folders});
+    std::vector<Pending> children;
+    for (NodeHandle c = tree.FirstChild(p.node); c != kNoNode; c = tree.NextSibling(c)) {
+      Pending child{c, p.folders};
+      const MftFileInfo* info = FolderRecordOf(tree, c);
+      child.folders.push_back(info ? info->Label() : std::string("_"));
+      children.push_back(std::move(child));
+    }
+    stack.insert(stack.end(), std::make_move_iterator(children.rbegin()),
+                 std::make_move_iterator(children.rend()));
+  }
+  return items;
+}
+
+std::optional<std::string> DestinationRefusal(const std::string& sourcePath,
+                                              const std::string& destination) {
+  struct stat dest {};
+  if (::stat(destination.c_str(), &dest) != 0 || !S_ISDIR(dest.st_mode))
+    return destination + " is not a folder that can be written to";
+  struct stat src {};
+  if (::stat(sourcePath.c_str(), &src) != 0) return std::nullopt;
+  if (S_ISBLK(src.st_mode)) {
+    if (dest.st_dev == src.st_rdev)
+      return destination + " lies on " + sourcePath +
+             ", the volume being read; copying there could overwrite the very files sought";
+    return std::nullopt;
+  }
+  // An image file: refuse a destination on a file system mounted from it.
+  const std::string dev = std::to_string(major(dest.st_dev)) + ":" + std::to_string(minor(dest.st_dev));
+  for (const std::string backing : {"/sys/dev/block/" + dev + "/loop/backing_file",
+                                    "/sys/dev/block/" + dev + "/../loop/backing_file"}) {
+    std::ifstream in(backing);
+    std::string file;
+    if (!std::getline(in, file)) continue;
+    std::error_code ec;
+    if (fs::equivalent(file, sourcePath, ec))
+      return destination + " lies on a file system mounted from " + sourcePath +
+             ", the image being read";
+  }
+  return std::nullopt;
+}
+
+CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& destination,
+                       const std::vector<CopyItem>& items) {
+  CopyTotals totals;
+  app->lastCopyResult = 0;
+  WindowSystem& ui = *app->ui;
+  if (const auto refusal =
+          DestinationRefusal(drive->volume ? drive->volume->Path() : std::string(), destination)) {
+    LogMessage(app, kError, app->logList, "Nothing was copied: %s.", refusal->c_str());
+    totals.refused = true;
+    return totals;
+  }
+  if (drive->Kind() == 'N') {
+    LogMessage(app, kError, app->logList, "Copying files out of NTFS volumes is not built yet.");
+    totals.refused = true;
+    return totals;
+  }
+  if (LoadFat(app, drive) == 0) return totals;
+  app->busy = 1;
+  ui.SetProgressRange(0, static_cast<std::uint32_t>(items.size()));
+  ui.SetProgressStep(1);
+  ui.SetProgressColour({255, 0, 0});
+  Copier copier{app, drive};
+  for (const CopyItem& item : items) {
+    const FoundFile& file = *item.file;
+    fs::path folder(destination);
+    for (const std::string& f : item.folders) folder /= SafeFileName(f);
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    const std::string name = SafeFileName(file.name);
+    if (name != file.name)
+      LogMessage(app, kAlert, app->logList, "\"%s\" holds characters a Linux name cannot; it is saved as \"%s\".",
+                 file.name.c_str(), name.c_str());
+    fs::path created;
+    FileDescriptor fd(ec ? -1 : CreateNewFile(folder, name, &created));
+    if (fd.get() < 0) {
+      LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(),
+                 ec ? ec.message().c_str() : std::strerror(errno));
+      ++totals.failed;
+      continue;
+    }
+    std::string why;
+    const bool whole = copier.CopyFatContent(file, fd.get(), &why);
+    const timespec stamp = FatStampToTime(file.fatDate, file.fatTime);
+    const timespec times[2] = {stamp, stamp};
+    ::futimens(fd.get(), times);
+    if (!whole) {
+      LogMessage(app, kError, app->logList, "%s was not copied in full: %s.", created.c_str(), why.c_str());
+      ++totals.failed;
+    } else {
+      if (!why.empty())
+        LogMessage(app, kAlert, app->logList, "%s was copied, but %s.", created.c_str(), why.c_str());
+      ++totals.files;
+      totals.bytes += file.size;
+    }
+    ui.StepProgress();
+    ShowCounters(app, 0, totals.files, totals.bytes);
+    PumpOneMessage(app);
+    if (app->busy == 0) {
+      totals.interrupted = true;
+      break;
+    }
+  }
+  drive->fatTable = {};
+  ui.SetProgressPosition(0);
+  LogMessage(app, kStatus, app->logList,
+             "%s %" PRIu64 " files, %" PRIu64 " bytes, to %s; %" PRIu64 " could not be copied in full.",
+             totals.interrupted ? "Copying interrupted after" : "Copied", totals.files, totals.bytes,
+             destination.c_str(), totals.failed);
+  app->busy = 0;
+  app->lastCopyResult = (totals.failed == 0 && !totals.interrupted) ? 1 : 0;
+  return totals;
+}
+
+void CopyTickedFiles(AppState* app) {
+  if (app->currentDrive == nullptr) {
+    LogMessage(app, kError, app->logList, "Please choose a drive to search");
+    return;
+  }
+  const std::vector<CopyItem> items = TickedFiles(app);
+  if (items.empty()) {
+    LogMessage(app, kError, app->logList, "No files are ticked: tick the files to copy first.");
+    return;
+  }
+  const std::string destination = app->ui->AskForFolder("Copy the ticked files to");
+  if (destination.empty()) return;
+  CopyFilesTo(app, app->currentDrive, destination, items);
+}
+
+}  // namespace tsn
