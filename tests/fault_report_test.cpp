@@ -1,0 +1,169 @@
+// The last-resort fault report: a child process installs the filter the way
+// the dialog does, then faults for real (or throws, or raises); the parent
+// reads what it wrote on stderr and how it ended.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+#include "app/app_state.h"
+#include "app/fault_report.h"
+#include "app/main_dialog.h"
+#include "ui/headless/headless_window.h"
+
+namespace tsn {
+namespace {
+
+// A window whose message box says on stderr that it was shown, since the
+// child cannot report anything after it is gone.
+class TellingWindow : public HeadlessWindow {
+ public:
+  void ShowMessageBox(std::string_view text, std::string_view caption) override {
+    const std::string line = "BOX " + std::string(text) + "|" + std::string(caption) + "\n";
+    (void)!::write(STDERR_FILENO, line.data(), line.size());
+  }
+};
+
+struct Ended {
+  std::string err;
+  bool signalled = false;
+  int signal = 0;
+  int status = -1;
+};
+
+// Runs body in a child whose stderr comes back through a pipe.
+Ended InChild(const std::function<void(AppState&)>& body, bool withWindow = true) {
+  int pipeFd[2];
+  EXPECT_EQ(::pipe(pipeFd), 0);
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(pipeFd[1], STDERR_FILENO);
+    ::close(pipeFd[0]);
+    ::close(pipeFd[1]);
+    AppState app;
+    TellingWindow window;
+    if (withWindow) {
+      app.ui = &window;
+      window.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
+      Message init;
+      init.kind = MessageKind::InitDialog;
+      MainDialogProc(&app, init);  // installs the filter
+    } else {
+      InstallFaultFilter(&app);
+    }
+    // Nothing above the body may catch what it throws (the test framework
+    // would): an exception that escapes a noexcept frame goes to terminate,
+    // as one escaping the event loop does.
+    [&]() noexcept { body(app); }();
+    ::_exit(0);
+  }
+  ::close(pipeFd[1]);
+  Ended e;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(pipeFd[0], buffer, sizeof buffer)) > 0;) e.err.append(buffer, static_cast<std::size_t>(n));
+  ::close(pipeFd[0]);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  e.signalled = WIFSIGNALED(status);
+  e.signal = e.signalled ? WTERMSIG(status) : 0;
+  e.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return e;
+}
+
+[[gnu::noinline]] int Deref(volatile int* p) { return *p; }
+volatile bool gDeeper = true;
+[[gnu::noinline]] int Recurse(int n) {
+  volatile char pad[4096];
+  pad[0] = static_cast<char>(n);
+  return gDeeper ? Recurse(n + 1) + pad[0] : 0;
+}
+
+TEST(FaultReport, TheLineCarriesTheContextIn64BitsAndEmptyFieldsStayEmpty) {
+  char line[512];
+  std::size_t n = FormatFaultTrace(line, sizeof line, "", "", 0, 0);
+  EXPECT_EQ(std::string(line, n), "Message () Function: () LBASector (0) Rnum (0)");
+  n = FormatFaultTrace(line, sizeof line, "bad block", "BuildIndexRootAttribute", (1ULL << 40) + 3,
+                       ~0ULL);
+  EXPECT_EQ(std::string(line, n),
+            "Message (bad block) Function: (BuildIndexRootAttribute) LBASector (1099511627779) "
+            "Rnum (18446744073709551615)");
+  // A buffer too small is cut, never overrun.
+  n = FormatFaultTrace(line, 12, "abcdef", "x", 1, 2);
+  EXPECT_EQ(n, 11u);
+  EXPECT_EQ(std::string(line), "Message (ab");
+  AppState app;
+  app.routineName = "FixupRecord";
+  app.faultRecord = 41;
+  EXPECT_EQ(FaultTraceOf(app), "Message () Function: (FixupRecord) LBASector (0) Rnum (41)");
+}
+
+TEST(FaultReport, AnAccessViolationIsReportedShownAndEndsTheProcess) {
+  const Ended e = InChild([](AppState& app) {
+    app.routineName = "BuildIndexAllocationAttribute";
+    app.faultLba = (1ULL << 40) + 3;
+    app.faultRecord = (1ULL << 63) + 1;
+    Deref(nullptr);
+  });
+  EXPECT_TRUE(e.signalled);
+  EXPECT_EQ(e.signal, SIGSEGV);
+  EXPECT_NE(e.err.find("Message () Function: (BuildIndexAllocationAttribute) LBASector "
+                       "(1099511627779) Rnum (9223372036854775809)\n"),
+            std::string::npos)
+      << e.err;
+  EXPECT_NE(e.err.find("BOX Waiting|Exception"), std::string::npos) << e.err;
+  // The line comes before the box.
+  EXPECT_LT(e.err.find("Message ("), e.err.find("BOX "));
+}
+
+TEST(FaultReport, EveryFatalSignalAndAStackOverflowAreReportedOnce) {
+  for (const int s : {SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
+    const Ended e = InChild([s](AppState&) { std::raise(s); });
+    EXPECT_TRUE(e.signalled) << s;
+    EXPECT_EQ(e.signal, s);
+    EXPECT_NE(e.err.find("Message () Function: () LBASector (0) Rnum (0)"), std::string::npos) << s;
+  }
+  // The handler runs on a stack of its own, so running out of stack is
+  // reported too.
+  const Ended e = InChild([](AppState& app) {
+    app.routineName = "FixupRecord";
+    Recurse(0);
+  });
+  EXPECT_EQ(e.signal, SIGSEGV);
+  EXPECT_NE(e.err.find("Function: (FixupRecord)"), std::string::npos) << e.err;
+  EXPECT_EQ(e.err.find("Message ("), e.err.rfind("Message ("));
+}
+
+TEST(FaultReport, AnUncaughtExceptionSaysWhatItWas) {
+  const Ended e = InChild([](AppState&) { throw std::runtime_error("disk on fire"); });
+  EXPECT_TRUE(e.signalled);
+  EXPECT_EQ(e.signal, SIGABRT);
+  EXPECT_NE(e.err.find("Message (uncaught exception: disk on fire) Function: ()"), std::string::npos)
+      << e.err;
+  EXPECT_NE(e.err.find("BOX Waiting|Exception"), std::string::npos);
+  // Reported once, not again by the abort that follows.
+  EXPECT_EQ(e.err.find("Message ("), e.err.rfind("Message ("));
+}
+
+TEST(FaultReport, WithoutAWindowOnlyTheLineIsWritten) {
+  const Ended e = InChild([](AppState&) { Deref(nullptr); }, false);
+  EXPECT_EQ(e.signal, SIGSEGV);
+  EXPECT_NE(e.err.find("Message () Function: ()"), std::string::npos);
+  EXPECT_EQ(e.err.find("BOX"), std::string::npos);
+}
+
+TEST(TraceLines, GoToStderrFormatted) {
+  const Ended e = InChild([](AppState&) {
+    TraceLine("Fixup FAILED for (%s) Rnum (%d)", "Docs", 42);
+    TraceLine("%s", std::string(40000, 'x').c_str());  // cut, not overrun
+  });
+  EXPECT_EQ(e.status, 0);
+  EXPECT_EQ(e.err.substr(0, 33), "Fixup FAILED for (Docs) Rnum (42)");
+  EXPECT_EQ(e.err.size(), 34u + 32766u + 1u);
+}
+
+}  // namespace
+}  // namespace tsn

@@ -1,0 +1,315 @@
+#pragma once
+// Helpers of the NTFS suites: MFT records built byte by byte for hostile
+// input, the editing of records inside an image copy (with the update
+// sequence kept right, so that only the damage meant is there), scans
+// through the command line, and NTFS volumes made with mkntfs and filled
+// through libntfs-3g.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace tsn::ntfstest {
+
+using Buffer = std::vector<std::uint8_t>;
+
+inline void PutU16(Buffer& b, std::size_t at, std::uint16_t v) {
+  b[at] = static_cast<std::uint8_t>(v);
+  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void PutU32(Buffer& b, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void PutU64(Buffer& b, std::size_t at, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline std::uint16_t GetU16(const Buffer& b, std::size_t at) {
+  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
+}
+inline std::uint32_t GetU32(const Buffer& b, std::size_t at) {
+  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
+         std::uint32_t{b[at + 3]} << 24;
+}
+inline std::uint64_t GetU64(const Buffer& b, std::size_t at) {
+  return std::uint64_t{GetU32(b, at)} | std::uint64_t{GetU32(b, at + 4)} << 32;
+}
+
+inline Buffer Utf16(const std::u16string& s) {
+  Buffer b;
+  for (const char16_t c : s) {
+    b.push_back(static_cast<std::uint8_t>(c));
+    b.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return b;
+}
+
+// A $FILE_NAME value.
+inline Buffer FileNameValue(std::uint64_t parent, std::uint8_t nameSpace, const std::u16string& name,
+                            std::uint64_t created = 0, std::uint64_t modified = 0,
+                            std::uint64_t size = 0, std::uint32_t attributes = 0) {
+  Buffer v(66, 0);
+  PutU64(v, 0, parent);
+  PutU64(v, 8, created);
+  PutU64(v, 16, modified);
+  PutU64(v, 48, size);
+  PutU32(v, 56, attributes);
+  v[64] = static_cast<std::uint8_t>(name.size());
+  v[65] = nameSpace;
+  const Buffer n = Utf16(name);
+  v.insert(v.end(), n.begin(), n.end());
+  return v;
+}
+
+inline Buffer ResidentAttribute(std::uint32_t type, const Buffer& value, const std::u16string& name = u"") {
+  const std::size_t nameAt = 24, valueAt = (nameAt + name.size() * 2 + 7) / 8 * 8;
+  Buffer a(valueAt + (value.size() + 7) / 8 * 8, 0);
+  PutU32(a, 0, type);
+  PutU32(a, 4, static_cast<std::uint32_t>(a.size()));
+  a[9] = static_cast<std::uint8_t>(name.size());
+  PutU16(a, 10, static_cast<std::uint16_t>(nameAt));
+  PutU32(a, 16, static_cast<std::uint32_t>(value.size()));
+  PutU16(a, 20, static_cast<std::uint16_t>(valueAt));
+  const Buffer n = Utf16(name);
+  std::copy(n.begin(), n.end(), a.begin() + nameAt);
+  std::copy(value.begin(), value.end(), a.begin() + static_cast<std::ptrdiff_t>(valueAt));
+  return a;
+}
+
+inline Buffer NonResidentAttribute(std::uint32_t type, const Buffer& pairs, std::uint64_t dataSize,
+                                   std::uint64_t lowestVcn = 0, const std::u16string& name = u"") {
+  const std::size_t nameAt = 64, pairsAt = (nameAt + name.size() * 2 + 7) / 8 * 8;
+  Buffer a(pairsAt + (pairs.size() + 1 + 7) / 8 * 8, 0);
+  PutU32(a, 0, type);
+  PutU32(a, 4, static_cast<std::uint32_t>(a.size()));
+  a[8] = 1;
+  a[9] = static_cast<std::uint8_t>(name.size());
+  PutU16(a, 10, static_cast<std::uint16_t>(nameAt));
+  PutU64(a, 16, lowestVcn);
+  PutU16(a, 32, static_cast<std::uint16_t>(pairsAt));
+  PutU64(a, 40, dataSize);
+  PutU64(a, 48, dataSize);
+  PutU64(a, 56, dataSize);
+  const Buffer n = Utf16(name);
+  std::copy(n.begin(), n.end(), a.begin() + nameAt);
+  std::copy(pairs.begin(), pairs.end(), a.begin() + static_cast<std::ptrdiff_t>(pairsAt));
+  return a;
+}
+
+// Puts the update sequence on a buffer whose sector ends hold their true
+// bytes: those go into the array and the sequence number into their place.
+inline void Protect(Buffer& b, std::uint16_t usn = 0x0007) {
+  const std::size_t u = GetU16(b, 4), k = GetU16(b, 6) - 1u;
+  PutU16(b, u, usn);
+  for (std::size_t i = 1; i <= k; ++i) {
+    PutU16(b, u + 2 * i, GetU16(b, i * 512 - 2));
+    PutU16(b, i * 512 - 2, usn);
+  }
+}
+// The reverse: the true bytes back at the sector ends.
+inline void Unprotect(Buffer& b) {
+  const std::size_t u = GetU16(b, 4), k = GetU16(b, 6) - 1u;
+  for (std::size_t i = 1; i <= k; ++i) PutU16(b, i * 512 - 2, GetU16(b, u + 2 * i));
+}
+
+// A 1024-byte MFT record with the given attributes, protected.
+struct RecordBuilder {
+  Buffer bytes = Buffer(1024, 0);
+  std::size_t next = 56;
+  explicit RecordBuilder(std::uint16_t flags = 1, std::uint16_t sequence = 1, std::uint64_t base = 0) {
+    std::memcpy(bytes.data(), "FILE", 4);
+    PutU16(bytes, 4, 48);  // update sequence offset
+    PutU16(bytes, 6, 3);   // count: two sectors and the number
+    PutU16(bytes, 16, sequence);
+    PutU16(bytes, 20, 56);
+    PutU16(bytes, 22, flags);
+    PutU32(bytes, 28, 1024);
+    PutU64(bytes, 32, base);
+  }
+  RecordBuilder& Add(const Buffer& attribute) {
+    std::copy(attribute.begin(), attribute.end(), bytes.begin() + static_cast<std::ptrdiff_t>(next));
+    next += attribute.size();
+    return *this;
+  }
+  Buffer Build(std::uint16_t usn = 0x0007) {
+    Buffer b = bytes;
+    PutU32(b, next, 0xFFFFFFFF);
+    PutU32(b, 24, static_cast<std::uint32_t>(next + 8));
+    Protect(b, usn);
+    return b;
+  }
+};
+
+// ---------------------------------------------------------------------------
+// Images on disk.
+
+inline Buffer ReadAt(const std::string& path, std::uint64_t offset, std::size_t size) {
+  Buffer b(size, 0);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
+  return b;
+}
+inline void WriteAt(const std::string& path, std::uint64_t offset, const Buffer& b) {
+  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
+  out.seekp(static_cast<std::streamoff>(offset));
+  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
+}
+
+// Where an NTFS volume inside an image keeps things, from its boot sector.
+struct NtfsGeometry {
+  std::uint64_t volumeOffset = 0;  // bytes from the start of the image
+  std::uint64_t clusterBytes = 0;
+  std::uint64_t mftCluster = 0;
+  std::uint64_t mirrorCluster = 0;
+  std::uint64_t totalSectors = 0;
+  std::uint64_t MftOffset() const { return volumeOffset + mftCluster * clusterBytes; }
+  std::uint64_t ClusterOffset(std::uint64_t c) const { return volumeOffset + c * clusterBytes; }
+};
+inline NtfsGeometry GeometryOf(const std::string& image, std::uint64_t volumeOffset = 0) {
+  const Buffer boot = ReadAt(image, volumeOffset, 512);
+  NtfsGeometry g;
+  g.volumeOffset = volumeOffset;
+  g.clusterBytes = std::uint64_t{GetU16(boot, 11)} * boot[13];
+  g.totalSectors = GetU64(boot, 40);
+  g.mftCluster = GetU64(boot, 48);
+  g.mirrorCluster = GetU64(boot, 56);
+  return g;
+}
+
+// The byte offset of MFT record n, through the $MFT's runs as istat gives them.
+inline std::uint64_t RecordOffset(const std::string& image, const NtfsGeometry& g, std::uint64_t n,
+                                  const std::string& tskOffset = "") {
+  const auto r = test::RunCommand("istat " + tskOffset + " '" + image + "' 0");
+  // The $DATA line is followed by the cluster numbers of the $MFT in order.
+  std::istringstream in(r.out);
+  std::vector<std::uint64_t> clusters;
+  bool inData = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Type: $DATA", 0) == 0) { inData = true; continue; }
+    if (inData && line.rfind("Type:", 0) == 0) break;
+    if (!inData) continue;
+    std::istringstream nums(line);
+    for (std::uint64_t c; nums >> c;) clusters.push_back(c);
+  }
+  const std::uint64_t byte = n * 1024;
+  return g.ClusterOffset(clusters.at(byte / g.clusterBytes)) + byte % g.clusterBytes;
+}
+
+// Reads record n of the image, lets edit change it with its true sector
+// ends in place, and writes it back protected again.
+inline void EditRecord(const std::string& image, std::uint64_t offset,
+                       const std::function<void(Buffer&)>& edit, bool reprotect = true) {
+  Buffer r = ReadAt(image, offset, 1024);
+  Unprotect(r);
+  edit(r);
+  if (reprotect) Protect(r, GetU16(r, GetU16(r, 4)));
+  WriteAt(image, offset, r);
+}
+
+// Offset in a record of its first attribute of `type` (0 when none).
+inline std::size_t FindAttribute(const Buffer& r, std::uint32_t type, int nth = 0) {
+  std::size_t at = GetU16(r, 20);
+  while (at + 8 <= r.size()) {
+    const std::uint32_t t = GetU32(r, at);
+    if (t == 0xFFFFFFFF) return 0;
+    const std::uint32_t len = GetU32(r, at + 4);
+    if (len == 0) return 0;
+    if (t == type && nth-- == 0) return at;
+    at += len;
+  }
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// Scans through the command line.
+
+struct Scan {
+  int status = -1;
+  std::vector<nlohmann::json> entries;
+  std::string log;
+  const nlohmann::json* Find(const std::string& path) const {
+    for (const auto& e : entries)
+      if (e["path"] == path) return &e;
+    return nullptr;
+  }
+  std::set<std::string> Paths(bool deleted) const {
+    std::set<std::string> out;
+    for (const auto& e : entries)
+      if (e["deleted"] == deleted) out.insert(e["path"].get<std::string>());
+    return out;
+  }
+  bool Logged(const std::string& text) const { return log.find(text) != std::string::npos; }
+};
+
+inline Scan RunScan(const std::string& image, bool quick, const std::string& extra = "") {
+  const auto r = test::RunCommand(std::string("timeout 60 ") + TESSILON_CLI + " scan --json " +
+                                  (quick ? "--quick " : "") + extra + " '" + image + "'");
+  Scan s;
+  s.status = r.status;
+  s.log = r.err;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) s.entries.push_back(nlohmann::json::parse(line));
+  return s;
+}
+
+// What fls -r -p lists: path (from the root) -> MFT entry, for live entries
+// (deleted = false) or deleted ones that still have their record.
+inline std::map<std::string, std::uint64_t> FlsEntries(const std::string& image, bool deleted,
+                                                       const std::string& tskOffset = "") {
+  const auto r = test::RunCommand("fls -r -p " + std::string(deleted ? "-d " : "-u ") + tskOffset +
+                                  " '" + image + "'");
+  std::map<std::string, std::uint64_t> out;
+  std::istringstream in(r.out);
+  for (std::string line; std::getline(in, line);) {
+    const auto tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    const std::string meta = line.substr(0, tab), name = line.substr(tab + 1);
+    if (name.find(':') != std::string::npos || name.rfind("$OrphanFiles", 0) == 0) continue;
+    const auto star = meta.find('*');
+    std::istringstream m(meta.substr(star == std::string::npos ? 4 : star + 1));
+    std::uint64_t record = 0;
+    if (!(m >> record) || record == 0) continue;  // names whose record is gone
+    out["/" + name] = record;
+  }
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// NTFS volumes made by mkntfs and filled through libntfs-3g, no mount needed.
+
+inline std::string PopulateTool(const test::ScratchDir& dir) {
+  const std::string source = std::string(TESSILON_SOURCE_DIR) + "/tests/fixtures/ntfs_populate.c";
+  const std::string tool = dir.Path("ntfs_populate");
+  const auto r = test::RunCommand("cc -O2 -o '" + tool + "' '" + source +
+                                  "' $(pkg-config --cflags --libs libntfs-3g)");
+  EXPECT_EQ(r.status, 0) << r.err;
+  return tool;
+}
+
+// Makes an image of `mib` MiB with clusters of `clusterBytes` and runs the
+// populate commands (one per line, fields separated by tabs) on it.
+inline std::string MakeNtfsImage(const test::ScratchDir& dir, const std::string& name, int mib,
+                                 int clusterBytes, const std::string& commands,
+                                 const std::string& label = "TESSILON") {
+  const std::string image = dir.Path(name);
+  const std::string script = dir.Path(name + ".cmds");
+  std::ofstream(script) << commands;
+  const auto r = test::RunCommand("truncate -s " + std::to_string(mib) + "M '" + image +
+                                  "' && mkntfs -F -Q -q -c " + std::to_string(clusterBytes) + " -L " +
+                                  label + " '" + image + "' && '" + dir.Path("ntfs_populate") + "' '" +
+                                  image + "' < '" + script + "'");
+  EXPECT_EQ(r.status, 0) << r.err;
+  return image;
+}
+
+}  // namespace tsn::ntfstest
