@@ -95,12 +95,11 @@ int IsAcceptableEntry(const LOGDRIVE_INFO* drive, ShortEntry entry, int latestYe
   const std::uint8_t* b = entry.bytes.data();
   if (entry.bytes.size() < kDirEntrySize || IsLongNameEntry(entry.bytes)) return 0;
   if (b[0] == ' ') return 0;
-  for (int i = 0; i < 8; ++i) {
+  // Bytes 0x80 and above are characters of the OEM code page: Windows and
+  // Linux write them into the 8.3 name of "Müller.txt" and the like, so they
+  // are taken; refusing them would hide such files, live ones included.
+  for (int i = 0; i < 11; ++i)
     if (IsInvalidNameByte(b[i]) || IsLower(b[i])) return 0;
-    if (b[i] >= 0x80 && b[i] != kDeletedMark) return 0;
-  }
-  for (int i = 8; i < 11; ++i)
-    if (IsInvalidNameByte(b[i]) || b[i] >= 0x80 || IsLower(b[i])) return 0;
   const std::uint8_t attr = entry.Attributes();
   if (!(attr & kAttrVolumeLabel)) {
     if (!SpacesOnlyAfterFirstSpace(b, 1, 8)) return 0;
