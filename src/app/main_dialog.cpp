@@ -1,5 +1,7 @@
 #include "app/main_dialog.h"
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/fault_report.h"
 #include "app/message_log.h"
@@ -82,6 +84,26 @@ void HandleCommand(AppState* app, int command) {
   }
 }
 
+// Images the user opens or drops on the window join the sources, and the
+// drive list is built again so that they show at once. While an operation
+// runs they wait for the next "Build Drive List".
+void OpenSources(AppState* app, const std::vector<std::string>& paths) {
+  std::size_t added = 0;
+  for (const std::string& path : paths) {
+    auto& files = app->sources.files;
+    if (path.empty() || std::find(files.begin(), files.end(), path) != files.end()) continue;
+    files.push_back(path);
+    ++added;
+  }
+  if (app->busy == 1) {
+    if (added > 0)
+      LogMessage(app, kStatus, app->logList,
+                 "%zu image(s) will join the drive list at the next \"Build Drive List\".", added);
+    return;
+  }
+  BuildDriveList(app);
+}
+
 ProcResult HandleNotify(AppState* app, const Message& m) {
   const bool customDraw = m.code == NotifyCode::CustomDraw && m.customDraw != nullptr;
   switch (m.id) {
@@ -140,6 +162,9 @@ ProcResult MainDialogProc(AppState* app, const Message& m) {
       return {};
     case MessageKind::LeftButtonUp:
       SplitterButtonUp(app, m.point);
+      return {};
+    case MessageKind::DropFiles:
+      OpenSources(app, m.files);
       return {};
   }
   return {};

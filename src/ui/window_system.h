@@ -109,7 +109,7 @@ struct Message {
   Point point{};              // mouse messages: client coordinates
   CustomDrawRecord* customDraw = nullptr;
   HitTest hit{};              // click notifications of the file list and the tree
-  std::vector<std::string> files;  // DropFiles: the paths, in the order given
+  std::vector<std::string> files{};  // DropFiles: the paths, in the order given
 };
 
 struct ProcResult {
