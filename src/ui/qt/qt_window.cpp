@@ -1,15 +1,25 @@
 #include "ui/qt/qt_window.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QImage>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProgressBar>
 #include <QScreen>
 #include <QScrollBar>
@@ -19,10 +29,12 @@
 #include <algorithm>
 #include <climits>
 
+#include "results/report_layout.h"
 #include "ui/column_tables.h"
 #include "ui/control_ids.h"
 #include "ui/qt/folder_tree_model.h"
 #include "ui/qt/list_model.h"
+#include "ui/qt/print_surface.h"
 #include "ui/qt/qt_images.h"
 
 namespace tsn {
@@ -39,6 +51,36 @@ Message NotifyMessage(ControlId id, NotifyCode code) {
   m.id = id;
   m.code = code;
   return m;
+}
+
+// The splitter's striped bar: the window's own pixels under the pattern's
+// 1 bits, inverted, and nothing elsewhere. Deleting it lets the window
+// paint what lay beneath, so it leaves no trace.
+class InvertedBar final : public QWidget {
+ public:
+  InvertedBar(QWidget* parent, const QRect& area, QImage picture)
+      : QWidget(parent), picture_(std::move(picture)) {
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setObjectName(QStringLiteral("splitBar"));
+    setGeometry(area);
+    show();
+    raise();
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override { QPainter(this).drawImage(rect(), picture_); }
+
+ private:
+  QImage picture_;
+};
+
+QStringList LocalFiles(const QMimeData* data) {
+  QStringList files;
+  if (data == nullptr || !data->hasUrls()) return files;
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile() && QFileInfo(url.toLocalFile()).isFile()) files << url.toLocalFile();
+  return files;
 }
 
 }  // namespace
@@ -62,7 +104,9 @@ QtWindow::QtWindow(Point clientSize, QWidget* parent)
   MakeStatusText(kClockText, "00:00:00");
   MakeStatusText(kDirsText, "0");
   MakeStatusText(kFilesText, "0");
+  MakeOpenImage();
   lists_.at(kSpareList).view->setVisible(false);  // never shown, as it never was
+  setAcceptDrops(true);
   resize(std::max(clientSize.x, 0), std::max(clientSize.y, 0));
   pumpClock_.start();
 }
@@ -97,6 +141,58 @@ void QtWindow::MakeToolbar() {
   }
   toolbar_->setGeometry(0, 0, std::max(width(), x), kToolbarHeight);
   AddControl(kToolbar, toolbar_);
+}
+
+void QtWindow::MakeOpenImage() {
+  // Beside the eight buttons, not among them: the toolbar keeps its strip.
+  openButton_ = new QToolButton(this);
+  openButton_->setObjectName(QStringLiteral("openImage"));
+  openButton_->setText(QStringLiteral("Open image\u2026"));
+  openButton_->setToolTip(QStringLiteral("Open a disk image (Ctrl+O)"));
+  openButton_->setIcon(DrawSmallImage(4));
+  openButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  openButton_->setAutoRaise(true);
+  openButton_->setFocusPolicy(Qt::NoFocus);
+  openButton_->adjustSize();
+  const int x = kToolButtonWidth * static_cast<int>(buttons_.size()) + 10;
+  openButton_->move(x, (kToolbarHeight - openButton_->height()) / 2);
+  connect(openButton_, &QToolButton::clicked, this, &QtWindow::OpenImages);
+  auto* open = new QAction(this);
+  open->setShortcut(QKeySequence::Open);
+  open->setShortcutContext(Qt::WindowShortcut);
+  connect(open, &QAction::triggered, this, &QtWindow::OpenImages);
+  addAction(open);
+  openButton_->setAttribute(Qt::WA_NoMousePropagation);
+}
+
+void QtWindow::OpenImages() {
+  QFileDialog dialog(this, QStringLiteral("Open image"));
+  dialog.setObjectName(QStringLiteral("openImageDialog"));
+  dialog.setFileMode(QFileDialog::ExistingFiles);
+  dialog.setNameFilters({QStringLiteral("Disk images (*.img *.raw *.dd *.ima *.vhd *.bin *.iso)"),
+                         QStringLiteral("All files (*)")});
+  if (dialog.exec() != QDialog::Accepted) return;
+  SendFiles(dialog.selectedFiles());
+}
+
+void QtWindow::SendFiles(const QStringList& paths) {
+  if (paths.isEmpty()) return;
+  Message m;
+  m.kind = MessageKind::DropFiles;
+  for (const QString& p : paths) m.files.push_back(QFile::encodeName(p).toStdString());
+  Send(m);
+}
+
+void QtWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!LocalFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void QtWindow::dropEvent(QDropEvent* event) {
+  const QStringList files = LocalFiles(event->mimeData());
+  if (files.isEmpty()) return;
+  event->acceptProposedAction();
+  // Building the drive list takes a while: the drop is answered first.
+  QMetaObject::invokeMethod(this, [this, files] { SendFiles(files); }, Qt::QueuedConnection);
 }
 
 void QtWindow::ConnectToDialog(ItemView* view, ControlId id) {
@@ -249,6 +345,66 @@ bool QtWindow::PumpOneMessage() {
   const std::uint64_t before = dispatched_;
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return dispatched_ != before;
+}
+
+// --- Pointer, capture and the splitter's bar ----------------------------------
+
+void QtWindow::SetPointerShape(PointerShape shape) {
+  if (shape == PointerShape::SizeWestEast) setCursor(Qt::SizeHorCursor);
+  else setCursor(Qt::ArrowCursor);
+}
+
+void QtWindow::CaptureMouse() { grabMouse(); }
+
+void QtWindow::ReleaseMouse() {
+  if (QWidget::mouseGrabber() == this) releaseMouse();
+}
+
+void QtWindow::InvertPattern(Rect r, const BarPattern& pattern) {
+  const auto same = std::find_if(bars_.begin(), bars_.end(), [&](const auto& b) { return b.first == r; });
+  if (same != bars_.end()) {
+    delete same->second;  // inverting it again: the window shows through
+    bars_.erase(same);
+    return;
+  }
+  const QRect area = QRect(r.x, r.y, r.width, r.height).intersected(rect());
+  if (area.isEmpty()) {
+    bars_.emplace_back(r, nullptr);
+    return;
+  }
+  QImage picture = grab(area).toImage().convertToFormat(QImage::Format_ARGB32);
+  const double ratio = picture.devicePixelRatio() > 0 ? picture.devicePixelRatio() : 1.0;
+  for (int py = 0; py < picture.height(); ++py) {
+    auto* line = reinterpret_cast<QRgb*>(picture.scanLine(py));
+    const int dy = static_cast<int>(py / ratio) + area.y() - r.y;
+    for (int px = 0; px < picture.width(); ++px) {
+      const int dx = static_cast<int>(px / ratio) + area.x() - r.x;
+      line[px] = pattern.Inverted(dx, dy) ? (~line[px] | 0xFF000000u) : 0u;
+    }
+  }
+  bars_.emplace_back(r, new InvertedBar(this, area, std::move(picture)));
+}
+
+std::vector<Rect> QtWindow::InvertedBars() const {
+  std::vector<Rect> out;
+  for (const auto& b : bars_) out.push_back(b.first);
+  return out;
+}
+
+// --- Printing ---------------------------------------------------------------
+
+std::unique_ptr<PrintSurface> QtWindow::ChoosePrinter() {
+  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
+  printer->setResolution(kReportDotsPerInch);
+  printer->setDocName(QStringLiteral("Document Name"));
+  QPrintDialog dialog(printer.get(), this);
+  dialog.setObjectName(QStringLiteral("printDialog"));
+  // No page range and no selection to choose: the report prints whole.
+  dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
+  dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
+  dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
+  if (dialog.exec() != QDialog::Accepted) return nullptr;
+  return std::make_unique<QtPrintSurface>(std::move(printer));
 }
 
 // --- Texts and placement ----------------------------------------------------

@@ -6,6 +6,7 @@
 // program's handlers expect.
 #include <QElapsedTimer>
 #include <QIcon>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <map>
@@ -50,6 +51,10 @@ class QtWindow final : public QWidget, public WindowSystem {
   QWidget* ToolBar() const { return toolbar_; }
   const std::vector<QToolButton*>& ToolButtons() const { return buttons_; }
   QProgressBar* ProgressBar() const { return progress_; }
+  // "Open image" beside the toolbar; Ctrl+O does the same.
+  QToolButton* OpenImageButton() const { return openButton_; }
+  // The striped bars now drawn over the window, by their rectangles.
+  std::vector<Rect> InvertedBars() const;
   std::uint32_t ProgressPosition() const { return progressPos_; }
 
   // What lies under a point in screen coordinates, in a list or the tree,
@@ -109,6 +114,11 @@ class QtWindow final : public QWidget, public WindowSystem {
   void SetTimer(int id, int milliseconds) override;
   void KillTimer(int id) override;
   bool OpenDocument(const std::string& path) override;
+  void SetPointerShape(PointerShape shape) override;
+  void CaptureMouse() override;
+  void ReleaseMouse() override;
+  void InvertPattern(Rect r, const BarPattern& pattern) override;
+  std::unique_ptr<PrintSurface> ChoosePrinter() override;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -116,6 +126,8 @@ class QtWindow final : public QWidget, public WindowSystem {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   struct List {
@@ -132,6 +144,9 @@ class QtWindow final : public QWidget, public WindowSystem {
   void MakeTree();
   void MakeStatusText(ControlId id, const char* initial);
   void MakeProgressBar();
+  void MakeOpenImage();
+  void OpenImages();
+  void SendFiles(const QStringList& paths);
   void AddControl(ControlId id, QWidget* widget);
   const List* ListOf(ControlId id) const;
   void ShowProgressPosition();
@@ -142,6 +157,8 @@ class QtWindow final : public QWidget, public WindowSystem {
   std::map<ControlId, List> lists_;
   QWidget* toolbar_ = nullptr;
   std::vector<QToolButton*> buttons_;
+  QToolButton* openButton_ = nullptr;
+  std::vector<std::pair<Rect, QWidget*>> bars_;  // null widget: a bar wholly outside
   ItemView* tree_ = nullptr;
   FolderTreeModel* treeModel_ = nullptr;
   QProgressBar* progress_ = nullptr;

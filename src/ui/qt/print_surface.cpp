@@ -1,0 +1,105 @@
+#include "ui/qt/print_surface.h"
+
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QMarginsF>
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+
+#include "results/report_layout.h"
+
+namespace tsn {
+
+namespace {
+QString ToQString(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+QFont ReportFont() {
+  QFont font = QGuiApplication::font();
+  font.setPointSizeF(QtPrintSurface::kReportFontPoints);
+  return font;
+}
+}  // namespace
+
+QtPrintSurface::QtPrintSurface(std::unique_ptr<QPagedPaintDevice> device)
+    : device_(std::move(device)), font_(ReportFont()) {}
+
+QtPrintSurface::QtPrintSurface(std::unique_ptr<QPrinter> printer)
+    : QtPrintSurface(std::unique_ptr<QPagedPaintDevice>(printer.get())) {
+  printer_ = printer.release();
+  // The dialog may have swapped the print engine, which forgets the
+  // resolution asked for before it.
+  printer_->setResolution(kReportDotsPerInch);
+  printer_->setFullPage(false);
+}
+
+std::unique_ptr<QtPrintSurface> QtPrintSurface::ForPdfFile(const QString& path) {
+  auto writer = std::make_unique<QPdfWriter>(path);
+  writer->setResolution(kReportDotsPerInch);
+  writer->setCreator(QStringLiteral("Tessilon"));
+  const double quarterInch = 25.4 / 4;
+  writer->setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
+                                    QMarginsF(quarterInch, quarterInch, quarterInch, quarterInch),
+                                    QPageLayout::Millimeter));
+  return std::unique_ptr<QtPrintSurface>(
+      new QtPrintSurface(std::unique_ptr<QPagedPaintDevice>(writer.release())));
+}
+
+QtPrintSurface::~QtPrintSurface() {
+  // A job left open (after a failed end) is closed before its device goes.
+  painter_.reset();
+}
+
+bool QtPrintSurface::StartDocument(std::string_view name) {
+  if (printer_ != nullptr) printer_->setDocName(ToQString(name));
+  else if (auto* pdf = dynamic_cast<QPdfWriter*>(device_.get())) pdf->setTitle(ToQString(name));
+  painter_ = std::make_unique<QPainter>();
+  // Beginning to paint starts the job and its first page.
+  if (!painter_->begin(device_.get())) {
+    painter_.reset();
+    return false;
+  }
+  painter_->setFont(font_);
+  painter_->setPen(Qt::black);
+  return true;
+}
+
+int QtPrintSurface::PageWidth() const { return device_->width(); }
+int QtPrintSurface::PageHeight() const { return device_->height(); }
+
+int QtPrintSurface::LineHeight() const {
+  return QFontMetrics(font_, device_.get()).height();  // ascent + descent
+}
+
+int QtPrintSurface::TextWidth(std::string_view text) const {
+  return QFontMetrics(font_, device_.get()).horizontalAdvance(ToQString(text));
+}
+
+void QtPrintSurface::TextOut(int x, int y, std::string_view text) {
+  if (painter_ == nullptr || !painter_->isActive()) return;
+  // Text is placed by its top, as the report's rows are; Qt draws from the
+  // baseline.
+  painter_->drawText(QPoint(x, y + painter_->fontMetrics().ascent()), ToQString(text));
+}
+
+bool QtPrintSurface::NewPage() { return device_->newPage(); }
+
+bool QtPrintSurface::EndPage() {
+  // Ending the painter ends the last page and hands the job over.
+  return painter_ != nullptr && painter_->end();
+}
+
+bool QtPrintSurface::EndDocument() {
+  return printer_ == nullptr || printer_->printerState() != QPrinter::Error;
+}
+
+bool QtPrintSurface::Release() {
+  painter_.reset();
+  return true;
+}
+
+}  // namespace tsn

@@ -1,0 +1,48 @@
+#pragma once
+// The report's printer on Qt: a QPrinter the user chose in the print
+// dialog, or a PDF file. Both print at 300 dots an inch, where the report's
+// fixed columns fit the page, in a 10-point report font.
+#include <QFont>
+#include <QString>
+#include <memory>
+
+#include "ui/window_system.h"
+
+class QPagedPaintDevice;
+class QPainter;
+class QPrinter;
+
+namespace tsn {
+
+class QtPrintSurface final : public PrintSurface {
+ public:
+  static constexpr double kReportFontPoints = 10.0;
+
+  explicit QtPrintSurface(std::unique_ptr<QPrinter> printer);
+  // A PDF file on A4 paper with quarter-inch margins.
+  static std::unique_ptr<QtPrintSurface> ForPdfFile(const QString& path);
+  ~QtPrintSurface() override;
+
+  bool StartDocument(std::string_view name) override;
+  int PageWidth() const override;
+  int PageHeight() const override;
+  int LineHeight() const override;
+  int TextWidth(std::string_view text) const override;
+  void TextOut(int x, int y, std::string_view text) override;
+  bool NewPage() override;
+  bool EndPage() override;
+  bool EndDocument() override;
+  bool Release() override;
+
+  QPagedPaintDevice* Device() const { return device_.get(); }
+
+ private:
+  explicit QtPrintSurface(std::unique_ptr<QPagedPaintDevice> device);
+
+  std::unique_ptr<QPagedPaintDevice> device_;
+  QPrinter* printer_ = nullptr;  // the device, when it is a printer
+  std::unique_ptr<QPainter> painter_;
+  QFont font_;
+};
+
+}  // namespace tsn
