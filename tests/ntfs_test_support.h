@@ -263,9 +263,13 @@ inline Scan RunScan(const std::string& image, bool quick, const std::string& ext
 }
 
 // What fls -r -p lists: path (from the root) -> MFT entry, for live entries
-// (deleted = false) or deleted ones that still have their record.
+// (deleted = false) or deleted ones that still have their record. A file
+// that fls lists only by its streams ($Secure:$SDS) is listed by its own
+// name, as the index lists it; names whose record is gone are left out, as
+// are orphans (which fls puts under a folder of its own making).
 inline std::map<std::string, std::uint64_t> FlsEntries(const std::string& image, bool deleted,
-                                                       const std::string& tskOffset = "") {
+                                                       const std::string& tskOffset = "",
+                                                       std::set<std::uint64_t>* orphans = nullptr) {
   const auto r = test::RunCommand("fls -r -p " + std::string(deleted ? "-d " : "-u ") + tskOffset +
                                   " '" + image + "'");
   std::map<std::string, std::uint64_t> out;
@@ -273,14 +277,42 @@ inline std::map<std::string, std::uint64_t> FlsEntries(const std::string& image,
   for (std::string line; std::getline(in, line);) {
     const auto tab = line.find('\t');
     if (tab == std::string::npos) continue;
-    const std::string meta = line.substr(0, tab), name = line.substr(tab + 1);
-    if (name.find(':') != std::string::npos || name.rfind("$OrphanFiles", 0) == 0) continue;
+    const std::string meta = line.substr(0, tab);
+    std::string name = line.substr(tab + 1);
     const auto star = meta.find('*');
     std::istringstream m(meta.substr(star == std::string::npos ? 4 : star + 1));
     std::uint64_t record = 0;
-    if (!(m >> record) || record == 0) continue;  // names whose record is gone
-    out["/" + name] = record;
+    // "0-128-1" is the $MFT; a bare "0" is a name whose record is gone.
+    if (!(m >> record) || (record == 0 && m.peek() != '-')) continue;
+    if (name.rfind("$OrphanFiles", 0) == 0) {
+      if (orphans != nullptr && name != "$OrphanFiles") orphans->insert(record);
+      continue;
+    }
+    if (const auto colon = name.find(':'); colon != std::string::npos) name.resize(colon);
+    out.emplace("/" + name, record);
   }
+  return out;
+}
+
+// The live (or deleted) entries of a scan: path -> record.
+inline std::map<std::string, std::uint64_t> ScanEntries(const Scan& s, bool deleted) {
+  std::map<std::string, std::uint64_t> out;
+  for (const auto& e : s.entries)
+    if (e["deleted"] == deleted) out.emplace(e["path"].get<std::string>(), e["record"].get<std::uint64_t>());
+  return out;
+}
+
+inline std::string Difference(const std::map<std::string, std::uint64_t>& ours,
+                              const std::map<std::string, std::uint64_t>& theirs) {
+  std::string out;
+  for (const auto& [path, record] : ours) {
+    const auto it = theirs.find(path);
+    if (it == theirs.end()) out += "  only ours: " + path + " (" + std::to_string(record) + ")\n";
+    else if (it->second != record)
+      out += "  " + path + ": record " + std::to_string(record) + " vs " + std::to_string(it->second) + "\n";
+  }
+  for (const auto& [path, record] : theirs)
+    if (!ours.count(path)) out += "  only theirs: " + path + " (" + std::to_string(record) + ")\n";
   return out;
 }
 

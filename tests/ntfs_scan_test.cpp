@@ -1,0 +1,512 @@
+// The two NTFS scans end to end: through the command line on volumes made by
+// Windows (with their published ground truth) and by mkntfs and libntfs-3g
+// (with the fixture manifest), checked against The Sleuth Kit; and through
+// the headless window for what the window shows: the tree, the counters,
+// the log, and Exit pressed in each phase.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "ntfs_test_support.h"
+#include "results/folder_tree.h"
+#include "test_support.h"
+#include "volume/logdrive_info.h"
+
+namespace tsn {
+namespace {
+
+using ntfstest::Difference;
+using ntfstest::FlsEntries;
+using ntfstest::RunScan;
+using ntfstest::Scan;
+using ntfstest::ScanEntries;
+using test::RunCommand;
+
+// The size of the unnamed $DATA of a record, as istat reads it.
+std::uint64_t IstatSize(const std::string& image, std::uint64_t record, const std::string& offset = "") {
+  const auto r = RunCommand("istat " + offset + " '" + image + "' " + std::to_string(record));
+  std::smatch m;
+  static const std::regex data(R"(Type: \$DATA \(128-\d+\)\s+Name: N/A\s+\S*\s*Resident\s+size: (\d+))");
+  if (std::regex_search(r.out, m, data)) return std::stoull(m[1]);
+  return ~0ULL;
+}
+
+std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
+
+struct Truth {
+  std::uint64_t record;
+  const char* path;
+  std::uint64_t size;
+};
+// DFTT #7's published table: MFT entry, path and size of every deleted
+// file. sing2.dat's folder (dir3) lost its record to res1.dat, so its parent
+// is record 37, a file: it lands in an orphan folder.
+const Truth kDftt7Files[] = {
+    {29, "/frag1.dat", 1584},         {30, "/frag2.dat", 3873},
+    {31, "/sing1.dat", 780},          {32, "/mult1.dat", 3801},
+    {37, "/res1.dat", 101},           {36, "/dir1/mult2.dat", 1715},
+    {35, "/dir1/dir2/frag3.dat", 2027}, {38, "/TSNF_Folder.0/sing2.dat", 1005},
+};
+
+void ExpectDftt7Deleted(const Scan& s) {
+  for (const Truth& t : kDftt7Files) {
+    SCOPED_TRACE(t.path);
+    const auto* e = s.Find(t.path);
+    ASSERT_NE(e, nullptr);
+    EXPECT_EQ((*e)["record"], t.record);
+    EXPECT_EQ((*e)["size"], t.size);  // the unnamed stream: mult1.dat's ADS is 1234
+    EXPECT_TRUE((*e)["deleted"].get<bool>());
+    EXPECT_EQ((*e)["state"], "Recovery may be possible");
+    // Made on the leap day of 2004.
+    EXPECT_EQ((*e)["created"].get<std::string>().substr(0, 10), "2004-02-29");
+  }
+  for (const auto& [path, record] : {std::pair{"/dir1", 33}, {"/dir1/dir2", 34}}) {
+    const auto* e = s.Find(path);
+    ASSERT_NE(e, nullptr) << path;
+    EXPECT_TRUE((*e)["folder"].get<bool>());
+    EXPECT_TRUE((*e)["deleted"].get<bool>());
+    EXPECT_EQ((*e)["record"], record);
+  }
+  const auto* orphan = s.Find("/TSNF_Folder.0");
+  ASSERT_NE(orphan, nullptr);
+  EXPECT_EQ((*orphan)["record"], 37);  // the missing parent's number
+}
+
+TEST(NtfsRealImages, Dftt7GroundTruthInTheQuickScan) {
+  const std::string image = Dftt7();
+  if (image.empty()) GTEST_SKIP() << "real images not available";
+  const std::string before = test::Sha256OfFile(image);
+  const Scan s = RunScan(image, true);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_TRUE(s.Logged("Beginning deleted file scan.")) << s.log;
+  EXPECT_FALSE(s.Logged("-- Error")) << s.log;  // a sound volume reports no damage
+  ExpectDftt7Deleted(s);
+  EXPECT_EQ(s.entries.size(), 11u);  // 8 files, 2 folders, 1 orphan folder; nothing live
+  EXPECT_TRUE(s.Paths(false) == std::set<std::string>{"/TSNF_Folder.0"});
+  EXPECT_EQ(test::Sha256OfFile(image), before);
+}
+
+TEST(NtfsRealImages, Dftt7IndexedScanAddsTheLiveTreeAsFlsListsIt) {
+  const std::string image = Dftt7();
+  if (image.empty()) GTEST_SKIP() << "real images not available";
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
+  ExpectDftt7Deleted(s);
+  auto live = ScanEntries(s, false);
+  live.erase("/TSNF_Folder.0");
+  EXPECT_EQ(Difference(live, FlsEntries(image, false)), "");
+  // The log's milestones, in order.
+  std::size_t at = 0;
+  for (const char* m : {"Beginning file system scan.", "Begin phase 1...", "Phase 1 completed.",
+                        "Begin phase 2...", "Phase 2 completed", "Begin Phase 3...", "Phase 3 completed",
+                        "File system scan completed."}) {
+    const std::size_t next = s.log.find(m, at);
+    ASSERT_NE(next, std::string::npos) << m << "\n" << s.log;
+    at = next;
+  }
+}
+
+TEST(NtfsRealImages, Dftt8RecordsSpanTwoClustersOfHalfAKilobyte) {
+  const std::string image = test::RealImage("dftt-8-jpeg-search.zip", "8-jpeg-search/8-jpeg-search.dd");
+  if (image.empty()) GTEST_SKIP() << "real images not available";
+  const Scan indexed = RunScan(image, false);
+  ASSERT_EQ(indexed.status, 0) << indexed.log;
+  EXPECT_EQ(Difference(ScanEntries(indexed, false), FlsEntries(image, false)), "");
+  EXPECT_EQ(Difference(ScanEntries(indexed, true), FlsEntries(image, true)), "");
+  for (const std::uint64_t record : {31u, 32u}) {
+    bool found = false;
+    for (const auto& e : indexed.entries) {
+      if (e["record"] == record && e["deleted"].get<bool>()) {
+        found = true;
+        EXPECT_EQ(e["size"], IstatSize(image, record));
+      }
+    }
+    EXPECT_TRUE(found) << record;
+  }
+  // Their folders are live: the quick scan, which has no live folders, puts
+  // them in orphan folders, numbered from 0 in record order.
+  const Scan quick = RunScan(image, true);
+  ASSERT_EQ(quick.status, 0);
+  ASSERT_NE(quick.Find("/TSNF_Folder.0/file7.hmm"), nullptr) << quick.log;
+  ASSERT_NE(quick.Find("/TSNF_Folder.1/file6.jpg"), nullptr);
+  EXPECT_EQ((*quick.Find("/TSNF_Folder.0"))["record"], 47);
+  EXPECT_EQ((*quick.Find("/TSNF_Folder.1"))["record"], 30);
+}
+
+TEST(NtfsRealImages, Win10FolderIndexOverBlocksOfTwoClusters) {
+  // Clusters of 2048 bytes, index blocks of 4096: blocks are read by their
+  // own size, or every one of them would fail its check.
+  const std::string image = test::RealImage("win10-ntfs-index.raw.gz");
+  if (image.empty()) GTEST_SKIP() << "real images not available";
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
+  const auto fls = FlsEntries(image, false, "-o 128");
+  EXPECT_GT(fls.size(), 50u);
+  EXPECT_EQ(Difference(ScanEntries(s, false), fls), "");
+  // Sizes from the records, not the index copies (which Windows leaves at 0
+  // for its own files).
+  EXPECT_EQ((*s.Find("/$MFT"))["size"], IstatSize(image, 0, "-o 128"));
+  EXPECT_EQ((*s.Find("/$LogFile"))["size"], IstatSize(image, 2, "-o 128"));
+  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json '" + image + "'");
+  EXPECT_NE(drives.out.find("\"Test index\""), std::string::npos) << drives.out;
+}
+
+TEST(NtfsRealImages, Win2003CyrillicNamesOnA128GiBVolume) {
+  const std::string image = test::RealImage("win2003-ntfs-mbr.tgz", "vss_2003.raw");
+  if (image.empty()) GTEST_SKIP() << "real images not available";
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
+  EXPECT_EQ(Difference(ScanEntries(s, false), FlsEntries(image, false, "-o 63")), "");
+  // Every deleted record that still holds its name, under its own name.
+  const auto deleted = ScanEntries(s, true);
+  EXPECT_EQ(Difference(deleted, FlsEntries(image, true, "-o 63")), "");
+  EXPECT_EQ(deleted.size(), 30u);
+  const auto* copy = s.Find("/Копия (38) Текстовый документ.txt");
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ((*copy)["size"], IstatSize(image, 67, "-o 63"));
+  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json '" + image + "'");
+  EXPECT_NE(drives.out.find("\"Новый том\""), std::string::npos) << drives.out;
+  EXPECT_NE(drives.out.find("128.00 GB"), std::string::npos) << drives.out;
+}
+
+// ---------------------------------------------------------------------------
+// The measurement of NTFS volumes from their own $Bitmap.
+
+struct Measured {
+  std::uint64_t clusterCount = 0, allocUnits = 0, freeUnits = 0;
+  std::string label;
+};
+Measured Measure(const std::string& image) {
+  test::HeadlessApp h;
+  h.app.sources.files = {image};
+  h.app.sources.scanDevices = false;
+  h.ui.PostCommand(kCmdBuildDriveList);
+  h.ui.RunDialog();
+  EXPECT_EQ(h.app.drives.size(), 1u) << h.LogText();
+  if (h.app.drives.empty()) return {};
+  const LOGDRIVE_INFO& d = *h.app.drives[0];
+  return {d.clusterCount, d.allocUnits, d.freeUnits, d.volumeName};
+}
+
+TEST(NtfsMeasure, FreeSpaceCountsAllFreeBytesOfTheBitmapAsTskReadsIt) {
+  const std::vector<std::tuple<std::string, std::string, std::string>> volumes = {
+      {Dftt7(), "", "NTFS_DEL"},
+      {std::string(TESSILON_FIXTURES) + "/ntfs-4k.img", "", "NTFS4K"},
+      {test::RealImage("win2003-ntfs-mbr.tgz", "vss_2003.raw"), "-o 63", "Новый том"},
+  };
+  for (const auto& [image, offset, label] : volumes) {
+    SCOPED_TRACE(image);
+    if (image.empty() || !std::ifstream(image)) continue;
+    const Measured m = Measure(image);
+    // The oracle: $Bitmap's bytes as icat reads them, and fsstat's clusters.
+    test::ScratchDir dir;
+    const std::string bitmap = dir.Path("bitmap");
+    ASSERT_EQ(RunCommand("icat " + offset + " '" + image + "' 6 > '" + bitmap + "'").status, 0);
+    const auto fs = RunCommand("fsstat " + offset + " '" + image + "'");
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(fs.out, match, std::regex(R"(Total Cluster Range: 0 - (\d+))")));
+    const std::uint64_t clusters = std::stoull(match[1]) + 1;
+    EXPECT_EQ(m.clusterCount, clusters);
+    EXPECT_EQ(m.allocUnits, clusters / 8);
+    std::ifstream in(bitmap, std::ios::binary);
+    std::uint64_t zeros = 0;
+    for (std::uint64_t i = 0; i < clusters / 8; ++i) zeros += in.get() == 0 ? 1 : 0;
+    EXPECT_EQ(m.freeUnits, zeros);
+    EXPECT_EQ(m.label, label);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// The fixture volumes, against what their builder wrote and deleted.
+
+struct ManifestEntry {
+  std::string path;
+  bool folder = false, deleted = false, overwritten = false, nameLost = false;
+  std::uint64_t size = 0;
+};
+std::vector<ManifestEntry> Manifest(const std::string& image) {
+  std::vector<ManifestEntry> out;
+  std::ifstream in(std::string(TESSILON_FIXTURES) + "/manifest.jsonl");
+  for (std::string line; std::getline(in, line);) {
+    const auto j = nlohmann::json::parse(line);
+    if (j["image"] != image) continue;
+    out.push_back({"/" + j["path"].get<std::string>(), j["folder"].get<bool>(), j["deleted"].get<bool>(),
+                   j["overwritten"].get<bool>(), j["name_lost"].get<bool>(), j["size"].get<std::uint64_t>()});
+  }
+  return out;
+}
+
+// Whether any cluster of a deleted file's runs is in use now, as TSK sees
+// the volume: its clusters from istat, their state from blkls.
+bool TskChainInUse(const std::string& image, std::uint64_t record, const std::set<std::uint64_t>& allocated) {
+  const auto r = RunCommand("istat '" + image + "' " + std::to_string(record));
+  const auto at = r.out.find("Type: $DATA (128-");
+  std::istringstream in(r.out.substr(at));
+  std::string line;
+  std::getline(in, line);
+  for (; std::getline(in, line) && line.rfind("Type:", 0) != 0;) {
+    std::istringstream nums(line);
+    for (std::uint64_t c; nums >> c;)
+      if (allocated.count(c)) return true;
+  }
+  return false;
+}
+
+class NtfsFixture : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeleted) {
+  const std::string name = GetParam();
+  const std::string image = std::string(TESSILON_FIXTURES) + "/" + name;
+  const auto manifest = Manifest(name);
+  ASSERT_GT(manifest.size(), 3000u) << "no fixtures in " << TESSILON_FIXTURES;
+  const std::string before = test::Sha256OfFile(image);
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
+  std::set<std::uint64_t> allocated;
+  {
+    std::istringstream in(RunCommand("blkls -e -l '" + image + "'").out);
+    for (std::string line; std::getline(in, line);)
+      if (line.size() > 2 && line.compare(line.size() - 2, 2, "|a") == 0) allocated.insert(std::stoull(line));
+  }
+  std::size_t checked = 0;
+  std::set<std::string> written;
+  for (const auto& m : manifest) {
+    SCOPED_TRACE(m.path);
+    written.insert(m.path);
+    const auto* e = s.Find(m.path);
+    if (m.deleted && (m.nameLost || (!m.folder && m.size == 0))) {
+      // A lost name cannot be found; an empty deleted file has nothing to recover.
+      EXPECT_EQ(e, nullptr);
+      continue;
+    }
+    ASSERT_NE(e, nullptr);
+    ++checked;
+    EXPECT_EQ((*e)["deleted"].get<bool>(), m.deleted);
+    EXPECT_EQ((*e)["folder"].get<bool>(), m.folder);
+    if (!m.folder) {
+      EXPECT_EQ((*e)["size"], m.size);
+    }
+    if (!m.deleted || m.folder) continue;
+    // Never reused: free. Reused: whatever the bitmap says now (a cluster
+    // may have been taken and freed again).
+    const bool inUse = m.overwritten && TskChainInUse(image, (*e)["record"], allocated);
+    EXPECT_EQ((*e)["state"], inUse ? "Chain is in use" : "Recovery may be possible");
+  }
+  EXPECT_GT(checked, 3000u);
+  // Nothing else but the volume's own files.
+  for (const auto& e : s.entries) {
+    const std::string path = e["path"];
+    if (path.find("/$") == std::string::npos) {
+      EXPECT_TRUE(written.count(path)) << path;
+    }
+  }
+  EXPECT_EQ(test::Sha256OfFile(image), before);
+}
+
+TEST_P(NtfsFixture, QuickScanListsEveryDeletedFileOnceAndNumbersItsOrphanFolders) {
+  const std::string name = GetParam();
+  const std::string image = std::string(TESSILON_FIXTURES) + "/" + name;
+  const Scan s = RunScan(image, true);
+  ASSERT_EQ(s.status, 0) << s.log;
+  std::multiset<std::pair<std::string, std::uint64_t>> expected, found;
+  for (const auto& m : Manifest(name))
+    if (m.deleted && !m.nameLost && !m.folder && m.size > 0)
+      expected.emplace(m.path.substr(m.path.rfind('/') + 1), m.size);
+  std::vector<std::string> orphanFolders;
+  for (const auto& e : s.entries) {
+    EXPECT_TRUE(e["deleted"].get<bool>() || e["path"].get<std::string>().find("_Folder.") != std::string::npos)
+        << e["path"];
+    if (!e["folder"].get<bool>()) found.emplace(e["name"], e["size"]);
+    const std::string path = e["path"];
+    if (e["folder"].get<bool>() && path.find('/', 1) == std::string::npos && path.find("_Folder.") != std::string::npos)
+      orphanFolders.push_back(path.substr(1));
+  }
+  EXPECT_EQ(found, expected);
+  // Orphan folders stand under the root in the order they were made, and
+  // the folder pass runs first: numbered 0, 1, 2, ... in that order, those
+  // made for folders before those made for files.
+  std::vector<int> numbers;
+  bool filesSeen = false;
+  for (const auto& f : orphanFolders) {
+    numbers.push_back(std::stoi(f.substr(12)));
+    if (f.rfind("TSNF", 0) == 0) {
+      filesSeen = true;
+    } else {
+      EXPECT_FALSE(filesSeen) << f << " was made after a folder for files";
+    }
+  }
+  for (std::size_t i = 0; i < numbers.size(); ++i) EXPECT_EQ(numbers[i], static_cast<int>(i));
+  EXPECT_GT(numbers.size(), 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clusters, NtfsFixture, ::testing::Values("ntfs-4k.img", "ntfs-1k.img"),
+                         [](const auto& param) { return std::string(param.param).substr(5, 2); });
+
+// ---------------------------------------------------------------------------
+// What the window shows, through the headless layer.
+
+struct Session {
+  test::HeadlessApp h;
+  explicit Session(const std::string& image) {
+    h.app.sources.files = {image};
+    h.app.sources.scanDevices = false;
+    h.ui.PostCommand(kCmdBuildDriveList);
+    h.ui.RunDialog();
+    h.ui.SetRowSelected(kDriveList, 0, true);
+    SelectCurrentDrive(&h.app);
+  }
+  LOGDRIVE_INFO& Drive() { return *h.app.currentDrive; }
+  // Runs a scan, with Exit pressed after `exitAfter` pumps (0: never).
+  void Run(bool indexed, std::uint64_t exitAfter = 0) {
+    pumpsBefore = h.ui.PumpCalls();
+    logBefore = h.ui.RowCount(kLogList);
+    h.ui.PostCommand(indexed ? kCmdBuildIndexedFileList : kCmdBuildFileListOnly);
+    if (exitAfter != 0) h.ui.PostCommand(kCmdExit, exitAfter);
+    h.ui.RunDialog();
+  }
+  std::vector<std::string> ScanLog() const {
+    const auto all = h.LogMessages();
+    return {all.begin() + logBefore, all.end()};
+  }
+  std::uint64_t Pumps() const { return h.ui.PumpCalls() - pumpsBefore; }
+  std::uint64_t pumpsBefore = 0;
+  int logBefore = 0;
+};
+
+// Folders and files of the tree, as counted by walking it.
+void CountTree(const HeadlessWindow& ui, NodeHandle node, std::uint64_t* dirs, std::uint64_t* files,
+               std::uint64_t* bytes) {
+  ++*dirs;
+  if (const auto* f = static_cast<const MftFileInfo*>(ui.NodeData(node)))
+    for (const FoundFile* file = f->firstFile; file != nullptr; file = file->next) {
+      ++*files;
+      *bytes += file->size;
+    }
+  for (NodeHandle c = ui.FirstChild(node); c != kNoNode; c = ui.NextSibling(c)) CountTree(ui, c, dirs, files, bytes);
+}
+
+TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
+  Session s(std::string(TESSILON_FIXTURES) + "/ntfs-4k.img");
+  for (const bool indexed : {false, true}) {
+    SCOPED_TRACE(indexed ? "indexed" : "quick");
+    s.Run(indexed);
+    ASSERT_EQ(s.h.app.lastScanResult, 1) << s.h.LogText();
+    std::uint64_t dirs = 0, files = 0, bytes = 0;
+    CountTree(s.h.ui, s.h.ui.RootNode(), &dirs, &files, &bytes);
+    EXPECT_EQ(s.Drive().foundDirs, dirs);
+    EXPECT_EQ(s.Drive().foundFiles, files);
+    EXPECT_EQ(s.Drive().foundBytes, bytes);
+    EXPECT_EQ(s.h.ui.NodeLabel(s.h.ui.RootNode()), "Root");
+    EXPECT_EQ(s.h.ui.Text(kDirsText), "DIRS: " + std::to_string(dirs));
+    EXPECT_EQ(s.h.ui.ProgressState().position, 0u);
+    EXPECT_EQ(s.h.app.busy, 0u);
+    // A folder holding deleted entries is no longer active, up to the root.
+    const auto* root = static_cast<const MftFileInfo*>(s.h.ui.NodeData(s.h.ui.RootNode()));
+    EXPECT_EQ(root->flags & kFlagInUse, 0u);
+  }
+  // The quick scan's bar runs over both passes, one step a record and one
+  // a file, in its own colour.
+  const std::uint64_t records = s.h.ui.ProgressState().high / 3;
+  const std::uint64_t stepsBefore = s.h.ui.ProgressState().steps;
+  s.Run(false);
+  EXPECT_EQ(s.h.ui.ProgressState().high, 2 * records);
+  EXPECT_EQ(s.h.ui.ProgressState().steps - stepsBefore, 2 * records + s.Drive().foundFiles);
+  EXPECT_EQ(s.h.ui.ProgressState().colour, (Colour{190, 0, 0}));
+}
+
+TEST(NtfsWindow, ExitInEachPhaseStopsThereAndKeepsWhatWasFound) {
+  const std::string image = std::string(TESSILON_FIXTURES) + "/ntfs-1k.img";
+  // One whole run to learn how many pumps each phase takes: phases 2 and 3
+  // pump once per MFT record each.
+  Session full(image);
+  full.Run(true);
+  ASSERT_EQ(full.h.app.lastScanResult, 1);
+  const std::uint64_t total = full.Pumps();
+  const std::uint64_t records = full.h.ui.ProgressState().high / 3;
+  ASSERT_GT(records, 1000u);
+  const std::uint64_t phase1 = total - 2 * records;
+  ASSERT_GT(phase1, 3000u);  // one pump per index entry
+  struct Case {
+    std::uint64_t exitAfter;
+    std::vector<std::string> logged, absent;
+    int result;
+  };
+  const std::vector<Case> cases = {
+      {phase1 / 2, {"Begin phase 1...", "Current function interrupted by user."},
+       {"Phase 1 completed.", "Begin phase 2...", "File system scan completed."}, 0},
+      {phase1 + records / 2,
+       {"Phase 1 completed.", "Begin phase 2...", "Current function interrupted by user.", "File system scan completed."},
+       {"Phase 2 completed", "Begin Phase 3...", "Phase 3 completed"}, 1},
+      {phase1 + records + records / 2,
+       {"Begin Phase 3...", "Current function interrupted by user.", "File system scan completed."},
+       {"Phase 3 completed"}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exitAfter);
+    Session s(image);
+    s.Run(true, c.exitAfter);
+    const auto log = s.ScanLog();
+    auto has = [&](const std::string& m) { return std::find(log.begin(), log.end(), m) != log.end(); };
+    for (const auto& m : c.logged) EXPECT_TRUE(has(m)) << m;
+    for (const auto& m : c.absent) EXPECT_FALSE(has(m)) << m;
+    EXPECT_EQ(s.h.app.lastScanResult, c.result);
+    EXPECT_EQ(s.h.app.busy, 0u);
+    EXPECT_TRUE(s.h.ui.IsControlEnabled(kDriveList));
+    EXPECT_GT(s.Drive().foundDirs, 1u);  // what was found stays
+    EXPECT_FALSE(s.h.ui.DialogEnded());
+  }
+  // The quick scan stopped in its file pass: no message of its own, and the
+  // bar stays where it was.
+  Session q(image);
+  q.Run(false, records + records / 2);
+  EXPECT_EQ(q.h.app.lastScanResult, 0);
+  EXPECT_EQ(q.ScanLog(), (std::vector<std::string>{"Beginning deleted file scan.",
+                                                  "Current function interrupted by user."}));
+  EXPECT_GT(q.h.ui.ProgressState().position, 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Built here: a folder whose index outgrew its record.
+
+TEST(NtfsBuilt, AFolderIndexReachedThroughAnAttributeList) {
+  test::ScratchDir dir;
+  ntfstest::PopulateTool(dir);
+  const std::string one = dir.Path("one.txt"), piece = dir.Path("piece.bin");
+  std::ofstream(one) << "x\n";
+  std::ofstream(piece) << std::string(1024, 'p');
+  // Long names fill index blocks quickly; a cluster of another file after
+  // every few entries scatters the index allocation over hundreds of runs,
+  // until its mapping pairs no longer fit and the index root moves to an
+  // extension record named by an attribute list.
+  std::string commands = "mkdir\t/Big\n";
+  for (int i = 0; i < 2400; ++i) {
+    char line[400];
+    std::snprintf(line, sizeof line, "file\t/Big/%04d %s.txt\t%s\n", i, std::string(200, 'n').c_str(), one.c_str());
+    commands += line;
+    if (i % 8 == 7) commands += "chunk\t/filler.bin\t" + piece + "\t0\t1024\n";
+  }
+  commands += "file\t/Big/Zzz 😀.txt\t" + one + "\n";
+  const std::string image = ntfstest::MakeNtfsImage(dir, "biglist.img", 64, 1024, commands);
+  const auto istat = RunCommand("istat '" + image + "' 64");
+  ASSERT_NE(istat.out.find("$ATTRIBUTE_LIST"), std::string::npos) << "no attribute list was made";
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
+  EXPECT_EQ(Difference(ScanEntries(s, false), FlsEntries(image, false)), "");
+  EXPECT_NE(s.Find("/Big/Zzz 😀.txt"), nullptr);
+}
+
+}  // namespace
+}  // namespace tsn
