@@ -1,0 +1,210 @@
+#!/usr/bin/env bash
+# Makes the seeds of the fuzz targets from volumes built with the real tools
+# (mkfs.fat and mtools, sfdisk and sgdisk, mkntfs), each seed a few hundred
+# KB at most:
+#
+#   make_seeds.sh OUTDIR COMPACT_IMAGE
+#
+#   OUTDIR/partitions/   disk images: MBR with an EBR chain, GPT, a GPT whose
+#                        primary header is gone, an EBR chain that loops,
+#                        bare FAT32 and NTFS boot areas
+#   OUTDIR/fat_dir/      directory clusters with their FAT sector (the layout
+#                        of fuzz_fat_dir.cpp), 512-byte and 4 KiB clusters
+#   OUTDIR/fat_volume/   whole FAT32 volumes in the compact form, full size
+#                        and cut short after their last data, one with a
+#                        folder that leads back to its parent, one with a
+#                        folder chain that loops
+#   OUTDIR/ntfs_record/  MFT records of a fresh NTFS volume, the root's with
+#                        its INDX block
+#
+# COMPACT_IMAGE is the compact_image tool built beside the targets.
+set -euo pipefail
+
+die() { echo "make_seeds: $*" >&2; exit 1; }
+[[ $# -eq 2 ]] || die "usage: make_seeds.sh OUTDIR COMPACT_IMAGE"
+OUT=$(realpath -m "$1")
+COMPACT=$(realpath "$2")
+export LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1
+unset MTOOLSRC || true
+for tool in mkfs.fat mmd mcopy mdel mdeltree mkntfs sfdisk sgdisk od dd truncate grep; do
+  command -v "$tool" >/dev/null || die "missing tool: $tool"
+done
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+rm -rf "$OUT"
+mkdir -p "$OUT"/{partitions,fat_dir,fat_volume,ntfs_record}
+cd "$WORK"
+
+u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
+u32() { od -An -tu4 -j "$2" -N4 "$1" | tr -d ' '; }
+# LE bytes of a number, for printf.
+le32() { printf '\\%03o\\%03o\\%03o\\%03o' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
+poke() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; } # FILE OFFSET PRINTF-BYTES
+# Sectors [FIRST, FIRST+COUNT) of IMAGE, appended to OUT.
+sectors() { dd if="$1" bs=512 skip="$2" count="$3" status=none >>"$4"; }
+# Byte offset of the first match of a Perl regex in a file.
+offset_of() { grep -obUaP "$2" "$1" | head -n1 | cut -d: -f1; }
+
+# ---------------------------------------------------------------------------
+# FAT32 volumes. Small files, so that the compact form stays small; long
+# names enough to push folders over several clusters and names over sector
+# and cluster edges; deleted files, a deleted folder tree, a fragmented file.
+
+populate_fat() { # IMAGE
+  local img=$1 i
+  printf 'keep me\n' >keep.txt
+  head -c 3000 /dev/urandom >blob.bin
+  : >empty.txt
+  mmd -i "$img" ::/Docs ::/Docs/Deeper ::/Trash ::/Trash/Inner ::/Frag
+  for i in $(seq 1 30); do
+    mcopy -i "$img" keep.txt "::/Docs/A rather long document name, number $i.txt"
+  done
+  mcopy -i "$img" blob.bin '::/Docs/Deeper/中文 文件名 résumé.bin'
+  mcopy -i "$img" blob.bin ::/Trash/a.bin
+  mcopy -i "$img" keep.txt ::/Trash/Inner/b.txt
+  mcopy -i "$img" empty.txt ::/empty.txt
+  mcopy -i "$img" blob.bin ::/root-deleted.bin
+  for i in 1 2 3; do mcopy -i "$img" keep.txt "::/Frag/gap$i.txt"; done
+  mdel -i "$img" ::/Frag/gap2.txt
+  # Forgetting the next-free hint makes the next file take the hole first.
+  poke "$img" $((512 + 492)) '\377\377\377\377'
+  head -c 2600 /dev/urandom >frag.bin
+  mcopy -i "$img" frag.bin ::/Frag/fragmented.bin
+  mdeltree -i "$img" ::/Trash
+  mdel -i "$img" ::/root-deleted.bin '::/Docs/A rather long document name, number 7.txt'
+}
+
+truncate -s 34M fat512.img
+mkfs.fat -F 32 -S 512 -s 1 -n SEEDFAT -i 5eed0512 fat512.img >/dev/null
+populate_fat fat512.img
+truncate -s 272M fat4k.img
+mkfs.fat -F 32 -S 512 -s 8 -n SEEDFAT4K -i 5eed4096 fat4k.img >/dev/null
+populate_fat fat4k.img
+
+fat_layout() { # IMAGE: sets RSV FATSZ NFAT SPC DATA (first data sector)
+  RSV=$(u16 "$1" 14)
+  NFAT=$(od -An -tu1 -j16 -N1 "$1" | tr -d ' ')
+  SPC=$(od -An -tu1 -j13 -N1 "$1" | tr -d ' ')
+  FATSZ=$(u32 "$1" 36)
+  DATA=$((RSV + NFAT * FATSZ))
+}
+# The first cluster of the folder whose 8.3 entry (11 bytes, space-padded)
+# stands in the volume.
+first_cluster_of() { # IMAGE NAME11
+  local at
+  at=$(offset_of "$1" "$2\\x10") || true
+  [[ -n $at ]] || die "$1: no folder entry $2"
+  echo $(($(u16 "$1" $((at + 20))) << 16 | $(u16 "$1" $((at + 26)))))
+}
+entry_offset_of() { offset_of "$1" "$2\\x10"; }
+
+# --- fat_volume: compact whole volumes -------------------------------------
+
+# The sector after the last non-zero one: where a volume can be cut short
+# and still hold everything written to it.
+end_of_data() { # IMAGE
+  "$COMPACT" pack "$1" end.cpt
+  echo $(($(u32 end.cpt $(($(stat -c %s end.cpt) - 516))) + 1))
+}
+"$COMPACT" pack fat512.img "$OUT/fat_volume/fat512-full"
+last_sector=$(($(end_of_data fat512.img) - 1))
+"$COMPACT" pack fat512.img "$OUT/fat_volume/fat512-cut" $((last_sector + 1))
+"$COMPACT" pack fat4k.img "$OUT/fat_volume/fat4k-cut" "$(end_of_data fat4k.img)"
+
+fat_layout fat512.img
+docs=$(first_cluster_of fat512.img 'DOCS       ')
+# Docs/Deeper made to start at Docs' own first cluster: a folder that holds
+# itself, as a deleted folder whose cluster its parent took would.
+cp fat512.img cyclic.img
+deeper_at=$(entry_offset_of cyclic.img 'DEEPER     ')
+poke cyclic.img $((deeper_at + 20)) "$(le32 $((docs >> 16)) | cut -c1-8)"
+poke cyclic.img $((deeper_at + 26)) "$(le32 $((docs & 0xFFFF)) | cut -c1-8)"
+"$COMPACT" pack cyclic.img "$OUT/fat_volume/fat512-cyclic-folder" $((last_sector + 1))
+# Docs' chain made to loop: its second cluster leads back to its first.
+cp fat512.img loop.img
+second=$(u32 loop.img $((RSV * 512 + docs * 4)))
+poke loop.img $((RSV * 512 + (second & 0x0FFFFFFF) * 4)) "$(le32 "$docs")"
+"$COMPACT" pack loop.img "$OUT/fat_volume/fat512-chain-loop" $((last_sector + 1))
+
+# --- fat_dir: directory clusters -------------------------------------------
+
+dir_seed() { # IMAGE OUT LOG2SPC CLUSTERS
+  local img=$1 out=$2
+  fat_layout "$img"
+  local count=$(($(u32 "$img" 32) / SPC))
+  printf "\\$(printf %03o "$3")$(le32 "$count")\\001" >"$out"
+  sectors "$img" "$RSV" 1 "$out"
+  sectors "$img" "$DATA" $(($4 * SPC)) "$out"
+}
+dir_seed fat512.img "$OUT/fat_dir/spc1-tree" 0 96
+dir_seed fat4k.img "$OUT/fat_dir/spc8-tree" 3 14
+# The same clusters with the FAT cleared: every chain ends at its first
+# cluster, as after a deletion, and every entry's span reads as free.
+dir_seed fat512.img fat_dir_free 0 96
+dd if=/dev/zero of=fat_dir_free bs=1 seek=$((6 + 8)) count=504 conv=notrunc status=none
+mv fat_dir_free "$OUT/fat_dir/spc1-no-chains"
+
+# --- partitions: disk images -----------------------------------------------
+
+truncate -s 8M ntfs.img
+# mkntfs warns that a file has no disk geometry; only its failure matters.
+mkntfs -F -q -Q -s 512 -c 4096 -L SEEDNTFS ntfs.img >mkntfs.log 2>&1 || { cat mkntfs.log >&2; die "mkntfs failed"; }
+
+# 640 sectors: a FAT32 boot area (boot sector, FSInfo, backup, the FATs'
+# first sectors) in partition 1, an NTFS boot area in 2, and two logical
+# partitions in an extended one.
+truncate -s 320K mbr.img
+sfdisk -q --no-reread --no-tell-kernel mbr.img >/dev/null <<'EOF'
+label: dos
+start=8, size=300, type=c
+start=308, size=100, type=7
+start=420, size=210, type=5
+start=424, size=80, type=c
+start=520, size=100, type=7
+EOF
+dd if=fat512.img of=mbr.img bs=512 seek=8 count=300 conv=notrunc status=none
+dd if=ntfs.img of=mbr.img bs=512 seek=308 count=100 conv=notrunc status=none
+dd if=fat4k.img of=mbr.img bs=512 seek=424 count=80 conv=notrunc status=none
+dd if=ntfs.img of=mbr.img bs=512 seek=520 count=100 conv=notrunc status=none
+cp mbr.img "$OUT/partitions/mbr-ebr"
+# The second EBR's link made to lead to itself: a chain that loops.
+rel2=$(u32 mbr.img $((420 * 512 + 446 + 16 + 8)))
+((rel2 > 0)) || die "mbr.img: the first EBR has no link"
+cp mbr.img ebr-loop.img
+link=$(((420 + rel2) * 512 + 446 + 16))
+poke ebr-loop.img $((link + 4)) '\005'
+poke ebr-loop.img $((link + 8)) "$(le32 "$rel2")"
+poke ebr-loop.img $((link + 12)) '\001\000\000\000'
+cp ebr-loop.img "$OUT/partitions/ebr-loop"
+
+truncate -s 256K gpt.img
+sgdisk -a 1 -n 1:40:339 -t 1:0700 -n 2:340:439 -t 2:0700 gpt.img >/dev/null
+dd if=fat512.img of=gpt.img bs=512 seek=40 count=300 conv=notrunc status=none
+dd if=ntfs.img of=gpt.img bs=512 seek=340 count=100 conv=notrunc status=none
+cp gpt.img "$OUT/partitions/gpt"
+cp gpt.img gpt-backup.img
+dd if=/dev/zero of=gpt-backup.img bs=512 seek=1 count=1 conv=notrunc status=none
+cp gpt-backup.img "$OUT/partitions/gpt-backup-only"
+dd if=fat512.img of="$OUT/partitions/bare-fat32" bs=512 count=160 status=none
+dd if=ntfs.img of="$OUT/partitions/bare-ntfs" bs=512 count=64 status=none
+
+# --- ntfs_record: MFT records ----------------------------------------------
+
+bps=$(u16 ntfs.img 11)
+spc=$(od -An -tu1 -j13 -N1 ntfs.img | tr -d ' ')
+cluster=$((bps * spc))
+mft=$(($(u32 ntfs.img 48) * cluster))
+clusters=$(($(u32 ntfs.img 40) / spc))
+indx=$(offset_of ntfs.img 'INDX') || true
+for r in $(seq 0 26); do
+  out=$OUT/ntfs_record/record-$r
+  printf "$(le32 "$clusters")" >"$out"
+  dd if=ntfs.img bs=1024 skip=$((mft / 1024 + r)) count=1 status=none >>"$out"
+  if [[ $(od -An -c -N4 -j4 "$out" | tr -d ' ') != FILE ]]; then rm -f "$out"; continue; fi
+  # The root folder's record with the INDX block of its index.
+  if [[ $r == 5 && -n $indx ]]; then dd if=ntfs.img bs=1 skip="$indx" count=4096 status=none >>"$out"; fi
+done
+
+date -u +%FT%TZ >"$OUT/seeds.stamp"
+echo "make_seeds: $(find "$OUT" -type f ! -name seeds.stamp | wc -l) seeds in $OUT"
