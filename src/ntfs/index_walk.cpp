@@ -201,7 +201,7 @@ int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, const Attribute& a)
     if (byteBudget_ < blockSize) {
       if (!budgetTold_)
         LogMessage(app_, kError, app_->logList,
-                   "%s: the folder indexes claim more blocks than the volume holds; the walk of "
+                   "%s the folder indexes claim more blocks than the volume holds; the walk of "
                    "the indexes was cut short and what was found so far is shown.",
                    drive_->driveName.c_str());
       budgetTold_ = true;
@@ -336,7 +336,7 @@ int WalkDirectory(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
   RecordKind kind = RecordKind::Valid;
   if (ReadMftRecord(app, *drive, mft, record, recordNumber, &kind) == kNoSector) {
     LogMessage(app, kError, app->logList,
-               "%s: the record of folder \"%s\" (record %" PRIu64
+               "%s the record of folder \"%s\" (record %" PRIu64
                ") is not a sound file record; its index cannot be read.",
                drive->driveName.c_str(), folder->Label().c_str(), recordNumber);
     return 1;

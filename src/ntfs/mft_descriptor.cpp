@@ -102,15 +102,15 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
   }
   if (!whole || refused || listDamaged)
     LogMessage(app, kError, app->logList,
-               "%s: the %s of the $MFT's record 0 is damaged (%s); what could be read of it is used.",
+               "%s the %s of the $MFT's record 0 is damaged (%s); what could be read of it is used.",
                drive->driveName.c_str(), copy,
                !whole ? "an attribute runs past the record"
                       : refused ? "a data run lies outside the volume" : "its attribute list is unreadable");
   if (runs.empty()) return nullptr;
   if (const int dropped = DropOverlaps(runs))
     LogMessage(app, kError, app->logList,
-               "%s: %d of the $MFT's data runs claim clusters or records that another run already "
-               "holds; they are left out.",
+               "On %s, %d of the $MFT's data runs claim clusters or records that another run "
+               "already holds; they are left out.",
                drive->driveName.c_str(), dropped);
   if (!sizeSet) mft->size = static_cast<std::uint64_t>(VcnEnd(runs)) * ClusterBytes(*drive);
   mft->runCount = static_cast<std::uint32_t>(runs.size());
@@ -155,7 +155,7 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* dr
   const std::uint64_t recordSize = BootRecordSize(*drive);
   if (recordSize != kMftRecordSize) {
     LogMessage(app, kError, app->logList,
-               "%s: its boot sector gives MFT records of %" PRIu64
+               "%s its boot sector gives MFT records of %" PRIu64
                " bytes; only volumes with 1024-byte records can be read.",
                drive->driveName.c_str(), recordSize);
     return nullptr;
@@ -170,7 +170,7 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* dr
     mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "primary copy");
   if (!mft) {
     LogMessage(app, kError, app->logList,
-               "%s: record 0 of the $MFT at cluster %" PRIu64
+               "%s record 0 of the $MFT at cluster %" PRIu64
                " cannot be used (%s); its copy in $MFTMirr at cluster %" PRIu64 " is tried.",
                drive->driveName.c_str(), mftCluster, KindText(kind), mirrorCluster);
     RecordKind mirrorKind = RecordKind::Valid;
@@ -178,7 +178,7 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* dr
       mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "mirror copy");
     if (!mft) {
       LogMessage(app, kError, app->logList,
-                 "%s: the copy of record 0 in $MFTMirr cannot be used either (%s); without the "
+                 "%s the copy of record 0 in $MFTMirr cannot be used either (%s); without the "
                  "$MFT's runs no record can be found, so the volume cannot be scanned.",
                  drive->driveName.c_str(), KindText(mirrorKind));
       return nullptr;
@@ -193,7 +193,7 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* dr
   const std::uint64_t bound = std::min(mapped, onVolume);
   if (mft->recordCount > bound) {
     LogMessage(app, kError, app->logList,
-               "%s: the $MFT claims %" PRIu64 " records, but its runs and the volume hold only %" PRIu64
+               "%s the $MFT claims %" PRIu64 " records, but its runs and the volume hold only %" PRIu64
                "; the records beyond are not read.",
                drive->driveName.c_str(), mft->recordCount, bound);
     mft->recordCount = bound;

@@ -67,7 +67,7 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   std::array<std::uint8_t, kMftRecordSize> record{};
   if (!ReadSystemRecord(app, drive, mft, kBitmapRecord, record)) {
     LogMessage(app, kError, app->logList,
-               "%s: the $Bitmap record (record 6) cannot be read, so which clusters are in use is "
+               "%s the $Bitmap record (record 6) cannot be read, so which clusters are in use is "
                "not known.",
                drive->driveName.c_str());
     return false;
@@ -93,7 +93,7 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   const std::uint64_t size = std::min(s.size, needed);
   if (!s.found || size == 0) {
     LogMessage(app, kError, app->logList,
-               "%s: $Bitmap holds no data, so which clusters are in use is not known.",
+               "%s $Bitmap holds no data, so which clusters are in use is not known.",
                drive->driveName.c_str());
     return false;
   }
@@ -104,13 +104,13 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
     bytes.assign((size + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
     if (ReadStreamBytes(app, *drive, s.runs, 0, bytes) == 0)
       LogMessage(app, kError, app->logList,
-                 "%s: part of $Bitmap could not be read; its clusters count as free.",
+                 "%s part of $Bitmap could not be read; its clusters count as free.",
                  drive->driveName.c_str());
     bytes.resize(static_cast<std::size_t>(size));
   }
   if (size < needed)
     LogMessage(app, kError, app->logList,
-               "%s: $Bitmap describes %" PRIu64 " clusters of the volume's %" PRIu64
+               "%s $Bitmap describes %" PRIu64 " clusters of the volume's %" PRIu64
                "; the rest are not judged.",
                drive->driveName.c_str(), size * 8, drive->clusterCount);
   *out = VolumeBitmap(std::move(bytes), drive->clusterCount);

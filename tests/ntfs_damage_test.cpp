@@ -1,0 +1,380 @@
+// NTFS volumes damaged on purpose: copies of real images with torn records,
+// attribute lengths that run past their record, runs of zero or enormous
+// length, a $MFT record 0 that is garbage, runs that overlap, index blocks
+// that fail their check, attribute lists that point at themselves or at
+// other files, a folder that lists its own ancestor, and truncated images.
+// Every scan ends (within the command's timeout), says in the log what it
+// passed over, keeps what it found, and leaves the image as it was.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
+
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "ntfs_test_support.h"
+#include "test_support.h"
+#include "volume/logdrive_info.h"
+
+namespace tsn {
+namespace {
+
+using namespace ntfstest;
+using test::RunCommand;
+
+const std::string kSector = "sector ";
+
+std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
+
+// The deleted files of DFTT #7 a scan still shows, by name.
+std::set<std::string> DeletedNames(const Scan& s) {
+  std::set<std::string> out;
+  for (const auto& e : s.entries)
+    if (e["deleted"].get<bool>() && !e["folder"].get<bool>()) out.insert(e["name"].get<std::string>());
+  return out;
+}
+const std::set<std::string> kAllDeleted = {"frag1.dat", "frag2.dat", "sing1.dat", "mult1.dat", "res1.dat",
+                                           "mult2.dat", "frag3.dat", "sing2.dat"};
+std::set<std::string> Without(std::set<std::string> s, const std::string& name) {
+  s.erase(name);
+  return s;
+}
+
+// Inserts bytes into an unprotected record at `at`, keeping its in-use size.
+void InsertInRecord(Buffer& r, std::size_t at, const Buffer& bytes) {
+  const std::uint32_t inUse = GetU32(r, 24);
+  ASSERT_LE(inUse + bytes.size(), r.size());
+  std::copy_backward(r.begin() + static_cast<std::ptrdiff_t>(at), r.begin() + inUse,
+                     r.begin() + inUse + static_cast<std::ptrdiff_t>(bytes.size()));
+  std::copy(bytes.begin(), bytes.end(), r.begin() + static_cast<std::ptrdiff_t>(at));
+  PutU32(r, 24, static_cast<std::uint32_t>(inUse + bytes.size()));
+}
+void RemoveFromRecord(Buffer& r, std::size_t at, std::size_t n) {
+  const std::uint32_t inUse = GetU32(r, 24);
+  std::copy(r.begin() + static_cast<std::ptrdiff_t>(at + n), r.begin() + inUse,
+            r.begin() + static_cast<std::ptrdiff_t>(at));
+  std::fill(r.begin() + inUse - static_cast<std::ptrdiff_t>(n), r.begin() + inUse, 0);
+  PutU32(r, 24, static_cast<std::uint32_t>(inUse - n));
+}
+
+struct Damaged {
+  std::string name;
+  std::function<void(const std::string& image, const NtfsGeometry& g)> damage;
+  std::vector<std::string> logged;       // lines (or parts) the scans must log
+  std::set<std::string> stillFound;      // deleted files both scans still show
+  int status = 0;
+};
+
+void RunDamaged(const std::string& source, const std::vector<Damaged>& cases, const std::string& tskOffset = "") {
+  test::ScratchDir dir;
+  for (const Damaged& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = test::CopyOf(source, dir, c.name + ".img");
+    c.damage(image, GeometryOf(image));
+    const std::string before = test::Sha256OfFile(image);
+    for (const bool quick : {true, false}) {
+      SCOPED_TRACE(quick ? "quick" : "indexed");
+      const Scan s = RunScan(image, quick);
+      ASSERT_EQ(s.status, c.status) << s.log;  // 124 would be the timeout
+      for (const auto& line : c.logged) EXPECT_TRUE(s.Logged(line)) << line << "\n" << s.log;
+      if (c.status == 0) {
+        EXPECT_EQ(DeletedNames(s), c.stillFound) << s.log;
+      }
+      // Nothing twice: damage must not make a record show up again.
+      std::set<std::string> paths;
+      for (const auto& e : s.entries) EXPECT_TRUE(paths.insert(e["path"]).second) << e["path"];
+    }
+    EXPECT_EQ(test::Sha256OfFile(image), before);
+  }
+  (void)tskOffset;
+}
+
+TEST(NtfsDamage, BrokenRecordsAttributesAndRunsArePassedOverAndTold) {
+  const std::string source = Dftt7();
+  if (source.empty()) GTEST_SKIP() << "real images not available";
+  auto record = [&](const std::string& image, const NtfsGeometry& g, std::uint64_t n) {
+    return RecordOffset(image, g, n);
+  };
+  auto data = [](Buffer& r) { return FindAttribute(r, 0x80); };
+  const std::vector<Damaged> cases = {
+      {"torn-record",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         WriteAt(img, record(img, g, 31) + 1022, {0x12, 0x34});  // its second sector end
+       },
+       {"MFT record 31 (sector ", "fails its update-sequence check"},
+       Without(kAllDeleted, "sing1.dat")},
+      {"attribute-past-record",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         EditRecord(img, record(img, g, 29), [&](Buffer& r) { PutU32(r, data(r) + 4, 2000); });
+       },
+       {"MFT record 29: an attribute runs past the end of the record"},
+       Without(kAllDeleted, "frag1.dat")},
+      {"zero-run-length",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         EditRecord(img, record(img, g, 30), [&](Buffer& r) {
+           const std::size_t pairs = data(r) + GetU16(r, data(r) + 32);
+           for (unsigned i = 1; i <= (r[pairs] & 0x0F); ++i) r[pairs + i] = 0;
+         });
+       },
+       {"MFT record 30: a data run lies outside the volume or is malformed"},
+       kAllDeleted},  // its size is still known; no run is left to judge
+      {"enormous-run-length",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         EditRecord(img, record(img, g, 31), [&](Buffer& r) {
+           const std::size_t at = data(r), pairs = at + GetU16(r, at + 32);
+           ASSERT_GE(at + GetU32(r, at + 4), pairs + 7);
+           const Buffer huge{0x14, 0xFF, 0xFF, 0xFF, 0x7F, 0x10, 0x00};
+           std::copy(huge.begin(), huge.end(), r.begin() + static_cast<std::ptrdiff_t>(pairs));
+         });
+       },
+       {"MFT record 31: a data run lies outside the volume or is malformed"},
+       kAllDeleted},
+      {"many-torn-records",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         for (std::uint64_t n = 24; n <= 35; ++n) WriteAt(img, record(img, g, n) + 510, {0x12, 0x34});
+       },
+       {"fails its update-sequence check", "7 more MFT records that fail their update-sequence check were passed over."},
+       {"res1.dat", "sing2.dat", "mult2.dat"}},
+  };
+  RunDamaged(source, cases);
+}
+
+TEST(NtfsDamage, AGarbageRecordZeroFallsBackToTheMirrorAndBadRunsAreBounded) {
+  const std::string source = Dftt7();
+  if (source.empty()) GTEST_SKIP() << "real images not available";
+  std::mt19937 rng(3);
+  auto garbage = [&] {
+    Buffer b(1024);
+    for (auto& v : b) v = static_cast<std::uint8_t>(rng());
+    return b;
+  };
+  auto mftData = [](Buffer& r) { return FindAttribute(r, 0x80); };
+  const std::vector<Damaged> cases = {
+      {"garbage-record-0",
+       [&](const std::string& img, const NtfsGeometry& g) { WriteAt(img, g.MftOffset(), garbage()); },
+       {"record 0 of the $MFT at cluster 2005 cannot be used (it is not a file record); its copy in "
+        "$MFTMirr at cluster 4069 is tried."},
+       kAllDeleted},
+      {"zeroed-record-0-and-mirror",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         WriteAt(img, g.MftOffset(), Buffer(1024, 0));
+         WriteAt(img, g.ClusterOffset(g.mirrorCluster), garbage());
+       },
+       {"(it reads as zeros)", "the copy of record 0 in $MFTMirr cannot be used either (it is not a file "
+                               "record); without the $MFT's runs no record can be found"},
+       {}, 1},
+      {"record-0-claims-2^50-bytes",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         EditRecord(img, g.MftOffset(), [&](Buffer& r) { PutU64(r, mftData(r) + 48, 1ULL << 50); });
+       },
+       {"the $MFT claims 1099511627776 records, but its runs and the volume hold only 48; the records "
+        "beyond are not read."},
+       kAllDeleted},
+      {"mft-runs-overlap",
+       [&](const std::string& img, const NtfsGeometry& g) {
+         EditRecord(img, g.MftOffset(), [&](Buffer& r) {
+           // Its second run made to claim the first run's clusters again.
+           const std::size_t at = mftData(r), pairs = at + GetU16(r, at + 32);
+           const Buffer twice{0x21, 0x10, 0xD5, 0x07, 0x11, 0x18, 0x00, 0x00};
+           std::copy(twice.begin(), twice.end(), r.begin() + static_cast<std::ptrdiff_t>(pairs));
+         });
+       },
+       {"On C:, 1 of the $MFT's data runs claim clusters or records that another run already holds; "
+        "they are left out."},
+       {}},  // the deleted files lay in the run left out
+  };
+  RunDamaged(source, cases);
+}
+
+TEST(NtfsDamage, TruncatedImagesEndCleanly) {
+  const std::string source = Dftt7();
+  if (source.empty()) GTEST_SKIP() << "real images not available";
+  const std::vector<Damaged> cases = {
+      // The second extent of the $MFT, and the bitmap's cluster, lie past 4 MiB.
+      {"cut-at-4MiB", [](const std::string& img, const NtfsGeometry&) { std::filesystem::resize_file(img, 4 << 20); },
+       {"C: claims 12032 sectors but its image holds 8192; what lies beyond reads as zeros.",
+        "C: part of $Bitmap could not be read; its clusters count as free."},
+       {}},
+      // Record 0 and its mirror both lie past the end.
+      {"cut-at-1MiB", [](const std::string& img, const NtfsGeometry&) { std::filesystem::resize_file(img, 1 << 20); },
+       {"cannot be used (it reads as zeros)"}, {}, 1},
+  };
+  RunDamaged(source, cases);
+}
+
+// mult2.dat (record 36) rebuilt as a file that outgrew its record: its $DATA
+// moved into record 17, an extension record, and an attribute list in the
+// base record saying so.
+void SplitIntoExtension(const std::string& img, const NtfsGeometry& g, std::uint64_t dataAt,
+                        std::uint64_t extensionBase) {
+  const std::uint64_t base = RecordOffset(img, g, 36), extension = RecordOffset(img, g, 17);
+  Buffer moved;
+  std::uint16_t sequence = 0;
+  EditRecord(img, base, [&](Buffer& r) {
+    sequence = GetU16(r, 16);
+    const std::size_t at = FindAttribute(r, 0x80);
+    moved.assign(r.begin() + static_cast<std::ptrdiff_t>(at), r.begin() + static_cast<std::ptrdiff_t>(at + GetU32(r, at + 4)));
+    RemoveFromRecord(r, at, moved.size());
+    Buffer list;
+    for (const auto& [type, where] : {std::pair<std::uint32_t, std::uint64_t>{0x10, 36}, {0x30, 36}, {0x80, dataAt}}) {
+      Buffer e(32, 0);
+      PutU32(e, 0, type);
+      PutU16(e, 4, 32);
+      e[7] = 26;  // name offset
+      PutU64(e, 16, where | (std::uint64_t{where == 36 ? sequence : std::uint16_t{1}} << 48));
+      list.insert(list.end(), e.begin(), e.end());
+    }
+    InsertInRecord(r, FindAttribute(r, 0x30), ResidentAttribute(0x20, list));
+  });
+  RecordBuilder ext(0, 1, extensionBase | (std::uint64_t{sequence} << 48));
+  ext.Add(moved);
+  WriteAt(img, extension, ext.Build());
+}
+
+TEST(NtfsDamage, AttributeListsAreFollowedOnceAndOnlyIntoTheFilesOwnRecords) {
+  const std::string source = Dftt7();
+  if (source.empty()) GTEST_SKIP() << "real images not available";
+  const std::vector<Damaged> cases = {
+      {"data-in-an-extension-record",
+       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 17, 36); }, {}, kAllDeleted},
+      {"list-points-at-itself",
+       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 36, 36); }, {},
+       Without(kAllDeleted, "mult2.dat")},  // no data left to find
+      {"list-points-at-another-file",
+       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 17, 29); },
+       {"MFT record 36: its attribute list names a record that is not its own; that part is passed over."},
+       Without(kAllDeleted, "mult2.dat")},
+  };
+  RunDamaged(source, cases);
+  // The runs read through the list are the file's own, as istat reads the
+  // undamaged file.
+  test::ScratchDir dir;
+  const std::string image = test::CopyOf(source, dir, "split.img");
+  SplitIntoExtension(image, GeometryOf(image), 17, 36);
+  test::HeadlessApp h;
+  h.app.sources.files = {image};
+  h.app.sources.scanDevices = false;
+  h.ui.PostCommand(kCmdBuildDriveList);
+  h.ui.RunDialog();
+  h.ui.SetRowSelected(kDriveList, 0, true);
+  SelectCurrentDrive(&h.app);
+  h.ui.PostCommand(kCmdBuildFileListOnly);
+  h.ui.RunDialog();
+  const FoundFile* found = nullptr;
+  for (const FoundFile& f : h.app.records->files)
+    if (f.name == "mult2.dat") found = &f;
+  ASSERT_NE(found, nullptr) << h.LogText();
+  ASSERT_TRUE(found->runs);
+  ASSERT_EQ(found->runs->size(), 1u);
+  EXPECT_EQ((*found->runs)[0].lcn, 4091);  // istat: clusters 4091 4092
+  EXPECT_EQ((*found->runs)[0].length, 2);
+  EXPECT_EQ(found->size, 1715u);
+}
+
+TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
+  const std::string source = test::RealImage("win10-ntfs-index.raw.gz");
+  if (source.empty()) GTEST_SKIP() << "real images not available";
+  test::ScratchDir dir;
+  const std::string image = test::CopyOf(source, dir, "index.img");
+  const NtfsGeometry g = GeometryOf(image, 128 * 512);
+  // The root's index blocks: clusters 72-73, 1825-1826, 1827-1828 and
+  // 1829-1830 (istat 5). The third block is torn; the fourth gets an entry of
+  // length 0. The second, which names test_dir, stays sound.
+  const std::uint64_t second = g.ClusterOffset(1827), fourth = g.ClusterOffset(1829);
+  Buffer secondBlock = ReadAt(image, second, 4096), fourthAsRead = ReadAt(image, fourth, 4096);
+  Unprotect(secondBlock);  // names may cross a sector end
+  Unprotect(fourthAsRead);
+  WriteAt(image, second + 1534, {0xAB, 0xCD});
+  Buffer fourthBlock = fourthAsRead;
+  const std::size_t firstEntry = 24 + GetU32(fourthBlock, 24);
+  PutU16(fourthBlock, firstEntry + 8, 0);
+  Protect(fourthBlock, GetU16(fourthBlock, GetU16(fourthBlock, 4)));
+  WriteAt(image, fourth, fourthBlock);
+  const std::string before = test::Sha256OfFile(image);
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_TRUE(s.Logged("Folder \"Root\" (record 5): 1 of its index blocks fail their update-sequence check; "
+                       "the entries in them are passed over."))
+      << s.log;
+  EXPECT_TRUE(s.Logged("Folder \"Root\" (record 5): an entry of an index block runs past its end; the "
+                       "entries after it are passed over."));
+  // The trace line names the folder, the block's VCN and the index bitmap.
+  EXPECT_TRUE(s.Logged("Fixup FAILED for (Root) Rnum (5) VCN (4) BMPSize (8) 0F00000000000000")) << s.log;
+  // What is missing is what stood in the two blocks: its names are in their
+  // bytes. The index root and the other blocks are read, and so is every
+  // other folder.
+  // fls gives up on the torn block's whole folder: it lists the undamaged image.
+  const auto fls = FlsEntries(source, false, "-o 128");
+  const auto ours = ScanEntries(s, false);
+  std::size_t missing = 0;
+  for (const auto& [path, record] : fls) {
+    if (ours.count(path)) continue;
+    ++missing;
+    const std::string name = path.substr(1);
+    ASSERT_EQ(name.find('/'), std::string::npos) << path << " is not in the root";
+    std::u16string units;
+    for (const char c : name) units += static_cast<char16_t>(c);
+    const Buffer utf16 = Utf16(units);
+    auto in = [&](const Buffer& block) {
+      return std::search(block.begin(), block.end(), utf16.begin(), utf16.end()) != block.end();
+    };
+    EXPECT_TRUE(in(secondBlock) || in(fourthAsRead)) << path;
+  }
+  EXPECT_GT(missing, 0u);
+  EXPECT_NE(ours.count("/test_dir/999999999999999.txt"), 0u);
+  EXPECT_EQ(test::Sha256OfFile(image), before);
+}
+
+TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
+  test::ScratchDir dir;
+  PopulateTool(dir);
+  const std::string note = dir.Path("note.txt");
+  std::ofstream(note) << "note\n";
+  const std::string image = MakeNtfsImage(dir, "loop.img", 16, 4096,
+                                          "mkdir\t/A\nmkdir\t/A/B\nfile\t/A/B/x.txt\t" + note + "\n");
+  const auto live = FlsEntries(image, false);
+  const std::uint64_t a = live.at("/A"), b = live.at("/A/B");
+  const NtfsGeometry g = GeometryOf(image);
+  const std::uint64_t aAt = RecordOffset(image, g, a), bAt = RecordOffset(image, g, b);
+  std::uint16_t aSequence = 0, bSequence = 0;
+  EditRecord(image, aAt, [&](Buffer& r) { aSequence = GetU16(r, 16); });
+  EditRecord(image, bAt, [&](Buffer& r) { bSequence = GetU16(r, 16); });
+  const std::uint64_t aRef = a | std::uint64_t{aSequence} << 48, bRef = b | std::uint64_t{bSequence} << 48;
+  const Buffer key = FileNameValue(bRef, 1, u"loop", 0, 0, 0, 0x10000000);
+  // A gets a second name, "loop" inside B: a hard link to a folder above.
+  EditRecord(image, aAt, [&](Buffer& r) {
+    InsertInRecord(r, FindAttribute(r, 0x30) + GetU32(r, FindAttribute(r, 0x30) + 4), ResidentAttribute(0x30, key));
+  });
+  // And B's index root lists it.
+  EditRecord(image, bAt, [&](Buffer& r) {
+    const std::size_t root = FindAttribute(r, 0x90), value = root + GetU16(r, root + 20);
+    Buffer entry(16 + (key.size() + 7) / 8 * 8, 0);
+    PutU64(entry, 0, aRef);
+    PutU16(entry, 8, static_cast<std::uint16_t>(entry.size()));
+    PutU16(entry, 10, static_cast<std::uint16_t>(key.size()));
+    std::copy(key.begin(), key.end(), entry.begin() + 16);
+    const std::size_t header = value + 16;
+    InsertInRecord(r, header + GetU32(r, header), entry);
+    const auto grow = static_cast<std::uint32_t>(entry.size());
+    PutU32(r, root + 4, GetU32(r, root + 4) + grow);
+    PutU32(r, root + 16, GetU32(r, root + 16) + grow);
+    PutU32(r, header + 4, GetU32(r, header + 4) + grow);
+    PutU32(r, header + 8, GetU32(r, header + 8) + grow);
+  });
+  // fls lists the new entry in B (asked for B alone: a recursive listing
+  // would have to cope with the loop).
+  ASSERT_NE(RunCommand("fls '" + image + "' " + std::to_string(b)).out.find("loop"), std::string::npos)
+      << "the edit did not take";
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_TRUE(s.Logged("Folder \"B\" (record " + std::to_string(b) + ") lists folder \"loop\" (record " +
+                       std::to_string(a) + "), which has been walked already; it is not walked again."))
+      << s.log;
+  EXPECT_NE(s.Find("/A/B/x.txt"), nullptr);
+  for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("/loop"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tsn
