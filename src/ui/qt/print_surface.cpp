@@ -21,16 +21,17 @@ QString ToQString(std::string_view s) {
 QFont ReportFont() {
   QFont font = QGuiApplication::font();
   font.setPointSizeF(QtPrintSurface::kReportFontPoints);
+  // No ligatures: "fi" stays two letters, for whoever reads the text back.
+  font.setStyleStrategy(QFont::PreferNoShaping);
   return font;
 }
 }  // namespace
 
-QtPrintSurface::QtPrintSurface(std::unique_ptr<QPagedPaintDevice> device)
-    : device_(std::move(device)), font_(ReportFont()) {}
+QtPrintSurface::QtPrintSurface(std::unique_ptr<QPagedPaintDevice> owned)
+    : owned_(std::move(owned)), device_(owned_.get()), font_(ReportFont()) {}
 
-QtPrintSurface::QtPrintSurface(std::unique_ptr<QPrinter> printer)
-    : QtPrintSurface(std::unique_ptr<QPagedPaintDevice>(printer.get())) {
-  printer_ = printer.release();
+QtPrintSurface::QtPrintSurface(QPrinter* printer)
+    : device_(printer), printer_(printer), font_(ReportFont()) {
   // The dialog may have swapped the print engine, which forgets the
   // resolution asked for before it.
   printer_->setResolution(kReportDotsPerInch);
@@ -56,10 +57,10 @@ QtPrintSurface::~QtPrintSurface() {
 
 bool QtPrintSurface::StartDocument(std::string_view name) {
   if (printer_ != nullptr) printer_->setDocName(ToQString(name));
-  else if (auto* pdf = dynamic_cast<QPdfWriter*>(device_.get())) pdf->setTitle(ToQString(name));
+  else if (auto* pdf = dynamic_cast<QPdfWriter*>(device_)) pdf->setTitle(ToQString(name));
   painter_ = std::make_unique<QPainter>();
   // Beginning to paint starts the job and its first page.
-  if (!painter_->begin(device_.get())) {
+  if (!painter_->begin(device_)) {
     painter_.reset();
     return false;
   }
@@ -72,11 +73,11 @@ int QtPrintSurface::PageWidth() const { return device_->width(); }
 int QtPrintSurface::PageHeight() const { return device_->height(); }
 
 int QtPrintSurface::LineHeight() const {
-  return QFontMetrics(font_, device_.get()).height();  // ascent + descent
+  return QFontMetrics(font_, device_).height();  // ascent + descent
 }
 
 int QtPrintSurface::TextWidth(std::string_view text) const {
-  return QFontMetrics(font_, device_.get()).horizontalAdvance(ToQString(text));
+  return QFontMetrics(font_, device_).horizontalAdvance(ToQString(text));
 }
 
 void QtPrintSurface::TextOut(int x, int y, std::string_view text) {

@@ -18,7 +18,8 @@ class QtPrintSurface final : public PrintSurface {
  public:
   static constexpr double kReportFontPoints = 10.0;
 
-  explicit QtPrintSurface(std::unique_ptr<QPrinter> printer);
+  // Prints on a printer that outlives the surface.
+  explicit QtPrintSurface(QPrinter* printer);
   // A PDF file on A4 paper with quarter-inch margins.
   static std::unique_ptr<QtPrintSurface> ForPdfFile(const QString& path);
   ~QtPrintSurface() override;
@@ -34,12 +35,13 @@ class QtPrintSurface final : public PrintSurface {
   bool EndDocument() override;
   bool Release() override;
 
-  QPagedPaintDevice* Device() const { return device_.get(); }
+  QPagedPaintDevice* Device() const { return device_; }
 
  private:
-  explicit QtPrintSurface(std::unique_ptr<QPagedPaintDevice> device);
+  explicit QtPrintSurface(std::unique_ptr<QPagedPaintDevice> owned);
 
-  std::unique_ptr<QPagedPaintDevice> device_;
+  std::unique_ptr<QPagedPaintDevice> owned_;
+  QPagedPaintDevice* device_ = nullptr;
   QPrinter* printer_ = nullptr;  // the device, when it is a printer
   std::unique_ptr<QPainter> painter_;
   QFont font_;

@@ -393,18 +393,24 @@ std::vector<Rect> QtWindow::InvertedBars() const {
 
 // --- Printing ---------------------------------------------------------------
 
+QPrinter* QtWindow::Printer() {
+  if (printer_ == nullptr) {
+    printer_ = std::make_unique<QPrinter>(QPrinter::HighResolution);
+    printer_->setResolution(kReportDotsPerInch);
+    printer_->setDocName(QStringLiteral("Document Name"));
+  }
+  return printer_.get();
+}
+
 std::unique_ptr<PrintSurface> QtWindow::ChoosePrinter() {
-  auto printer = std::make_unique<QPrinter>(QPrinter::HighResolution);
-  printer->setResolution(kReportDotsPerInch);
-  printer->setDocName(QStringLiteral("Document Name"));
-  QPrintDialog dialog(printer.get(), this);
+  QPrintDialog dialog(Printer(), this);
   dialog.setObjectName(QStringLiteral("printDialog"));
   // No page range and no selection to choose: the report prints whole.
   dialog.setOption(QAbstractPrintDialog::PrintSelection, false);
   dialog.setOption(QAbstractPrintDialog::PrintPageRange, false);
   dialog.setOption(QAbstractPrintDialog::PrintCurrentPage, false);
   if (dialog.exec() != QDialog::Accepted) return nullptr;
-  return std::make_unique<QtPrintSurface>(std::move(printer));
+  return std::make_unique<QtPrintSurface>(Printer());
 }
 
 // --- Texts and placement ----------------------------------------------------

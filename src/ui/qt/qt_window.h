@@ -17,6 +17,7 @@
 
 class QEventLoop;
 class QLabel;
+class QPrinter;
 class QProgressBar;
 class QTimer;
 class QToolButton;
@@ -55,6 +56,8 @@ class QtWindow final : public QWidget, public WindowSystem {
   QToolButton* OpenImageButton() const { return openButton_; }
   // The striped bars now drawn over the window, by their rectangles.
   std::vector<Rect> InvertedBars() const;
+  // The printer Print offers first: the one chosen last time in this run.
+  QPrinter* Printer();
   std::uint32_t ProgressPosition() const { return progressPos_; }
 
   // What lies under a point in screen coordinates, in a list or the tree,
@@ -159,6 +162,7 @@ class QtWindow final : public QWidget, public WindowSystem {
   std::vector<QToolButton*> buttons_;
   QToolButton* openButton_ = nullptr;
   std::vector<std::pair<Rect, QWidget*>> bars_;  // null widget: a bar wholly outside
+  std::unique_ptr<QPrinter> printer_;
   ItemView* tree_ = nullptr;
   FolderTreeModel* treeModel_ = nullptr;
   QProgressBar* progress_ = nullptr;
