@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -15,7 +16,9 @@
 #include "app/main_dialog.h"
 #include "ui/column_tables.h"
 #include "ui/control_ids.h"
+#include "pdf_report.h"
 #include "results/file_list.h"
+#include "results/print_report.h"
 #include "ui/headless/headless_window.h"
 
 namespace tsn::cli {
@@ -330,6 +333,103 @@ int RunCopy(const CopyOptions& options) {
   session.ui.RunDialog();
   session.PrintNewLog();
   return session.app.lastCopyResult == 1 && wanted.empty() ? 0 : 1;
+}
+
+namespace {
+
+// Hands every call on to the printer it wraps and remembers how the job
+// went, which the print command itself only tells through message boxes.
+class WatchedPrinter final : public PrintSurface {
+ public:
+  struct Outcome {
+    bool started = false;
+    bool ended = false;
+  };
+  WatchedPrinter(std::unique_ptr<PrintSurface> inner, Outcome* outcome)
+      : inner_(std::move(inner)), outcome_(outcome) {}
+  bool StartDocument(std::string_view name) override {
+    return outcome_->started = inner_->StartDocument(name);
+  }
+  int PageWidth() const override { return inner_->PageWidth(); }
+  int PageHeight() const override { return inner_->PageHeight(); }
+  int LineHeight() const override { return inner_->LineHeight(); }
+  int TextWidth(std::string_view text) const override { return inner_->TextWidth(text); }
+  void TextOut(int x, int y, std::string_view text) override { inner_->TextOut(x, y, text); }
+  bool NewPage() override { return inner_->NewPage(); }
+  bool EndPage() override { return inner_->EndPage(); }
+  bool EndDocument() override { return outcome_->ended = inner_->EndDocument(); }
+  bool Release() override { return inner_->Release(); }
+
+ private:
+  std::unique_ptr<PrintSurface> inner_;
+  Outcome* outcome_;
+};
+
+std::string LowerExtension(const std::string& path) {
+  std::string ext = std::filesystem::path(path).extension().string();
+  for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+}  // namespace
+
+int RunReport(const ReportOptions& options) {
+  std::error_code ec;
+  if (!options.out.empty() && std::filesystem::equivalent(options.out, options.source, ec)) {
+    std::cerr << "tessilon-cli report: " << options.out << " is the source; it is never written to\n";
+    return 2;
+  }
+  const std::string ext = options.out.empty() ? ".txt" : LowerExtension(options.out);
+  if (ext != ".pdf" && ext != ".txt") {
+    std::cerr << "tessilon-cli report: --out names a .pdf or a .txt file, not " << options.out << '\n';
+    return 2;
+  }
+  if (ext == ".pdf" && !CanWritePdf()) {
+    std::cerr << "tessilon-cli report: this build writes no PDF files; use --out FILE.txt\n";
+    return 2;
+  }
+  ScanOptions scan;
+  scan.source = options.source;
+  scan.quick = options.quick;
+  scan.partition = options.partition;
+  ScanSession session(scan);
+  if (session.status != 0) return session.status;
+
+  std::unique_ptr<PrintSurface> printer;
+  TextPrintSurface* text = nullptr;
+  std::unique_ptr<PdfSupport> pdf;  // outlives the printer and the print run
+  if (ext == ".pdf") {
+    pdf = std::make_unique<PdfSupport>();
+    printer = pdf->FileSurface(options.out);
+  } else {
+    auto t = std::make_unique<TextPrintSurface>();
+    text = t.get();
+    printer = std::move(t);
+  }
+  WatchedPrinter::Outcome outcome;
+  session.ui.AnswerPrinterWith(std::make_unique<WatchedPrinter>(std::move(printer), &outcome));
+  session.ui.PostCommand(kCmdPrint);
+  session.ui.RunDialog();
+  session.PrintNewLog();
+  for (const std::string& box : session.ui.MessageBoxes()) std::cerr << box << '\n';
+  if (!outcome.started) {
+    std::cerr << "tessilon-cli report: " << options.out << " could not be written\n";
+    return 1;
+  }
+  if (!outcome.ended) return 1;
+  if (text == nullptr) return 0;
+  if (options.out.empty()) {
+    std::cout << text->Text() << std::flush;
+    return std::cout ? 0 : 1;
+  }
+  std::ofstream file(options.out, std::ios::binary | std::ios::trunc);
+  file << text->Text();
+  file.close();
+  if (!file) {
+    std::cerr << "tessilon-cli report: " << options.out << " could not be written\n";
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace tsn::cli

@@ -26,7 +26,15 @@ struct CopyOptions {
   int partition = 0;
 };
 
+struct ReportOptions {
+  std::string source;
+  std::string out;  // FILE.pdf or FILE.txt; empty: the text on stdout
+  bool quick = false;
+  int partition = 0;
+};
+
 int RunDrives(const DrivesOptions& options);
+int RunReport(const ReportOptions& options);
 int RunCopy(const CopyOptions& options);
 int RunScan(const ScanOptions& options);
 

@@ -27,8 +27,15 @@ int main(int argc, char** argv) {
   scanCmd->add_flag("--json", scan.json, "one JSON object a line");
   scanCmd->add_option("--partition", scan.partition, "which partition of a disk image (1-based)");
 
-  auto* reportCmd = app.add_subcommand("report", "the Deleted File Report");
-  reportCmd->allow_extras();
+  tsn::cli::ReportOptions report;
+  auto* reportCmd = app.add_subcommand("report", "the Deleted File Report of every deleted file found");
+  reportCmd->add_option("SOURCE", report.source, "disk image or device (default: the demo image)");
+  reportCmd->add_option("--out", report.out, "FILE.pdf or FILE.txt (default: the text on stdout)");
+  auto* reportQuick = reportCmd->add_flag("--quick", report.quick, "report what Build File List ONLY! finds");
+  bool reportIndexed = false;
+  reportCmd->add_flag("--indexed", reportIndexed, "report what Build Indexed File List finds (the default)")
+      ->excludes(reportQuick);
+  reportCmd->add_option("--partition", report.partition, "which partition of a disk image (1-based)");
   tsn::cli::CopyOptions copy;
   auto* copyCmd = app.add_subcommand("copy", "copy found files out (every deleted file if no PATH)");
   copyCmd->add_option("SOURCE", copy.source, "disk image or device")->required();
@@ -52,7 +59,9 @@ int main(int argc, char** argv) {
     if (scan.source.empty()) scan.source = TESSILON_DEMO_IMAGE;
     return tsn::cli::RunScan(scan);
   }
-  if (*copyCmd) return tsn::cli::RunCopy(copy);
-  std::cerr << "tessilon-cli report: not built yet.\n";
-  return 1;
+  if (*reportCmd) {
+    if (report.source.empty()) report.source = TESSILON_DEMO_IMAGE;
+    return tsn::cli::RunReport(report);
+  }
+  return tsn::cli::RunCopy(copy);
 }

@@ -1,0 +1,197 @@
+// "tessilon-cli report": the Deleted File Report of a FAT32 volume made with
+// mkfs.fat and mtools, as text and as PDF (read back with pdftotext), with
+// the page breaks where the report's arithmetic puts them.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "results/report_layout.h"
+#include "test_support.h"
+
+namespace tsn {
+namespace {
+
+using test::RunCommand;
+
+std::vector<std::string> Split(const std::string& text, char at) {
+  std::vector<std::string> out;
+  std::string part;
+  std::istringstream in(text);
+  while (std::getline(in, part, at)) out.push_back(part);
+  return out;
+}
+
+std::string Trim(const std::string& s) {
+  const auto a = s.find_first_not_of(" \t");
+  if (a == std::string::npos) return {};
+  return s.substr(a, s.find_last_not_of(" \t") - a + 1);
+}
+
+// Rows on a full page: the first row count after which fewer than six
+// lines remain below the last row.
+int RowsPerPage(int pageHeight, int h) {
+  int rows = 1;
+  while (kReportTop + 4 * h + 2 * rows * h + 6 * h < pageHeight) ++rows;
+  return rows;
+}
+
+// Each page's lines, form feeds apart; a trailing form feed ends the last.
+std::vector<std::vector<std::string>> Pages(const std::string& text) {
+  std::vector<std::vector<std::string>> pages;
+  for (const std::string& page : Split(text, '\f')) pages.push_back(Split(page, '\n'));
+  if (!pages.empty() && pages.back().empty()) pages.pop_back();
+  return pages;
+}
+
+class ReportCli : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::ScratchDir;
+    image_ = dir_->Path("report.img");
+    const auto r = RunCommand("bash '" + std::string(TESSILON_SOURCE_DIR) +
+                              "/tests/fixtures/make_report_image.sh' '" + image_ + "'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    deleted_ = Split(r.out, '\n');
+    ASSERT_EQ(deleted_.size(), 60u);
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  static test::CommandResult Report(const std::string& args) {
+    return RunCommand(std::string("timeout 120 ") + TESSILON_CLI + " report '" + image_ + "' " + args);
+  }
+  // The names on each page: the lines that are exactly a deleted file's name.
+  static std::vector<std::vector<std::string>> NamesByPage(
+      const std::vector<std::vector<std::string>>& pages) {
+    std::vector<std::vector<std::string>> out;
+    for (const auto& page : pages) {
+      out.emplace_back();
+      for (const std::string& line : page)
+        if (std::find(deleted_.begin(), deleted_.end(), Trim(line)) != deleted_.end())
+          out.back().push_back(Trim(line));
+    }
+    return out;
+  }
+  static void ExpectHeaderOn(const std::vector<std::string>& page) {
+    ASSERT_GE(page.size(), 4u);
+    EXPECT_EQ(Trim(page[0]), "Tessilon ver 5.03222.05");
+    EXPECT_EQ(Trim(page[1]), "Deleted File Report");
+    EXPECT_EQ(Trim(page[2]), "File Name");
+    EXPECT_EQ(Trim(page[3]).rfind("Create Data", 0), 0u) << page[3];
+    EXPECT_NE(page[3].find("Modified Data"), std::string::npos);
+    EXPECT_NE(page[3].find("Size"), std::string::npos);
+    EXPECT_NE(page[3].find("Status"), std::string::npos);
+  }
+  // The deleted names in report order, cut into pages of `rows` rows; a
+  // break after the last row leaves a page with the header only.
+  static std::vector<std::vector<std::string>> Expected(std::size_t rows) {
+    std::vector<std::vector<std::string>> pages(1);
+    for (const std::string& name : deleted_) {
+      pages.back().push_back(name);
+      if (pages.back().size() == rows) pages.emplace_back();
+    }
+    return pages;
+  }
+
+  static test::ScratchDir* dir_;
+  static std::string image_;
+  static std::vector<std::string> deleted_;
+};
+test::ScratchDir* ReportCli::dir_ = nullptr;
+std::string ReportCli::image_;
+std::vector<std::string> ReportCli::deleted_;
+
+TEST_F(ReportCli, TextListsEveryDeletedFileAndBreaksPagesByTheArithmetic) {
+  const std::string before = test::Sha256OfFile(image_);
+  const auto r = Report("");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto pages = Pages(r.out);
+  const ReportMetrics m = FixedPitchReportMetrics();
+  const int rows = RowsPerPage(m.pageHeight, m.lineHeight);
+  EXPECT_EQ(rows, 29);
+  EXPECT_EQ(NamesByPage(pages), Expected(static_cast<std::size_t>(rows)));
+  for (const auto& page : pages) ExpectHeaderOn(page);
+  // Every name is followed by its details; the live files are left out.
+  const std::vector<std::string>& first = pages.front();
+  for (std::size_t i = 4; i + 1 < first.size(); i += 2) {
+    EXPECT_EQ(Trim(first[i + 1]).rfind("FAT N/A", 0), 0u) << first[i + 1];
+    EXPECT_NE(first[i + 1].find(" 700 "), std::string::npos) << first[i + 1];
+    EXPECT_NE(first[i + 1].find("Recovery may be possible"), std::string::npos) << first[i + 1];
+  }
+  EXPECT_EQ(r.out.find("keep this one"), std::string::npos);
+  EXPECT_EQ(r.out.find("the live letter"), std::string::npos);
+  EXPECT_NE(r.err.find("File system scan complete."), std::string::npos);
+  EXPECT_EQ(test::Sha256OfFile(image_), before);
+
+  const auto file = Report("--out '" + dir_->Path("r.txt") + "'");
+  ASSERT_EQ(file.status, 0) << file.err;
+  std::ifstream in(dir_->Path("r.txt"), std::ios::binary);
+  std::stringstream written;
+  written << in.rdbuf();
+  EXPECT_EQ(written.str(), r.out);
+}
+
+TEST_F(ReportCli, PdfHoldsTheHeaderOnEveryPageAndEveryDeletedFileInOrder) {
+  if (!test::HaveTool("pdftotext")) GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
+  const std::string before = test::Sha256OfFile(image_);
+  const std::string pdf = dir_->Path("r.pdf");
+  const auto r = Report("--out '" + pdf + "'");
+  ASSERT_EQ(r.status, 0) << r.err;
+  const auto text = RunCommand("pdftotext -layout '" + pdf + "' -");
+  ASSERT_EQ(text.status, 0) << text.err;
+  const auto pages = Pages(text.out);
+  ASSERT_GE(pages.size(), 2u);
+  for (const auto& page : pages) ExpectHeaderOn(page);
+  std::vector<std::string> all;
+  for (const auto& names : NamesByPage(pages)) all.insert(all.end(), names.begin(), names.end());
+  EXPECT_EQ(all, deleted_);
+  // Full pages hold the same number of rows; a row never straddles a break.
+  const auto names = NamesByPage(pages);
+  for (std::size_t p = 1; p + 1 < names.size(); ++p) EXPECT_EQ(names[p].size(), names[0].size());
+  for (const auto& page : pages)
+    if (!page.empty() && std::find(deleted_.begin(), deleted_.end(), Trim(page.back())) != deleted_.end())
+      ADD_FAILURE() << "a name ends a page without its details: " << page.back();
+  EXPECT_EQ(test::Sha256OfFile(image_), before);
+}
+
+TEST_F(ReportCli, QuickScanReportsTheSameDeletedFiles) {
+  const auto r = Report("--quick");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> all;
+  for (const auto& names : NamesByPage(Pages(r.out))) all.insert(all.end(), names.begin(), names.end());
+  std::vector<std::string> expected = deleted_;
+  std::sort(all.begin(), all.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(all, expected);
+}
+
+TEST_F(ReportCli, RefusesToWriteOverTheSourceAndSaysWhatCannotBeWritten) {
+  const std::string before = test::Sha256OfFile(image_);
+  auto r = Report("--out '" + image_ + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("is the source"), std::string::npos) << r.err;
+  // The same file by another name is the source too.
+  const std::string link = dir_->Path("link.txt");
+  ASSERT_EQ(RunCommand("ln -sf '" + image_ + "' '" + link + "'").status, 0);
+  r = Report("--out '" + link + "'");
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(test::Sha256OfFile(image_), before);
+
+  r = Report("--out '" + dir_->Path("r.doc") + "'");
+  EXPECT_EQ(r.status, 2);
+  r = Report("--out '" + dir_->Path("no/such/folder/r.txt") + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+  r = Report("--out '" + dir_->Path("no/such/folder/r.pdf") + "'");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+
+  r = RunCommand(std::string(TESSILON_CLI) + " report '" + dir_->Path("missing.img") + "'");
+  EXPECT_EQ(r.status, 1);
+}
+
+}  // namespace
+}  // namespace tsn
