@@ -1,0 +1,219 @@
+// "Print" on the real window: the print dialog, its cancel, and a report
+// printed through it to a PDF file and read back with pdftotext; and the
+// command line's PDF, whose page breaks follow the report's arithmetic on
+// the 300 dpi surface both print on.
+#include <QDialog>
+#include <QFile>
+#include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <functional>
+#include <memory>
+
+#include "qt_test_support.h"
+#include "results/report_layout.h"
+#include "ui/control_ids.h"
+#include "ui/qt/print_surface.h"
+
+namespace tsn {
+namespace {
+using qttest::QtApp;
+
+QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
+  QProcess p;
+  p.start(program, args);
+  p.waitForFinished(120000);
+  if (status != nullptr) *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
+// Answers the next modal window once it shows, from the event loop that
+// its exec runs; it stops watching when it goes out of scope.
+class WhenModal {
+ public:
+  explicit WhenModal(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
+    QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        poll_.stop();
+        answer_(modal);
+      }
+    });
+    poll_.start(20);
+  }
+
+ private:
+  std::function<void(QWidget*)> answer_;
+  QTimer poll_;
+};
+
+// Rows on a full page: the first count after which fewer than six lines
+// remain below the last row.
+int RowsPerPage(int pageHeight, int h) {
+  int rows = 1;
+  while (kReportTop + 4 * h + 2 * rows * h + 6 * h < pageHeight) ++rows;
+  return rows;
+}
+
+// The deleted files' names on each page of a PDF, and the pages' count.
+QList<QStringList> NamesByPage(const QString& pdf, const QStringList& names) {
+  QList<QStringList> pages;
+  const QString text = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+  QStringList raw = text.split(QLatin1Char('\f'));
+  if (!raw.isEmpty() && raw.back().trimmed().isEmpty()) raw.pop_back();
+  for (const QString& page : raw) {
+    QStringList onPage;
+    for (const QString& line : page.split(QLatin1Char('\n')))
+      if (names.contains(line.trimmed())) onPage << line.trimmed();
+    pages << onPage;
+  }
+  return pages;
+}
+
+bool EveryPageHasTheHeader(const QString& pdf) {
+  const QString text = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
+  QStringList raw = text.split(QLatin1Char('\f'));
+  if (!raw.isEmpty() && raw.back().trimmed().isEmpty()) raw.pop_back();
+  for (const QString& page : raw) {
+    const QStringList lines = page.split(QLatin1Char('\n'));
+    if (lines.size() < 4 || lines[0].trimmed() != QStringLiteral("Tessilon ver 5.03222.05") ||
+        lines[1].trimmed() != QStringLiteral("Deleted File Report") ||
+        lines[2].trimmed() != QStringLiteral("File Name") || !lines[3].contains(QStringLiteral("Modified Data")))
+      return false;
+  }
+  return !raw.isEmpty();
+}
+
+QList<QStringList> Expected(const QStringList& names, int rows) {
+  QList<QStringList> pages{{}};
+  for (const QString& n : names) {
+    pages.back() << n;
+    if (pages.back().size() == rows) pages << QStringList();
+  }
+  return pages;
+}
+
+}  // namespace
+
+class PrintWindowTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  QString image_;
+  QStringList deleted_;
+
+  void ScanInWindow(QtApp& h) {
+    h.app.sources.files = {QFile::encodeName(image_).toStdString()};
+    h.app.sources.scanDevices = false;
+    QVERIFY(h.Show());
+    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
+    ItemView* drives = h.window.ListView(kDriveList);
+    QCOMPARE(drives->model()->rowCount(), 1);
+    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {},
+                      drives->visualRect(drives->model()->index(0, 1)).center());
+    QVERIFY(h.app.currentDrive != nullptr);
+    QTest::mouseClick(h.window.ToolButtons()[1], Qt::LeftButton);
+    QCOMPARE(h.app.lastScanResult, 1);
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    image_ = dir_.filePath(QStringLiteral("report.img"));
+    int status = -1;
+    const QString names = Run(QStringLiteral("bash"),
+                              {QStringLiteral(TESSILON_SOURCE_DIR "/tests/fixtures/make_report_image.sh"), image_},
+                              &status);
+    QCOMPARE(status, 0);
+    deleted_ = names.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(deleted_.size(), 60);
+  }
+
+  void cancellingTheDialogPrintsNothingAndShowsNothing() {
+    QtApp h;
+    ScanInWindow(h);
+    const QString pdf = dir_.filePath(QStringLiteral("cancelled.pdf"));
+    h.window.Printer()->setOutputFormat(QPrinter::PdfFormat);
+    h.window.Printer()->setOutputFileName(pdf);
+    QString shown;
+    // Whatever comes up after the dialog (a message box would) is noted and
+    // closed, so a wrong one cannot hang the test.
+    std::unique_ptr<WhenModal> then;
+    const WhenModal first([&](QWidget* modal) {
+      shown = QString::fromLatin1(modal->metaObject()->className());
+      then = std::make_unique<WhenModal>([&](QWidget* next) {
+        shown += QStringLiteral(" then ") + QString::fromLatin1(next->metaObject()->className());
+        static_cast<QDialog*>(next)->reject();
+      });
+      static_cast<QDialog*>(modal)->reject();
+    });
+    QTest::mouseClick(h.window.ToolButtons()[6], Qt::LeftButton);
+    QTest::qWait(100);
+    QVERIFY2(shown.endsWith(QStringLiteral("PrintDialog")), qPrintable(shown));
+    QVERIFY(!QFile::exists(pdf));
+  }
+
+  void printsThroughTheDialogToAPdfFile() {
+    QtApp h;
+    ScanInWindow(h);
+    const QString pdf = dir_.filePath(QStringLiteral("window.pdf"));
+    QPrinter* printer = h.window.Printer();
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(pdf);
+    bool offeredPageRange = true;
+    QString afterwards;
+    std::unique_ptr<WhenModal> then;
+    const WhenModal first([&](QWidget* modal) {
+      auto* dialog = qobject_cast<QPrintDialog*>(modal);
+      if (dialog == nullptr) {
+        afterwards = QStringLiteral("not a print dialog");
+        static_cast<QDialog*>(modal)->reject();
+        return;
+      }
+      offeredPageRange = dialog->testOption(QAbstractPrintDialog::PrintPageRange) ||
+                         dialog->testOption(QAbstractPrintDialog::PrintSelection);
+      then = std::make_unique<WhenModal>([&](QWidget* next) {
+        afterwards = QString::fromLatin1(next->metaObject()->className());
+        static_cast<QDialog*>(next)->reject();
+      });
+      dialog->accept();
+    });
+    QTest::mouseClick(h.window.ToolButtons()[6], Qt::LeftButton);
+    QTest::qWait(100);
+    QVERIFY(!offeredPageRange);
+    QVERIFY2(afterwards.isEmpty(), qPrintable(afterwards));  // no "EndPage FAILED" and the like
+    QVERIFY(QFile::exists(pdf));
+    QVERIFY(EveryPageHasTheHeader(pdf));
+    // The surface measures the printer the dialog left behind.
+    const QtPrintSurface measure(printer);
+    const int rows = RowsPerPage(measure.PageHeight(), measure.LineHeight());
+    QVERIFY(rows > 10 && rows < 60);  // at 300 dpi a page holds a few dozen rows
+    QCOMPARE(NamesByPage(pdf, deleted_), Expected(deleted_, rows));
+  }
+
+  void commandLinePdfBreaksPagesByTheArithmetic() {
+    const QString pdf = dir_.filePath(QStringLiteral("cli.pdf"));
+    int status = -1;
+    Run(QStringLiteral(TESSILON_CLI), {QStringLiteral("report"), image_, QStringLiteral("--out"), pdf}, &status);
+    QCOMPARE(status, 0);
+    QVERIFY(EveryPageHasTheHeader(pdf));
+    const auto measure = QtPrintSurface::ForPdfFile(dir_.filePath(QStringLiteral("unused.pdf")));
+    // A4 less quarter-inch margins at 300 dots an inch.
+    QVERIFY2(qAbs(measure->PageWidth() - 2330) <= 2, qPrintable(QString::number(measure->PageWidth())));
+    QVERIFY2(qAbs(measure->PageHeight() - 3358) <= 2, qPrintable(QString::number(measure->PageHeight())));
+    const int rows = RowsPerPage(measure->PageHeight(), measure->LineHeight());
+    qInfo("PDF page %d x %d dots, line height %d, %d rows a page", measure->PageWidth(),
+          measure->PageHeight(), measure->LineHeight(), rows);
+    QCOMPARE(NamesByPage(pdf, deleted_), Expected(deleted_, rows));
+    const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
+    QVERIFY2(info.contains(QStringLiteral("595 x 842 pts")), qPrintable(info));
+  }
+};
+
+}  // namespace tsn
+
+TSN_QT_TEST_MAIN(tsn::PrintWindowTest)
+#include "print_window_test.moc"
