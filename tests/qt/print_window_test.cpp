@@ -22,6 +22,7 @@
 namespace tsn {
 namespace {
 using qttest::QtApp;
+using qttest::WhenModal;
 
 QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
   QProcess p;
@@ -31,24 +32,6 @@ QString Run(const QString& program, const QStringList& args, int* status = nullp
   return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-// Answers the next modal window once it shows, from the event loop that
-// its exec runs; it stops watching when it goes out of scope.
-class WhenModal {
- public:
-  explicit WhenModal(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
-    QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] {
-      if (QWidget* modal = QApplication::activeModalWidget()) {
-        poll_.stop();
-        answer_(modal);
-      }
-    });
-    poll_.start(20);
-  }
-
- private:
-  std::function<void(QWidget*)> answer_;
-  QTimer poll_;
-};
 
 // Rows on a full page: the first count after which fewer than six lines
 // remain below the last row.

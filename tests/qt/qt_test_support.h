@@ -3,6 +3,8 @@
 // QtWindow, and a dialog procedure that records what reaches it.
 #include <QApplication>
 #include <QTest>
+#include <QTimer>
+#include <functional>
 #include <vector>
 
 #include "app/app_state.h"
@@ -46,6 +48,25 @@ struct QtApp {
       if (m.kind == MessageKind::Notify && m.id == id && m.code == code) out.push_back(m);
     return out;
   }
+};
+
+// Answers the next modal window (a dialog's exec) once it shows, from the
+// event loop that exec runs; it stops watching when it goes out of scope.
+class WhenModal {
+ public:
+  explicit WhenModal(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
+    QObject::connect(&poll_, &QTimer::timeout, &poll_, [this] {
+      if (QWidget* modal = QApplication::activeModalWidget()) {
+        poll_.stop();
+        answer_(modal);
+      }
+    });
+    poll_.start(20);
+  }
+
+ private:
+  std::function<void(QWidget*)> answer_;
+  QTimer poll_;
 };
 
 }  // namespace tsn::qttest
