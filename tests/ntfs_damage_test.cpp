@@ -273,6 +273,62 @@ TEST(NtfsDamage, AttributeListsAreFollowedOnceAndOnlyIntoTheFilesOwnRecords) {
   EXPECT_EQ(found->size, 1715u);
 }
 
+// DFTT #7's $MFT rebuilt the way Windows stores a fragmented one: record 0
+// keeps the first extent (VCNs 0-15) and an attribute list; the second
+// extent (VCNs 16-47) moves to record 15, which the first extent maps. The
+// deleted files lie in the second extent, so they are found only when the
+// extents are joined in VCN order and the count of records is the whole
+// $MFT's.
+void SplitMft(const std::string& img, const NtfsGeometry& g, bool listNamesItself) {
+  const std::uint64_t extension = g.MftOffset() + 15 * 1024;
+  EditRecord(img, g.MftOffset(), [&](Buffer& r) {
+    const std::size_t data = FindAttribute(r, 0x80), pairs = data + GetU16(r, data + 32);
+    PutU64(r, data + 24, 15);  // highest VCN of this extent
+    const Buffer first{0x21, 0x10, 0xD5, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00};
+    std::copy(first.begin(), first.end(), r.begin() + static_cast<std::ptrdiff_t>(pairs));
+    Buffer list;
+    for (const auto& [type, where, vcn] : {std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>{0x10, 0, 0},
+                                           {0x30, 0, 0}, {0x80, 0, 0}, {0x80, listNamesItself ? 0 : 15, 16},
+                                           {0xB0, 0, 0}}) {
+      Buffer e(32, 0);
+      PutU32(e, 0, type);
+      PutU16(e, 4, 32);
+      e[7] = 26;
+      PutU64(e, 8, vcn);
+      PutU64(e, 16, where | (std::uint64_t{where == 0 ? 1u : 15u} << 48));
+      list.insert(list.end(), e.begin(), e.end());
+    }
+    InsertInRecord(r, FindAttribute(r, 0x30), ResidentAttribute(0x20, list));
+  });
+  RecordBuilder ext(1, 15, 1ULL << 48);
+  Buffer second = NonResidentAttribute(0x80, {0x21, 0x20, 0x97, 0x10}, 0, 16);
+  PutU64(second, 24, 47);
+  ext.Add(second);
+  WriteAt(img, extension, ext.Build());
+}
+
+TEST(NtfsDamage, AnMftSplitOverExtensionRecordsIsJoinedInVcnOrder) {
+  const std::string source = Dftt7();
+  if (source.empty()) GTEST_SKIP() << "real images not available";
+  {
+    // TSK reads the rebuilt $MFT as a sound one.
+    test::ScratchDir dir;
+    const std::string image = test::CopyOf(source, dir, "split-mft.img");
+    SplitMft(image, GeometryOf(image), false);
+    const auto istat = RunCommand("istat '" + image + "' 0");
+    ASSERT_NE(istat.out.find("$ATTRIBUTE_LIST"), std::string::npos);
+    ASSERT_EQ(FlsEntries(image, true), FlsEntries(source, true)) << RunCommand("fls -rd '" + image + "'").out;
+  }
+  RunDamaged(source, {
+      {"split-mft", [](const std::string& img, const NtfsGeometry& g) { SplitMft(img, g, false); }, {}, kAllDeleted},
+      // A list that names record 0 for the second extent too: it is read
+      // once, and the records past the first extent are not there.
+      {"split-mft-list-names-itself",
+       [](const std::string& img, const NtfsGeometry& g) { SplitMft(img, g, true); },
+       {"the $MFT claims 39 records, but its runs and the volume hold only 16"}, {}},
+  });
+}
+
 TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
   const std::string source = test::RealImage("win10-ntfs-index.raw.gz");
   if (source.empty()) GTEST_SKIP() << "real images not available";

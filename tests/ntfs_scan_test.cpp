@@ -508,5 +508,26 @@ TEST(NtfsBuilt, AFolderIndexReachedThroughAnAttributeList) {
   EXPECT_NE(s.Find("/Big/Zzz 😀.txt"), nullptr);
 }
 
+TEST(NtfsBuilt, ADeletedFolderThatComesBeforeItsParentInTheMftStillLandsUnderIt) {
+  test::ScratchDir dir;
+  ntfstest::PopulateTool(dir);
+  const std::string note = dir.Path("note.txt");
+  std::ofstream(note) << std::string(5000, 'n');
+  // The remount makes the allocator hand out the record freed before it:
+  // C gets a lower record number than its parent P.
+  const std::string image = ntfstest::MakeNtfsImage(
+      dir, "order.img", 16, 4096,
+      "mkdir\t/early\nmkdir\t/P\nrm\t/early\nremount\nmkdir\t/P/C\nfile\t/P/C/inner.txt\t" + note +
+          "\nrm\t/P/C/inner.txt\nrm\t/P/C\nrm\t/P\n");
+  const auto fls = FlsEntries(image, true);
+  ASSERT_LT(fls.at("/P/C"), fls.at("/P")) << "the records came out in another order";
+  for (const bool quick : {true, false}) {
+    const Scan s = RunScan(image, quick);
+    ASSERT_EQ(s.status, 0) << s.log;
+    EXPECT_EQ(Difference(ScanEntries(s, true), fls), "");
+    for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("_Folder."), std::string::npos);
+  }
+}
+
 }  // namespace
 }  // namespace tsn

@@ -32,9 +32,4 @@ void DamageLog::Flush() {
   }
 }
 
-std::uint64_t DamageLog::Count(const std::string& kind) const {
-  const auto it = counts_.find(kind);
-  return it == counts_.end() ? 0 : it->second;
-}
-
 }  // namespace tsn::ntfs

@@ -27,7 +27,6 @@ class DamageLog {
   // True the first time it is asked about this kind and key (a record
   // number): damage that two passes meet is told once.
   bool Once(const char* kind, std::uint64_t key) { return seen_.insert({kind, key}).second; }
-  std::uint64_t Count(const std::string& kind) const;
 
  private:
   AppState* app_;
