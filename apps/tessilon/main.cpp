@@ -2,7 +2,9 @@
 // line join the drive list beside the machine's own block devices; with none
 // named, the bundled demo image stands in so the window has something to show.
 #include <QApplication>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QStringList>
 
 #include "app/app_state.h"
@@ -17,6 +19,18 @@
 #define TESSILON_HELP_PAGE ""
 #endif
 
+namespace {
+
+// The help page installed beside the program, else the one in the source
+// tree it was built from.
+std::string HelpPage() {
+  const QString beside = QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("help.html"));
+  if (QFileInfo(beside).isFile()) return QFile::encodeName(beside).toStdString();
+  return TESSILON_HELP_PAGE;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Tessilon"));
@@ -27,9 +41,9 @@ int main(int argc, char** argv) {
   QStringList paths = QApplication::arguments();  // Qt's own options already taken out
   paths.removeFirst();
   for (const QString& path : paths) app.sources.files.push_back(QFile::encodeName(path).toStdString());
-  if (app.sources.files.empty() && TESSILON_DEMO_IMAGE[0] != '\0')
+  if (app.sources.files.empty() && QFile::exists(QStringLiteral(TESSILON_DEMO_IMAGE)))
     app.sources.files.push_back(TESSILON_DEMO_IMAGE);
-  app.helpPath = TESSILON_HELP_PAGE;
+  app.helpPath = HelpPage();
 
   tsn::QtWindow window;
   // The drive list is built as soon as the window runs, so it shows at once.
