@@ -414,6 +414,12 @@ TEST(AttributeLists, EntriesAreBoundedByTheListAndEachRecordIsNamedOnce) {
   const Buffer withList = RecordBuilder().Add(ntfstest::ResidentAttribute(0x20, list)).Build();
   const Buffer without = RecordBuilder().Add(ntfstest::ResidentAttribute(0x80, {1})).Build();
   EXPECT_EQ(HasAttributeList(&app, View(withList)), 1);
+  EXPECT_TRUE(AttributeListRuns(&app, Drive(), View(withList)).empty());  // resident: no runs
+  const Buffer nonResident =
+      RecordBuilder().Add(ntfstest::NonResidentAttribute(0x20, {0x11, 0x01, 0x30, 0x11, 0x01, 0x10}, 1024)).Build();
+  const auto listRuns = AttributeListRuns(&app, Drive(), View(nonResident));
+  ASSERT_EQ(listRuns.size(), 2u);
+  EXPECT_EQ(listRuns[1].lcn, 0x40);
   EXPECT_EQ(HasAttributeList(&app, View(without)), 2);
   // A record without a list leaves the target untouched.
   FileNameInfo names;

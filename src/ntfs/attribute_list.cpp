@@ -31,6 +31,17 @@ std::vector<ListEntry> ListEntriesOf(Bytes list, bool* damaged) {
   return entries;
 }
 
+std::vector<DataRun> AttributeListRuns(AppState*, const LOGDRIVE_INFO& drive, Bytes record) {
+  std::vector<DataRun> runs;
+  WalkAttributes(record, [&](const Attribute& a) {
+    if (a.type != kAttrAttributeList) return true;
+    if (a.nonResident) DecodeDataRuns(drive, a.bytes, runs);
+    return false;
+  });
+  SortRunsByVcn(runs);
+  return runs;
+}
+
 std::vector<ListEntry> ReadAttributeList(AppState* app, const LOGDRIVE_INFO& drive, Bytes record,
                                          bool* damaged) {
   std::vector<ListEntry> entries;

@@ -26,6 +26,10 @@ struct ListEntry {
 // few hundred entries at most).
 constexpr std::uint64_t kMaxAttributeListBytes = 4 * 1024 * 1024;
 
+// The runs of a non-resident $ATTRIBUTE_LIST in the record; empty when there
+// is none, or it is resident.
+std::vector<DataRun> AttributeListRuns(AppState* app, const LOGDRIVE_INFO& drive, Bytes record);
+
 // The entries of the record's attribute list, resident or not; the list's
 // own data size bounds it. *damaged tells that part of it could not be read.
 std::vector<ListEntry> ReadAttributeList(AppState* app, const LOGDRIVE_INFO& drive, Bytes record,
