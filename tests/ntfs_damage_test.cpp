@@ -432,5 +432,30 @@ TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
   for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("/loop"), std::string::npos);
 }
 
+TEST(NtfsDamage, RandomDamageToTheMftAndTheRootIndexNeverCrashesOrHangs) {
+  const std::string source = Dftt7();
+  if (source.empty()) GTEST_SKIP() << "real images not available";
+  test::ScratchDir dir;
+  // The $MFT's clusters (2005-2020, 4247-4278) and the root's index
+  // allocation (4109-4112), as istat gives them.
+  const std::vector<std::pair<std::uint64_t, std::uint64_t>> areas = {{2005, 16}, {4247, 32}, {4109, 4}};
+  for (std::uint32_t seed = 1; seed <= 12; ++seed) {
+    SCOPED_TRACE(seed);
+    std::mt19937 rng(seed);
+    const std::string image = test::CopyOf(source, dir, "random.img");
+    for (int i = 0; i < 400; ++i) {
+      const auto& [first, count] = areas[rng() % areas.size()];
+      const std::uint64_t at = (first + rng() % count) * 1024 + rng() % 1024;
+      WriteAt(image, at, {static_cast<std::uint8_t>(rng())});
+    }
+    for (const bool quick : {true, false}) {
+      const Scan s = RunScan(image, quick);
+      // 0, or 1 when the volume could not be read at all; never a signal or the timeout.
+      EXPECT_TRUE(s.status == 0 || s.status == 1) << s.status << "\n" << s.log;
+      EXPECT_EQ(s.log.find("Message ("), std::string::npos) << s.log;  // no fault report
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tsn
