@@ -529,5 +529,35 @@ TEST(NtfsBuilt, ADeletedFolderThatComesBeforeItsParentInTheMftStillLandsUnderIt)
   }
 }
 
+TEST(NtfsBuilt, AVolumeOfFiveTebibytesIsMeasuredAndReadIn64Bits) {
+  test::ScratchDir dir;
+  ntfstest::PopulateTool(dir);
+  const std::string content = dir.Path("content.bin");
+  std::ofstream(content) << std::string(200000, 'c');
+  // A sparse image: clusters of 64 KiB keep its bitmap at 10 MiB.
+  const std::string image = ntfstest::MakeNtfsImage(
+      dir, "huge.img", 5 * 1024 * 1024, 65536,
+      "mkdir\t/Far\nfile\t/Far/kept.txt\t" + content + "\nfile\t/Far/gone.bin\t" + content +
+          "\nrm\t/Far/gone.bin\n",
+      "HUGE");
+  const Measured m = Measure(image);
+  EXPECT_EQ(m.clusterCount, 83886079u);  // fsstat: clusters 0 - 83886078
+  EXPECT_EQ(m.label, "HUGE");
+  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json '" + image + "'");
+  EXPECT_NE(drives.out.find("5120.00 GB"), std::string::npos) << drives.out;
+  // With record 0 unreadable the copy in $MFTMirr, 2.5 TiB into the
+  // volume, past sector 2^32, is what the scan has to go by.
+  const ntfstest::NtfsGeometry g = ntfstest::GeometryOf(image);
+  ASSERT_GT(g.mirrorCluster * g.clusterBytes / 512, 1ULL << 32);
+  ntfstest::WriteAt(image, g.MftOffset(), ntfstest::Buffer(1024, 0));
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_TRUE(s.Logged("its copy in $MFTMirr at cluster 41943039 is tried.")) << s.log;
+  ASSERT_NE(s.Find("/Far/gone.bin"), nullptr) << s.log;
+  EXPECT_EQ((*s.Find("/Far/gone.bin"))["size"], 200000);
+  EXPECT_EQ((*s.Find("/Far/gone.bin"))["state"], "Recovery may be possible");
+  EXPECT_NE(s.Find("/Far/kept.txt"), nullptr);
+}
+
 }  // namespace
 }  // namespace tsn
