@@ -42,6 +42,7 @@ int ListModel::InsertRow(int index, const QString& text, int image, void* data) 
   const int at = ClampIndex(index, rows_.size());
   beginInsertRows(QModelIndex(), at, at);
   Row row;
+  row.cells.reserve(std::max<std::size_t>(titles_.size(), 1));  // the cells come one by one next
   row.cells.push_back(text);
   row.image = image;
   row.data = data;

@@ -111,7 +111,13 @@ QtWindow::QtWindow(Point clientSize, QWidget* parent)
   pumpClock_.start();
 }
 
-QtWindow::~QtWindow() = default;
+QtWindow::~QtWindow() {
+  // The views outlive this body: QWidget's own destructor hides them, and
+  // they lay out their rows once more. The pictures they point to are
+  // members of this class and go first, so the views let go of them now.
+  for (auto& [id, list] : lists_) list.model->SetImages(nullptr);
+  treeModel_->SetImages(nullptr);
+}
 
 void QtWindow::AddControl(ControlId id, QWidget* widget) {
   // A press, move or release on a control belongs to the control; only the
