@@ -1,10 +1,10 @@
 // The Qt window's PumpOneMessage with nothing waiting, against a plain loop
 // counter in the same run: long loops call it once per sector or record.
-#include <QApplication>
 #include <benchmark/benchmark.h>
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
+#include "ui/qt/qt_runtime.h"
 #include "ui/qt/qt_window.h"
 
 namespace {
@@ -30,8 +30,7 @@ BENCHMARK(BM_QtPumpNothingWaiting);
 }  // namespace
 
 int main(int argc, char** argv) {
-  qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
-  QApplication qt(argc, argv);
+  tsn::QtRuntime qt(argc, argv);
   benchmark::Initialize(&argc, argv);
   benchmark::RunSpecifiedBenchmarks();
   return 0;
