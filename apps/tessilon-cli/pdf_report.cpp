@@ -1,10 +1,7 @@
 #include "pdf_report.h"
 
 #ifdef TESSILON_CLI_PDF
-#include <QFile>
-#include <QGuiApplication>
-
-#include "ui/qt/print_surface.h"
+#include "ui/qt/pdf_printing.h"
 #endif
 
 namespace tsn::cli {
@@ -14,23 +11,14 @@ namespace tsn::cli {
 bool CanWritePdf() { return true; }
 
 struct PdfSupport::Impl {
-  int argc = 1;
-  char name[16] = "tessilon-cli";
-  char* argv[2] = {name, nullptr};
-  std::unique_ptr<QGuiApplication> app;
+  PdfPrinting printing;
 };
 
-PdfSupport::PdfSupport() : impl_(std::make_unique<Impl>()) {
-  if (QGuiApplication::instance() != nullptr) return;
-  // A server has no display, and none is needed to write a file.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  impl_->app = std::make_unique<QGuiApplication>(impl_->argc, impl_->argv);
-}
-
+PdfSupport::PdfSupport() : impl_(std::make_unique<Impl>()) {}
 PdfSupport::~PdfSupport() = default;
 
 std::unique_ptr<PrintSurface> PdfSupport::FileSurface(const std::string& path) {
-  return QtPrintSurface::ForPdfFile(QFile::decodeName(path.c_str()));
+  return impl_->printing.FilePrinter(path);
 }
 
 #else

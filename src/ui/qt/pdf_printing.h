@@ -1,0 +1,29 @@
+#pragma once
+// Printing the Deleted File Report to PDF files in a program without a
+// window (the command line): the same 300 dpi surface the window prints on.
+// This header holds no Qt, so such programs stay free of it.
+#include <memory>
+#include <string>
+
+#include "ui/window_system.h"
+
+namespace tsn {
+
+class PdfPrinting {
+ public:
+  // Starts Qt without a display unless the program already runs it; the
+  // printers it makes are used while it lives.
+  PdfPrinting();
+  ~PdfPrinting();
+  PdfPrinting(const PdfPrinting&) = delete;
+  PdfPrinting& operator=(const PdfPrinting&) = delete;
+
+  // A printer that writes a PDF file on A4 paper with quarter-inch margins.
+  std::unique_ptr<PrintSurface> FilePrinter(const std::string& path);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tsn
