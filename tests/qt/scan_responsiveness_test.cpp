@@ -1,0 +1,96 @@
+// A scan in the real window keeps it alive: the status strip repaints while
+// the scan runs, and Exit, pressed on the toolbar mid-scan, stops it and
+// leaves the window running.
+#include <QLabel>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include "qt_test_support.h"
+#include "ui/control_ids.h"
+
+namespace tsn {
+namespace {
+using qttest::QtApp;
+
+// Counts the paint events a widget receives.
+class PaintCounter : public QObject {
+ public:
+  int paints = 0;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) ++paints;
+    return false;
+  }
+};
+
+bool Logged(const QtWindow& w, const std::string& text) {
+  for (int r = 0; r < w.RowCount(kLogList); ++r)
+    if (w.RowText(kLogList, r, 1) == text) return true;
+  return false;
+}
+}  // namespace
+
+class ScanResponsivenessTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  QString image_;
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    // 512-byte clusters: the quick scan would read some two million of them.
+    image_ = dir_.filePath(QStringLiteral("big.img"));
+    QProcess sh;
+    sh.start(QStringLiteral("bash"),
+             {QStringLiteral("-c"), QStringLiteral("set -e; truncate -s 1G '%1'; mkfs.fat -F 32 -s 1 -n BIG '%1' >/dev/null")
+                                        .arg(image_)});
+    QVERIFY(sh.waitForFinished(60000));
+    QCOMPARE(sh.exitCode(), 0);
+  }
+
+  void exitStopsAQuickScanAndTheWindowPaintsMeanwhile() {
+    QtApp h;
+    h.app.sources.files = {QFile::encodeName(image_).toStdString()};
+    h.app.sources.scanDevices = false;
+    QVERIFY(h.Show());
+    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
+    QCOMPARE(h.window.RowCount(kDriveList), 1);
+    h.window.SetRowSelected(kDriveList, 0, true);
+    SelectCurrentDrive(&h.app);
+
+    PaintCounter counter;
+    QWidget* status = h.window.Control(kDirsText);  // "CLUSTER: n" as the scan goes
+    status->installEventFilter(&counter);
+    // Exit is pressed from the event loop once the scan is well under way,
+    // as a user's click arrives: through a pump of the scan.
+    bool busyWhenPressed = false;
+    std::string clusterWhenPressed;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, &h.window, [&] {
+      const std::string shown = h.window.Text(kDirsText);
+      if (h.app.busy != 1 || shown.rfind("CLUSTER: ", 0) != 0 || counter.paints < 3) return;
+      poll.stop();
+      busyWhenPressed = true;
+      clusterWhenPressed = shown;
+      QTest::mouseClick(h.window.ToolButtons()[7], Qt::LeftButton);
+    });
+    poll.start(10);
+    QTest::mouseClick(h.window.ToolButtons()[2], Qt::LeftButton);  // returns when the scan ends
+    QVERIFY(busyWhenPressed);
+    QVERIFY2(clusterWhenPressed.rfind("CLUSTER: ", 0) == 0, clusterWhenPressed.c_str());
+    QVERIFY(counter.paints >= 3);  // repainted while the scan ran
+    QCOMPARE(h.app.busy, 0u);
+    QVERIFY(Logged(h.window, "Current function interrupted by user."));
+    QVERIFY(Logged(h.window, "File system scan interrupted."));
+    QVERIFY(!Logged(h.window, "File system scan complete."));
+    QVERIFY(h.window.isVisible());  // Exit during a scan does not end the program
+  }
+};
+
+}  // namespace tsn
+
+TSN_QT_TEST_MAIN(tsn::ScanResponsivenessTest)
+#include "scan_responsiveness_test.moc"
