@@ -467,6 +467,12 @@ void QtWindow::ShowMessageBox(std::string_view text, std::string_view caption) {
   QMessageBox::information(this, ToQString(caption), ToQString(text));
 }
 
+std::string QtWindow::AskForFolder(std::string_view title) {
+  const QString folder = QFileDialog::getExistingDirectory(
+      this, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
+  return folder.toStdString();
+}
+
 bool QtWindow::OpenDocument(const std::string& path) {
   const QFileInfo file(QString::fromStdString(path));
   if (!file.isFile()) return false;
