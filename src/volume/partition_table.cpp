@@ -59,8 +59,15 @@ void AddPartition(PartitionScan& scan, const std::string& diskName, std::uint64_
 }
 
 void ReadLogicalPartitions(VolumeSource& disk, const std::string& diskName,
-                           std::uint64_t diskSectors, std::uint64_t extendedStart,
+                           std::uint64_t diskSectors, int primary, std::uint64_t extendedStart,
                            PartitionScan& scan) {
+  if (extendedStart >= diskSectors) {
+    scan.problems.push_back(Format(
+        "%s: partition %d, the extended partition, starts at sector %" PRIu64
+        ", past the end of the disk (%" PRIu64 " sectors); the logical partitions in it are passed over.",
+        diskName.c_str(), primary, extendedStart, diskSectors));
+    return;
+  }
   std::set<std::uint64_t> visited;
   std::uint64_t ebr = extendedStart;
   int number = 5;
@@ -69,8 +76,24 @@ void ReadLogicalPartitions(VolumeSource& disk, const std::string& diskName,
       scan.problems.push_back(diskName + ": the chain of logical partitions loops; it is followed once.");
       return;
     }
+    // The first EBR of an empty extended partition may be blank; a link
+    // that leads nowhere is damage.
+    if (i > 0 && ebr >= diskSectors) {
+      scan.problems.push_back(Format(
+          "%s: the chain of logical partitions leads to sector %" PRIu64
+          ", past the end of the disk; the logical partitions from there on are passed over.",
+          diskName.c_str(), ebr));
+      return;
+    }
     Sector s;
-    if (!ReadSector(disk, ebr, s) || !HasBootSignature(s)) return;
+    if (!ReadSector(disk, ebr, s) || !HasBootSignature(s)) {
+      if (i > 0)
+        scan.problems.push_back(Format(
+            "%s: the chain of logical partitions leads to sector %" PRIu64
+            ", which holds no extended boot record; the logical partitions from there on are passed over.",
+            diskName.c_str(), ebr));
+      return;
+    }
     const Bytes b(s);
     const std::uint8_t type = LeU8(b, kMbrEntries + 4);
     if (type != 0)
@@ -109,6 +132,24 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
                                    diskName.c_str(), entryCount, kMaxGptEntries));
     entryCount = kMaxGptEntries;
   }
+  // Where the entries lie comes from the disk as well: an array that starts
+  // past its end would wrap the byte offset around and read whatever lies
+  // at the start instead.
+  if (entriesLba >= diskSectors) {
+    scan.problems.push_back(Format(
+        "%s: the GPT's partition entries start at sector %" PRIu64 ", past the end of the disk (%" PRIu64
+        " sectors); the table is passed over.",
+        diskName.c_str(), entriesLba, diskSectors));
+    return true;
+  }
+  const std::uint64_t room = (diskSectors - entriesLba) * kSector / entrySize;
+  if (entryCount > room) {
+    scan.problems.push_back(Format(
+        "%s: the GPT's %u partition entries run past the end of the disk; only the first %" PRIu64
+        " are read.",
+        diskName.c_str(), entryCount, room));
+    entryCount = static_cast<std::uint32_t>(room);
+  }
   std::vector<std::uint8_t> entry(entrySize);
   for (std::uint32_t i = 0; i < entryCount; ++i) {
     const std::uint64_t at = entriesLba * kSector + std::uint64_t{i} * entrySize;
@@ -123,7 +164,10 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
                                      diskName.c_str(), i + 1));
       continue;
     }
-    AddPartition(scan, diskName, diskSectors, static_cast<int>(i + 1), first, last - first + 1);
+    // An entry over every sector there could be has more of them than a
+    // count can hold; it is clipped to the disk like any other.
+    const std::uint64_t count = last - first == ~std::uint64_t{0} ? last - first : last - first + 1;
+    AddPartition(scan, diskName, diskSectors, static_cast<int>(i + 1), first, count);
   }
   return true;
 }
@@ -173,7 +217,7 @@ PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName
     const std::uint32_t start = LeU32(b, e + 8), count = LeU32(b, e + 12);
     if (type == 0 || type == kTypeGptProtective) continue;
     if (IsExtendedType(type)) {
-      ReadLogicalPartitions(disk, diskName, diskSectors, start, scan);
+      ReadLogicalPartitions(disk, diskName, diskSectors, i + 1, start, scan);
       continue;
     }
     AddPartition(scan, diskName, diskSectors, i + 1, start, count);

@@ -1,0 +1,161 @@
+// What fuzzing and the corrupted-volume corpus found, each kept as a case:
+// partition tables whose damage was passed over in silence or read from the
+// wrong place, a cut-short volume the indexed scan said nothing about, and a
+// root directory of thousands of entries whose display cost the square of
+// their number. Real volumes from mkfs.fat and sgdisk, damaged by hand.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/main_dialog.h"
+#include "fat/fat_table.h"
+#include "test_support.h"
+#include "volume/partition_table.h"
+#include "volume/volume_source.h"
+
+namespace tsn {
+namespace {
+
+using test::RunCommand;
+
+void Sh(const std::string& command) {
+  const auto r = RunCommand(command);
+  ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
+}
+
+void PutLe(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void Poke(const std::string& path, std::uint64_t offset, std::uint64_t v, int width) {
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width));
+  PutLe(bytes, 0, v, width);
+  const int fd = ::open(path.c_str(), O_WRONLY);
+  ASSERT_GE(fd, 0) << path;
+  ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), width);
+  ::close(fd);
+}
+
+PartitionScan ScanTable(const std::string& path) {
+  OpenResult opened = VolumeSource::Open(path);
+  EXPECT_TRUE(opened.source) << opened.error;
+  if (!opened.source) return {};
+  return ReadPartitionTable(*opened.source, "disk");
+}
+
+std::string Problems(const PartitionScan& scan) {
+  std::string out;
+  for (const auto& p : scan.problems) out += p + "\n";
+  return out;
+}
+
+// An MBR disk of 64 sectors: one FAT32 partition and an extended one, with
+// the entries given; hand-made, as no partitioning tool writes such tables.
+std::vector<std::uint8_t> MbrDisk(std::uint32_t extendedStart) {
+  std::vector<std::uint8_t> disk(64 * 512, 0);
+  PutLe(disk, 446 + 4, 0x0C, 1);
+  PutLe(disk, 446 + 8, 8, 4);
+  PutLe(disk, 446 + 12, 16, 4);
+  PutLe(disk, 446 + 16 + 4, 0x05, 1);
+  PutLe(disk, 446 + 16 + 8, extendedStart, 4);
+  PutLe(disk, 446 + 16 + 12, 30, 4);
+  disk[510] = 0x55, disk[511] = 0xAA;
+  return disk;
+}
+
+TEST(DamagedPartitionTables, AnExtendedPartitionPastTheEndOfTheDiskIsNamed) {
+  test::ScratchDir dir;
+  test::WriteFile(dir.Path("disk"), MbrDisk(100000));
+  const PartitionScan scan = ScanTable(dir.Path("disk"));
+  ASSERT_EQ(scan.partitions.size(), 1u);
+  EXPECT_NE(Problems(scan).find("partition 2, the extended partition, starts at sector 100000, past the end "
+                                "of the disk (64 sectors)"),
+            std::string::npos)
+      << Problems(scan);
+}
+
+TEST(DamagedPartitionTables, AChainOfLogicalPartitionsThatLeadsNowhereSaysWhere) {
+  test::ScratchDir dir;
+  // The first EBR at sector 30 holds logical partition 5 and links on.
+  std::vector<std::uint8_t> disk = MbrDisk(30);
+  const std::size_t ebr = 30 * 512;
+  PutLe(disk, ebr + 446 + 4, 0x0C, 1);
+  PutLe(disk, ebr + 446 + 8, 2, 4);
+  PutLe(disk, ebr + 446 + 12, 4, 4);
+  PutLe(disk, ebr + 446 + 16 + 4, 0x05, 1);
+  disk[ebr + 510] = 0x55, disk[ebr + 511] = 0xAA;
+  struct Case {
+    std::uint32_t link;
+    const char* line;
+  } cases[] = {
+      {500000, "the chain of logical partitions leads to sector 500030, past the end of the disk"},
+      {10, "the chain of logical partitions leads to sector 40, which holds no extended boot record"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    PutLe(disk, ebr + 446 + 16 + 8, c.link, 4);
+    PutLe(disk, ebr + 446 + 16 + 12, 4, 4);
+    test::WriteFile(dir.Path("disk"), disk);
+    const PartitionScan scan = ScanTable(dir.Path("disk"));
+    ASSERT_EQ(scan.partitions.size(), 2u);  // partition 1 and logical partition 5
+    EXPECT_EQ(scan.partitions[1].number, 5);
+    EXPECT_NE(Problems(scan).find(c.line), std::string::npos) << Problems(scan);
+  }
+  // An extended partition with nothing in it yet is no damage.
+  test::WriteFile(dir.Path("empty"), MbrDisk(30));
+  EXPECT_TRUE(ScanTable(dir.Path("empty")).problems.empty()) << Problems(ScanTable(dir.Path("empty")));
+}
+
+class DamagedGpt : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    disk_ = dir_.Path("gpt.img");
+    // 256 sectors: the header at 1, its 128 entries at 2 to 33, one partition.
+    Sh("truncate -s 128K '" + disk_ + "' && sgdisk -a 1 -n 1:40:200 -t 1:0700 '" + disk_ + "' >/dev/null");
+    const PartitionScan clean = ScanTable(disk_);
+    ASSERT_EQ(clean.partitions.size(), 1u) << Problems(clean);
+    ASSERT_TRUE(clean.problems.empty()) << Problems(clean);
+  }
+  test::ScratchDir dir_;
+  std::string disk_;
+};
+
+TEST_F(DamagedGpt, EntriesPastTheEndOfTheDiskAreNotReadFromItsStart) {
+  // 2^55 + 2 sectors is byte 1024 once multiplied out in 64 bits: where the
+  // real entries lie. They must not be found there.
+  Poke(disk_, 512 + 72, (std::uint64_t{1} << 55) + 2, 8);
+  const PartitionScan scan = ScanTable(disk_);
+  EXPECT_TRUE(scan.partitions.empty());
+  EXPECT_NE(Problems(scan).find("the GPT's partition entries start at sector 36028797018963970, past the end "
+                                "of the disk (256 sectors); the table is passed over."),
+            std::string::npos)
+      << Problems(scan);
+}
+
+TEST_F(DamagedGpt, EntriesRunningOffTheDiskAreReadAsFarAsTheyGo) {
+  // The array moved to the last four sectors: room for 16 of its 128 entries.
+  Poke(disk_, 512 + 72, 252, 8);
+  const PartitionScan scan = ScanTable(disk_);
+  EXPECT_NE(Problems(scan).find("the GPT's 128 partition entries run past the end of the disk; only the first "
+                                "16 are read."),
+            std::string::npos)
+      << Problems(scan);
+}
+
+TEST_F(DamagedGpt, AnEntryOverEverySectorIsClippedToTheDiskNotDropped) {
+  Poke(disk_, 1024 + 32, 0, 8);
+  Poke(disk_, 1024 + 40, ~std::uint64_t{0}, 8);
+  const PartitionScan scan = ScanTable(disk_);
+  ASSERT_EQ(scan.partitions.size(), 1u) << Problems(scan);
+  EXPECT_EQ(scan.partitions[0].startLba, 0u);
+  EXPECT_EQ(scan.partitions[0].sectorCount, 256u);
+  EXPECT_NE(Problems(scan).find("partition 1 runs past the end of the disk"), std::string::npos) << Problems(scan);
+}
+
+}  // namespace
+}  // namespace tsn
