@@ -40,6 +40,11 @@ std::vector<std::uint8_t> MemoryImage::Contents() const {
   return out;
 }
 
+int CountingWindow::InsertRow(ControlId list, int index, std::string_view text, int image, void* data) {
+  if (list == kFileList) ++fileRowsInserted;
+  return HeadlessWindow::InsertRow(list, index, text, image, data);
+}
+
 FuzzApp::FuzzApp(std::vector<std::string> sources) {
   app.sources.files = std::move(sources);
   app.sources.scanDevices = false;
@@ -65,6 +70,12 @@ int FuzzApp::Scan(int row, bool quick) {
   ui.RunDialog();
   if (app.busy != 0) Fail("a scan ended with the program still busy");
   return app.lastScanResult;
+}
+
+std::string FuzzApp::LogSince(int from) const {
+  std::string out;
+  for (int r = from; r < ui.RowCount(kLogList); ++r) out += ui.RowText(kLogList, r, 1) + "\n";
+  return out;
 }
 
 ScratchFolder::ScratchFolder() {

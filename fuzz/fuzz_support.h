@@ -34,17 +34,28 @@ class MemoryImage {
   std::string path_;
 };
 
+// The headless window, counting the rows put into the file list: the work a
+// scan does for the display, which must grow with what it finds, not with
+// its square.
+class CountingWindow : public HeadlessWindow {
+ public:
+  int InsertRow(ControlId list, int index, std::string_view text, int image, void* data) override;
+  std::uint64_t fileRowsInserted = 0;
+};
+
 // A headless program over the given sources. The program's fault report
 // takes over the fatal signals; the fuzzer's own handlers are put back so
 // that a fault is caught and saved by the fuzzer.
 struct FuzzApp {
   AppState app;
-  HeadlessWindow ui;
+  CountingWindow ui;
   explicit FuzzApp(std::vector<std::string> sources);
   // Builds the drive list; the number of rows.
   int BuildDriveList();
   // Makes row `row` current and runs one scan; the scan's result.
   int Scan(int row, bool quick);
+  // The log's messages from row `from` on, one a line.
+  std::string LogSince(int from) const;
 };
 
 // A scratch folder under $TMPDIR (or /tmp), removed with what it holds.

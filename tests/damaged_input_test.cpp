@@ -157,5 +157,34 @@ TEST_F(DamagedGpt, AnEntryOverEverySectorIsClippedToTheDiskNotDropped) {
   EXPECT_NE(Problems(scan).find("partition 1 runs past the end of the disk"), std::string::npos) << Problems(scan);
 }
 
+// A FAT32 volume of 512-byte clusters, as small as FAT32 allows.
+class SmallFat32 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = dir_.Path("vol.img");
+    Sh("cd '" + dir_.dir() + "' && export MTOOLS_SKIP_CHECK=1 && truncate -s 34M vol.img && "
+       "mkfs.fat -F 32 -s 1 -n HOSTILE vol.img >/dev/null && printf 'kept\\n' > k.txt && "
+       "mmd -i vol.img ::/Docs && mcopy -i vol.img k.txt ::/Docs/kept.txt && mcopy -i vol.img k.txt ::/gone.txt && "
+       "mdel -i vol.img ::/gone.txt");
+  }
+  test::ScratchDir dir_;
+  std::string image_;
+};
+
+TEST_F(SmallFat32, BothScansSayWhenTheVolumeIsCutShort) {
+  Sh("truncate -s 2M '" + image_ + "'");
+  const std::string before = test::Sha256OfFile(image_);
+  for (const char* scan : {"--quick", "--indexed"}) {
+    SCOPED_TRACE(scan);
+    const auto r = RunCommand(std::string(TESSILON_CLI) + " scan " + scan + " '" + image_ + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("C: claims 69632 sectors but its image holds 4096; the clusters beyond are not there "
+                         "to read."),
+              std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(test::Sha256OfFile(image_), before);
+}
+
 }  // namespace
 }  // namespace tsn

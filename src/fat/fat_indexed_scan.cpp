@@ -162,6 +162,7 @@ int FatIndexedScan(AppState* app, LOGDRIVE_INFO* drive) {
     return 0;
   }
   LogMessage(app, kAlert, app->logList, "Beginning file system scan.");
+  ReportShortVolume(app, *drive);
   app->busy = 1;
   if (rootCluster < 2 || rootCluster >= drive->clusterCount)
     LogMessage(app, kError, app->logList,

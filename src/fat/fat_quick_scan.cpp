@@ -58,12 +58,7 @@ int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
   // the image are skipped. A volume claiming more than its image holds is
   // damage worth a line.
   const std::uint64_t end = std::min(drive->clusterCount, ClustersOnVolume(*drive, g));
-  const std::uint64_t imageSectors = drive->volume ? drive->volume->Size() / kSectorSize : 0;
-  if (drive->totalSectors > imageSectors)
-    LogMessage(app, kError, app->logList,
-               "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
-               "; the clusters beyond are not there to read.",
-               drive->driveName.c_str(), drive->totalSectors, imageSectors);
+  ReportShortVolume(app, *drive);
   const int latestYear = CurrentYearUtc();
   const std::vector<std::uint32_t> previous = ChainPredecessors(drive, drive->fatTable);
   const std::size_t slots = buffer.size() / kDirEntrySize;

@@ -81,6 +81,16 @@ int ReadCluster(AppState* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
                      buffer.first(std::min<std::size_t>(buffer.size(), g.ClusterBytes())));
 }
 
+bool ReportShortVolume(AppState* app, const LOGDRIVE_INFO& drive) {
+  const std::uint64_t imageSectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
+  if (drive.totalSectors <= imageSectors) return false;
+  LogMessage(app, kError, app->logList,
+             "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
+             "; the clusters beyond are not there to read.",
+             drive.driveName.c_str(), drive.totalSectors, imageSectors);
+  return true;
+}
+
 std::uint32_t FatEntry(const std::vector<std::uint32_t>& fat, std::uint32_t cluster) {
   return cluster < fat.size() ? fat[cluster] : kFatEndOfChain;
 }

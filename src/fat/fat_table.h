@@ -45,6 +45,11 @@ std::uint32_t NextCluster(const LOGDRIVE_INFO* drive, const std::vector<std::uin
 std::vector<std::uint32_t> ChainPredecessors(const LOGDRIVE_INFO* drive,
                                              const std::vector<std::uint32_t>& fat);
 
+// Logs that the volume's boot sector claims more sectors than its image or
+// device holds, when it does: the clusters beyond read as zeros and yield
+// nothing, which a scan must not pass over in silence. True when it logged.
+bool ReportShortVolume(AppState* app, const LOGDRIVE_INFO& drive);
+
 // The whole 32-bit entry of cluster (0: free). Clusters the table does not
 // reach read as end of chain: never free, so nothing is judged recoverable
 // on the strength of an entry that was not there.
