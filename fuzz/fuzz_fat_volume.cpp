@@ -44,6 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int row = 0; row < rows && row < 2; ++row) {
     for (const bool quick : {true, false}) {
       const int logFrom = app.ui.RowCount(kLogList);
+      const std::uint64_t rowsBefore = app.ui.fileRowsInserted;
       app.Scan(row, quick);
       const LOGDRIVE_INFO* drive = app.app.currentDrive;
       if (drive == nullptr || drive->Kind() != 'F' || app.app.lastScanResult != 1) continue;
@@ -52,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (drive->totalSectors > image.Size() / 512 &&
           app.LogSince(logFrom).find("but its image holds") == std::string::npos)
         fuzz::Fail("a scan passed over the end of a cut-short volume without a word");
+      if (app.ui.fileRowsInserted - rowsBefore > 2 * drive->foundFiles + 1)
+        fuzz::Fail("showing the files found cost more rows than twice their number");
     }
     LOGDRIVE_INFO* drive = app.app.currentDrive;
     if (drive == nullptr || drive->Kind() != 'F') continue;

@@ -186,5 +186,120 @@ TEST_F(SmallFat32, BothScansSayWhenTheVolumeIsCutShort) {
   EXPECT_EQ(test::Sha256OfFile(image_), before);
 }
 
+// The headless window, counting the rows put into the file list.
+class CountingWindow : public HeadlessWindow {
+ public:
+  int InsertRow(ControlId list, int index, std::string_view text, int image, void* data) override {
+    if (list == kFileList) ++fileRows;
+    return HeadlessWindow::InsertRow(list, index, text, image, data);
+  }
+  std::uint64_t fileRows = 0;
+};
+
+// Overwrites the root directory with a chain of `clusters` clusters, each
+// holding 16 entries, folders and files by turns; the folders start at
+// cluster 0, so there is nothing below them to walk. Hand-made: no tool
+// writes such a root, but anyone can.
+void WriteRootOfThousands(const std::string& image, std::uint32_t clusters) {
+  const int fd = ::open(image.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  std::uint8_t boot[512];
+  ASSERT_EQ(::pread(fd, boot, sizeof boot, 0), 512);
+  const std::uint32_t reserved = boot[14] | boot[15] << 8, fats = boot[16];
+  std::uint32_t fatSectors = 0, root = 0;
+  std::memcpy(&fatSectors, boot + 36, 4);
+  std::memcpy(&root, boot + 44, 4);
+  const std::uint64_t data = reserved + std::uint64_t{fats} * fatSectors;
+  for (std::uint32_t k = 0; k < clusters; ++k) {
+    const std::uint32_t c = root + k, next = k + 1 < clusters ? c + 1 : 0x0FFFFFFF;
+    for (std::uint32_t f = 0; f < fats; ++f)
+      ASSERT_EQ(::pwrite(fd, &next, 4, static_cast<off_t>((reserved + std::uint64_t{f} * fatSectors) * 512 + c * 4)), 4);
+    std::vector<std::uint8_t> cluster(512, 0);
+    for (int s = 0; s < 16; ++s) {
+      std::vector<std::uint8_t> e(32, 0);
+      char name[16];
+      std::snprintf(name, sizeof name, "E%06u    ", k * 16 + s);  // 8.3, padded to 11
+      std::memcpy(e.data(), name, 11);
+      const bool folder = s % 2 == 0;
+      e[11] = folder ? 0x10 : 0x20;
+      PutLe(e, 22, 12 << 11, 2);                            // 12:00
+      PutLe(e, 24, ((2010 - 1980) << 9) | (1 << 5) | 1, 2);  // 1 January 2010
+      if (!folder) PutLe(e, 28, 10, 4);
+      std::copy(e.begin(), e.end(), cluster.begin() + 32 * s);
+    }
+    ASSERT_EQ(::pwrite(fd, cluster.data(), 512, static_cast<off_t>((data + c - 2) * 512)), 512);
+  }
+  ::close(fd);
+}
+
+TEST_F(SmallFat32, ARootOfThousandsOfEntriesIsShownAtTheCostOfItsEntries) {
+  constexpr std::uint32_t kClusters = 256;  // 2,048 folders and 2,048 files
+  WriteRootOfThousands(image_, kClusters);
+  AppState app;
+  CountingWindow ui;
+  app.sources.files = {image_};
+  app.sources.scanDevices = false;
+  app.ui = &ui;
+  ui.SetDialogProc([&](const Message& m) { return MainDialogProc(&app, m); });
+  MainDialogProc(&app, Message{MessageKind::InitDialog});
+  ui.PostCommand(kCmdBuildDriveList);
+  ui.RunDialog();
+  ASSERT_EQ(ui.RowCount(kDriveList), 1);
+  ui.SetRowSelected(kDriveList, 0, true);
+  SelectCurrentDrive(&app);
+  const std::uint64_t comparisonsBefore = ui.NodeComparisons();
+  ui.PostCommand(kCmdBuildIndexedFileList);
+  ui.RunDialog();
+  ASSERT_EQ(app.lastScanResult, 1);
+
+  // Everything is there: the folders in name order, the files in disk order.
+  const std::uint64_t files = kClusters * 8, folders = kClusters * 8;
+  EXPECT_EQ(app.currentDrive->foundFiles, files);
+  EXPECT_EQ(app.currentDrive->foundDirs, folders + 1);
+  ASSERT_EQ(static_cast<std::uint64_t>(ui.RowCount(kFileList)), files);
+  EXPECT_EQ(ui.RowText(kFileList, 0, 0), "E000001");
+  EXPECT_EQ(ui.RowText(kFileList, static_cast<int>(files - 1), 0), "E004095");
+  std::vector<std::string> labels;
+  for (NodeHandle n = ui.FirstChild(ui.RootNode()); n != kNoNode; n = ui.NextSibling(n))
+    labels.push_back(ui.NodeLabel(n));
+  ASSERT_EQ(labels.size(), folders);
+  EXPECT_TRUE(std::is_sorted(labels.begin(), labels.end()));
+  EXPECT_EQ(labels.front(), "E000000");
+
+  // ... at the cost of the entries, not of their square: each file row put
+  // in about twice (as found, and once more at the end), each folder placed
+  // by halving the folders already there.
+  EXPECT_LE(ui.fileRows, 2 * files + 1);
+  EXPECT_LE(ui.NodeComparisons() - comparisonsBefore, folders * 13);
+}
+
+TEST(HeadlessTree, SortedInsertionsGoWhereAWalkWouldPutThemWhateverCameBefore) {
+  HeadlessWindow ui;
+  auto labels = [&](NodeHandle parent) {
+    std::vector<std::string> out;
+    for (NodeHandle n = ui.FirstChild(parent); n != kNoNode; n = ui.NextSibling(n)) out.push_back(ui.NodeLabel(n));
+    return out;
+  };
+  const NodeHandle root = ui.InsertNode(kNoNode, "Root", 0, 0, nullptr, false);
+  // In order: sorted insertions by name, without regard to case, equal
+  // names after the ones already there.
+  for (const char* l : {"delta", "Alpha", "charlie", "bravo", "ALPHA", "echo"})
+    ui.InsertNode(root, l, 0, 0, nullptr, true);
+  EXPECT_EQ(labels(root), (std::vector<std::string>{"Alpha", "ALPHA", "bravo", "charlie", "delta", "echo"}));
+  // Appended in order, the order holds; appended out of it, a sorted
+  // insertion goes before the first sibling named after it, as it always did.
+  const NodeHandle mixed = ui.InsertNode(root, "mixed", 0, 0, nullptr, true);
+  for (const char* l : {"b", "d", "a"}) ui.InsertNode(mixed, l, 0, 0, nullptr, false);
+  ui.InsertNode(mixed, "c", 0, 0, nullptr, true);
+  EXPECT_EQ(labels(mixed), (std::vector<std::string>{"b", "c", "d", "a"}));
+  ui.InsertNode(mixed, "aa", 0, 0, nullptr, true);
+  EXPECT_EQ(labels(mixed), (std::vector<std::string>{"aa", "b", "c", "d", "a"}));
+  // A new tree starts in order again.
+  ui.DeleteAllNodes();
+  const NodeHandle again = ui.InsertNode(kNoNode, "Root", 0, 0, nullptr, false);
+  for (const char* l : {"b", "a"}) ui.InsertNode(again, l, 0, 0, nullptr, true);
+  EXPECT_EQ(labels(again), (std::vector<std::string>{"a", "b"}));
+}
+
 }  // namespace
 }  // namespace tsn

@@ -105,7 +105,7 @@ class FatTreeWalk {
     WindowSystem& ui = *app_->ui;
     if (parentIsRoot) {
       ui.ExpandNode(root);
-      ShowFolderFiles(app_, root);
+      ShowRootFilesSoFar();
     }
     MftFileInfo* folder = app_->records->Keep(std::move(info));
     const NodeHandle node = InsertFolderNode(app_, folder, parent, InsertPosition::Sorted);
@@ -135,12 +135,39 @@ class FatTreeWalk {
     return goOn;
   }
 
+  // Each new top-level folder shows the root's files found so far. Listing
+  // them all again each time would cost the square of their number on a
+  // root directory of thousands of entries; when the list still holds what
+  // was shown last, only the files found since are added to it.
+  void ShowRootFilesSoFar() {
+    WindowSystem& ui = *app_->ui;
+    const auto* rootInfo = FolderRecordOf(ui, root);
+    const int rows = ui.RowCount(app_->fileList);
+    const bool unchanged = rootInfo != nullptr && shownRows_ >= 0 && rows == shownRows_ &&
+                           (rows == 0 || ui.RowData(app_->fileList, rows - 1) == shownLastRow_);
+    if (!unchanged) {
+      ShowFolderFiles(app_, root);
+    } else {
+      for (FoundFile* f = shownLast_ != nullptr ? shownLast_->next : rootInfo->firstFile; f != nullptr;
+           f = f->next)
+        AddFileToDisplayList(app_, f);
+    }
+    shownRows_ = ui.RowCount(app_->fileList);
+    shownLastRow_ = shownRows_ > 0 ? ui.RowData(app_->fileList, shownRows_ - 1) : nullptr;
+    shownLast_ = rootInfo != nullptr ? rootInfo->lastFile : nullptr;
+  }
+
   AppState* app_;
   LOGDRIVE_INFO* drive_;
   FatGeometry g_;
   int latestYear_;
   std::uint64_t clusterBudget_;
   bool budgetLogged_ = false;
+  // The file list as the last showing of the root left it: its rows, the
+  // datum of its last row, and the root's last file then.
+  int shownRows_ = -1;
+  const void* shownLastRow_ = nullptr;
+  FoundFile* shownLast_ = nullptr;
   std::unordered_set<std::uint32_t> onPath_;
 };
 

@@ -34,6 +34,7 @@ class HeadlessWindow : public WindowSystem {
   struct Node {
     NodeHandle parent = kNoNode;
     std::vector<NodeHandle> children;
+    bool childrenInOrder = true;  // by name: no child was appended out of order
     std::string label;
     int image = 0, selectedImage = 0;
     void* data = nullptr;
@@ -69,6 +70,8 @@ class HeadlessWindow : public WindowSystem {
   const std::vector<std::string>& MessageBoxes() const { return messageBoxes_; }
   const std::vector<std::string>& OpenedDocuments() const { return opened_; }
   std::size_t NodeCount() const { return nodes_.size(); }
+  // Label comparisons made to place sorted nodes, for tests of their cost.
+  std::uint64_t NodeComparisons() const { return nodeComparisons_; }
   PointerShape Pointer() const { return pointer_; }
   bool MouseCaptured() const { return captured_; }
   // Every InvertPattern call, in order, and the rectangles that an even
@@ -161,6 +164,8 @@ class HeadlessWindow : public WindowSystem {
   // generation so stale handles from an earlier tree never alias new nodes.
   std::vector<Node> nodes_;
   std::vector<NodeHandle> roots_;
+  bool rootsInOrder_ = true;
+  std::uint64_t nodeComparisons_ = 0;
   std::uintptr_t generationBase_ = 0;
   NodeHandle selectedNode_ = kNoNode;
   std::vector<NodeHandle> expanded_;
