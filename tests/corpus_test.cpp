@@ -1,0 +1,158 @@
+// The corrupted-volume corpus (tests/fixtures/make_corpus.sh): hundreds of
+// copies of the fixture images, each damaged at one structure, scanned with
+// both scans through the command line under a time and a memory bound. Each
+// scan must end, by itself, with status 0 or 1; it must say in the log what
+// it passed over where the damage is of a kind the program detects; and the
+// image must be exactly as it was.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "test_support.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSILON_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSILON_SANITIZED 1
+#endif
+#endif
+#ifndef TESSILON_SANITIZED
+#define TESSILON_SANITIZED 0
+#endif
+
+namespace tsn {
+namespace {
+
+const std::string kCorpus = TESSILON_CORPUS;
+
+struct Variant {
+  std::string file, kind, expect, sha;
+  int partition = 0;
+  std::string line;  // as corpus.tsv has it, for the scanning script
+};
+
+std::vector<Variant> ReadCorpus() {
+  std::vector<Variant> out;
+  std::ifstream in(kCorpus + "/corpus.tsv");
+  for (std::string line; std::getline(in, line);) {
+    std::istringstream fields(line);
+    Variant v;
+    std::string partition;
+    std::getline(fields, v.file, '\t');
+    std::getline(fields, partition, '\t');
+    std::getline(fields, v.kind, '\t');
+    std::getline(fields, v.expect, '\t');
+    std::getline(fields, v.sha, '\t');
+    v.partition = std::stoi(partition);
+    v.line = line;
+    out.push_back(std::move(v));
+  }
+  return out;
+}
+
+// The damage families, each a test of its own, by the kinds they hold.
+const std::map<std::string, std::set<std::string>>& Families() {
+  static const std::map<std::string, std::set<std::string>> families = {
+      {"FatBootSector", {"boot-field", "boot-bitflip", "boot-random"}},
+      {"FatTable", {"fat-entry", "fat-bitflip", "fat-noise", "file-chain-loop"}},
+      {"FatEntries", {"entry-bitflip", "entry-random", "entry-start", "entry-size", "entry-attribute",
+                      "lfn-bitflip", "lfn-random", "lfn-long-run"}},
+      {"Cycles", {"folder-cycle", "chain-loop", "chain-into-parent", "root-chain-loop"}},
+      {"Truncation", {"truncated"}},
+      {"PartitionTables", {"mbr-entry", "mbr-bitflip", "ebr-loop", "ebr-entry", "gpt-header",
+                           "gpt-entry", "gpt-bitflip"}},
+      {"Ntfs", {"mft-record-header", "mft-record-bitflip", "attribute-header", "run-list",
+                "mft-runs-overlap", "index-root", "index-block", "self-pointing-attribute-list",
+                "attribute-list"}},
+  };
+  return families;
+}
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+std::string Tail(const std::string& text, std::size_t lines) {
+  std::size_t at = text.size();
+  for (std::size_t n = 0; at > 0 && n <= lines; ) {
+    --at;
+    if (text[at] == '\n') ++n;
+  }
+  return text.substr(at);
+}
+
+TEST(Corpus, HoldsEveryFamilyAndAtLeastFiveHundredImages) {
+  const std::vector<Variant> corpus = ReadCorpus();
+  ASSERT_GE(corpus.size(), 500u) << "no corpus at " << kCorpus;
+  std::set<std::string> known;
+  for (const auto& [family, kinds] : Families()) known.insert(kinds.begin(), kinds.end());
+  std::map<std::string, int> perFamily;
+  for (const Variant& v : corpus) {
+    EXPECT_TRUE(known.count(v.kind)) << v.file << ": kind " << v.kind << " belongs to no family";
+    for (const auto& [family, kinds] : Families())
+      if (kinds.count(v.kind)) ++perFamily[family];
+    EXPECT_EQ(v.sha.size(), 64u) << v.file;
+  }
+  for (const auto& [family, kinds] : Families()) EXPECT_GE(perFamily[family], 10) << family;
+}
+
+class CorpusFamily : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(CorpusFamily, EveryImageEndsCleanlySaysWhatItPassedOverAndIsLeftUnchanged) {
+  const auto& kinds = Families().at(GetParam());
+  std::vector<Variant> variants;
+  for (Variant& v : ReadCorpus())
+    if (kinds.count(v.kind)) variants.push_back(std::move(v));
+  ASSERT_FALSE(variants.empty()) << "no corpus at " << kCorpus;
+
+  test::ScratchDir results;
+  const std::string list = results.Path("list");
+  {
+    std::ofstream out(list);
+    for (const Variant& v : variants) out << v.line << '\n';
+  }
+  const std::string script = std::string(TESSILON_SOURCE_DIR) + "/tests/corpus/scan_variant.sh";
+  const auto run = test::RunCommand(
+      std::string("TESSILON_CORPUS_SANITIZED=") + (TESSILON_SANITIZED ? "1" : "0") +
+      " xargs -d '\\n' -n1 -P2 -a '" + list + "' '" + script + "' '" + TESSILON_CLI + "' '" +
+      kCorpus + "/variants' '" + results.dir() + "'");
+  ASSERT_EQ(run.status, 0) << run.err;
+
+  int checked = 0;
+  for (const Variant& v : variants) {
+    SCOPED_TRACE(v.file + " (" + v.kind + ")");
+    std::istringstream result(Slurp(results.Path(v.file + ".result")));
+    std::string name, after, quickSays, indexedSays;
+    int quick = -1, indexed = -1;
+    ASSERT_TRUE(result >> name >> quick >> indexed >> after >> quickSays >> indexedSays)
+        << "no result for " << v.file;
+    const std::string quickLog = Slurp(results.Path(v.file + ".quick.log"));
+    const std::string indexedLog = Slurp(results.Path(v.file + ".indexed.log"));
+    // It ends, by itself, without a fault: 0 scanned, 1 nothing to scan.
+    EXPECT_TRUE(quick == 0 || quick == 1) << "quick scan: status " << quick << "\n" << Tail(quickLog, 30);
+    EXPECT_TRUE(indexed == 0 || indexed == 1) << "indexed scan: status " << indexed << "\n"
+                                              << Tail(indexedLog, 30);
+    EXPECT_EQ(after, v.sha) << "the image was changed";
+    EXPECT_NE(quickSays, "0") << "the quick scan's log does not say /" << v.expect << "/\n" << Tail(quickLog, 40);
+    EXPECT_NE(indexedSays, "0") << "the indexed scan's log does not say /" << v.expect << "/\n"
+                                << Tail(indexedLog, 40);
+    ++checked;
+  }
+  EXPECT_EQ(checked, static_cast<int>(variants.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Damage, CorpusFamily,
+                         ::testing::Values("FatBootSector", "FatTable", "FatEntries", "Cycles",
+                                           "Truncation", "PartitionTables", "Ntfs"),
+                         [](const ::testing::TestParamInfo<std::string>& family) { return family.param; });
+
+}  // namespace
+}  // namespace tsn
