@@ -48,6 +48,7 @@ constexpr std::uint16_t kFlagDirectory = 0x02;
 }  // namespace record
 
 // Attribute types.
+constexpr std::uint32_t kAttrStandardInformation = 0x10;
 constexpr std::uint32_t kAttrAttributeList = 0x20;
 constexpr std::uint32_t kAttrFileName = 0x30;
 constexpr std::uint32_t kAttrVolumeName = 0x60;
@@ -64,15 +65,32 @@ constexpr std::size_t kLength = 4;            // u32
 constexpr std::size_t kNonResident = 8;       // u8
 constexpr std::size_t kNameLength = 9;        // u8, UTF-16 units
 constexpr std::size_t kNameOffset = 10;       // u16
+constexpr std::size_t kFlags = 12;            // u16
 constexpr std::size_t kValueLength = 16;      // u32, resident
 constexpr std::size_t kValueOffset = 20;      // u16, resident
 constexpr std::size_t kLowestVcn = 16;        // u64, non-resident
 constexpr std::size_t kHighestVcn = 24;       // u64, non-resident
 constexpr std::size_t kMappingPairs = 32;     // u16, non-resident
+constexpr std::size_t kCompressionUnit = 34;  // u8, non-resident: log2 of clusters, 0 if not compressed
+constexpr std::size_t kAllocatedSize = 40;    // u64, non-resident
 constexpr std::size_t kDataSize = 48;         // u64, non-resident
+constexpr std::size_t kInitializedSize = 56;  // u64, non-resident
 constexpr std::size_t kResidentHeader = 24;
 constexpr std::size_t kNonResidentHeader = 64;
+constexpr std::uint16_t kFlagCompressionMask = 0x00FF;
+constexpr std::uint16_t kFlagEncrypted = 0x4000;
+constexpr std::uint16_t kFlagSparse = 0x8000;
 }  // namespace attr
+
+// $STANDARD_INFORMATION value.
+namespace stdinfo {
+constexpr std::size_t kCreated = 0;           // u64 file time
+constexpr std::size_t kModified = 8;          // u64 file time
+constexpr std::size_t kAccessed = 24;         // u64 file time
+constexpr std::size_t kFileAttributes = 32;   // u32
+constexpr std::size_t kMinimumLength = 48;
+constexpr std::uint32_t kAttributeEncrypted = 0x4000;
+}  // namespace stdinfo
 
 // $FILE_NAME value (also the key of a directory index entry).
 namespace filename {

@@ -41,9 +41,13 @@ std::uint64_t VolumeBitmap::SetBelow(std::uint64_t cluster) const {
 }
 
 bool VolumeBitmap::AnyAllocated(std::uint64_t first, std::uint64_t count) const {
-  if (first >= clusters_ || count == 0) return false;
+  return AllocatedIn(first, count) > 0;
+}
+
+std::uint64_t VolumeBitmap::AllocatedIn(std::uint64_t first, std::uint64_t count) const {
+  if (first >= clusters_ || count == 0) return 0;
   const std::uint64_t end = count > clusters_ - first ? clusters_ : first + count;
-  return SetBelow(end) > SetBelow(first);
+  return SetBelow(end) - SetBelow(first);
 }
 
 namespace {

@@ -29,6 +29,8 @@ class VolumeBitmap {
   bool Allocated(std::uint64_t cluster) const;
   // Clusters at or past Clusters() are not tested.
   bool AnyAllocated(std::uint64_t first, std::uint64_t count) const;
+  // How many clusters of the range are in use, as cheaply.
+  std::uint64_t AllocatedIn(std::uint64_t first, std::uint64_t count) const;
 
  private:
   std::uint64_t SetBelow(std::uint64_t cluster) const;  // set bits in [0, cluster)

@@ -11,6 +11,8 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <limits>
+#include <memory>
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
@@ -18,6 +20,9 @@
 #include "app/progress.h"
 #include "fat/fat_file_content.h"
 #include "fat/fat_table.h"
+#include "ntfs/mft_descriptor.h"
+#include "ntfs/ntfs_file_content.h"
+#include "ntfs/volume_bitmap.h"
 #include "results/folder_tree.h"
 #include "volume/read_sectors.h"
 
@@ -92,10 +97,90 @@ timespec FatStampToTime(std::uint16_t date, std::uint16_t time) {
   return {std::mktime(&tm), 0};
 }
 
+// NTFS keeps UTC file times; 0 means the time is not known, and is left alone.
+timespec FileTimeToTime(std::uint64_t fileTime) {
+  constexpr std::uint64_t kTicksPerSecond = 10000000;
+  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
+  if (fileTime == 0) return {0, UTIME_OMIT};
+  return {static_cast<time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970),
+          static_cast<long>(fileTime % kTicksPerSecond * 100)};
+}
+
+void AppendReason(std::string* why, const std::string& reason) {
+  if (!why->empty()) *why += "; ";
+  *why += reason;
+}
+
 struct Copier {
+  Copier(AppState* a, LOGDRIVE_INFO* d) : app(a), drive(d) {}
   AppState* app;
   LOGDRIVE_INFO* drive;
   std::vector<std::uint8_t> chunk = std::vector<std::uint8_t>(kChunkBytes);
+  // NTFS: the $MFT's map, and which clusters are in use now (when known).
+  std::unique_ptr<MftFileInfo> mft;
+  ntfs::VolumeBitmap bitmap;
+  bool haveBitmap = false;
+
+  // Gathers an NTFS file's stream before anything is created for it; false
+  // (with the reason) when there is nothing sound to copy.
+  bool PlanNtfsFile(const FoundFile& file, ntfs::FileStream* stream, std::string* why) {
+    if (!ntfs::ReadFileStream(app, *drive, *mft, file.recordNumber, file.size, stream, why)) return false;
+    if (!(file.flags & kFlagInUse) && stream->inUse) {
+      *why = "its MFT record " + std::to_string(file.recordNumber) + " now belongs to a file in use";
+      return false;
+    }
+    if (stream->encrypted) {
+      *why = "it is encrypted, and its content cannot be recovered without its owner's key";
+      return false;
+    }
+    return true;
+  }
+
+  // Writes the stream to fd, sparse parts as holes; false (with a reason)
+  // when it could not be copied in full. Notes that do not make the copy
+  // incomplete go to *why as well.
+  bool CopyNtfsContent(const ntfs::FileStream& stream, int fd, std::string* why) {
+    bool interrupted = false;
+    std::string failure;
+    const ntfs::StreamSink sink = [&](Bytes data, std::uint64_t zeros) {
+      if (!data.empty()) {
+        if (!WriteAll(fd, data.data(), data.size())) {
+          failure = std::string("writing the copy failed: ") + std::strerror(errno);
+          return false;
+        }
+      } else if (zeros > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+                 ::lseek(fd, static_cast<off_t>(zeros), SEEK_CUR) < 0) {
+        failure = std::string("writing the copy failed: ") + std::strerror(errno ? errno : EFBIG);
+        return false;
+      }
+      PumpOneMessage(app);
+      if (app->busy == 0) {
+        interrupted = true;
+        return false;
+      }
+      return true;
+    };
+    const ntfs::StreamRead read = ntfs::ReadStreamContent(app, *drive, stream, chunk, sink);
+    for (const std::string& n : read.notes) AppendReason(why, n);
+    for (const std::string& n : stream.notes) AppendReason(why, n);
+    if (!stream.inUse && haveBitmap) {
+      const ntfs::ClustersInUse used = ntfs::StreamClustersInUse(stream, bitmap);
+      if (used.inUse > 0)
+        AppendReason(why, std::to_string(used.inUse) + " of its " + std::to_string(used.owned) +
+                              " clusters are now in use by other files; its content is likely overwritten");
+    }
+    if (read.stopped) {
+      *why = interrupted ? "copying was interrupted" : failure;
+      return false;
+    }
+    // A hole at the end is only a size: the file must be made that long.
+    if (stream.dataSize > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
+        ::ftruncate(fd, static_cast<off_t>(stream.dataSize)) != 0) {
+      *why = std::string("writing the copy failed: ") + std::strerror(errno ? errno : EFBIG);
+      return false;
+    }
+    return read.whole;
+  }
 
   // Writes the file's bytes to fd; false (with a reason) when it could not
   // be copied in full.
@@ -193,7 +278,7 @@ std::optional<std::string> DestinationRefusal(const std::string& sourcePath,
   }
   // An image file: refuse a destination on a file system mounted from it.
   const std::string dev = std::to_string(major(dest.st_dev)) + ":" + std::to_string(minor(dest.st_dev));
-  for (const std::string backing : {"/sys/dev/block/" + dev + "/loop/backing_file",
+  for (const std::string& backing : {"/sys/dev/block/" + dev + "/loop/backing_file",
                                     "/sys/dev/block/" + dev + "/../loop/backing_file"}) {
     std::ifstream in(backing);
     std::string file;
@@ -217,24 +302,50 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
     totals.refused = true;
     return totals;
   }
-  if (drive->Kind() == 'N') {
-    LogMessage(app, kError, app->logList, "Copying files out of NTFS volumes is not built yet.");
-    totals.refused = true;
+  const bool ntfs = drive->Kind() == 'N';
+  Copier copier{app, drive};
+  if (ntfs) {
+    copier.mft = ntfs::BuildMftDescriptor(app, drive);
+    if (!copier.mft) {
+      LogMessage(app, kError, app->logList, "Nothing was copied: the $MFT of %s cannot be read.",
+                 drive->driveName.c_str());
+      totals.refused = true;
+      return totals;
+    }
+    // Without the bitmap the copies are still made, only not judged.
+    copier.haveBitmap = ntfs::ReadVolumeBitmap(app, drive, *copier.mft, &copier.bitmap);
+  } else if (LoadFat(app, drive) == 0) {
     return totals;
   }
-  if (LoadFat(app, drive) == 0) return totals;
   app->busy = 1;
   ui.SetProgressRange(0, static_cast<std::uint32_t>(items.size()));
   ui.SetProgressStep(1);
   ui.SetProgressColour({255, 0, 0});
-  Copier copier{app, drive};
   for (const CopyItem& item : items) {
     const FoundFile& file = *item.file;
     fs::path folder(destination);
     for (const std::string& f : item.folders) folder /= SafeFileName(f);
+    const std::string name = SafeFileName(file.name);
+    // An NTFS file is read before anything is made for it: one that cannot
+    // be recovered (encrypted, or its record gone) leaves no empty or
+    // garbled file behind that might pass for it.
+    ntfs::FileStream stream;
+    if (ntfs) {
+      std::string why;
+      if (!copier.PlanNtfsFile(file, &stream, &why)) {
+        LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(), why.c_str());
+        ++totals.failed;
+        ui.StepProgress();
+        PumpOneMessage(app);
+        if (app->busy == 0) {
+          totals.interrupted = true;
+          break;
+        }
+        continue;
+      }
+    }
     std::error_code ec;
     fs::create_directories(folder, ec);
-    const std::string name = SafeFileName(file.name);
     if (name != file.name)
       LogMessage(app, kAlert, app->logList, "\"%s\" holds characters a Linux name cannot; it is saved as \"%s\".",
                  file.name.c_str(), name.c_str());
@@ -247,10 +358,19 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
       continue;
     }
     std::string why;
-    const bool whole = copier.CopyFatContent(file, fd.get(), &why);
-    const timespec stamp = FatStampToTime(file.fatDate, file.fatTime);
-    const timespec times[2] = {stamp, stamp};
-    ::futimens(fd.get(), times);
+    const bool whole = ntfs ? copier.CopyNtfsContent(stream, fd.get(), &why)
+                            : copier.CopyFatContent(file, fd.get(), &why);
+    if (ntfs) {
+      // Linux file systems keep no settable creation time: the copy gets
+      // the times of last change and access.
+      const timespec modified = FileTimeToTime(stream.modified ? stream.modified : file.modified);
+      const timespec times[2] = {stream.accessed ? FileTimeToTime(stream.accessed) : modified, modified};
+      ::futimens(fd.get(), times);
+    } else {
+      const timespec stamp = FatStampToTime(file.fatDate, file.fatTime);
+      const timespec times[2] = {stamp, stamp};
+      ::futimens(fd.get(), times);
+    }
     if (!whole) {
       LogMessage(app, kError, app->logList, "%s was not copied in full: %s.", created.c_str(), why.c_str());
       ++totals.failed;
@@ -258,7 +378,7 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
       if (!why.empty())
         LogMessage(app, kAlert, app->logList, "%s was copied, but %s.", created.c_str(), why.c_str());
       ++totals.files;
-      totals.bytes += file.size;
+      totals.bytes += ntfs ? stream.dataSize : file.size;
     }
     ui.StepProgress();
     ShowCounters(app, 0, totals.files, totals.bytes);
