@@ -1,0 +1,544 @@
+// Copying found files out of NTFS volumes made with mkntfs and libntfs-3g:
+// byte-exact against what was written and against The Sleuth Kit's icat,
+// for resident, plain, fragmented, sparse and compressed streams and for
+// streams split over extension records; and hand-damaged copies for what
+// the real tools do not make: encrypted streams, hostile compressed chunks,
+// extension records of other files, records changed since the scan.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "app/main_dialog.h"
+#include "ntfs/lznt1.h"
+#include "ntfs_test_support.h"
+#include "results/copy_out.h"
+#include "results/entry_records.h"
+#include "test_support.h"
+#include "ui/control_ids.h"
+#include "volume/logdrive_info.h"
+
+namespace tsn {
+namespace {
+
+using namespace ntfstest;
+using test::RunCommand;
+
+std::string Fixture(const std::string& name) { return std::string(TESSILON_FIXTURES) + "/" + name; }
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// The SHA-256 of each file, in one run of sha256sum ("" for a missing one).
+std::map<std::string, std::string> Sha256Of(const std::vector<std::string>& paths) {
+  std::string command = "sha256sum";
+  for (const auto& p : paths) command += " " + Quote(p);
+  std::map<std::string, std::string> out;
+  for (const auto& p : paths) out[p] = "";
+  std::istringstream in(RunCommand(command).out);
+  for (std::string line; std::getline(in, line);)
+    if (line.size() > 66) out[line.substr(66)] = line.substr(0, 64);
+  return out;
+}
+
+test::CommandResult Copy(const std::string& image, const std::string& out, const std::vector<std::string>& paths = {},
+                         int partition = 0) {
+  std::string command = "timeout 120 " + std::string(TESSILON_CLI) + " copy " + Quote(image) + " --to " + Quote(out);
+  if (partition != 0) command += " --partition " + std::to_string(partition);
+  for (const auto& p : paths) command += " " + Quote(p);
+  return RunCommand(command);
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The bytes the fixture builder writes for a tag: numbered lines.
+std::string Tagged(const std::string& tag, std::size_t size) {
+  std::string s;
+  char line[128];
+  for (int n = 1; s.size() < size; ++n) {
+    std::snprintf(line, sizeof line, "%s %010d\n", tag.c_str(), n);
+    s += line;
+  }
+  s.resize(size);
+  return s;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// The clusters istat lists for the unnamed $DATA of a record (0 for a hole).
+std::vector<std::uint64_t> DataClusters(const std::string& image, std::uint64_t record) {
+  std::istringstream in(RunCommand("istat " + Quote(image) + " " + std::to_string(record)).out);
+  std::vector<std::uint64_t> clusters;
+  bool inData = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Type: $DATA", 0) == 0) { inData = true; continue; }
+    if (inData && line.rfind("Type:", 0) == 0) break;
+    if (!inData) continue;
+    std::istringstream nums(line);
+    for (std::uint64_t c; nums >> c;) clusters.push_back(c);
+  }
+  return clusters;
+}
+
+// ---------------------------------------------------------------------------
+// The fixture volumes: every file the manifest says still holds its bytes.
+
+struct Volume {
+  const char* image;
+  int partition;  // 0: the image is the volume
+  std::uint64_t startLba;
+  bool full;      // the full tree, with the NTFS extras
+};
+
+class NtfsCopy : public ::testing::TestWithParam<Volume> {
+ protected:
+  std::string Image() const { return Fixture(GetParam().image); }
+  std::string TskOffset() const { return GetParam().startLba ? "-o " + std::to_string(GetParam().startLba) : ""; }
+  std::vector<nlohmann::json> Manifest(bool deleted) const {
+    std::vector<nlohmann::json> out;
+    std::ifstream in(Fixture("manifest.jsonl"));
+    for (std::string line; std::getline(in, line);) {
+      const auto e = nlohmann::json::parse(line);
+      if (e["image"] == GetParam().image && e.value("partition", 0) == GetParam().partition && !e["folder"] &&
+          e["deleted"] == deleted)
+        out.push_back(e);
+    }
+    return out;
+  }
+  // Every copy in out equals what icat reads for the same record (but in
+  // Many/, whose hundreds of small files the manifest checks alike).
+  void ExpectIcatAgrees(const std::string& out, bool deleted) {
+    std::string script;
+    int compared = 0;
+    for (const auto& [path, record] : FlsEntries(Image(), deleted, TskOffset())) {
+      if (path.rfind("/Many/", 0) == 0 || !std::filesystem::is_regular_file(out + path)) continue;
+      script += "icat " + TskOffset() + " " + Quote(Image()) + " " + std::to_string(record) + " | cmp -s - " +
+                Quote(out + path) + " || echo " + Quote(path) + "\n";
+      ++compared;
+    }
+    EXPECT_GT(compared, 0);
+    std::ofstream(dir_.Path("icat.sh")) << script;
+    const auto r = RunCommand("sh " + Quote(dir_.Path("icat.sh")));
+    EXPECT_EQ(r.out, "") << "these differ from icat's";
+  }
+  test::ScratchDir dir_;
+};
+
+TEST_P(NtfsCopy, DeletedFilesThatKeptTheirClustersComeBackByteExact) {
+  const std::string before = test::Sha256OfFile(Image());
+  const std::string out = dir_.Path("out");
+  const auto r = Copy(Image(), out, {}, GetParam().partition);
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::set<std::string> checked;
+  std::vector<std::string> copies;
+  for (const auto& e : Manifest(true))
+    copies.push_back(out + "/" + e["path"].get<std::string>());
+  const auto sums = Sha256Of(copies);
+  for (const auto& e : Manifest(true)) {
+    // The scans list no deleted file that has no bytes at all.
+    if (e["overwritten"] || e["name_lost"] || e["size"] == 0) continue;
+    const std::string path = e["path"];
+    EXPECT_EQ(sums.at(out + "/" + path), e["sha256"]) << path;
+    checked.insert(path);
+  }
+  if (GetParam().full) {
+    EXPECT_TRUE(checked.count("Compressed/deleted-compressed.txt"));
+    EXPECT_TRUE(checked.count("Sparse/deleted-sparse.bin"));
+    EXPECT_TRUE(checked.count("Resident/deleted-tiny.txt"));
+    // A file whose clusters another file took since is still copied, and said to be.
+    EXPECT_TRUE(Has(r.err, "/Frag/pieces/piece-01.bin was copied, but 3 of its 3 clusters are now in use by "
+                           "other files; its content is likely overwritten.")) << r.err;
+  } else {
+    EXPECT_EQ(checked.size(), 3u);
+  }
+  ExpectIcatAgrees(out, true);
+  EXPECT_EQ(test::Sha256OfFile(Image()), before);
+}
+
+TEST_P(NtfsCopy, LiveFilesComeBackByteExactWithTheirModificationTime) {
+  const std::vector<std::string> paths =
+      GetParam().full ? std::vector<std::string>{"/Compressed/compressed-log.txt", "/Compressed/compressed-small.txt",
+                                                 "/Sparse/sparse.bin", "/Frag/fragmented.bin", "/Resident/tiny-1.txt",
+                                                 "/Documents/empty.txt", "/Documents/cluster-and-a-byte.bin"}
+                      : std::vector<std::string>{"/Documents/many-clusters.bin", "/Documents/readme.txt"};
+  const std::string out = dir_.Path("out");
+  const auto r = Copy(Image(), out, paths, GetParam().partition);
+  ASSERT_EQ(r.status, 0) << r.err;
+  int found = 0;
+  for (const auto& e : Manifest(false)) {
+    const std::string path = "/" + e["path"].get<std::string>();
+    if (std::find(paths.begin(), paths.end(), path) == paths.end()) continue;
+    EXPECT_EQ(test::Sha256OfFile(out + path), e["sha256"]) << path;
+    ++found;
+  }
+  EXPECT_EQ(found, static_cast<int>(paths.size()));
+  ExpectIcatAgrees(out, false);
+  // The time of last change is $STANDARD_INFORMATION's, to the 100 ns.
+  struct stat st {};
+  ASSERT_EQ(::stat((out + paths[0]).c_str(), &st), 0);
+  char stamp[64];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::gmtime(&st.st_mtim.tv_sec));
+  char nanos[16];
+  std::snprintf(nanos, sizeof nanos, ".%09ld", st.st_mtim.tv_nsec);
+  const auto record = FlsEntries(Image(), false, TskOffset()).at(paths[0]);
+  const auto istat = RunCommand("istat " + TskOffset() + " " + Quote(Image()) + " " + std::to_string(record));
+  EXPECT_TRUE(Has(istat.out, "File Modified:\t" + std::string(stamp) + nanos + " (UTC)")) << stamp << nanos << "\n"
+                                                                                          << istat.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsCopy,
+                         ::testing::Values(Volume{"ntfs-4k.img", 0, 0, true}, Volume{"ntfs-1k.img", 0, 0, true},
+                                           Volume{"mbr-disk.img", 2, 83968, false},
+                                           Volume{"mbr-disk.img", 5, 118784, false},
+                                           Volume{"gpt-disk.img", 2, 83968, false}),
+                         [](const auto& param) {
+                           std::string name = param.param.image;
+                           name = name.substr(0, name.find('.'));
+                           for (char& c : name) if (c == '-') c = '_';
+                           return name + (param.param.partition ? "_p" + std::to_string(param.param.partition) : "");
+                         });
+
+// ---------------------------------------------------------------------------
+// Hand-damaged copies of ntfs-4k.img.
+
+class NtfsCopyDamaged : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    image_ = test::CopyOf(Fixture("ntfs-4k.img"), dir_, "damaged.img");
+    g_ = GeometryOf(image_);
+    deleted_ = FlsEntries(image_, true);
+  }
+  std::uint64_t Offset(const std::string& path) { return RecordOffset(image_, g_, deleted_.at(path)); }
+  test::ScratchDir dir_;
+  std::string image_;
+  NtfsGeometry g_;
+  std::map<std::string, std::uint64_t> deleted_;
+};
+
+TEST_F(NtfsCopyDamaged, EncryptedFilesAreToldAndNoFileIsMadeForThem) {
+  // One stream flagged in its $DATA header, one file in its attributes.
+  EditRecord(image_, Offset("/Documents/deleted-many-clusters.bin"), [](Buffer& r) {
+    const std::size_t at = FindAttribute(r, 0x80);
+    PutU16(r, at + 12, static_cast<std::uint16_t>(GetU16(r, at + 12) | 0x4000));
+  });
+  EditRecord(image_, Offset("/Documents/deleted-one-cluster.bin"), [](Buffer& r) {
+    const std::size_t at = FindAttribute(r, 0x10), value = at + GetU16(r, at + 20);
+    PutU32(r, value + 32, GetU32(r, value + 32) | 0x4000);
+  });
+  const std::string before = test::Sha256OfFile(image_);
+  const std::string out = dir_.Path("out");
+  const auto r = Copy(image_, out, {"/Documents/deleted-many-clusters.bin", "/Documents/deleted-one-cluster.bin",
+                                    "/Documents/deleted-note.txt"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  for (const char* name : {"deleted-many-clusters.bin", "deleted-one-cluster.bin"}) {
+    EXPECT_TRUE(Has(r.err, out + "/Documents/" + name + " was not copied: it is encrypted, and its content cannot "
+                                                        "be recovered without its owner's key.")) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(out + "/Documents/" + name));
+  }
+  EXPECT_EQ(ReadAll(out + "/Documents/deleted-note.txt"), Tagged("deleted-note", 300));
+  EXPECT_TRUE(Has(r.err, "Copied 1 files, 300 bytes, to " + out + "; 2 could not be copied in full.")) << r.err;
+  EXPECT_EQ(test::Sha256OfFile(image_), before);
+}
+
+TEST_F(NtfsCopyDamaged, ABrokenCompressedChunkBecomesZerosAndTheRestIsKept) {
+  const std::string path = "/Compressed/deleted-compressed.txt";
+  const std::vector<std::uint64_t> clusters = DataClusters(image_, deleted_.at(path));
+  ASSERT_GE(clusters.size(), 16u);
+  ASSERT_EQ(clusters[15], 0u) << "the first unit is not stored compressed";
+  // The first chunk's first token made a back reference, before anything
+  // was written for it to refer to.
+  const std::uint64_t at = g_.ClusterOffset(clusters[0]);
+  Buffer head = ReadAt(image_, at, 3);
+  ASSERT_TRUE(GetU16(head, 0) & 0x8000);
+  head[2] = 0x01;
+  WriteAt(image_, at, head);
+  const std::string out = dir_.Path("out");
+  const auto r = Copy(image_, out, {path});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, out + path + " was not copied in full: 1 compressed chunks of it are damaged (the first in "
+                                      "the unit at byte 0); they are written as zeros.")) << r.err;
+  std::string expected = Tagged("deleted-compressed", 70000);
+  std::fill(expected.begin(), expected.begin() + 4096, '\0');
+  EXPECT_EQ(ReadAll(out + path), expected);
+}
+
+TEST_F(NtfsCopyDamaged, RecordsThatChangedSinceTheScanAreNotCopied) {
+  // A torn record, a deleted file's record now given to a live one, a
+  // record past the end of the MFT.
+  const std::uint64_t torn = deleted_.at("/Documents/deleted-note.txt");
+  Buffer sector = ReadAt(image_, Offset("/Documents/deleted-note.txt") + 510, 2);
+  sector[0] ^= 0xFF;
+  WriteAt(image_, Offset("/Documents/deleted-note.txt") + 510, sector);
+  test::HeadlessApp h;
+  h.app.sources.files = {image_};
+  h.app.sources.scanDevices = false;
+  h.ui.PostCommand(kCmdBuildDriveList);
+  h.ui.RunDialog();
+  h.ui.SetRowSelected(kDriveList, 0, true);
+  SelectCurrentDrive(&h.app);
+  ASSERT_NE(h.app.currentDrive, nullptr);
+  FoundFile files[4];
+  const std::pair<const char*, std::uint64_t> named[] = {{"torn.txt", torn},
+                                                         {"taken.txt", FlsEntries(image_, false).at("/Documents/readme.txt")},
+                                                         {"beyond.txt", 1u << 30},
+                                                         {"filler.bin", deleted_.at("/Frag/filler.bin")}};
+  for (int i = 0; i < 4; ++i) {
+    files[i].name = named[i].first;
+    files[i].recordNumber = named[i].second;
+  }
+  const std::string out = dir_.Path("out");
+  std::filesystem::create_directories(out);
+  CopyTotals t = CopyFilesTo(&h.app, h.app.currentDrive, out, {{&files[0], {}}, {&files[1], {}}, {&files[2], {}}});
+  EXPECT_EQ(t.failed, 3u);
+  EXPECT_EQ(t.files, 0u);
+  const std::string log = h.LogText();
+  EXPECT_TRUE(Has(log, out + "/torn.txt was not copied: MFT record " + std::to_string(torn) +
+                           " no longer passes its update-sequence check.")) << log;
+  EXPECT_TRUE(Has(log, "/taken.txt was not copied: its MFT record " + std::to_string(files[1].recordNumber) +
+                           " now belongs to a file in use.")) << log;
+  EXPECT_TRUE(Has(log, "/beyond.txt was not copied: MFT record 1073741824 no longer reads as a file record.")) << log;
+  EXPECT_TRUE(std::filesystem::is_empty(out));
+  // Exit pressed during a copy of many chunks stops it.
+  h.ui.PostCommand(kCmdExit, 3);
+  t = CopyFilesTo(&h.app, h.app.currentDrive, out, {{&files[3], {}}});
+  EXPECT_TRUE(t.interrupted);
+  EXPECT_TRUE(Has(h.LogText(), "/filler.bin was not copied in full: copying was interrupted.")) << h.LogText();
+  EXPECT_EQ(h.app.busy, 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Files that outgrew their record, made here with libntfs-3g: the volume is
+// filled, every other one-cluster file freed, and the files written a
+// cluster at a time into the holes, hundreds of runs each, until their
+// mapping pairs move to extension records named by a (non-resident)
+// attribute list. They stay live: libntfs-3g empties the extension record
+// that holds a deleted file's name, so no scan could name them.
+
+class NtfsCopyExtents : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new test::ScratchDir;
+    PopulateTool(*dir_);
+    for (const char* name : {"a.bin", "b.bin"})
+      ASSERT_EQ(RunCommand("head -c 2000000 /dev/urandom > " + Quote(dir_->Path(name))).status, 0);
+    test::WriteFile(dir_->Path("one.bin"), Buffer(1024, 0x5A));
+    ASSERT_EQ(RunCommand("head -c 16000000 /dev/zero > " + Quote(dir_->Path("fill.bin"))).status, 0);
+    std::string c = "mkdir\t/p\nfile\t/a.bin\t/dev/null\nfile\t/b.bin\t/dev/null\n";
+    for (int i = 0; i < 3000; ++i) c += "file\t/p/" + std::to_string(i) + "\t" + dir_->Path("one.bin") + "\n";
+    c += "fill\t/filler\t" + dir_->Path("fill.bin") + "\n";
+    for (int i = 1; i < 3000; i += 2) c += "rm\t/p/" + std::to_string(i) + "\n";
+    for (const auto& [name, count] : {std::pair<std::string, int>{"a.bin", 350}, {"b.bin", 850}})
+      for (int i = 0; i < count; ++i)
+        c += "chunk\t/" + name + "\t" + dir_->Path(name) + "\t" + std::to_string(i * 1024) + "\t1024\n";
+    image_ = new std::string(MakeNtfsImage(*dir_, "extents.img", 16, 1024, c));
+  }
+  static void TearDownTestSuite() {
+    delete image_;
+    delete dir_;
+  }
+  std::string Host(const std::string& name, std::size_t size) { return ReadAll(dir_->Path(name)).substr(0, size); }
+
+  // The record numbers that b.bin's attribute list names for $DATA, with
+  // the first VCN each holds, as icat reads the list.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> DataExtents(std::uint64_t base) {
+    const std::string list = dir_->Path("list.bin");
+    RunCommand("icat " + Quote(*image_) + " " + std::to_string(base) + "-32 > " + Quote(list));
+    const std::string bytes = ReadAll(list);
+    const Buffer b(bytes.begin(), bytes.end());
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> out;
+    for (std::size_t at = 0; at + 26 <= b.size() && GetU16(b, at + 4) != 0; at += GetU16(b, at + 4))
+      if (GetU32(b, at) == 0x80) out.emplace_back(GetU64(b, at + 16) & 0xFFFFFFFFFFFF, GetU64(b, at + 8));
+    return out;
+  }
+
+  static test::ScratchDir* dir_;
+  static std::string* image_;
+  test::ScratchDir scratch_;
+};
+test::ScratchDir* NtfsCopyExtents::dir_ = nullptr;
+std::string* NtfsCopyExtents::image_ = nullptr;
+
+TEST_F(NtfsCopyExtents, AStreamSplitOverExtensionRecordsIsJoinedInVcnOrder) {
+  const auto records = FlsEntries(*image_, false);
+  const auto istat = RunCommand("istat " + Quote(*image_) + " " + std::to_string(records.at("/b.bin")));
+  ASSERT_TRUE(Has(istat.out, "$ATTRIBUTE_LIST")) << "no attribute list was made";
+  ASSERT_GE(DataExtents(records.at("/b.bin")).size(), 2u);
+  const std::string before = test::Sha256OfFile(*image_);
+  const std::string out = scratch_.Path("out");
+  const auto r = Copy(*image_, out, {"/a.bin", "/b.bin"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(out + "/a.bin"), Host("a.bin", 350 * 1024));
+  EXPECT_EQ(ReadAll(out + "/b.bin"), Host("b.bin", 850 * 1024));
+  EXPECT_EQ(test::Sha256OfFile(*image_), before);
+}
+
+TEST_F(NtfsCopyExtents, AnExtensionRecordOfAnotherFileLeavesAHoleThatIsTold) {
+  const std::string image = test::CopyOf(*image_, scratch_, "foreign.img");
+  const std::uint64_t base = FlsEntries(image, false).at("/b.bin");
+  const auto extents = DataExtents(base);
+  // The last extent's record now claims another base record.
+  const auto [record, firstVcn] = extents.back();
+  ASSERT_NE(record, base);
+  ASSERT_GT(firstVcn, extents[extents.size() - 2].second);
+  const NtfsGeometry g = GeometryOf(image);
+  EditRecord(image, RecordOffset(image, g, record), [](Buffer& r) { PutU64(r, 32, 0x0001000000000010ULL); });
+  const std::string out = scratch_.Path("out");
+  const auto r = Copy(image, out, {"/b.bin"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "/b.bin was not copied in full: ")) << r.err;
+  EXPECT_TRUE(Has(r.err, "bytes of it lie where none of its data runs reach (a lost extent); they are written as zeros"));
+  EXPECT_TRUE(Has(r.err, "its attribute list names MFT record " + std::to_string(record) +
+                             ", which cannot be read or belongs to another file")) << r.err;
+  // What the other extents map is there; the lost one's VCNs are zeros.
+  std::string expected = Host("b.bin", 850 * 1024);
+  std::fill(expected.begin() + static_cast<std::ptrdiff_t>(firstVcn * 1024), expected.end(), '\0');
+  EXPECT_EQ(ReadAll(out + "/b.bin"), expected);
+}
+
+TEST_F(NtfsCopyExtents, AResidentAttributeListIsFollowedToo) {
+  const std::string image = test::CopyOf(*image_, scratch_, "resident-list.img");
+  const std::uint64_t base = FlsEntries(image, false).at("/a.bin");
+  const std::string listFile = scratch_.Path("a-list.bin");
+  ASSERT_EQ(RunCommand("icat " + Quote(image) + " " + std::to_string(base) + "-32 > " + Quote(listFile)).status, 0);
+  // The list's value moves into the base record in place of its runs; the
+  // security descriptor goes, list entry and all, to make room.
+  const std::string bytes = ReadAll(listFile);
+  const Buffer all(bytes.begin(), bytes.end());
+  Buffer list;
+  for (std::size_t at = 0; at + 26 <= all.size() && GetU16(all, at + 4) != 0; at += GetU16(all, at + 4))
+    if (GetU32(all, at) != 0x50)
+      list.insert(list.end(), all.begin() + static_cast<std::ptrdiff_t>(at),
+                  all.begin() + static_cast<std::ptrdiff_t>(at + GetU16(all, at + 4)));
+  const NtfsGeometry g = GeometryOf(image);
+  EditRecord(image, RecordOffset(image, g, base), [&](Buffer& r) {
+    Buffer rebuilt(r.begin(), r.begin() + GetU16(r, 20));
+    for (std::size_t at = GetU16(r, 20); GetU32(r, at) != 0xFFFFFFFF; at += GetU32(r, at + 4)) {
+      const std::uint32_t type = GetU32(r, at);
+      Buffer a(r.begin() + static_cast<std::ptrdiff_t>(at), r.begin() + static_cast<std::ptrdiff_t>(at + GetU32(r, at + 4)));
+      if (type == 0x50) continue;
+      if (type == 0x20) {
+        Buffer resident = ResidentAttribute(0x20, list);
+        PutU16(resident, 14, GetU16(a, 14));  // its instance number
+        a = resident;
+      }
+      rebuilt.insert(rebuilt.end(), a.begin(), a.end());
+    }
+    const Buffer end{0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 0};
+    rebuilt.insert(rebuilt.end(), end.begin(), end.end());
+    ASSERT_LE(rebuilt.size(), r.size());
+    PutU32(rebuilt, 24, static_cast<std::uint32_t>(rebuilt.size()));
+    rebuilt.resize(r.size(), 0);
+    r = rebuilt;
+  });
+  const auto istat = RunCommand("istat " + Quote(image) + " " + std::to_string(base));
+  ASSERT_TRUE(Has(istat.out, "Type: $ATTRIBUTE_LIST (32-4)   Name: N/A   Resident")) << istat.out;
+  const std::string theirs = scratch_.Path("icat.bin");
+  ASSERT_EQ(RunCommand("icat " + Quote(image) + " " + std::to_string(base) + " > " + Quote(theirs)).status, 0);
+  ASSERT_EQ(ReadAll(theirs), Host("a.bin", 350 * 1024)) << "TSK does not read the rebuilt record";
+  const std::string out = scratch_.Path("out");
+  const auto r = Copy(image, out, {"/a.bin"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ReadAll(out + "/a.bin"), Host("a.bin", 350 * 1024));
+}
+
+// ---------------------------------------------------------------------------
+// The decoder itself, on hand-made chunks: the hostile shapes a damaged
+// volume can hand it.
+
+Buffer Chunk(bool compressed, const Buffer& data) {
+  Buffer c{0, 0};
+  PutU16(c, 0, static_cast<std::uint16_t>((compressed ? 0xB000 : 0x3000) | (data.size() + 2 - 3)));
+  c.insert(c.end(), data.begin(), data.end());
+  return c;
+}
+
+Buffer Join(std::initializer_list<Buffer> parts) {
+  Buffer out;
+  for (const Buffer& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+TEST(Lznt1, BackReferencesCopyForwardAndChunksStandForWholePages) {
+  // 'a' 'b', then 10 bytes from 2 back (overlapping), then a second chunk
+  // stored as it is.
+  const Buffer first = Chunk(true, {0x04, 'a', 'b', 0x07, 0x10});  // token: offset 2, length 10
+  const Buffer second = Chunk(false, Buffer(4096, 'z'));
+  Buffer out(3 * 4096, 0xEE);
+  const ntfs::Lznt1Result r = ntfs::DecompressLznt1(Join({first, second, {0, 0}}), out);
+  EXPECT_EQ(r.badChunks, 0u);
+  EXPECT_EQ(r.chunks, 2u);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 12), "abababababab");
+  EXPECT_EQ(out[12], 0);  // the rest of a short chunk's page is zeros
+  EXPECT_EQ(Buffer(out.begin() + 4096, out.begin() + 8192), Buffer(4096, 'z'));
+  EXPECT_EQ(Buffer(out.begin() + 8192, out.end()), Buffer(4096, 0));  // after the end mark
+}
+
+TEST(Lznt1, TheOffsetLengthSplitMovesWithThePositionInTheChunk) {
+  // After 17 literals the split is 5 bits of offset and 11 of length: the
+  // token 0x0800 means offset 2, length 3; read with the first split it
+  // would mean offset 1, length 2051.
+  Buffer data;
+  for (int group = 0; group < 2; ++group) {
+    data.push_back(0x00);
+    for (int i = 0; i < 8; ++i) data.push_back(static_cast<std::uint8_t>('A' + group * 8 + i));
+  }
+  data.insert(data.end(), {0x02, 'Q', 0x00, 0x08});
+  Buffer out(4096, 0);
+  EXPECT_EQ(ntfs::DecompressLznt1(Chunk(true, data), out).badChunks, 0u);
+  EXPECT_EQ(std::string(out.begin(), out.begin() + 21), std::string("ABCDEFGHIJKLMNOPQPQP") + '\0');
+}
+
+TEST(Lznt1, HostileChunksGiveZerosForThemselvesOnly) {
+  const Buffer good = Chunk(false, Buffer(4096, 'g'));
+  struct Case {
+    const char* what;
+    Buffer bad;
+    bool truncated;
+  };
+  const std::vector<Case> cases = {
+      {"a reference before the start", Chunk(true, {0x01, 0x00, 0x00}), false},
+      {"a reference further back than written", Chunk(true, {0x02, 'x', 0x00, 0x10}), false},
+      {"a length past the chunk", Chunk(true, {0x02, 'x', 0xFF, 0x0F}), false},
+      {"a token cut short", Chunk(true, {0x02, 'x', 0x00}), false},
+      {"a literal past the page", Chunk(true, {0x02, 'x', 0xFC, 0x0F, 'l'}), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Buffer out(3 * 4096, 0xEE);
+    const ntfs::Lznt1Result r = ntfs::DecompressLznt1(Join({good, c.bad, good}), out);
+    EXPECT_EQ(r.badChunks, 1u);
+    EXPECT_EQ(r.firstBad, 1u);
+    EXPECT_EQ(Buffer(out.begin(), out.begin() + 4096), Buffer(4096, 'g'));
+    EXPECT_EQ(Buffer(out.begin() + 4096, out.begin() + 8192), Buffer(4096, 0));
+    EXPECT_EQ(Buffer(out.begin() + 8192, out.end()), Buffer(4096, 'g'));
+  }
+  // A header that claims more than the input holds ends the unit there.
+  Buffer cut = Chunk(true, Buffer(100, 0));
+  cut.resize(50);
+  Buffer out(2 * 4096, 0xEE);
+  const ntfs::Lznt1Result r = ntfs::DecompressLznt1(Join({good, cut}), out);
+  EXPECT_TRUE(r.truncated);
+  EXPECT_EQ(r.badChunks, 1u);
+  EXPECT_EQ(Buffer(out.begin() + 4096, out.end()), Buffer(4096, 0));
+  // Nothing at all, or a lone byte: zeros, and nothing read past the input.
+  for (const Buffer& in : {Buffer{}, Buffer{0x42}}) {
+    Buffer zeros(4096, 0xEE);
+    EXPECT_EQ(ntfs::DecompressLznt1(in, zeros).chunks, 0u);
+    EXPECT_EQ(zeros, Buffer(4096, 0));
+  }
+}
+
+}  // namespace
+}  // namespace tsn
