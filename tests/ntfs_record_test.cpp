@@ -291,7 +291,8 @@ TEST(Attributes, TheWalkEndsOnAnyRecordAndSaysWhenItMetDamage) {
   // A value that does not lie inside its attribute is not read.
   Buffer bad = name;
   ntfstest::PutU32(bad, 16, 4000);
-  const auto a = AttributesOf(RecordBuilder().Add(bad).Build());
+  const Buffer badRecord = RecordBuilder().Add(bad).Build();
+  const auto a = AttributesOf(badRecord);
   ASSERT_EQ(a.size(), 1u);
   EXPECT_FALSE(a[0].ValueFits());
   EXPECT_TRUE(a[0].Value().empty());

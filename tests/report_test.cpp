@@ -287,12 +287,11 @@ TEST_F(Report, TheTextPrinterPutsEachPrintedLineOnOneLineAndPagesApartByFormFeed
   const NodeHandle root = CreateRootFolder(&h.app, &drive);
   MftFileInfo* r = FolderRecordOf(h.ui, root);
   for (int i = 0; i < 40; ++i) File(r, "file " + std::to_string(i));
-  auto surface = std::make_unique<TextPrintSurface>();
-  TextPrintSurface* text = surface.get();
-  h.ui.AnswerPrinterWith(std::move(surface));
+  TextPrintout text;
+  h.ui.AnswerPrinterWith(std::make_unique<TextPrintSurface>(&text));
   PrintReport(&h.app);
-  ASSERT_TRUE(text->Ended());
-  const std::string& out = text->Text();
+  ASSERT_TRUE(text.ended);
+  const std::string& out = text.text;
   // 50-dot lines on a 3357-dot page: 29 rows fit before fewer than six
   // lines remain (30 + 4 x 50 + 29 x 100 + 6 x 50 = 3430 > 3357).
   const ReportMetrics m = FixedPitchReportMetrics();

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <set>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -396,15 +397,13 @@ int RunReport(const ReportOptions& options) {
   if (session.status != 0) return session.status;
 
   std::unique_ptr<PrintSurface> printer;
-  TextPrintSurface* text = nullptr;
+  std::optional<TextPrintout> text;
   std::unique_ptr<PdfSupport> pdf;  // outlives the printer and the print run
   if (ext == ".pdf") {
     pdf = std::make_unique<PdfSupport>();
     printer = pdf->FileSurface(options.out);
   } else {
-    auto t = std::make_unique<TextPrintSurface>();
-    text = t.get();
-    printer = std::move(t);
+    printer = std::make_unique<TextPrintSurface>(&text.emplace());
   }
   WatchedPrinter::Outcome outcome;
   session.ui.AnswerPrinterWith(std::make_unique<WatchedPrinter>(std::move(printer), &outcome));
@@ -417,13 +416,13 @@ int RunReport(const ReportOptions& options) {
     return 1;
   }
   if (!outcome.ended) return 1;
-  if (text == nullptr) return 0;
+  if (!text) return 0;
   if (options.out.empty()) {
-    std::cout << text->Text() << std::flush;
+    std::cout << text->text << std::flush;
     return std::cout ? 0 : 1;
   }
   std::ofstream file(options.out, std::ios::binary | std::ios::trunc);
-  file << text->Text();
+  file << text->text;
   file.close();
   if (!file) {
     std::cerr << "tessilon-cli report: " << options.out << " could not be written\n";

@@ -34,8 +34,8 @@ void PrintReport(AppState* app) {
   if (!printer->Release()) ui.ShowMessageBox("Could not DeleteDC", "ERROR");
 }
 
-TextPrintSurface::TextPrintSurface(ReportMetrics metrics, int dotsPerColumn)
-    : dotsPerColumn_(dotsPerColumn) {
+TextPrintSurface::TextPrintSurface(TextPrintout* out, ReportMetrics metrics, int dotsPerColumn)
+    : out_(out), dotsPerColumn_(dotsPerColumn) {
   sheet_.metrics = std::move(metrics);
 }
 
@@ -62,8 +62,8 @@ bool TextPrintSurface::NewPage() {
 
 bool TextPrintSurface::EndDocument() {
   if (!started_) return false;
-  text_ = ReportAsText(sheet_, dotsPerColumn_);
-  ended_ = true;
+  out_->text = ReportAsText(sheet_, dotsPerColumn_);
+  out_->ended = true;
   return true;
 }
 

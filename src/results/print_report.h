@@ -14,13 +14,19 @@ struct AppState;
 // cannot start, ends it silently; failures at the end show a message box.
 void PrintReport(AppState* app);
 
+// What a text printer printed. The print handler releases its printer when
+// the job ends, so the text lands in a result its caller keeps.
+struct TextPrintout {
+  bool ended = false;
+  std::string text;  // one line per printed line, a form feed between pages
+};
+
 // A printer whose pages are text: what it is given is kept as a sheet, and
-// once the job has ended the whole report is in Text(), one line per
-// printed line and a form feed between pages. Its page is a fixed-pitch page
-// unless told otherwise.
+// once the job has ended the whole report is in `out`. Its page is a
+// fixed-pitch page unless told otherwise.
 class TextPrintSurface final : public PrintSurface {
  public:
-  explicit TextPrintSurface(ReportMetrics metrics = FixedPitchReportMetrics(),
+  explicit TextPrintSurface(TextPrintout* out, ReportMetrics metrics = FixedPitchReportMetrics(),
                             int dotsPerColumn = kFixedPitchDotsPerColumn);
   bool StartDocument(std::string_view name) override;
   int PageWidth() const override { return sheet_.metrics.pageWidth; }
@@ -33,16 +39,11 @@ class TextPrintSurface final : public PrintSurface {
   bool EndDocument() override;
   bool Release() override { return true; }
 
-  const ReportSheet& Sheet() const { return sheet_; }
-  bool Ended() const { return ended_; }
-  const std::string& Text() const { return text_; }
-
  private:
+  TextPrintout* out_;
   ReportSheet sheet_;
   int dotsPerColumn_;
   bool started_ = false;
-  bool ended_ = false;
-  std::string text_;
 };
 
 }  // namespace tsn
