@@ -316,12 +316,16 @@ class ContentReader {
         return;
       }
       const std::uint64_t first = pos / clusterBytes_;
-      // Whole units inside one sparse run go in one step, however many.
-      if (const DataRun* run = RunAt(s_.runs, static_cast<std::int64_t>(first)); run != nullptr && run->lcn < 0) {
-        const std::uint64_t units =
-            (static_cast<std::uint64_t>(run->startVcn + run->length) - first) / unitClusters;
+      // Whole units inside one sparse run, or where no run reaches, go in
+      // one step, however many.
+      const DataRun* at = RunAt(s_.runs, static_cast<std::int64_t>(first));
+      if (at == nullptr || at->lcn < 0) {
+        const std::uint64_t next = at != nullptr ? static_cast<std::uint64_t>(at->startVcn + at->length)
+                                                 : NextRunByte(static_cast<std::int64_t>(first)) / clusterBytes_;
+        const std::uint64_t units = (next - first) / unitClusters;
         if (units > 0) {
           const std::uint64_t end = units > (limit - pos) / unitBytes ? limit : pos + units * unitBytes;
+          if (at == nullptr) holeBytes_ += std::min(end, init) - pos;
           Zeros(end - pos);
           pos = end;
           continue;

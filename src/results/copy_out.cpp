@@ -106,6 +106,19 @@ timespec FileTimeToTime(std::uint64_t fileTime) {
           static_cast<long>(fileTime % kTicksPerSecond * 100)};
 }
 
+// False, with errno EFBIG, for a size no file offset can hold.
+bool FitsOffset(std::uint64_t bytes) {
+  if (bytes <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return true;
+  errno = EFBIG;
+  return false;
+}
+
+// Zeros of a sparse stream become a hole in the copy: no bytes written,
+// no space taken where the destination can keep holes.
+bool SkipHole(int fd, std::uint64_t bytes) {
+  return FitsOffset(bytes) && ::lseek(fd, static_cast<off_t>(bytes), SEEK_CUR) >= 0;
+}
+
 void AppendReason(std::string* why, const std::string& reason) {
   if (!why->empty()) *why += "; ";
   *why += reason;
@@ -148,9 +161,8 @@ struct Copier {
           failure = std::string("writing the copy failed: ") + std::strerror(errno);
           return false;
         }
-      } else if (zeros > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
-                 ::lseek(fd, static_cast<off_t>(zeros), SEEK_CUR) < 0) {
-        failure = std::string("writing the copy failed: ") + std::strerror(errno ? errno : EFBIG);
+      } else if (!SkipHole(fd, zeros)) {
+        failure = std::string("writing the copy failed: ") + std::strerror(errno);
         return false;
       }
       PumpOneMessage(app);
@@ -174,9 +186,8 @@ struct Copier {
       return false;
     }
     // A hole at the end is only a size: the file must be made that long.
-    if (stream.dataSize > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()) ||
-        ::ftruncate(fd, static_cast<off_t>(stream.dataSize)) != 0) {
-      *why = std::string("writing the copy failed: ") + std::strerror(errno ? errno : EFBIG);
+    if (!FitsOffset(stream.dataSize) || ::ftruncate(fd, static_cast<off_t>(stream.dataSize)) != 0) {
+      *why = std::string("writing the copy failed: ") + std::strerror(errno);
       return false;
     }
     return read.whole;
