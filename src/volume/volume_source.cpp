@@ -87,7 +87,9 @@ std::size_t VolumeSource::FillWindow(std::uint64_t offset) {
   // record reads do not pay for a megabyte each.
   const bool sequential = windowFilled_ > 0 && offset == windowStart_ + windowFilled_;
   readAhead_ = sequential ? std::min(readAhead_ * 2, kMaxReadAhead) : kMinReadAhead;
-  if (window_.size() < readAhead_) window_.resize(kMaxReadAhead);
+  // Grown with the window, not at once: a source opened for a few sectors
+  // (every candidate of the drive list) does not clear a megabyte.
+  if (window_.size() < readAhead_) window_.resize(readAhead_);
   const std::uint64_t want = std::min<std::uint64_t>(readAhead_, length_ - offset);
   std::size_t got = 0;
   while (got < want) {
