@@ -57,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool sane = entrySize >= 128 && entrySize <= 4096 && entrySize % 8 == 0;
     for (std::uint32_t i = 0; sane && entriesLba < diskSectors && i < count; ++i) {
       const std::uint64_t at = entriesLba * 512 + std::uint64_t{i} * entrySize;
-      if (at + entrySize > size) break;
+      // A disk is whole sectors: a partial last one holds no entries.
+      if (at + entrySize > diskSectors * 512) break;
       const Bytes e = disk.subspan(static_cast<std::size_t>(at), entrySize);
       bool used = false;
       for (int k = 0; k < 16; ++k) used = used || e[k] != 0;

@@ -3,7 +3,7 @@
 # (mkfs.fat and mtools, sfdisk and sgdisk, mkntfs), each seed a few hundred
 # KB at most:
 #
-#   make_seeds.sh OUTDIR COMPACT_IMAGE
+#   make_seeds.sh OUTDIR COMPACT_IMAGE NTFS_POPULATE
 #
 #   OUTDIR/partitions/   disk images: MBR with an EBR chain, GPT, a GPT whose
 #                        primary header is gone, an EBR chain that loops,
@@ -16,24 +16,30 @@
 #                        folder chain that loops
 #   OUTDIR/ntfs_record/  MFT records of a fresh NTFS volume, the root's with
 #                        its INDX block
+#   OUTDIR/ntfs_volume/  a small NTFS volume in the compact form, with live
+#                        and deleted files (resident, fragmented, sparse,
+#                        compressed) and a deleted folder; full size and cut
+#                        short after its last data
 #
-# COMPACT_IMAGE is the compact_image tool built beside the targets.
+# COMPACT_IMAGE is the compact_image tool built beside the targets,
+# NTFS_POPULATE the fixture builder's tests/fixtures/ntfs_populate.c.
 set -euo pipefail
 
 die() { echo "make_seeds: $*" >&2; exit 1; }
-[[ $# -eq 2 ]] || die "usage: make_seeds.sh OUTDIR COMPACT_IMAGE"
+[[ $# -eq 3 ]] || die "usage: make_seeds.sh OUTDIR COMPACT_IMAGE NTFS_POPULATE"
 OUT=$(realpath -m "$1")
 COMPACT=$(realpath "$2")
+POPULATE=$(realpath "$3")
 export LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1
 unset MTOOLSRC || true
-for tool in mkfs.fat mmd mcopy mdel mdeltree mkntfs sfdisk sgdisk od dd truncate grep; do
+for tool in mkfs.fat mmd mcopy mdel mdeltree mkntfs ntfsinfo sfdisk sgdisk od dd truncate grep; do
   command -v "$tool" >/dev/null || die "missing tool: $tool"
 done
 
 WORK=$(mktemp -d)
 trap 'rm -rf "$WORK"' EXIT
 rm -rf "$OUT"
-mkdir -p "$OUT"/{partitions,fat_dir,fat_volume,ntfs_record}
+mkdir -p "$OUT"/{partitions,fat_dir,fat_volume,ntfs_record,ntfs_volume}
 cd "$WORK"
 
 u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
@@ -205,6 +211,38 @@ for r in $(seq 0 26); do
   # The root folder's record with the INDX block of its index.
   if [[ $r == 5 && -n $indx ]]; then dd if=ntfs.img bs=1 skip="$indx" count=4096 status=none >>"$out"; fi
 done
+
+# --- ntfs_volume: a compact whole volume -----------------------------------
+
+truncate -s 4M ntfsvol.img
+mkntfs -F -q -Q -s 512 -c 1024 -L FUZZNTFS ntfsvol.img >mkntfs.log 2>&1 || { cat mkntfs.log >&2; die "mkntfs failed"; }
+printf 'hello\n' >small
+head -c 20000 /dev/zero | tr '\0' a >compressible
+head -c 3072 /dev/urandom >frag
+{
+  printf 'mkdir\t%s\n' /Docs /Docs/Deeper /Packed
+  printf 'compress\t/Packed\n'
+  printf 'file\t%s\t%s\n' /Docs/keep.txt small /Docs/blob.bin blob.bin /Docs/Deeper/gone.txt small \
+    /Docs/gone-blob.bin blob.bin /Packed/log.txt compressible /Packed/gone-log.txt compressible /Docs/holes.bin small
+  printf 'truncate\t/Docs/holes.bin\t40000\n'
+  for at in 0 1024 2048; do printf 'chunk\t%s\tfrag\t%s\t1024\n' /Docs/frag-a.bin "$at" /Docs/frag-b.bin "$at"; done
+  printf 'rm\t%s\n' /Docs/frag-b.bin /Docs/Deeper/gone.txt /Docs/gone-blob.bin /Packed/gone-log.txt /Docs/Deeper
+} >ntfsvol.cmds
+"$POPULATE" ntfsvol.img <ntfsvol.cmds >/dev/null || die "ntfs_populate failed"
+# $UpCase and $LogFile are most of what is not zero, and neither scan reads
+# them: cleared, they leave the input small enough to mutate.
+runs_of() { ntfsinfo -v -F "$2" "$1" 2>/dev/null | awk '/Runlist:/ { on = 1; next } on && /^\t\t\t0x/ { print $2, $3; next } { on = 0 }'; }
+clear=$({ runs_of ntfsvol.img '/$UpCase'; runs_of ntfsvol.img '/$LogFile'; })
+[[ -n $clear ]] || die "ntfsvol.img: ntfsinfo gave no runs for \$UpCase and \$LogFile"
+while read -r lcn len; do
+  dd if=/dev/zero of=ntfsvol.img bs=1024 seek=$((lcn)) count=$((len)) conv=notrunc status=none
+done <<<"$clear"
+"$COMPACT" pack ntfsvol.img "$OUT/ntfs_volume/ntfs1k-full"
+# Cut after its last data but before the backup boot sector in its last
+# sector: the volume claims more than its image holds.
+cp ntfsvol.img ntfscut.img
+dd if=/dev/zero of=ntfscut.img bs=512 seek=$(($(stat -c %s ntfscut.img) / 512 - 1)) count=1 conv=notrunc status=none
+"$COMPACT" pack ntfsvol.img "$OUT/ntfs_volume/ntfs1k-cut" "$(end_of_data ntfscut.img)"
 
 date -u +%FT%TZ >"$OUT/seeds.stamp"
 echo "make_seeds: $(find "$OUT" -type f ! -name seeds.stamp | wc -l) seeds in $OUT"
