@@ -6,6 +6,7 @@ packages=(
   qt6-base-dev libgl-dev                 # the desktop window
   libcli11-dev nlohmann-json3-dev        # argument parsing, JSON output
   googletest libgtest-dev libbenchmark-dev
+  clang libclang-rt-14-dev               # the fuzz targets: libFuzzer and the sanitizers
   dosfstools mtools ntfs-3g ntfs-3g-dev  # real test images
   fdisk gdisk util-linux                 # partition tables; setpriv
   sleuthkit                              # independent oracle in the tests
