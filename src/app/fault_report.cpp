@@ -48,9 +48,11 @@ std::size_t PutNumber(char* out, std::size_t size, std::size_t at, std::uint64_t
 // change must not make the report read without end.
 const char* FieldText(const std::string& s) { return s.data(); }
 
-void WriteAll(const char* text, std::size_t length) {
+int gTraceFd = STDERR_FILENO;
+
+void WriteAll(const char* text, std::size_t length, int fd = STDERR_FILENO) {
   while (length > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, text, length);
+    const ssize_t n = ::write(fd, text, length);
     if (n <= 0) return;
     text += n;
     length -= static_cast<std::size_t>(n);
@@ -157,8 +159,10 @@ int TraceLine(const char* format, ...) {
   if (n < 0) return 1;
   std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 2);
   text[length++] = '\n';
-  WriteAll(text, length);
+  if (gTraceFd >= 0) WriteAll(text, length, gTraceFd);
   return 1;
 }
+
+void SetTraceOutput(int fd) { gTraceFd = fd; }
 
 }  // namespace tsn
