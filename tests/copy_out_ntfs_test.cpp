@@ -10,9 +10,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <map>
-#include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 
 #include "app/main_dialog.h"
@@ -28,15 +25,10 @@ namespace tsn {
 namespace {
 
 using namespace ntfstest;
+using test::Fixture;
+using test::Quote;
+using test::ReadAll;
 using test::RunCommand;
-
-std::string Fixture(const std::string& name) { return std::string(TESSILON_FIXTURES) + "/" + name; }
-
-std::string Quote(const std::string& s) {
-  std::string q = "'";
-  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return q + "'";
-}
 
 // The SHA-256 of each file, in one run of sha256sum ("" for a missing one).
 std::map<std::string, std::string> Sha256Of(const std::vector<std::string>& paths) {
@@ -72,26 +64,6 @@ std::string Tagged(const std::string& tag, std::size_t size) {
   return s;
 }
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The clusters istat lists for the unnamed $DATA of a record (0 for a hole).
-std::vector<std::uint64_t> DataClusters(const std::string& image, std::uint64_t record) {
-  std::istringstream in(RunCommand("istat " + Quote(image) + " " + std::to_string(record)).out);
-  std::vector<std::uint64_t> clusters;
-  bool inData = false;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("Type: $DATA", 0) == 0) { inData = true; continue; }
-    if (inData && line.rfind("Type:", 0) == 0) break;
-    if (!inData) continue;
-    std::istringstream nums(line);
-    for (std::uint64_t c; nums >> c;) clusters.push_back(c);
-  }
-  return clusters;
-}
-
 // ---------------------------------------------------------------------------
 // The fixture volumes: every file the manifest says still holds its bytes.
 
@@ -108,13 +80,8 @@ class NtfsCopy : public ::testing::TestWithParam<Volume> {
   std::string TskOffset() const { return GetParam().startLba ? "-o " + std::to_string(GetParam().startLba) : ""; }
   std::vector<nlohmann::json> Manifest(bool deleted) const {
     std::vector<nlohmann::json> out;
-    std::ifstream in(Fixture("manifest.jsonl"));
-    for (std::string line; std::getline(in, line);) {
-      const auto e = nlohmann::json::parse(line);
-      if (e["image"] == GetParam().image && e.value("partition", 0) == GetParam().partition && !e["folder"] &&
-          e["deleted"] == deleted)
-        out.push_back(e);
-    }
+    for (const auto& e : test::ManifestOf(GetParam().image))
+      if (e.value("partition", 0) == GetParam().partition && !e["folder"] && e["deleted"] == deleted) out.push_back(e);
     return out;
   }
   // Every copy in out equals what icat reads for the same record (but in
@@ -254,7 +221,7 @@ TEST_F(NtfsCopyDamaged, EncryptedFilesAreToldAndNoFileIsMadeForThem) {
 
 TEST_F(NtfsCopyDamaged, ABrokenCompressedChunkBecomesZerosAndTheRestIsKept) {
   const std::string path = "/Compressed/deleted-compressed.txt";
-  const std::vector<std::uint64_t> clusters = DataClusters(image_, deleted_.at(path));
+  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image_, deleted_.at(path));
   ASSERT_GE(clusters.size(), 16u);
   ASSERT_EQ(clusters[15], 0u) << "the first unit is not stored compressed";
   // The first chunk's first token made a back reference, before anything
@@ -282,12 +249,7 @@ TEST_F(NtfsCopyDamaged, RecordsThatChangedSinceTheScanAreNotCopied) {
   sector[0] ^= 0xFF;
   WriteAt(image_, Offset("/Documents/deleted-note.txt") + 510, sector);
   test::HeadlessApp h;
-  h.app.sources.files = {image_};
-  h.app.sources.scanDevices = false;
-  h.ui.PostCommand(kCmdBuildDriveList);
-  h.ui.RunDialog();
-  h.ui.SetRowSelected(kDriveList, 0, true);
-  SelectCurrentDrive(&h.app);
+  h.OpenImages({image_});
   ASSERT_NE(h.app.currentDrive, nullptr);
   FoundFile files[4];
   const std::pair<const char*, std::uint64_t> named[] = {{"torn.txt", torn},
@@ -468,21 +430,6 @@ Buffer Join(std::initializer_list<Buffer> parts) {
   Buffer out;
   for (const Buffer& p : parts) out.insert(out.end(), p.begin(), p.end());
   return out;
-}
-
-TEST(Lznt1, BackReferencesCopyForwardAndChunksStandForWholePages) {
-  // 'a' 'b', then 10 bytes from 2 back (overlapping), then a second chunk
-  // stored as it is.
-  const Buffer first = Chunk(true, {0x04, 'a', 'b', 0x07, 0x10});  // token: offset 2, length 10
-  const Buffer second = Chunk(false, Buffer(4096, 'z'));
-  Buffer out(3 * 4096, 0xEE);
-  const ntfs::Lznt1Result r = ntfs::DecompressLznt1(Join({first, second, {0, 0}}), out);
-  EXPECT_EQ(r.badChunks, 0u);
-  EXPECT_EQ(r.chunks, 2u);
-  EXPECT_EQ(std::string(out.begin(), out.begin() + 12), "abababababab");
-  EXPECT_EQ(out[12], 0);  // the rest of a short chunk's page is zeros
-  EXPECT_EQ(Buffer(out.begin() + 4096, out.begin() + 8192), Buffer(4096, 'z'));
-  EXPECT_EQ(Buffer(out.begin() + 8192, out.end()), Buffer(4096, 0));  // after the end mark
 }
 
 TEST(Lznt1, TheOffsetLengthSplitMovesWithThePositionInTheChunk) {

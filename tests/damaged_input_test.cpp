@@ -22,11 +22,7 @@ namespace tsn {
 namespace {
 
 using test::RunCommand;
-
-void Sh(const std::string& command) {
-  const auto r = RunCommand(command);
-  ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
-}
+using test::Sh;
 
 void PutLe(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v, int width) {
   for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));

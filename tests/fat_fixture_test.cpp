@@ -4,10 +4,6 @@
 
 #include <cctype>
 #include <fstream>
-#include <map>
-#include <nlohmann/json.hpp>
-#include <set>
-#include <sstream>
 
 #include "test_support.h"
 
@@ -18,19 +14,23 @@ using test::RunCommand;
 
 struct Found {
   std::uint64_t size = 0;
-  bool deleted = false, folder = false;
+  bool deleted = false;
   std::string state;
 };
 
 std::map<std::string, Found> Scan(const std::string& image, bool quick) {
-  const auto r = RunCommand(std::string(TESSILON_CLI) + " scan --json " + (quick ? "--quick " : "") + image);
-  EXPECT_EQ(r.status, 0) << r.err;
+  const test::Scan s = test::RunScan(image, quick, "", 600);
+  EXPECT_EQ(s.status, 0) << s.log;
   std::map<std::string, Found> out;
-  std::istringstream in(r.out);
-  for (std::string line; std::getline(in, line);) {
-    const auto j = nlohmann::json::parse(line);
-    out[j["path"]] = {j["size"], j["deleted"], j["folder"], j["state"]};
-  }
+  for (const auto& j : s.entries) out[j["path"]] = {j["size"], j["deleted"], j["state"]};
+  return out;
+}
+
+// The fields of each line fls -r -p -d -l gives.
+std::vector<std::vector<std::string>> FlsDeleted(const std::string& image) {
+  std::vector<std::vector<std::string>> out;
+  for (const std::string& line : test::Split(RunCommand("fls -r -p -d -l " + image).out, '\n'))
+    out.push_back(test::Split(line, '\t'));
   return out;
 }
 
@@ -54,7 +54,7 @@ std::string Key(const std::string& path) {
 class FatFixture : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FatFixture, IndexedScanShowsTheManifestsLiveTreeAndWhatFlsFindsDeleted) {
-  const std::string image = std::string(TESSILON_FIXTURES) + "/" + GetParam();
+  const std::string image = test::Fixture(GetParam());
   std::ifstream manifest(std::string(TESSILON_FIXTURES) + "/manifest.jsonl");
   ASSERT_TRUE(manifest) << "fixtures not built";
   // Hashing the 2 GiB image costs more than its scan; the smaller ones do.
@@ -82,13 +82,8 @@ TEST_P(FatFixture, IndexedScanShowsTheManifestsLiveTreeAndWhatFlsFindsDeleted) {
   std::map<std::string, Found> ours;
   for (const auto& [path, f] : found)
     if (f.deleted) ours[Key(path)] = f;
-  const auto fls = RunCommand("fls -r -p -d -l " + image);
-  std::istringstream in(fls.out);
   std::size_t checked = 0;
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> fields;
-    std::istringstream cols(line);
-    for (std::string f; std::getline(cols, f, '\t');) fields.push_back(f);
+  for (const auto& fields : FlsDeleted(image)) {
     if (fields.size() < 8 || fields[0].find('*') == std::string::npos ||
         fields[0].rfind("-/", 0) == 0 || fields[1].find("$OrphanFiles") != std::string::npos)
       continue;  // orphans lie outside the tree, which only the quick scan reads
@@ -103,20 +98,15 @@ TEST_P(FatFixture, IndexedScanShowsTheManifestsLiveTreeAndWhatFlsFindsDeleted) {
 }
 
 TEST_P(FatFixture, QuickScanListsEveryDeletedFileWhoseEntrySurvives) {
-  const std::string image = std::string(TESSILON_FIXTURES) + "/" + GetParam();
+  const std::string image = test::Fixture(GetParam());
   const auto quick = Scan(image, true);
   std::multiset<std::pair<std::string, std::uint64_t>> ours;  // name, size
   for (const auto& [path, f] : quick) {
     EXPECT_TRUE(f.deleted);
     ours.insert({Key(path.substr(path.rfind('/'))), f.size});
   }
-  const auto fls = RunCommand("fls -r -p -d -l " + image);
-  std::istringstream in(fls.out);
   std::size_t checked = 0;
-  for (std::string line; std::getline(in, line);) {
-    std::vector<std::string> fields;
-    std::istringstream cols(line);
-    for (std::string f; std::getline(cols, f, '\t');) fields.push_back(f);
+  for (const auto& fields : FlsDeleted(image)) {
     if (fields.size() < 8 || fields[0].rfind("r/r *", 0) != 0) continue;
     const std::string name = fields[1].substr(fields[1].rfind('/') == std::string::npos ? 0 : fields[1].rfind('/') + 1);
     const auto it = ours.find({Key("/" + name), std::stoull(fields[6])});

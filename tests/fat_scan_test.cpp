@@ -5,10 +5,6 @@
 
 #include <algorithm>
 #include <fstream>
-#include <iostream>
-#include <map>
-#include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
 
 #include "app/main_dialog.h"
@@ -19,39 +15,10 @@ namespace tsn {
 namespace {
 
 using test::RunCommand;
+using test::Scan;
+using test::Sh;
 
-void Sh(const std::string& command) {
-  const auto r = RunCommand(command);
-  ASSERT_EQ(r.status, 0) << command << "\n" << r.err;
-}
-
-struct Scan {
-  int status = -1;
-  std::vector<nlohmann::json> entries;
-  std::string log;
-  const nlohmann::json* Find(const std::string& path) const {
-    for (const auto& e : entries)
-      if (e["path"] == path) return &e;
-    return nullptr;
-  }
-  std::set<std::string> Paths(bool deleted) const {
-    std::set<std::string> out;
-    for (const auto& e : entries)
-      if (e["deleted"] == deleted) out.insert(e["path"].get<std::string>());
-    return out;
-  }
-};
-
-Scan RunScan(const std::string& image, bool quick) {
-  const auto r = RunCommand(std::string("timeout 120 ") + TESSILON_CLI + " scan --json " +
-                            (quick ? "--quick " : "") + "'" + image + "'");
-  Scan s;
-  s.status = r.status;
-  s.log = r.err;
-  std::istringstream in(r.out);
-  for (std::string line; std::getline(in, line);) s.entries.push_back(nlohmann::json::parse(line));
-  return s;
-}
+Scan RunScan(const std::string& image, bool quick) { return test::RunScan(image, quick, "", 120); }
 
 // fls -r -p: the live (or deleted) regular files and folders by path.
 std::set<std::string> FlsPaths(const std::string& image, bool deleted) {
@@ -159,13 +126,8 @@ TEST_F(FatVolume, QuickScanFindsEveryDeletedFileEntryUnderRoot) {
 TEST_F(FatVolume, ExitDuringAScanKeepsWhatWasFound) {
   for (const bool quick : {true, false}) {
     test::HeadlessApp h;
-    h.app.sources.files = {image_};
-    h.app.sources.scanDevices = false;
-    h.ui.PostCommand(kCmdBuildDriveList);
-    h.ui.RunDialog();
+    h.OpenImages({image_});
     ASSERT_EQ(h.ui.RowCount(kDriveList), 1);
-    h.ui.SetRowSelected(kDriveList, 0, true);
-    SelectCurrentDrive(&h.app);
     // The FAT load takes one pump per table sector; Exit lands after it.
     const std::uint64_t fatSectors = FatGeometryOf(*h.app.drives[0]).sectorsPerFat;
     h.ui.PostCommand(quick ? kCmdBuildFileListOnly : kCmdBuildIndexedFileList);

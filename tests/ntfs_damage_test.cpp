@@ -24,8 +24,6 @@ namespace {
 using namespace ntfstest;
 using test::RunCommand;
 
-const std::string kSector = "sector ";
-
 std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
 
 // The deleted files of DFTT #7 a scan still shows, by name.
@@ -67,7 +65,7 @@ struct Damaged {
   int status = 0;
 };
 
-void RunDamaged(const std::string& source, const std::vector<Damaged>& cases, const std::string& tskOffset = "") {
+void RunDamaged(const std::string& source, const std::vector<Damaged>& cases) {
   test::ScratchDir dir;
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.name);
@@ -88,32 +86,28 @@ void RunDamaged(const std::string& source, const std::vector<Damaged>& cases, co
     }
     EXPECT_EQ(test::Sha256OfFile(image), before);
   }
-  (void)tskOffset;
 }
 
 TEST(NtfsDamage, BrokenRecordsAttributesAndRunsArePassedOverAndTold) {
   const std::string source = Dftt7();
   if (source.empty()) GTEST_SKIP() << "real images not available";
-  auto record = [&](const std::string& image, const NtfsGeometry& g, std::uint64_t n) {
-    return RecordOffset(image, g, n);
-  };
   auto data = [](Buffer& r) { return FindAttribute(r, 0x80); };
   const std::vector<Damaged> cases = {
       {"torn-record",
        [&](const std::string& img, const NtfsGeometry& g) {
-         WriteAt(img, record(img, g, 31) + 1022, {0x12, 0x34});  // its second sector end
+         WriteAt(img, RecordOffset(img, g, 31) + 1022, {0x12, 0x34});  // its second sector end
        },
        {"MFT record 31 (sector ", "fails its update-sequence check"},
        Without(kAllDeleted, "sing1.dat")},
       {"attribute-past-record",
        [&](const std::string& img, const NtfsGeometry& g) {
-         EditRecord(img, record(img, g, 29), [&](Buffer& r) { PutU32(r, data(r) + 4, 2000); });
+         EditRecord(img, RecordOffset(img, g, 29), [&](Buffer& r) { PutU32(r, data(r) + 4, 2000); });
        },
        {"MFT record 29: an attribute runs past the end of the record"},
        Without(kAllDeleted, "frag1.dat")},
       {"zero-run-length",
        [&](const std::string& img, const NtfsGeometry& g) {
-         EditRecord(img, record(img, g, 30), [&](Buffer& r) {
+         EditRecord(img, RecordOffset(img, g, 30), [&](Buffer& r) {
            const std::size_t pairs = data(r) + GetU16(r, data(r) + 32);
            for (unsigned i = 1; i <= (r[pairs] & 0x0F); ++i) r[pairs + i] = 0;
          });
@@ -122,7 +116,7 @@ TEST(NtfsDamage, BrokenRecordsAttributesAndRunsArePassedOverAndTold) {
        kAllDeleted},  // its size is still known; no run is left to judge
       {"enormous-run-length",
        [&](const std::string& img, const NtfsGeometry& g) {
-         EditRecord(img, record(img, g, 31), [&](Buffer& r) {
+         EditRecord(img, RecordOffset(img, g, 31), [&](Buffer& r) {
            const std::size_t at = data(r), pairs = at + GetU16(r, at + 32);
            ASSERT_GE(at + GetU32(r, at + 4), pairs + 7);
            const Buffer huge{0x14, 0xFF, 0xFF, 0xFF, 0x7F, 0x10, 0x00};
@@ -133,7 +127,7 @@ TEST(NtfsDamage, BrokenRecordsAttributesAndRunsArePassedOverAndTold) {
        kAllDeleted},
       {"many-torn-records",
        [&](const std::string& img, const NtfsGeometry& g) {
-         for (std::uint64_t n = 24; n <= 35; ++n) WriteAt(img, record(img, g, n) + 510, {0x12, 0x34});
+         for (std::uint64_t n = 24; n <= 35; ++n) WriteAt(img, RecordOffset(img, g, n) + 510, {0x12, 0x34});
        },
        {"fails its update-sequence check", "7 more MFT records that fail their update-sequence check were passed over."},
        {"res1.dat", "sing2.dat", "mult2.dat"}},
@@ -254,12 +248,7 @@ TEST(NtfsDamage, AttributeListsAreFollowedOnceAndOnlyIntoTheFilesOwnRecords) {
   const std::string image = test::CopyOf(source, dir, "split.img");
   SplitIntoExtension(image, GeometryOf(image), 17, 36);
   test::HeadlessApp h;
-  h.app.sources.files = {image};
-  h.app.sources.scanDevices = false;
-  h.ui.PostCommand(kCmdBuildDriveList);
-  h.ui.RunDialog();
-  h.ui.SetRowSelected(kDriveList, 0, true);
-  SelectCurrentDrive(&h.app);
+  h.OpenImages({image});
   h.ui.PostCommand(kCmdBuildFileListOnly);
   h.ui.RunDialog();
   const FoundFile* found = nullptr;
@@ -363,7 +352,7 @@ TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
   // other folder.
   // fls gives up on the torn block's whole folder: it lists the undamaged image.
   const auto fls = FlsEntries(source, false, "-o 128");
-  const auto ours = ScanEntries(s, false);
+  const auto ours = s.Records(false);
   std::size_t missing = 0;
   for (const auto& [path, record] : fls) {
     if (ours.count(path)) continue;

@@ -25,10 +25,9 @@ namespace {
 
 using ntfstest::Difference;
 using ntfstest::FlsEntries;
-using ntfstest::RunScan;
-using ntfstest::Scan;
-using ntfstest::ScanEntries;
 using test::RunCommand;
+using test::RunScan;
+using test::Scan;
 
 // The size of the unnamed $DATA of a record, as istat reads it.
 std::uint64_t IstatSize(const std::string& image, std::uint64_t record, const std::string& offset = "") {
@@ -37,6 +36,11 @@ std::uint64_t IstatSize(const std::string& image, std::uint64_t record, const st
   static const std::regex data(R"(Type: \$DATA \(128-\d+\)\s+Name: N/A\s+\S*\s*Resident\s+size: (\d+))");
   if (std::regex_search(r.out, m, data)) return std::stoull(m[1]);
   return ~0ULL;
+}
+
+// What "tessilon-cli drives" lists for one image, as JSON.
+std::string Drives(const std::string& image) {
+  return RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json " + test::Quote(image)).out;
 }
 
 std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
@@ -80,28 +84,23 @@ void ExpectDftt7Deleted(const Scan& s) {
   EXPECT_EQ((*orphan)["record"], 37);  // the missing parent's number
 }
 
-TEST(NtfsRealImages, Dftt7GroundTruthInTheQuickScan) {
+TEST(NtfsRealImages, Dftt7GroundTruthInBothScansAndTheLiveTreeAsFlsListsIt) {
   const std::string image = Dftt7();
   if (image.empty()) GTEST_SKIP() << "real images not available";
   const std::string before = test::Sha256OfFile(image);
-  const Scan s = RunScan(image, true);
-  ASSERT_EQ(s.status, 0) << s.log;
-  EXPECT_TRUE(s.Logged("Beginning deleted file scan.")) << s.log;
-  EXPECT_FALSE(s.Logged("-- Error")) << s.log;  // a sound volume reports no damage
-  ExpectDftt7Deleted(s);
-  EXPECT_EQ(s.entries.size(), 11u);  // 8 files, 2 folders, 1 orphan folder; nothing live
-  EXPECT_TRUE(s.Paths(false) == std::set<std::string>{"/TSNF_Folder.0"});
-  EXPECT_EQ(test::Sha256OfFile(image), before);
-}
+  const Scan quick = RunScan(image, true);
+  ASSERT_EQ(quick.status, 0) << quick.log;
+  EXPECT_TRUE(quick.Logged("Beginning deleted file scan.")) << quick.log;
+  EXPECT_FALSE(quick.Logged("-- Error")) << quick.log;  // a sound volume reports no damage
+  ExpectDftt7Deleted(quick);
+  EXPECT_EQ(quick.entries.size(), 11u);  // 8 files, 2 folders, 1 orphan folder; nothing live
+  EXPECT_TRUE(quick.Paths(false) == std::set<std::string>{"/TSNF_Folder.0"});
 
-TEST(NtfsRealImages, Dftt7IndexedScanAddsTheLiveTreeAsFlsListsIt) {
-  const std::string image = Dftt7();
-  if (image.empty()) GTEST_SKIP() << "real images not available";
   const Scan s = RunScan(image, false);
   ASSERT_EQ(s.status, 0) << s.log;
   EXPECT_FALSE(s.Logged("-- Error")) << s.log;
   ExpectDftt7Deleted(s);
-  auto live = ScanEntries(s, false);
+  auto live = s.Records(false);
   live.erase("/TSNF_Folder.0");
   EXPECT_EQ(Difference(live, FlsEntries(image, false)), "");
   // The log's milestones, in order.
@@ -113,6 +112,7 @@ TEST(NtfsRealImages, Dftt7IndexedScanAddsTheLiveTreeAsFlsListsIt) {
     ASSERT_NE(next, std::string::npos) << m << "\n" << s.log;
     at = next;
   }
+  EXPECT_EQ(test::Sha256OfFile(image), before);
 }
 
 TEST(NtfsRealImages, Dftt8RecordsSpanTwoClustersOfHalfAKilobyte) {
@@ -120,8 +120,8 @@ TEST(NtfsRealImages, Dftt8RecordsSpanTwoClustersOfHalfAKilobyte) {
   if (image.empty()) GTEST_SKIP() << "real images not available";
   const Scan indexed = RunScan(image, false);
   ASSERT_EQ(indexed.status, 0) << indexed.log;
-  EXPECT_EQ(Difference(ScanEntries(indexed, false), FlsEntries(image, false)), "");
-  EXPECT_EQ(Difference(ScanEntries(indexed, true), FlsEntries(image, true)), "");
+  EXPECT_EQ(Difference(indexed.Records(false), FlsEntries(image, false)), "");
+  EXPECT_EQ(Difference(indexed.Records(true), FlsEntries(image, true)), "");
   for (const std::uint64_t record : {31u, 32u}) {
     bool found = false;
     for (const auto& e : indexed.entries) {
@@ -152,13 +152,12 @@ TEST(NtfsRealImages, Win10FolderIndexOverBlocksOfTwoClusters) {
   EXPECT_FALSE(s.Logged("-- Error")) << s.log;
   const auto fls = FlsEntries(image, false, "-o 128");
   EXPECT_GT(fls.size(), 50u);
-  EXPECT_EQ(Difference(ScanEntries(s, false), fls), "");
+  EXPECT_EQ(Difference(s.Records(false), fls), "");
   // Sizes from the records, not the index copies (which Windows leaves at 0
   // for its own files).
   EXPECT_EQ((*s.Find("/$MFT"))["size"], IstatSize(image, 0, "-o 128"));
   EXPECT_EQ((*s.Find("/$LogFile"))["size"], IstatSize(image, 2, "-o 128"));
-  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json '" + image + "'");
-  EXPECT_NE(drives.out.find("\"Test index\""), std::string::npos) << drives.out;
+  EXPECT_NE(Drives(image).find("\"Test index\""), std::string::npos);
 }
 
 TEST(NtfsRealImages, Win2003CyrillicNamesOnA128GiBVolume) {
@@ -167,17 +166,17 @@ TEST(NtfsRealImages, Win2003CyrillicNamesOnA128GiBVolume) {
   const Scan s = RunScan(image, false);
   ASSERT_EQ(s.status, 0) << s.log;
   EXPECT_FALSE(s.Logged("-- Error")) << s.log;
-  EXPECT_EQ(Difference(ScanEntries(s, false), FlsEntries(image, false, "-o 63")), "");
+  EXPECT_EQ(Difference(s.Records(false), FlsEntries(image, false, "-o 63")), "");
   // Every deleted record that still holds its name, under its own name.
-  const auto deleted = ScanEntries(s, true);
+  const auto deleted = s.Records(true);
   EXPECT_EQ(Difference(deleted, FlsEntries(image, true, "-o 63")), "");
   EXPECT_EQ(deleted.size(), 30u);
   const auto* copy = s.Find("/Копия (38) Текстовый документ.txt");
   ASSERT_NE(copy, nullptr);
   EXPECT_EQ((*copy)["size"], IstatSize(image, 67, "-o 63"));
-  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json '" + image + "'");
-  EXPECT_NE(drives.out.find("\"Новый том\""), std::string::npos) << drives.out;
-  EXPECT_NE(drives.out.find("128.00 GB"), std::string::npos) << drives.out;
+  const std::string drives = Drives(image);
+  EXPECT_NE(drives.find("\"Новый том\""), std::string::npos) << drives;
+  EXPECT_NE(drives.find("128.00 GB"), std::string::npos) << drives;
 }
 
 // ---------------------------------------------------------------------------
@@ -189,10 +188,7 @@ struct Measured {
 };
 Measured Measure(const std::string& image) {
   test::HeadlessApp h;
-  h.app.sources.files = {image};
-  h.app.sources.scanDevices = false;
-  h.ui.PostCommand(kCmdBuildDriveList);
-  h.ui.RunDialog();
+  h.OpenImages({image}, -1);
   EXPECT_EQ(h.app.drives.size(), 1u) << h.LogText();
   if (h.app.drives.empty()) return {};
   const LOGDRIVE_INFO& d = *h.app.drives[0];
@@ -202,7 +198,7 @@ Measured Measure(const std::string& image) {
 TEST(NtfsMeasure, FreeSpaceCountsAllFreeBytesOfTheBitmapAsTskReadsIt) {
   const std::vector<std::tuple<std::string, std::string, std::string>> volumes = {
       {Dftt7(), "", "NTFS_DEL"},
-      {std::string(TESSILON_FIXTURES) + "/ntfs-4k.img", "", "NTFS4K"},
+      {test::Fixture("ntfs-4k.img"), "", "NTFS4K"},
       {test::RealImage("win2003-ntfs-mbr.tgz", "vss_2003.raw"), "-o 63", "Новый том"},
   };
   for (const auto& [image, offset, label] : volumes) {
@@ -230,36 +226,11 @@ TEST(NtfsMeasure, FreeSpaceCountsAllFreeBytesOfTheBitmapAsTskReadsIt) {
 // ---------------------------------------------------------------------------
 // The fixture volumes, against what their builder wrote and deleted.
 
-struct ManifestEntry {
-  std::string path;
-  bool folder = false, deleted = false, overwritten = false, nameLost = false;
-  std::uint64_t size = 0;
-};
-std::vector<ManifestEntry> Manifest(const std::string& image) {
-  std::vector<ManifestEntry> out;
-  std::ifstream in(std::string(TESSILON_FIXTURES) + "/manifest.jsonl");
-  for (std::string line; std::getline(in, line);) {
-    const auto j = nlohmann::json::parse(line);
-    if (j["image"] != image) continue;
-    out.push_back({"/" + j["path"].get<std::string>(), j["folder"].get<bool>(), j["deleted"].get<bool>(),
-                   j["overwritten"].get<bool>(), j["name_lost"].get<bool>(), j["size"].get<std::uint64_t>()});
-  }
-  return out;
-}
-
 // Whether any cluster of a deleted file's runs is in use now, as TSK sees
 // the volume: its clusters from istat, their state from blkls.
 bool TskChainInUse(const std::string& image, std::uint64_t record, const std::set<std::uint64_t>& allocated) {
-  const auto r = RunCommand("istat '" + image + "' " + std::to_string(record));
-  const auto at = r.out.find("Type: $DATA (128-");
-  std::istringstream in(r.out.substr(at));
-  std::string line;
-  std::getline(in, line);
-  for (; std::getline(in, line) && line.rfind("Type:", 0) != 0;) {
-    std::istringstream nums(line);
-    for (std::uint64_t c; nums >> c;)
-      if (allocated.count(c)) return true;
-  }
+  for (const std::uint64_t c : test::IstatDataClusters(image, record))
+    if (allocated.count(c)) return true;
   return false;
 }
 
@@ -267,8 +238,8 @@ class NtfsFixture : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeleted) {
   const std::string name = GetParam();
-  const std::string image = std::string(TESSILON_FIXTURES) + "/" + name;
-  const auto manifest = Manifest(name);
+  const std::string image = test::Fixture(name);
+  const auto manifest = test::ManifestOf(name);
   ASSERT_GT(manifest.size(), 3000u) << "no fixtures in " << TESSILON_FIXTURES;
   const std::string before = test::Sha256OfFile(image);
   const Scan s = RunScan(image, false);
@@ -282,26 +253,29 @@ TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeleted) {
   }
   std::size_t checked = 0;
   std::set<std::string> written;
-  for (const auto& m : manifest) {
-    SCOPED_TRACE(m.path);
-    written.insert(m.path);
-    const auto* e = s.Find(m.path);
-    if (m.deleted && (m.nameLost || (!m.folder && m.size == 0))) {
+  for (const auto& j : manifest) {
+    const std::string path = "/" + j["path"].get<std::string>();
+    const bool deleted = j["deleted"], folder = j["folder"], overwritten = j["overwritten"];
+    const std::uint64_t size = j["size"];
+    SCOPED_TRACE(path);
+    written.insert(path);
+    const auto* e = s.Find(path);
+    if (deleted && (j["name_lost"] || (!folder && size == 0))) {
       // A lost name cannot be found; an empty deleted file has nothing to recover.
       EXPECT_EQ(e, nullptr);
       continue;
     }
     ASSERT_NE(e, nullptr);
     ++checked;
-    EXPECT_EQ((*e)["deleted"].get<bool>(), m.deleted);
-    EXPECT_EQ((*e)["folder"].get<bool>(), m.folder);
-    if (!m.folder) {
-      EXPECT_EQ((*e)["size"], m.size);
+    EXPECT_EQ((*e)["deleted"].get<bool>(), deleted);
+    EXPECT_EQ((*e)["folder"].get<bool>(), folder);
+    if (!folder) {
+      EXPECT_EQ((*e)["size"], size);
     }
-    if (!m.deleted || m.folder) continue;
+    if (!deleted || folder) continue;
     // Never reused: free. Reused: whatever the bitmap says now (a cluster
     // may have been taken and freed again).
-    const bool inUse = m.overwritten && TskChainInUse(image, (*e)["record"], allocated);
+    const bool inUse = overwritten && TskChainInUse(image, (*e)["record"], allocated);
     EXPECT_EQ((*e)["state"], inUse ? "Chain is in use" : "Recovery may be possible");
   }
   EXPECT_GT(checked, 3000u);
@@ -317,13 +291,14 @@ TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeleted) {
 
 TEST_P(NtfsFixture, QuickScanListsEveryDeletedFileOnceAndNumbersItsOrphanFolders) {
   const std::string name = GetParam();
-  const std::string image = std::string(TESSILON_FIXTURES) + "/" + name;
-  const Scan s = RunScan(image, true);
+  const Scan s = RunScan(test::Fixture(name), true);
   ASSERT_EQ(s.status, 0) << s.log;
   std::multiset<std::pair<std::string, std::uint64_t>> expected, found;
-  for (const auto& m : Manifest(name))
-    if (m.deleted && !m.nameLost && !m.folder && m.size > 0)
-      expected.emplace(m.path.substr(m.path.rfind('/') + 1), m.size);
+  for (const auto& m : test::ManifestOf(name))
+    if (m["deleted"] && !m["name_lost"] && !m["folder"] && m["size"] > 0) {
+      const std::string path = m["path"];
+      expected.emplace(path.substr(path.rfind('/') + 1), m["size"]);
+    }
   std::vector<std::string> orphanFolders;
   for (const auto& e : s.entries) {
     EXPECT_TRUE(e["deleted"].get<bool>() || e["path"].get<std::string>().find("_Folder.") != std::string::npos)
@@ -359,14 +334,7 @@ INSTANTIATE_TEST_SUITE_P(Clusters, NtfsFixture, ::testing::Values("ntfs-4k.img",
 
 struct Session {
   test::HeadlessApp h;
-  explicit Session(const std::string& image) {
-    h.app.sources.files = {image};
-    h.app.sources.scanDevices = false;
-    h.ui.PostCommand(kCmdBuildDriveList);
-    h.ui.RunDialog();
-    h.ui.SetRowSelected(kDriveList, 0, true);
-    SelectCurrentDrive(&h.app);
-  }
+  explicit Session(const std::string& image) { h.OpenImages({image}); }
   LOGDRIVE_INFO& Drive() { return *h.app.currentDrive; }
   // Runs a scan, with Exit pressed after `exitAfter` pumps (0: never).
   void Run(bool indexed, std::uint64_t exitAfter = 0) {
@@ -398,7 +366,7 @@ void CountTree(const HeadlessWindow& ui, NodeHandle node, std::uint64_t* dirs, s
 }
 
 TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
-  Session s(std::string(TESSILON_FIXTURES) + "/ntfs-4k.img");
+  Session s(test::Fixture("ntfs-4k.img"));
   for (const bool indexed : {false, true}) {
     SCOPED_TRACE(indexed ? "indexed" : "quick");
     s.Run(indexed);
@@ -427,7 +395,7 @@ TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
 }
 
 TEST(NtfsWindow, ExitInEachPhaseStopsThereAndKeepsWhatWasFound) {
-  const std::string image = std::string(TESSILON_FIXTURES) + "/ntfs-1k.img";
+  const std::string image = test::Fixture("ntfs-1k.img");
   // One whole run to learn how many pumps each phase takes: phases 2 and 3
   // pump once per MFT record each.
   Session full(image);
@@ -504,7 +472,7 @@ TEST(NtfsBuilt, AFolderIndexReachedThroughAnAttributeList) {
   const Scan s = RunScan(image, false);
   ASSERT_EQ(s.status, 0) << s.log;
   EXPECT_FALSE(s.Logged("-- Error")) << s.log;
-  EXPECT_EQ(Difference(ScanEntries(s, false), FlsEntries(image, false)), "");
+  EXPECT_EQ(Difference(s.Records(false), FlsEntries(image, false)), "");
   EXPECT_NE(s.Find("/Big/Zzz 😀.txt"), nullptr);
 }
 
@@ -524,7 +492,7 @@ TEST(NtfsBuilt, ADeletedFolderThatComesBeforeItsParentInTheMftStillLandsUnderIt)
   for (const bool quick : {true, false}) {
     const Scan s = RunScan(image, quick);
     ASSERT_EQ(s.status, 0) << s.log;
-    EXPECT_EQ(Difference(ScanEntries(s, true), fls), "");
+    EXPECT_EQ(Difference(s.Records(true), fls), "");
     for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("_Folder."), std::string::npos);
   }
 }
@@ -543,8 +511,7 @@ TEST(NtfsBuilt, AVolumeOfFiveTebibytesIsMeasuredAndReadIn64Bits) {
   const Measured m = Measure(image);
   EXPECT_EQ(m.clusterCount, 83886079u);  // fsstat: clusters 0 - 83886078
   EXPECT_EQ(m.label, "HUGE");
-  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json '" + image + "'");
-  EXPECT_NE(drives.out.find("5120.00 GB"), std::string::npos) << drives.out;
+  EXPECT_NE(Drives(image).find("5120.00 GB"), std::string::npos);
   // With record 0 unreadable the copy in $MFTMirr, 2.5 TiB into the
   // volume, past sector 2^32, is what the scan has to go by.
   const ntfstest::NtfsGeometry g = ntfstest::GeometryOf(image);

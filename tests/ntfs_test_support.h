@@ -4,23 +4,18 @@
 // sequence kept right, so that only the damage meant is there), scans
 // through the command line, and NTFS volumes made with mkntfs and filled
 // through libntfs-3g.
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <map>
-#include <nlohmann/json.hpp>
-#include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "test_support.h"
 
 namespace tsn::ntfstest {
 
+using test::RunScan;
+using test::Scan;
 using Buffer = std::vector<std::uint8_t>;
 
 inline void PutU16(Buffer& b, std::size_t at, std::uint16_t v) {
@@ -189,18 +184,7 @@ inline NtfsGeometry GeometryOf(const std::string& image, std::uint64_t volumeOff
 // The byte offset of MFT record n, through the $MFT's runs as istat gives them.
 inline std::uint64_t RecordOffset(const std::string& image, const NtfsGeometry& g, std::uint64_t n,
                                   const std::string& tskOffset = "") {
-  const auto r = test::RunCommand("istat " + tskOffset + " '" + image + "' 0");
-  // The $DATA line is followed by the cluster numbers of the $MFT in order.
-  std::istringstream in(r.out);
-  std::vector<std::uint64_t> clusters;
-  bool inData = false;
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("Type: $DATA", 0) == 0) { inData = true; continue; }
-    if (inData && line.rfind("Type:", 0) == 0) break;
-    if (!inData) continue;
-    std::istringstream nums(line);
-    for (std::uint64_t c; nums >> c;) clusters.push_back(c);
-  }
+  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, 0, tskOffset);
   const std::uint64_t byte = n * 1024;
   return g.ClusterOffset(clusters.at(byte / g.clusterBytes)) + byte % g.clusterBytes;
 }
@@ -228,38 +212,6 @@ inline std::size_t FindAttribute(const Buffer& r, std::uint32_t type, int nth = 
     at += len;
   }
   return 0;
-}
-
-// ---------------------------------------------------------------------------
-// Scans through the command line.
-
-struct Scan {
-  int status = -1;
-  std::vector<nlohmann::json> entries;
-  std::string log;
-  const nlohmann::json* Find(const std::string& path) const {
-    for (const auto& e : entries)
-      if (e["path"] == path) return &e;
-    return nullptr;
-  }
-  std::set<std::string> Paths(bool deleted) const {
-    std::set<std::string> out;
-    for (const auto& e : entries)
-      if (e["deleted"] == deleted) out.insert(e["path"].get<std::string>());
-    return out;
-  }
-  bool Logged(const std::string& text) const { return log.find(text) != std::string::npos; }
-};
-
-inline Scan RunScan(const std::string& image, bool quick, const std::string& extra = "") {
-  const auto r = test::RunCommand(std::string("timeout 60 ") + TESSILON_CLI + " scan --json " +
-                                  (quick ? "--quick " : "") + extra + " '" + image + "'");
-  Scan s;
-  s.status = r.status;
-  s.log = r.err;
-  std::istringstream in(r.out);
-  for (std::string line; std::getline(in, line);) s.entries.push_back(nlohmann::json::parse(line));
-  return s;
 }
 
 // What fls -r -p lists: path (from the root) -> MFT entry, for live entries
@@ -291,14 +243,6 @@ inline std::map<std::string, std::uint64_t> FlsEntries(const std::string& image,
     if (const auto colon = name.find(':'); colon != std::string::npos) name.resize(colon);
     out.emplace("/" + name, record);
   }
-  return out;
-}
-
-// The live (or deleted) entries of a scan: path -> record.
-inline std::map<std::string, std::uint64_t> ScanEntries(const Scan& s, bool deleted) {
-  std::map<std::string, std::uint64_t> out;
-  for (const auto& e : s.entries)
-    if (e["deleted"] == deleted) out.emplace(e["path"].get<std::string>(), e["record"].get<std::uint64_t>());
   return out;
 }
 

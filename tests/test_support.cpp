@@ -3,8 +3,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -32,6 +30,16 @@ std::string HeadlessApp::LogText() const {
   return out;
 }
 
+void HeadlessApp::OpenImages(const std::vector<std::string>& files, int select) {
+  app.sources.files = files;
+  app.sources.scanDevices = false;
+  ui.PostCommand(kCmdBuildDriveList);
+  ui.RunDialog();
+  if (select < 0 || select >= ui.RowCount(kDriveList)) return;
+  ui.SetRowSelected(kDriveList, select, true);
+  SelectCurrentDrive(&app);
+}
+
 ScratchDir::ScratchDir() {
   std::string tmpl = (std::filesystem::temp_directory_path() / "tessilon-test-XXXXXX").string();
   if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
@@ -48,6 +56,24 @@ void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<std::string> Split(const std::string& s, char sep) {
+  std::vector<std::string> out;
+  std::istringstream in(s);
+  for (std::string part; std::getline(in, part, sep);) out.push_back(part);
+  return out;
+}
+
+std::string Quote(const std::string& s) {
+  std::string q = "'";
+  for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
 CommandResult RunCommand(const std::string& commandLine) {
   static int counter = 0;
   const std::string base = std::filesystem::temp_directory_path().string() + "/tessilon-cmd-" +
@@ -56,31 +82,83 @@ CommandResult RunCommand(const std::string& commandLine) {
   CommandResult r;
   const int raw = std::system(full.c_str());
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  auto slurp = [](const std::string& p) {
-    std::ifstream in(p);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-  };
-  r.out = slurp(base + ".out");
-  r.err = slurp(base + ".err");
+  r.out = ReadAll(base + ".out");
+  r.err = ReadAll(base + ".err");
   std::filesystem::remove(base + ".out");
   std::filesystem::remove(base + ".err");
   return r;
 }
 
+void Sh(const std::string& commandLine) {
+  const auto r = RunCommand(commandLine);
+  ASSERT_EQ(r.status, 0) << commandLine << "\n" << r.err;
+}
+
 std::string Sha256OfFile(const std::string& path) {
-  const CommandResult r = RunCommand("sha256sum '" + path + "'");
-  return r.out.substr(0, 64);
+  return RunCommand("sha256sum " + Quote(path)).out.substr(0, 64);
 }
 
-bool HaveTool(const std::string& name) {
-  return RunCommand("command -v " + name).status == 0;
+bool HaveTool(const std::string& name) { return RunCommand("command -v " + name).status == 0; }
+
+const nlohmann::json* Scan::Find(const std::string& path) const {
+  for (const auto& e : entries)
+    if (e["path"] == path) return &e;
+  return nullptr;
 }
 
-}  // namespace tsn::test
+std::set<std::string> Scan::Paths(bool deleted) const {
+  std::set<std::string> out;
+  for (const auto& e : entries)
+    if (e["deleted"] == deleted) out.insert(e["path"].get<std::string>());
+  return out;
+}
 
-namespace tsn::test {
+std::map<std::string, std::uint64_t> Scan::Records(bool deleted) const {
+  std::map<std::string, std::uint64_t> out;
+  for (const auto& e : entries)
+    if (e["deleted"] == deleted) out.emplace(e["path"].get<std::string>(), e["record"].get<std::uint64_t>());
+  return out;
+}
+
+Scan RunScan(const std::string& image, bool quick, const std::string& extra, int timeoutSeconds) {
+  const auto r = RunCommand("timeout " + std::to_string(timeoutSeconds) + " " + TESSILON_CLI + " scan --json " +
+                            (quick ? "--quick " : "") + extra + " " + Quote(image));
+  Scan s;
+  s.status = r.status;
+  s.log = r.err;
+  for (const std::string& line : Split(r.out, '\n')) s.entries.push_back(nlohmann::json::parse(line));
+  return s;
+}
+
+std::string Fixture(const std::string& name) { return std::string(TESSILON_FIXTURES) + "/" + name; }
+
+std::vector<nlohmann::json> ManifestOf(const std::string& image) {
+  std::vector<nlohmann::json> out;
+  std::ifstream in(Fixture("manifest.jsonl"));
+  for (std::string line; std::getline(in, line);) {
+    auto j = nlohmann::json::parse(line);
+    if (j["image"] == image) out.push_back(std::move(j));
+  }
+  return out;
+}
+
+std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint64_t record,
+                                             const std::string& tskOffset) {
+  std::istringstream in(RunCommand("istat " + tskOffset + " " + Quote(image) + " " + std::to_string(record)).out);
+  std::vector<std::uint64_t> clusters;
+  bool inData = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Type: $DATA", 0) == 0) {
+      inData = true;
+      continue;
+    }
+    if (inData && line.rfind("Type:", 0) == 0) break;
+    if (!inData) continue;
+    std::istringstream nums(line);
+    for (std::uint64_t c; nums >> c;) clusters.push_back(c);
+  }
+  return clusters;
+}
 
 std::string RealImage(const std::string& archive, const std::string& member) {
   const std::string source = std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/" + archive;

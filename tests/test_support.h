@@ -1,7 +1,12 @@
 #pragma once
 // Shared helpers of the test suites: a headless program, files on disk,
-// hashes and running the command line.
+// hashes, the command line and its scans, the fixture manifest.
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +22,9 @@ struct HeadlessApp {
   HeadlessApp();
   std::vector<std::string> LogMessages() const;  // column 1 of every log row
   std::string LogText() const;                   // all of them, one per line
+  // Builds the drive list on these image files (no devices) and, when there
+  // is such a row, makes row `select` the current drive (none when < 0).
+  void OpenImages(const std::vector<std::string>& files, int select = 0);
 };
 
 // A scratch folder removed at the end of the test.
@@ -32,7 +40,10 @@ class ScratchDir {
 };
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
+std::string ReadAll(const std::string& path);
 std::string Sha256OfFile(const std::string& path);
+std::vector<std::string> Split(const std::string& s, char sep);
+std::string Quote(const std::string& s);  // for a shell command line
 
 struct CommandResult {
   int status = -1;
@@ -41,7 +52,31 @@ struct CommandResult {
 };
 // Runs a shell command line, capturing stdout and stderr.
 CommandResult RunCommand(const std::string& commandLine);
+// Runs it and fails the test unless it succeeds.
+void Sh(const std::string& commandLine);
 bool HaveTool(const std::string& name);
+
+// A scan through the command line: its JSON rows and its log.
+struct Scan {
+  int status = -1;
+  std::vector<nlohmann::json> entries;
+  std::string log;
+  const nlohmann::json* Find(const std::string& path) const;
+  std::set<std::string> Paths(bool deleted) const;
+  // The live (or deleted) entries: path -> record (first cluster on FAT).
+  std::map<std::string, std::uint64_t> Records(bool deleted) const;
+  bool Logged(const std::string& text) const { return log.find(text) != std::string::npos; }
+};
+Scan RunScan(const std::string& image, bool quick, const std::string& extra = "", int timeoutSeconds = 60);
+
+// The fixture images and what their builder says each holds.
+std::string Fixture(const std::string& name);
+std::vector<nlohmann::json> ManifestOf(const std::string& image);
+
+// The clusters istat lists for the unnamed $DATA of an NTFS record, in
+// order (0 for a hole).
+std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint64_t record,
+                                             const std::string& tskOffset = "");
 
 // The path of a volume from the shared real-world images, unpacked into the
 // build folder on first use (never into the source tree). `member` names the
