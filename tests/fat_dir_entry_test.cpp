@@ -60,15 +60,38 @@ TEST(ShortName, RestoresTheDeletedFirstCharacterAndOmitsAnEmptyExtension) {
   EXPECT_EQ(ShortName(ShortEntry(kanji)), "\xCF\x83" "BC.TXT");
 }
 
-TEST(IsAcceptableEntry, ChecksNameBytes) {
-  EXPECT_TRUE(Accepted(MakeEntry("AB         ")));
-  EXPECT_FALSE(Accepted(MakeEntry("Ab         ")));      // lower case
-  EXPECT_FALSE(Accepted(MakeEntry("A B        ")));      // a space inside the name
-  EXPECT_TRUE(Accepted(MakeEntry("A B        ", 0x08, 0, 0)));  // but a label may
-  EXPECT_FALSE(Accepted(MakeEntry(" AB        ")));      // leading space
-  EXPECT_FALSE(Accepted(MakeEntry("A*B        ")));      // invalid byte
-  EXPECT_FALSE(Accepted(MakeEntry("AB      T X")));      // space inside the extension
-  // Code page bytes, as in the 8.3 name of "Müller.txt", are characters.
+TEST(IsAcceptableEntry, ChecksNameBytesDateTimeClusterAndSize) {
+  struct Case {
+    const char* why;
+    Entry entry;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {"plain", MakeEntry("AB         "), true},
+      {"lower case", MakeEntry("Ab         "), false},
+      {"a space inside the name", MakeEntry("A B        "), false},
+      {"but a label may", MakeEntry("A B        ", 0x08, 0, 0), true},
+      {"leading space", MakeEntry(" AB        "), false},
+      {"invalid byte", MakeEntry("A*B        "), false},
+      {"space inside the extension", MakeEntry("AB      T X"), false},
+      {"never used", Entry{}, false},
+      {"31 April", MakeEntry("AB         ", 0x20, 10, 100, 2001, 4, 31), false},
+      {"30 February", MakeEntry("AB         ", 0x20, 10, 100, 2001, 2, 30), false},
+      {"29 February", MakeEntry("AB         ", 0x20, 10, 100, 2001, 2, 29), true},
+      {"1989", MakeEntry("AB         ", 0x20, 10, 100, 1989), false},
+      {"next year", MakeEntry("AB         ", 0x20, 10, 100, 2027), false},
+      {"this year", MakeEntry("AB         ", 0x20, 10, 100, 2026), true},
+      {"23:59:60", MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 23, 59, 30), true},
+      {"23:59:62", MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 23, 59, 31), false},
+      {"hour 24", MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 24), false},
+      {"the last cluster", MakeEntry("AB         ", 0x20, 1000), true},
+      {"past the last cluster", MakeEntry("AB         ", 0x20, 1001), false},
+      {"a folder with a size", MakeEntry("DIR        ", 0x10, 10, 1), false},
+      {"a long-name entry", MakeEntry("AB         ", 0x0F, 0), false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Accepted(c.entry), c.accepted) << c.why;
+  // Code page bytes, as in the 8.3 name of "Müller.txt", are characters;
+  // a deleted entry's lost first byte is no fault.
   Entry high = MakeEntry("MLLER   TXT");
   high[1] = 0x9A;
   EXPECT_TRUE(Accepted(high));
@@ -76,25 +99,6 @@ TEST(IsAcceptableEntry, ChecksNameBytes) {
   Entry deleted = MakeEntry("AB         ");
   deleted[0] = 0xE5;
   EXPECT_TRUE(Accepted(deleted));
-  EXPECT_FALSE(Accepted(Entry{}));  // never used
-}
-
-TEST(IsAcceptableEntry, ChecksDateTimeClusterAndSize) {
-  EXPECT_FALSE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2001, 4, 31)));
-  EXPECT_FALSE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2001, 2, 30)));
-  EXPECT_TRUE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2001, 2, 29)));
-  EXPECT_FALSE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 1989)));
-  EXPECT_FALSE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2027)));
-  EXPECT_TRUE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2026)));
-  EXPECT_TRUE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 23, 59, 30)));
-  EXPECT_FALSE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 23, 59, 31)));
-  EXPECT_FALSE(Accepted(MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 24)));
-  EXPECT_TRUE(Accepted(MakeEntry("AB         ", 0x20, 1000)));   // at most clusterCount
-  EXPECT_FALSE(Accepted(MakeEntry("AB         ", 0x20, 1001)));
-  EXPECT_FALSE(Accepted(MakeEntry("DIR        ", 0x10, 10, 1)));  // a folder has no size
-  EXPECT_TRUE(Accepted(MakeEntry("LABEL      ", 0x08, 0, 0)));
-  Entry lfn = MakeEntry("AB         ", 0x0F, 0);
-  EXPECT_FALSE(Accepted(lfn));
 }
 
 TEST(AssessDeletedEntry, JudgesTheContiguousSpanAgainstTheTable) {
@@ -119,36 +123,6 @@ TEST(LongName, DecodesUtf16WithSurrogatePairsToUtf8) {
   EXPECT_EQ(Utf16ToUtf8({'a', 0x00E9, 0x4E2D, 0xD83D, 0xDE00, 0, 'x'}),
             "a\xC3\xA9\xE4\xB8\xAD\xF0\x9F\x98\x80");
   EXPECT_EQ(Utf16ToUtf8({0xD800, 'b'}), "\xEF\xBF\xBD" "b");  // lone surrogate
-}
-
-TEST(LongName, GathersTheEntriesBeforeTheShortOne) {
-  // "A long file name.txt" (20 characters) in two long-name entries.
-  const std::u16string text = u"A long file name.txt";
-  auto lfn = [&](int part) {
-    Entry e{};
-    e[11] = 0x0F;
-    static const int offsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-    for (int i = 0; i < 13; ++i) {
-      const std::size_t k = static_cast<std::size_t>(part * 13 + i);
-      const char16_t u = k < text.size() ? text[k] : (k == text.size() ? 0 : 0xFFFF);
-      e[static_cast<std::size_t>(offsets[i])] = static_cast<std::uint8_t>(u);
-      e[static_cast<std::size_t>(offsets[i]) + 1] = static_cast<std::uint8_t>(u >> 8);
-    }
-    return e;
-  };
-  std::vector<std::uint8_t> cluster(4096, 0);
-  const Entry parts[3] = {lfn(1), lfn(0), MakeEntry("ALONGF~1TXT")};
-  for (int i = 0; i < 3; ++i)
-    std::memcpy(cluster.data() + 32 * (4 + i), parts[i].data(), 32);
-  LOGDRIVE_INFO d = Drive();
-  const EntryPosition at{cluster, 6, 2};
-  ASSERT_EQ(CountLongNameEntries(nullptr, &d, at), 2);
-  EXPECT_EQ(GatherLongName(CollectLongNameEntries(nullptr, &d, at)), "A long file name.txt");
-  const MftFileInfo info = EntryToFileInfo(nullptr, &d, at);
-  EXPECT_EQ(info.name, "A long file name.txt");
-  EXPECT_EQ(info.recordNumber, 10u);
-  EXPECT_EQ(info.parentRecord, 2u);
-  EXPECT_EQ(info.flags, kFlagInUse);
 }
 
 }  // namespace
