@@ -1,11 +1,6 @@
 // "Build Drive List" through the real window, on the demo image that the
 // build makes with mkfs.fat and mtools.
-#include <QFile>
-#include <QTimer>
-#include <QToolButton>
-
 #include "qt_test_support.h"
-#include "ui/control_ids.h"
 
 namespace tsn {
 namespace {
@@ -29,7 +24,7 @@ class DriveListWindowTest : public QObject {
  private slots:
   void initTestCase() { QVERIFY2(QFile::exists(TESSILON_DEMO_IMAGE), TESSILON_DEMO_IMAGE); }
 
-  void buildButtonListsTheDemoImage() {
+  void buildButtonListsTheDemoImageAndAClickMakesItCurrent() {
     QtApp h;
     UseDemoImage(h.app);
     QVERIFY(h.Show());
@@ -37,32 +32,17 @@ class DriveListWindowTest : public QObject {
     QCOMPARE(h.app.busy, 0u);
     const int row = RowWith(h.window, "C:");
     QVERIFY(row >= 0);
-    QCOMPARE(h.window.RowText(kDriveList, row, 3), std::string("FAT32"));
-    QCOMPARE(h.window.RowText(kDriveList, row, 2), std::string("TESSDEMO"));
-    // The view shows them, in the columns their headers name.
+    // The view shows the drive, in the columns their headers name.
     QAbstractItemModel* model = h.window.ListView(kDriveList)->model();
     QCOMPARE(model->headerData(0, Qt::Horizontal).toString(), QStringLiteral("LID"));
     QCOMPARE(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("FS Type"));
-    QCOMPARE(model->index(row, 0).data().toString(), QStringLiteral("C:"));
+    QCOMPARE(model->index(row, 2).data().toString(), QStringLiteral("TESSDEMO"));
     QCOMPARE(model->index(row, 3).data().toString(), QStringLiteral("FAT32"));
-    QCOMPARE(h.window.RowData(kDriveList, row), static_cast<void*>(h.app.drives.front().get()));
     // The log says what happened, newest row last.
-    const int logRows = h.window.RowCount(kLogList);
-    QVERIFY(logRows >= 2);
-    QCOMPARE(h.window.RowText(kLogList, logRows - 1, 1), std::string("Drive mapping complete."));
-  }
-
-  void clickOnDriveRowMakesItCurrent() {
-    QtApp h;
-    UseDemoImage(h.app);
-    QVERIFY(h.Show());
-    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
-    const int row = RowWith(h.window, "C:");
-    QVERIFY(row >= 0);
+    QCOMPARE(h.window.RowText(kLogList, h.window.RowCount(kLogList) - 1, 1), std::string("Drive mapping complete."));
     QCOMPARE(h.app.currentDrive, nullptr);
     ItemView* view = h.window.ListView(kDriveList);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {},
-                      view->visualRect(view->model()->index(row, 1)).center());
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(model->index(row, 1)).center());
     QCOMPARE(h.app.currentDrive, h.app.drives.front().get());
   }
 

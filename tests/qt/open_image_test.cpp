@@ -8,7 +8,6 @@
 #include <QUrl>
 
 #include "qt_test_support.h"
-#include "ui/control_ids.h"
 
 namespace tsn {
 namespace {
@@ -34,18 +33,6 @@ class OpenImageTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void openImageStandsBesideTheEightButtons() {
-    QtApp h;
-    QVERIFY(h.Show());
-    QToolButton* open = h.window.OpenImageButton();
-    QVERIFY(open->isVisible());
-    QVERIFY(open->geometry().left() >= 8 * QtWindow::kToolButtonWidth);
-    QVERIFY(open->geometry().bottom() < 50);  // clear of the drive list
-    for (int i = 0; i < 8; ++i)
-      QCOMPARE(h.window.ToolButtons()[static_cast<std::size_t>(i)]->geometry().x(), 38 * i);
-    QVERIFY(!open->geometry().intersects(h.window.ToolButtons()[7]->geometry()));
-  }
-
   void openImageAddsTheChosenFileAndBuildsTheDriveList() {
     QtApp h;
     NoDevices(h.app);

@@ -3,26 +3,18 @@
 // command line's PDF, whose page breaks follow the report's arithmetic on
 // the 300 dpi surface both print on.
 #include <QDialog>
-#include <QFile>
-#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
-#include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
-#include <QToolButton>
-#include <functional>
 #include <memory>
 
 #include "qt_test_support.h"
 #include "results/report_layout.h"
-#include "ui/control_ids.h"
 #include "ui/qt/print_surface.h"
 
 namespace tsn {
 namespace {
-using qttest::QtApp;
-using qttest::WhenModal;
+using namespace qttest;
 
 QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
   QProcess p;
@@ -32,7 +24,6 @@ QString Run(const QString& program, const QStringList& args, int* status = nullp
   return QString::fromUtf8(p.readAllStandardOutput());
 }
 
-
 // Rows on a full page: the first count after which fewer than six lines
 // remain below the last row.
 int RowsPerPage(int pageHeight, int h) {
@@ -41,13 +32,18 @@ int RowsPerPage(int pageHeight, int h) {
   return rows;
 }
 
-// The deleted files' names on each page of a PDF, and the pages' count.
+// The pages of a PDF as pdftotext lays them out.
+QStringList PdfPages(const QString& pdf) {
+  QStringList pages = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
+                          .split(QLatin1Char('\f'));
+  if (!pages.isEmpty() && pages.back().trimmed().isEmpty()) pages.pop_back();
+  return pages;
+}
+
+// The deleted files' names on each page of a PDF.
 QList<QStringList> NamesByPage(const QString& pdf, const QStringList& names) {
   QList<QStringList> pages;
-  const QString text = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-  QStringList raw = text.split(QLatin1Char('\f'));
-  if (!raw.isEmpty() && raw.back().trimmed().isEmpty()) raw.pop_back();
-  for (const QString& page : raw) {
+  for (const QString& page : PdfPages(pdf)) {
     QStringList onPage;
     for (const QString& line : page.split(QLatin1Char('\n')))
       if (names.contains(line.trimmed())) onPage << line.trimmed();
@@ -57,17 +53,15 @@ QList<QStringList> NamesByPage(const QString& pdf, const QStringList& names) {
 }
 
 bool EveryPageHasTheHeader(const QString& pdf) {
-  const QString text = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")});
-  QStringList raw = text.split(QLatin1Char('\f'));
-  if (!raw.isEmpty() && raw.back().trimmed().isEmpty()) raw.pop_back();
-  for (const QString& page : raw) {
+  const QStringList pages = PdfPages(pdf);
+  for (const QString& page : pages) {
     const QStringList lines = page.split(QLatin1Char('\n'));
     if (lines.size() < 4 || lines[0].trimmed() != QStringLiteral("Tessilon ver 5.03222.05") ||
         lines[1].trimmed() != QStringLiteral("Deleted File Report") ||
         lines[2].trimmed() != QStringLiteral("File Name") || !lines[3].contains(QStringLiteral("Modified Data")))
       return false;
   }
-  return !raw.isEmpty();
+  return !pages.isEmpty();
 }
 
 QList<QStringList> Expected(const QStringList& names, int rows) {
@@ -88,20 +82,6 @@ class PrintWindowTest : public QObject {
   QString image_;
   QStringList deleted_;
 
-  void ScanInWindow(QtApp& h) {
-    h.app.sources.files = {QFile::encodeName(image_).toStdString()};
-    h.app.sources.scanDevices = false;
-    QVERIFY(h.Show());
-    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
-    ItemView* drives = h.window.ListView(kDriveList);
-    QCOMPARE(drives->model()->rowCount(), 1);
-    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {},
-                      drives->visualRect(drives->model()->index(0, 1)).center());
-    QVERIFY(h.app.currentDrive != nullptr);
-    QTest::mouseClick(h.window.ToolButtons()[1], Qt::LeftButton);
-    QCOMPARE(h.app.lastScanResult, 1);
-  }
-
  private slots:
   void initTestCase() {
     QVERIFY(dir_.isValid());
@@ -117,7 +97,7 @@ class PrintWindowTest : public QObject {
 
   void cancellingTheDialogPrintsNothingAndShowsNothing() {
     QtApp h;
-    ScanInWindow(h);
+    QVERIFY(h.ScanImage(image_));
     const QString pdf = dir_.filePath(QStringLiteral("cancelled.pdf"));
     h.window.Printer()->setOutputFormat(QPrinter::PdfFormat);
     h.window.Printer()->setOutputFileName(pdf);
@@ -141,7 +121,7 @@ class PrintWindowTest : public QObject {
 
   void printsThroughTheDialogToAPdfFile() {
     QtApp h;
-    ScanInWindow(h);
+    QVERIFY(h.ScanImage(image_));
     const QString pdf = dir_.filePath(QStringLiteral("window.pdf"));
     QPrinter* printer = h.window.Printer();
     printer->setOutputFormat(QPrinter::PdfFormat);

@@ -2,13 +2,18 @@
 // Shared pieces of the window-layer suites: the program wired to a real
 // QtWindow, and a dialog procedure that records what reaches it.
 #include <QApplication>
+#include <QFile>
+#include <QImage>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
+#include <QToolButton>
 #include <functional>
 #include <vector>
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
+#include "ui/control_ids.h"
 #include "ui/qt/qt_window.h"
 
 namespace tsn::qttest {
@@ -48,7 +53,66 @@ struct QtApp {
       if (m.kind == MessageKind::Notify && m.id == id && m.code == code) out.push_back(m);
     return out;
   }
+  // As a user does it: shows the window, builds the drive list on the image
+  // alone, clicks its row and runs the indexed scan; true when it all went.
+  bool ScanImage(const QString& image) {
+    app.sources.files = {QFile::encodeName(image).toStdString()};
+    app.sources.scanDevices = false;
+    if (!Show()) return false;
+    QTest::mouseClick(window.ToolButtons()[0], Qt::LeftButton);
+    ItemView* drives = window.ListView(kDriveList);
+    if (drives->model()->rowCount() != 1) return false;
+    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(drives->model()->index(0, 1)).center());
+    if (app.currentDrive == nullptr) return false;
+    QTest::mouseClick(window.ToolButtons()[1], Qt::LeftButton);
+    window.TreeView()->expandAll();
+    return app.lastScanResult == 1;
+  }
 };
+
+// Runs a bash script; its standard output, or a null string when it failed.
+inline QString RunBash(const QString& script) {
+  QProcess sh;
+  sh.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
+  if (!sh.waitForFinished(120000) || sh.exitStatus() != QProcess::NormalExit || sh.exitCode() != 0) return {};
+  return QString::fromUtf8(sh.readAllStandardOutput());
+}
+
+inline int PixelsOf(const QImage& image, const QRect& area, QColor colour) {
+  int n = 0;
+  const QRect r = area.intersected(image.rect());
+  for (int y = r.top(); y <= r.bottom(); ++y)
+    for (int x = r.left(); x <= r.right(); ++x) n += image.pixelColor(x, y).rgb() == colour.rgb();
+  return n;
+}
+
+// Plain pixels, so the glyphs carry exactly the colour they are drawn in.
+inline void PlainFont(QWidget* view) {
+  QFont font = view->font();
+  font.setStyleStrategy(QFont::NoAntialias);
+  font.setPixelSize(12);
+  view->setFont(font);
+}
+
+inline Point ScreenOf(QWidget* widget, QPoint local) {
+  const QPoint g = widget->mapToGlobal(local);
+  return {g.x(), g.y()};
+}
+
+inline QModelIndex Child(QAbstractItemModel* model, const QModelIndex& parent, const QString& label) {
+  for (int i = 0; i < model->rowCount(parent); ++i)
+    if (model->index(i, 0, parent).data().toString() == label) return model->index(i, 0, parent);
+  return {};
+}
+
+// A point on the given part of an item, found by the window's own hit test.
+inline QPoint PartOf(QtWindow& w, ControlId control, ItemView* view, const QModelIndex& index, HitPart part) {
+  const QRect r = view->visualRect(index);
+  for (int x = 0; x < view->viewport()->width(); ++x)
+    if (w.HitTestAt(control, ScreenOf(view->viewport(), {x, r.center().y()})).part == part)
+      return {x + 2, r.center().y()};
+  return {};
+}
 
 // Answers the next modal window (a dialog's exec) once it shows, from the
 // event loop that exec runs; it stops watching when it goes out of scope.

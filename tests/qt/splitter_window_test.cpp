@@ -6,7 +6,6 @@
 #include <QWindow>
 
 #include "qt_test_support.h"
-#include "ui/control_ids.h"
 
 namespace tsn {
 namespace {
