@@ -31,26 +31,6 @@ class ItemViewsTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void rowsGoWhereAskedAndShowTheSharedPictures() {
-    QtApp h;
-    QtWindow& w = h.window;
-    int b = 0;
-    QCOMPARE(w.InsertRow(kFileList, 0, "first", 6, nullptr), 0);
-    QCOMPARE(w.InsertRow(kFileList, 5, "last", 7, nullptr), 1);  // past the end: appended
-    QCOMPARE(w.InsertRow(kFileList, 1, "middle", 9, &b), 1);
-    QCOMPARE(w.InsertRow(12345, 0, "x", 0, nullptr), -1);  // no such list
-    QAbstractItemModel* model = w.ListView(kFileList)->model();
-    QCOMPARE(model->index(2, 0).data().toString(), QStringLiteral("last"));
-    QCOMPARE(w.RowData(kFileList, 1), static_cast<void*>(&b));
-    QCOMPARE(w.RowData(kFileList, 3), nullptr);
-    QCOMPARE(Picture(model->index(2, 0).data(Qt::DecorationRole).value<QIcon>()), Picture(DrawSmallImage(7)));
-    w.InsertRow(kDriveList, 0, "C:", 0, nullptr);  // the drive list has no image list
-    QVERIFY(!w.ListView(kDriveList)->model()->index(0, 0).data(Qt::DecorationRole).isValid());
-    w.DeleteAllRows(kFileList);
-    QCOMPARE(model->rowCount(), 0);
-    QCOMPARE(model->columnCount(), 5);  // the columns stay
-  }
-
   void checkBoxClickReachesDialogBeforeToggle() {
     QtApp h;
     h.forward = false;
