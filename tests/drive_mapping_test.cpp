@@ -27,14 +27,12 @@ std::string MakeFat32(const test::ScratchDir& dir, const std::string& name, int 
   return path;
 }
 
-void BuildDriveListOn(HeadlessApp& h, const std::vector<std::string>& files) { h.OpenImages(files, -1); }
-
 TEST(DriveMapping, ListsABareFat32ImageAndLeavesItUnchanged) {
   test::ScratchDir dir;
   const std::string img = MakeFat32(dir, "fat.img");
   const std::string before = test::Sha256OfFile(img);
   HeadlessApp h;
-  BuildDriveListOn(h, {img});
+  h.OpenImages({img}, -1);
   ASSERT_EQ(h.ui.RowCount(kDriveList), 1) << h.LogText();
   EXPECT_EQ(h.ui.RowText(kDriveList, 0, 0), "C:");
   EXPECT_EQ(h.ui.RowText(kDriveList, 0, 2), "MAPTEST");
@@ -68,47 +66,33 @@ TEST(DriveMapping, BuildingTheListAgainReplacesTheRecords) {
   test::ScratchDir dir;
   const std::string img = MakeFat32(dir, "fat.img");
   HeadlessApp h;
-  BuildDriveListOn(h, {img, img});
+  h.OpenImages({img, img}, -1);
   ASSERT_EQ(h.ui.RowCount(kDriveList), 2);
   EXPECT_EQ(h.ui.RowText(kDriveList, 1, 0), "D:");
   h.ui.SetRowSelected(kDriveList, 1, true);
   SelectCurrentDrive(&h.app);
   ASSERT_NE(h.app.currentDrive, nullptr);
-  BuildDriveListOn(h, {img});
+  h.OpenImages({img}, -1);
   EXPECT_EQ(h.ui.RowCount(kDriveList), 1);
   EXPECT_EQ(h.app.drives.size(), 1u);
   EXPECT_EQ(h.app.currentDrive, nullptr);
   EXPECT_EQ(h.ui.RowData(kDriveList, 0), h.app.drives[0].get());
 }
 
+// The fixture disks: two primary partitions and a logical one inside an
+// extended partition made by sfdisk, and a GPT made by sgdisk with one
+// partition left without a file system.
 TEST(DriveMapping, FindsThePartitionsOfMbrAndGptDisks) {
-  if (!test::HaveTool("sfdisk") || !test::HaveTool("sgdisk")) GTEST_SKIP() << "no sfdisk/sgdisk";
-  test::ScratchDir dir;
-  const std::string fat = MakeFat32(dir, "part.img", 34);
-  const std::string mbr = dir.Path("mbr.img");
-  // Two primary partitions and a logical one inside an extended partition.
-  Sh("truncate -s 160M " + mbr + " && printf 'start=2048,size=69632,type=c\\n"
-     "start=73728,size=69632,type=c\\nstart=145408,size=180224,type=5\\n"
-     "start=147456,size=69632,type=c\\n' | sfdisk -q " + mbr);
-  for (const char* start : {"2048", "73728", "147456"})
-    Sh(std::string("dd if=") + fat + " of=" + mbr + " bs=512 seek=" + start +
-       " conv=notrunc status=none");
-  const std::string gpt = dir.Path("gpt.img");
-  Sh("truncate -s 120M " + gpt + " && sgdisk -n 1:2048:+34M -t 1:0700 -n 2:0:+34M -t 2:0700 " +
-     gpt + " >/dev/null");
-  const auto gptStarts = RunCommand("sgdisk -i 2 " + gpt + " | sed -n 's/^First sector: \\([0-9]*\\).*/\\1/p'");
-  const std::string second = gptStarts.out.substr(0, gptStarts.out.find('\n'));
-  for (const std::string& start : {std::string("2048"), second})
-    Sh("dd if=" + fat + " of=" + gpt + " bs=512 seek=" + start + " conv=notrunc status=none");
+  const std::string mbr = test::Fixture("mbr-disk.img"), gpt = test::Fixture("gpt-disk.img");
   const std::string mbrHash = test::Sha256OfFile(mbr), gptHash = test::Sha256OfFile(gpt);
-
   HeadlessApp h;
-  BuildDriveListOn(h, {mbr, gpt});
+  h.OpenImages({mbr, gpt}, -1);
   ASSERT_EQ(h.ui.RowCount(kDriveList), 5) << h.LogText();
-  const std::vector<std::string> starts = {"2048", "73728", "147456", "2048", second};
+  const std::vector<std::pair<std::string, std::string>> rows = {
+      {"2048", "FAT32"}, {"83968", "NTFS"}, {"118784", "NTFS"}, {"2048", "FAT32"}, {"83968", "NTFS"}};
   for (int r = 0; r < 5; ++r) {
-    EXPECT_EQ(h.ui.RowText(kDriveList, r, 5), starts[static_cast<std::size_t>(r)]) << r;
-    EXPECT_EQ(h.ui.RowText(kDriveList, r, 3), "FAT32");
+    EXPECT_EQ(h.ui.RowText(kDriveList, r, 5), rows[static_cast<std::size_t>(r)].first) << r;
+    EXPECT_EQ(h.ui.RowText(kDriveList, r, 3), rows[static_cast<std::size_t>(r)].second) << r;
   }
   EXPECT_EQ(h.ui.RowText(kDriveList, 0, 1), "0");
   EXPECT_EQ(h.ui.RowText(kDriveList, 3, 1), "1");  // second disk
@@ -144,7 +128,7 @@ TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(list.candidates[i].startLba, expected[i]);
 
   HeadlessApp h;
-  BuildDriveListOn(h, {img});
+  h.OpenImages({img}, -1);
   EXPECT_EQ(h.ui.RowCount(kDriveList), 0);  // no file systems on them
   EXPECT_NE(h.LogText().find("E: (" + img + " partition 3) holds neither a FAT32 nor an NTFS file system"),
             std::string::npos) << h.LogText();
@@ -171,8 +155,8 @@ TEST(DriveMapping, BadSourcesGetOneClearLineEachAndTheRestIsListed) {
   test::WriteFile(dir.Path("badtable.img"), mbr);
 
   HeadlessApp h;
-  BuildDriveListOn(h, {dir.Path("missing.img"), dir.dir(), dir.Path("short.img"),
-                       dir.Path("badtable.img"), good});
+  h.OpenImages({dir.Path("missing.img"), dir.dir(), dir.Path("short.img"),
+                       dir.Path("badtable.img"), good}, -1);
   const std::string log = h.LogText();
   EXPECT_NE(log.find(dir.Path("missing.img") + ": No such file or directory"), std::string::npos) << log;
   EXPECT_NE(log.find(dir.dir() + ": is a folder"), std::string::npos);
@@ -190,7 +174,7 @@ TEST(DriveMapping, RefusesFat16AndZeroSectorsPerClusterWithALine) {
   const std::string broken = MakeFat32(dir, "zero-spc.img");
   Sh("printf '\\000' | dd of=" + broken + " bs=1 seek=13 conv=notrunc status=none");
   HeadlessApp h;
-  BuildDriveListOn(h, {fat16, broken});
+  h.OpenImages({fat16, broken}, -1);
   EXPECT_EQ(h.ui.RowCount(kDriveList), 0);
   EXPECT_NE(h.LogText().find("C: (" + fat16 + ") is a FAT16 volume; only FAT32 and NTFS volumes can be scanned"),
             std::string::npos) << h.LogText();
