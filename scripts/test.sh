@@ -15,12 +15,13 @@ cmake --build build -j"$jobs"
 [[ ${TESSILON_SANITIZE:-1} == 1 ]] || exit 0
 
 # The sanitizer build: gcc, the whole GoogleTest suite and the fuzz
-# regressions; the Qt window is left out (its tests run above). Two fault
+# regressions, on the test images the first build made; the Qt window is
+# left out (its tests run above). Two fault
 # report cases are left out too: they fault on purpose to see the program's
 # own report, and the sanitizers rightly catch the fault first.
 sanitize="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSILON_BUILD_GUI=OFF \
-  -DTESSILON_BUILD_BENCH=OFF -DCMAKE_C_FLAGS="$sanitize" -DCMAKE_CXX_FLAGS="$sanitize" \
+  -DTESSILON_BUILD_BENCH=OFF -DTESSILON_TEST_IMAGES_FROM="$PWD/build" -DCMAKE_C_FLAGS="$sanitize" -DCMAKE_CXX_FLAGS="$sanitize" \
   -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null
 cmake --build build-asan -j"$jobs"
 (cd build-asan &&
