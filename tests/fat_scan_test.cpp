@@ -1,6 +1,6 @@
 // The two FAT32 scans, end to end through the command line, on volumes made
-// by mkfs.fat and mtools, on real-world volumes, and on volumes damaged on
-// purpose. The Sleuth Kit's fls is the independent oracle.
+// by mkfs.fat and mtools and on real-world volumes, damaged ones among them.
+// The Sleuth Kit's fls is the independent oracle.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,7 +16,6 @@ namespace {
 
 using test::RunCommand;
 using test::Scan;
-using test::Sh;
 
 Scan RunScan(const std::string& image, bool quick) { return test::RunScan(image, quick, "", 120); }
 
@@ -144,69 +143,6 @@ TEST_F(FatVolume, ExitDuringAScanKeepsWhatWasFound) {
   }
 }
 
-TEST_F(FatVolume, DamagedCopiesEndInBoundedTimeAndSayWhat) {
-  const Scan clean = RunScan(image_, false);
-  std::map<std::string, std::uint64_t> cluster;
-  for (const auto& e : clean.entries) cluster[e["path"]] = e["record"];
-  const std::uint64_t docs = cluster.at("/Docs");
-  test::ScratchDir dir;
-  // Boot sector fields: reserved sectors at 14, sectors per FAT at 36.
-  const auto boot = RunCommand("od -An -tu2 -j14 -N2 '" + image_ + "'; od -An -tu4 -j36 -N4 '" + image_ + "'");
-  std::istringstream bf(boot.out);
-  std::uint64_t reserved = 0, fatSectors = 0;
-  ASSERT_TRUE(bf >> reserved >> fatSectors);
-  const std::uint64_t dataStart = reserved + 2 * fatSectors;
-  auto clusterOffset = [&](std::uint64_t c) { return (dataStart + (c - 2)) * 512; };
-  auto fatEntryOffset = [&](std::uint64_t c) { return reserved * 512 + c * 4; };
-  auto poke = [&](const std::string& img, std::uint64_t offset, const std::string& printfBytes) {
-    Sh("printf '" + printfBytes + "' | dd of='" + img + "' bs=1 seek=" + std::to_string(offset) +
-       " conv=notrunc status=none");
-  };
-
-  struct Case {
-    std::string name, expectInLog;
-    std::function<void(const std::string&)> damage;
-  };
-  const std::vector<Case> cases = {
-      {"truncated", "", [&](const std::string& img) { Sh("truncate -s 3M '" + img + "'"); }},
-      {"fat-size-past-volume", "the FAT size field",
-       [&](const std::string& img) { poke(img, 36, "\\377\\377\\377\\017"); }},
-      {"folder-chain-loops", "loops back to cluster",
-       [&](const std::string& img) {
-         // Docs spans several clusters: point its second cluster back at its first.
-         const auto r = RunCommand("od -An -tu4 -j" + std::to_string(fatEntryOffset(docs)) + " -N4 '" + img + "'");
-         const std::uint64_t second = std::stoull(r.out);
-         std::string bytes;
-         for (int i = 0; i < 4; ++i) {
-           char oct[8];
-           std::snprintf(oct, sizeof oct, "\\%03o", static_cast<unsigned>((docs >> (8 * i)) & 0xFF));
-           bytes += oct;
-         }
-         poke(img, fatEntryOffset(second), bytes);
-       }},
-      {"garbage-folder-cluster", "",
-       [&](const std::string& img) {
-         Sh("head -c 512 /dev/urandom | dd of='" + img + "' bs=1 seek=" +
-            std::to_string(clusterOffset(docs)) + " conv=notrunc status=none");
-       }},
-      {"cluster-past-count", "",
-       [&](const std::string& img) { poke(img, fatEntryOffset(docs), "\\360\\377\\377\\017"); }},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string img = test::CopyOf(image_, dir, c.name + ".img");
-    c.damage(img);
-    const std::string before = test::Sha256OfFile(img);
-    for (const bool quick : {false, true}) {
-      const Scan s = RunScan(img, quick);
-      EXPECT_EQ(s.status, 0) << s.log;  // it ends, and it does not crash
-      EXPECT_NE(s.log.find(quick ? "File system scan" : "File system scan complete."), std::string::npos) << s.log;
-      if (!c.expectInLog.empty() && !quick) EXPECT_NE(s.log.find(c.expectInLog), std::string::npos) << s.log;
-    }
-    EXPECT_EQ(test::Sha256OfFile(img), before);
-  }
-}
-
 TEST(FatRealImages, LoopsEndAndSayWhere) {
   for (const char* name : {"fat32-loop.raw.gz", "fatcat-directory-loop.img.gz"}) {
     SCOPED_TRACE(name);
@@ -220,8 +156,6 @@ TEST(FatRealImages, LoopsEndAndSayWhere) {
       EXPECT_LE(s.entries.size(), 100u);
     }
   }
-  const std::string infinite = test::RealImage("fatcat-infinite-file.img.gz");
-  for (const bool quick : {false, true}) EXPECT_EQ(RunScan(infinite, quick).status, 0);
 }
 
 TEST(FatRealImages, AVolumeClaimingATerabyteFailsCleanly) {
