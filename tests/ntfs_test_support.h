@@ -65,38 +65,33 @@ inline Buffer FileNameValue(std::uint64_t parent, std::uint8_t nameSpace, const 
   return v;
 }
 
-inline Buffer ResidentAttribute(std::uint32_t type, const Buffer& value, const std::u16string& name = u"") {
-  const std::size_t nameAt = 24, valueAt = (nameAt + name.size() * 2 + 7) / 8 * 8;
+// Unnamed attributes: the value (or the mapping pairs) right after the header.
+inline Buffer ResidentAttribute(std::uint32_t type, const Buffer& value) {
+  constexpr std::size_t valueAt = 24;
   Buffer a(valueAt + (value.size() + 7) / 8 * 8, 0);
   PutU32(a, 0, type);
   PutU32(a, 4, static_cast<std::uint32_t>(a.size()));
-  a[9] = static_cast<std::uint8_t>(name.size());
-  PutU16(a, 10, static_cast<std::uint16_t>(nameAt));
+  PutU16(a, 10, valueAt);  // the empty name's offset
   PutU32(a, 16, static_cast<std::uint32_t>(value.size()));
-  PutU16(a, 20, static_cast<std::uint16_t>(valueAt));
-  const Buffer n = Utf16(name);
-  std::copy(n.begin(), n.end(), a.begin() + nameAt);
-  std::copy(value.begin(), value.end(), a.begin() + static_cast<std::ptrdiff_t>(valueAt));
+  PutU16(a, 20, valueAt);
+  std::copy(value.begin(), value.end(), a.begin() + valueAt);
   return a;
 }
 
 inline Buffer NonResidentAttribute(std::uint32_t type, const Buffer& pairs, std::uint64_t dataSize,
-                                   std::uint64_t lowestVcn = 0, const std::u16string& name = u"") {
-  const std::size_t nameAt = 64, pairsAt = (nameAt + name.size() * 2 + 7) / 8 * 8;
+                                   std::uint64_t lowestVcn = 0) {
+  constexpr std::size_t pairsAt = 64;
   Buffer a(pairsAt + (pairs.size() + 1 + 7) / 8 * 8, 0);
   PutU32(a, 0, type);
   PutU32(a, 4, static_cast<std::uint32_t>(a.size()));
   a[8] = 1;
-  a[9] = static_cast<std::uint8_t>(name.size());
-  PutU16(a, 10, static_cast<std::uint16_t>(nameAt));
+  PutU16(a, 10, pairsAt);
   PutU64(a, 16, lowestVcn);
-  PutU16(a, 32, static_cast<std::uint16_t>(pairsAt));
+  PutU16(a, 32, pairsAt);
   PutU64(a, 40, dataSize);
   PutU64(a, 48, dataSize);
   PutU64(a, 56, dataSize);
-  const Buffer n = Utf16(name);
-  std::copy(n.begin(), n.end(), a.begin() + nameAt);
-  std::copy(pairs.begin(), pairs.end(), a.begin() + static_cast<std::ptrdiff_t>(pairsAt));
+  std::copy(pairs.begin(), pairs.end(), a.begin() + pairsAt);
   return a;
 }
 
@@ -182,33 +177,31 @@ inline NtfsGeometry GeometryOf(const std::string& image, std::uint64_t volumeOff
 }
 
 // The byte offset of MFT record n, through the $MFT's runs as istat gives them.
-inline std::uint64_t RecordOffset(const std::string& image, const NtfsGeometry& g, std::uint64_t n,
-                                  const std::string& tskOffset = "") {
-  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, 0, tskOffset);
+inline std::uint64_t RecordOffset(const std::string& image, const NtfsGeometry& g, std::uint64_t n) {
+  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, 0);
   const std::uint64_t byte = n * 1024;
   return g.ClusterOffset(clusters.at(byte / g.clusterBytes)) + byte % g.clusterBytes;
 }
 
 // Reads record n of the image, lets edit change it with its true sector
 // ends in place, and writes it back protected again.
-inline void EditRecord(const std::string& image, std::uint64_t offset,
-                       const std::function<void(Buffer&)>& edit, bool reprotect = true) {
+inline void EditRecord(const std::string& image, std::uint64_t offset, const std::function<void(Buffer&)>& edit) {
   Buffer r = ReadAt(image, offset, 1024);
   Unprotect(r);
   edit(r);
-  if (reprotect) Protect(r, GetU16(r, GetU16(r, 4)));
+  Protect(r, GetU16(r, GetU16(r, 4)));
   WriteAt(image, offset, r);
 }
 
 // Offset in a record of its first attribute of `type` (0 when none).
-inline std::size_t FindAttribute(const Buffer& r, std::uint32_t type, int nth = 0) {
+inline std::size_t FindAttribute(const Buffer& r, std::uint32_t type) {
   std::size_t at = GetU16(r, 20);
   while (at + 8 <= r.size()) {
     const std::uint32_t t = GetU32(r, at);
     if (t == 0xFFFFFFFF) return 0;
     const std::uint32_t len = GetU32(r, at + 4);
     if (len == 0) return 0;
-    if (t == type && nth-- == 0) return at;
+    if (t == type) return at;
     at += len;
   }
   return 0;
@@ -220,8 +213,7 @@ inline std::size_t FindAttribute(const Buffer& r, std::uint32_t type, int nth = 
 // name, as the index lists it; names whose record is gone are left out, as
 // are orphans (which fls puts under a folder of its own making).
 inline std::map<std::string, std::uint64_t> FlsEntries(const std::string& image, bool deleted,
-                                                       const std::string& tskOffset = "",
-                                                       std::set<std::uint64_t>* orphans = nullptr) {
+                                                       const std::string& tskOffset = "") {
   const auto r = test::RunCommand("fls -r -p " + std::string(deleted ? "-d " : "-u ") + tskOffset +
                                   " '" + image + "'");
   std::map<std::string, std::uint64_t> out;
@@ -236,10 +228,7 @@ inline std::map<std::string, std::uint64_t> FlsEntries(const std::string& image,
     std::uint64_t record = 0;
     // "0-128-1" is the $MFT; a bare "0" is a name whose record is gone.
     if (!(m >> record) || (record == 0 && m.peek() != '-')) continue;
-    if (name.rfind("$OrphanFiles", 0) == 0) {
-      if (orphans != nullptr && name != "$OrphanFiles") orphans->insert(record);
-      continue;
-    }
+    if (name.rfind("$OrphanFiles", 0) == 0) continue;
     if (const auto colon = name.find(':'); colon != std::string::npos) name.resize(colon);
     out.emplace("/" + name, record);
   }
