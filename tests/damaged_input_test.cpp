@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "app/main_dialog.h"
-#include "fat/fat_table.h"
 #include "test_support.h"
 #include "volume/partition_table.h"
 #include "volume/volume_source.h"

@@ -219,41 +219,6 @@ void SplitIntoExtension(const std::string& img, const NtfsGeometry& g, std::uint
   WriteAt(img, extension, ext.Build());
 }
 
-TEST(NtfsDamage, AttributeListsAreFollowedOnceAndOnlyIntoTheFilesOwnRecords) {
-  const std::string source = Dftt7();
-  if (source.empty()) GTEST_SKIP() << "real images not available";
-  const std::vector<Damaged> cases = {
-      {"data-in-an-extension-record",
-       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 17, 36); }, {}, kAllDeleted},
-      {"list-points-at-itself",
-       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 36, 36); }, {},
-       Without(kAllDeleted, "mult2.dat")},  // no data left to find
-      {"list-points-at-another-file",
-       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 17, 29); },
-       {"MFT record 36: its attribute list names a record that is not its own; that part is passed over."},
-       Without(kAllDeleted, "mult2.dat")},
-  };
-  RunDamaged(source, cases);
-  // The runs read through the list are the file's own, as istat reads the
-  // undamaged file.
-  test::ScratchDir dir;
-  const std::string image = test::CopyOf(source, dir, "split.img");
-  SplitIntoExtension(image, GeometryOf(image), 17, 36);
-  test::HeadlessApp h;
-  h.OpenImages({image});
-  h.ui.PostCommand(kCmdBuildFileListOnly);
-  h.ui.RunDialog();
-  const FoundFile* found = nullptr;
-  for (const FoundFile& f : h.app.records->files)
-    if (f.name == "mult2.dat") found = &f;
-  ASSERT_NE(found, nullptr) << h.LogText();
-  ASSERT_TRUE(found->runs);
-  ASSERT_EQ(found->runs->size(), 1u);
-  EXPECT_EQ((*found->runs)[0].lcn, 4091);  // istat: clusters 4091 4092
-  EXPECT_EQ((*found->runs)[0].length, 2);
-  EXPECT_EQ(found->size, 1715u);
-}
-
 // DFTT #7's $MFT rebuilt the way Windows stores a fragmented one: record 0
 // keeps the first extent (VCNs 0-15) and an attribute list; the second
 // extent (VCNs 16-47) moves to record 15, which the first extent maps. The
@@ -278,26 +243,53 @@ void SplitMft(const std::string& img, const NtfsGeometry& g, bool listNamesItsel
   WriteAt(img, extension, ext.Build());
 }
 
-TEST(NtfsDamage, AnMftSplitOverExtensionRecordsIsJoinedInVcnOrder) {
+TEST(NtfsDamage, AttributeListsAreFollowedOnceOnlyIntoTheirOwnRecordsAndJoinedInVcnOrder) {
   const std::string source = Dftt7();
   if (source.empty()) GTEST_SKIP() << "real images not available";
+  test::ScratchDir dir;
   {
     // TSK reads the rebuilt $MFT as a sound one.
-    test::ScratchDir dir;
     const std::string image = test::CopyOf(source, dir, "split-mft.img");
     SplitMft(image, GeometryOf(image), false);
     const auto istat = RunCommand("istat '" + image + "' 0");
     ASSERT_NE(istat.out.find("$ATTRIBUTE_LIST"), std::string::npos);
     ASSERT_EQ(FlsEntries(image, true), FlsEntries(source, true)) << RunCommand("fls -rd '" + image + "'").out;
   }
-  RunDamaged(source, {
+  const std::vector<Damaged> cases = {
+      {"data-in-an-extension-record",
+       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 17, 36); }, {}, kAllDeleted},
+      {"list-points-at-itself",
+       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 36, 36); }, {},
+       Without(kAllDeleted, "mult2.dat")},  // no data left to find
+      {"list-points-at-another-file",
+       [](const std::string& img, const NtfsGeometry& g) { SplitIntoExtension(img, g, 17, 29); },
+       {"MFT record 36: its attribute list names a record that is not its own; that part is passed over."},
+       Without(kAllDeleted, "mult2.dat")},
       {"split-mft", [](const std::string& img, const NtfsGeometry& g) { SplitMft(img, g, false); }, {}, kAllDeleted},
       // A list that names record 0 for the second extent too: it is read
       // once, and the records past the first extent are not there.
       {"split-mft-list-names-itself",
        [](const std::string& img, const NtfsGeometry& g) { SplitMft(img, g, true); },
        {"the $MFT claims 39 records, but its runs and the volume hold only 16"}, {}},
-  });
+  };
+  RunDamaged(source, cases);
+  // The runs read through the list are the file's own, as istat reads the
+  // undamaged file.
+  const std::string image = test::CopyOf(source, dir, "split.img");
+  SplitIntoExtension(image, GeometryOf(image), 17, 36);
+  test::HeadlessApp h;
+  h.OpenImages({image});
+  h.ui.PostCommand(kCmdBuildFileListOnly);
+  h.ui.RunDialog();
+  const FoundFile* found = nullptr;
+  for (const FoundFile& f : h.app.records->files)
+    if (f.name == "mult2.dat") found = &f;
+  ASSERT_NE(found, nullptr) << h.LogText();
+  ASSERT_TRUE(found->runs);
+  ASSERT_EQ(found->runs->size(), 1u);
+  EXPECT_EQ((*found->runs)[0].lcn, 4091);  // istat: clusters 4091 4092
+  EXPECT_EQ((*found->runs)[0].length, 2);
+  EXPECT_EQ(found->size, 1715u);
 }
 
 TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
