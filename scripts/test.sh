@@ -49,8 +49,8 @@ fuzz_one() { # TARGET
 status=0
 report() { # TARGET
   local log=build-fuzz/fuzz/fuzz-$1.log
-  echo "fuzz_$1: $(grep -E '^#[0-9]+ +DONE' "$log" | tail -n1)"
-  if grep -qE 'ERROR: (libFuzzer|AddressSanitizer|LeakSanitizer)|runtime error|deadly signal|Test unit written' "$log"; then
+  echo "fuzz_$1: $(grep -aE '^#[0-9]+[[:space:]]+DONE' "$log" | tail -n1)"
+  if grep -aqE 'ERROR: (libFuzzer|AddressSanitizer|LeakSanitizer)|runtime error|deadly signal|Test unit written' "$log"; then
     status=1
     tail -n 60 "$log"
   fi
