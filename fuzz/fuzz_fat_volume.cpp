@@ -30,7 +30,9 @@ void TickEveryFile(HeadlessWindow& ui, NodeHandle node, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4 || size > 512 * fuzz::kCompactRecord) return -1;
-  const fuzz::CompactImage compact = fuzz::ParseCompact({data, size});
+  // 64 MiB: room for the smallest FAT32 volume with 512-byte clusters and
+  // more; the quick scan reads all of it on every execution.
+  const fuzz::CompactImage compact = fuzz::ParseCompact({data, size}, 1u << 17);
   fuzz::MemoryImage image(std::uint64_t{compact.sectors} * 512);
   std::uint8_t sector[512];
   for (const auto& r : compact.records) {

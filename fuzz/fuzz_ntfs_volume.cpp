@@ -31,7 +31,9 @@ void TickEveryFile(HeadlessWindow& ui, NodeHandle node, int depth) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 4 || size > 1024 * fuzz::kCompactRecord) return -1;
-  const fuzz::CompactImage compact = fuzz::ParseCompact({data, size});
+  // 32 MiB, eight times the seed volume: a volume claiming more than its
+  // image holds is still made by mutating its boot sector.
+  const fuzz::CompactImage compact = fuzz::ParseCompact({data, size}, 1u << 16);
   fuzz::MemoryImage image(std::uint64_t{compact.sectors} * 512);
   std::uint8_t sector[512];
   for (const auto& r : compact.records) {

@@ -206,7 +206,7 @@ TEST_F(Report, EachFileShowsItsTimesSizeAndTheFirstVerdictThatApplies) {
   fat->fatDate = static_cast<std::uint16_t>((46 << 9) | (12 << 5) | 6);  // 12-06-2026
   fat->fatTime = static_cast<std::uint16_t>((19 << 11) | (45 << 5));
   fat->size = 123456789012ULL;
-  FoundFile* zero = File(r, "zero.doc", kFlagBadSize | kFlagBadCluster);
+  File(r, "zero.doc", kFlagBadSize | kFlagBadCluster);
   FoundFile* ntfs = File(r, "ntfs.doc", kFlagBadCluster | kFlagChainInUse);
   ntfs->recordNumber = 64;
   ntfs->created = 125963423400000000ULL;   // 02-29-2000 23:59, as stored
