@@ -20,6 +20,8 @@
 #include <utility>
 #include <vector>
 
+#include "run_command.h"
+
 namespace {
 
 std::string Env(const char* name, const char* fallback) {
@@ -30,25 +32,8 @@ std::string Image() { return Env("TESSILON_COPY_BENCH_IMAGE", "/tmp/tessilon-ben
 std::string Out() { return Env("TESSILON_COPY_BENCH_OUT", "/tmp/tessilon-copy-bench-out"); }
 std::string Cli() { return Env("TESSILON_CLI", TESSILON_CLI_PATH); }
 
-// Runs argv with stdout and stderr to /dev/null; wall seconds, or -1 when it failed.
-double Run(const std::vector<std::string>& argv) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? seconds : -1;
-}
+// Wall seconds, or -1 when it failed.
+double Run(const std::vector<std::string>& argv) { return tsn::bench::RunCommand(argv).seconds; }
 
 // dd of every range of the file's clusters, appended in order to one file.
 std::string DdCommand(const std::string& target) {

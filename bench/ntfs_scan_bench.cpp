@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "run_command.h"
+
 #include "app/app_state.h"
 #include "results/folder_tree.h"
 #include "ui/headless/headless_window.h"
@@ -33,27 +35,10 @@ std::string Cli() {
   return TESSILON_CLI_PATH;
 }
 
-// Runs argv with stdout and stderr to /dev/null; returns wall seconds and
-// the child's peak resident set in KiB.
+// Wall seconds and the child's peak resident set in KiB.
 std::pair<double, long> Run(const std::vector<std::string>& argv) {
-  const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int null = open("/dev/null", O_WRONLY);
-    dup2(null, 1);
-    dup2(null, 2);
-    std::vector<char*> args;
-    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  return {seconds, usage.ru_maxrss};
+  const tsn::bench::CommandRun r = tsn::bench::RunCommand(argv);
+  return {r.seconds, r.peakKib};
 }
 
 void Measure(benchmark::State& state, const std::vector<std::string>& argv) {
