@@ -92,9 +92,12 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   });
   SortRunsByVcn(s.runs);
   // The bitmap covers every cluster; more bytes than that are its padding,
-  // and a damaged size must not make us read the whole volume.
+  // and a damaged size must not make us read the whole volume. Nor can it
+  // hold more than the source does: a boot sector claiming a volume of
+  // petabytes on a small image would otherwise have gigabytes allocated.
   const std::uint64_t needed = (drive->clusterCount + 7) / 8;
-  const std::uint64_t size = std::min(s.size, needed);
+  const std::uint64_t held = drive->volume ? drive->volume->Size() : 0;
+  const std::uint64_t size = std::min({s.size, needed, held});
   if (!s.found || size == 0) {
     LogMessage(app, kError, app->logList,
                "%s $Bitmap holds no data, so which clusters are in use is not known.",
