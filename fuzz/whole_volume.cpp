@@ -12,13 +12,16 @@ namespace tsn::fuzz {
 
 namespace {
 
-void TickFiles(HeadlessWindow& ui, NodeHandle node, std::uint64_t maxSize, int depth) {
+// Ticks up to `budget` files: each copy goes the same way as the last, and a
+// damaged volume may list thousands, each a file created in the scratch
+// folder.
+void TickFiles(HeadlessWindow& ui, NodeHandle node, std::uint64_t maxSize, int depth, int* budget) {
   if (node == kNoNode || depth > 4096) return;
   if (auto* folder = static_cast<MftFileInfo*>(ui.NodeData(node)))
-    for (FoundFile* f = folder->firstFile; f != nullptr; f = f->next)
-      if (f->size <= maxSize) f->checkState = kCheckTicked;
-  for (NodeHandle c = ui.FirstChild(node); c != kNoNode; c = ui.NextSibling(c))
-    TickFiles(ui, c, maxSize, depth + 1);
+    for (FoundFile* f = folder->firstFile; f != nullptr && *budget > 0; f = f->next)
+      if (f->size <= maxSize) f->checkState = kCheckTicked, --*budget;
+  for (NodeHandle c = ui.FirstChild(node); c != kNoNode && *budget > 0; c = ui.NextSibling(c))
+    TickFiles(ui, c, maxSize, depth + 1, budget);
 }
 
 }  // namespace
@@ -51,7 +54,8 @@ int RunWholeVolume(std::span<const std::uint8_t> input, const WholeVolume& targe
     }
     LOGDRIVE_INFO* drive = app.app.currentDrive;
     if (drive == nullptr || drive->Kind() != target.kind) continue;
-    TickFiles(app.ui, app.ui.RootNode(), target.maxCopiedFile, 0);
+    int budget = target.maxCopiedFiles;
+    TickFiles(app.ui, app.ui.RootNode(), target.maxCopiedFile, 0, &budget);
     const std::vector<CopyItem> items = TickedFiles(&app.app);
     if (items.empty()) continue;
     ScratchFolder out;

@@ -5,6 +5,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
@@ -128,11 +129,20 @@ struct Copier {
   Copier(AppState* a, LOGDRIVE_INFO* d) : app(a), drive(d) {}
   AppState* app;
   LOGDRIVE_INFO* drive;
-  std::vector<std::uint8_t> chunk = std::vector<std::uint8_t>(kChunkBytes);
+  std::vector<std::uint8_t> chunk;
   // NTFS: the $MFT's map, and which clusters are in use now (when known).
   std::unique_ptr<MftFileInfo> mft;
   ntfs::VolumeBitmap bitmap;
   bool haveBitmap = false;
+
+  // Grown to what the files need, up to kChunkBytes: most files are small,
+  // and clearing a megabyte for each copy would cost more than they do.
+  std::span<std::uint8_t> Chunk(std::uint64_t wanted) {
+    const std::uint64_t sectors = (std::min<std::uint64_t>(wanted, kChunkBytes) + kSectorSize - 1) / kSectorSize;
+    const std::size_t n = static_cast<std::size_t>(std::max<std::uint64_t>(sectors, 1) * kSectorSize);
+    if (chunk.size() < n) chunk.resize(n);
+    return chunk;
+  }
 
   // Gathers an NTFS file's stream before anything is created for it; false
   // (with the reason) when there is nothing sound to copy.
@@ -172,7 +182,8 @@ struct Copier {
       }
       return true;
     };
-    const ntfs::StreamRead read = ntfs::ReadStreamContent(app, *drive, stream, chunk, sink);
+    const ntfs::StreamRead read = ntfs::ReadStreamContent(
+        app, *drive, stream, Chunk(stream.compressionUnitClusters != 0 ? kChunkBytes : stream.dataSize), sink);
     for (const std::string& n : read.notes) AppendReason(why, n);
     for (const std::string& n : stream.notes) AppendReason(why, n);
     if (!stream.inUse && haveBitmap) {
@@ -204,17 +215,18 @@ struct Copier {
     if (!plan.readable) return false;
     const FatGeometry g = FatGeometryOf(*drive);
     std::uint64_t left = file.size;
+    const std::span<std::uint8_t> buffer = Chunk(left);
     for (const ClusterSpan& span : plan.spans) {
       std::uint64_t lba = g.ClusterLba(span.first);
       std::uint64_t spanBytes = std::uint64_t{span.count} * g.ClusterBytes();
       while (left > 0 && spanBytes > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, spanBytes, chunk.size()}));
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, spanBytes, buffer.size()}));
         const std::size_t whole = (n + kSectorSize - 1) / kSectorSize * kSectorSize;
-        if (ReadSectors(app, drive->volume.get(), lba, std::span(chunk).first(whole)) == 0) {
+        if (ReadSectors(app, drive->volume.get(), lba, buffer.first(whole)) == 0) {
           *why = "the volume could not be read at sector " + std::to_string(lba);
           return false;
         }
-        if (!WriteAll(fd, chunk.data(), n)) {
+        if (!WriteAll(fd, buffer.data(), n)) {
           *why = std::string("writing the copy failed: ") + std::strerror(errno);
           return false;
         }
