@@ -14,7 +14,7 @@ struct WholeVolume {
   std::uint32_t maxSectors = 0;     // the image size is clipped to this
   // Bigger files add nothing but time; a damaged record may claim
   // terabytes of sparse clusters, which would be copied as zeros for hours.
-  std::uint64_t maxCopiedFile = 1u << 20;
+  std::uint64_t maxCopiedFile = 256u << 10;
   int maxCopiedFiles = 128;
   // Both scans must say so when the volume claims more than its image holds.
   bool cutShortIsTold = false;

@@ -182,8 +182,11 @@ struct Copier {
       }
       return true;
     };
-    const ntfs::StreamRead read = ntfs::ReadStreamContent(
-        app, *drive, stream, Chunk(stream.compressionUnitClusters != 0 ? kChunkBytes : stream.dataSize), sink);
+    // A compressed stream is read a compression unit at a time.
+    const std::uint64_t wanted = stream.compressionUnitClusters != 0
+                                     ? std::uint64_t{stream.compressionUnitClusters} * drive->sectorsPerCluster * kSectorSize
+                                     : stream.dataSize;
+    const ntfs::StreamRead read = ntfs::ReadStreamContent(app, *drive, stream, Chunk(wanted), sink);
     for (const std::string& n : read.notes) AppendReason(why, n);
     for (const std::string& n : stream.notes) AppendReason(why, n);
     if (!stream.inUse && haveBitmap) {
