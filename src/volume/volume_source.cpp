@@ -89,11 +89,14 @@ std::size_t VolumeSource::FillWindow(std::uint64_t offset) {
   readAhead_ = sequential ? std::min(readAhead_ * 2, kMaxReadAhead) : kMinReadAhead;
   // Grown with the window, not at once: a source opened for a few sectors
   // (every candidate of the drive list) does not clear a megabyte.
-  if (window_.size() < readAhead_) window_.resize(readAhead_);
+  if (windowCapacity_ < readAhead_) {
+    window_ = std::make_unique_for_overwrite<std::uint8_t[]>(readAhead_);
+    windowCapacity_ = readAhead_;
+  }
   const std::uint64_t want = std::min<std::uint64_t>(readAhead_, length_ - offset);
   std::size_t got = 0;
   while (got < want) {
-    const ssize_t n = ::pread(fd_.fd(), window_.data() + got, want - got,
+    const ssize_t n = ::pread(fd_.fd(), window_.get() + got, want - got,
                               static_cast<off_t>(base_ + offset + got));
     ++deviceReads_;
     if (n < 0 && errno == EINTR) continue;
@@ -115,7 +118,7 @@ std::size_t VolumeSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> o
     if (at >= windowStart_ && at < windowStart_ + windowFilled_) {
       const std::size_t inWindow = static_cast<std::size_t>(at - windowStart_);
       const std::size_t n = std::min(want - done, windowFilled_ - inWindow);
-      std::memcpy(out.data() + done, window_.data() + inWindow, n);
+      std::memcpy(out.data() + done, window_.get() + inWindow, n);
       done += n;
       continue;
     }

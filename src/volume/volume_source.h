@@ -57,7 +57,9 @@ class VolumeSource {
   std::uint64_t base_ = 0;
   std::uint64_t length_ = 0;
 
-  std::vector<std::uint8_t> window_;
+  // Never cleared: only what pread filled is read from it.
+  std::unique_ptr<std::uint8_t[]> window_;
+  std::size_t windowCapacity_ = 0;
   std::uint64_t windowStart_ = 0;
   std::size_t windowFilled_ = 0;
   std::size_t readAhead_ = kMinReadAhead;
