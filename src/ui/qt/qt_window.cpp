@@ -349,6 +349,7 @@ bool QtWindow::PumpOneMessage() {
   if (pumpClock_.elapsed() < kPumpIntervalMs) return false;
   pumpClock_.start();
   const std::uint64_t before = dispatched_;
+  ShowPendingTexts();  // before this turn's paint, not after it
   QCoreApplication::processEvents(QEventLoop::AllEvents);
   return dispatched_ != before;
 }
@@ -430,10 +431,33 @@ QWidget* QtWindow::Control(ControlId id) const {
 }
 
 void QtWindow::SetText(ControlId control, std::string_view text) {
-  if (auto* label = qobject_cast<QLabel*>(Control(control))) label->setText(ToQString(text));
+  // A scan sets its counters for every cluster or record, a hundred
+  // thousand times between two frames; a label laid out for each would cost
+  // ten times what examining the cluster does. The label takes the last
+  // text when the event loop next runs.
+  for (PendingText& p : pendingTexts_)
+    if (p.id == control) {
+      p.text.assign(text);
+      return;
+    }
+  auto* label = qobject_cast<QLabel*>(Control(control));
+  if (label == nullptr) return;
+  pendingTexts_.push_back({control, label, std::string(text)});
+  if (!pendingShowQueued_) {
+    pendingShowQueued_ = true;
+    QTimer::singleShot(0, this, [this] { ShowPendingTexts(); });
+  }
+}
+
+void QtWindow::ShowPendingTexts() {
+  pendingShowQueued_ = false;
+  for (const PendingText& p : pendingTexts_) p.label->setText(ToQString(p.text));
+  pendingTexts_.clear();
 }
 
 std::string QtWindow::Text(ControlId control) const {
+  for (const PendingText& p : pendingTexts_)
+    if (p.id == control) return p.text;
   if (const auto* label = qobject_cast<const QLabel*>(Control(control)))
     return label->text().toStdString();
   return {};

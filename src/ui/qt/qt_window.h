@@ -10,6 +10,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "ui/qt/item_view.h"
@@ -21,6 +22,8 @@ class QPrinter;
 class QProgressBar;
 class QTimer;
 class QToolButton;
+
+class QLabel;
 
 namespace tsn {
 
@@ -154,6 +157,7 @@ class QtWindow final : public QWidget, public WindowSystem {
   void AddControl(ControlId id, QWidget* widget);
   const List* ListOf(ControlId id) const;
   void ShowProgressPosition();
+  void ShowPendingTexts();
 
   DialogProc proc_;
   std::vector<QIcon> images_;
@@ -175,6 +179,14 @@ class QtWindow final : public QWidget, public WindowSystem {
   int result_ = -1;
   QElapsedTimer pumpClock_;
   std::uint64_t dispatched_ = 0;  // messages sent to the dialog procedure
+  // Texts set since the event loop last ran, shown when it next runs.
+  struct PendingText {
+    ControlId id;
+    QLabel* label;
+    std::string text;
+  };
+  std::vector<PendingText> pendingTexts_;
+  bool pendingShowQueued_ = false;
 };
 
 }  // namespace tsn
