@@ -207,6 +207,58 @@ struct Copier {
     return read.whole;
   }
 
+  // Copies one file into its folder under `destination`; what could not be
+  // copied in full is logged and counted as failed.
+  void CopyOne(const CopyItem& item, const std::string& destination, CopyTotals* totals) {
+    const FoundFile& file = *item.file;
+    const bool ntfs = drive->Kind() == 'N';
+    fs::path folder(destination);
+    for (const std::string& f : item.folders) folder /= SafeFileName(f);
+    const std::string name = SafeFileName(file.name);
+    // An NTFS file is read before anything is made for it: one that cannot
+    // be recovered (encrypted, or its record gone) leaves no empty or
+    // garbled file behind that might pass for it.
+    ntfs::FileStream stream;
+    std::string why;
+    if (ntfs && !PlanNtfsFile(file, &stream, &why)) {
+      LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(), why.c_str());
+      ++totals->failed;
+      return;
+    }
+    std::error_code ec;
+    fs::create_directories(folder, ec);
+    if (name != file.name)
+      LogMessage(app, kAlert, app->logList, "\"%s\" holds characters a Linux name cannot; it is saved as \"%s\".",
+                 file.name.c_str(), name.c_str());
+    fs::path created;
+    FileDescriptor fd(ec ? -1 : CreateNewFile(folder, name, &created));
+    if (fd.get() < 0) {
+      LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(),
+                 ec ? ec.message().c_str() : std::strerror(errno));
+      ++totals->failed;
+      return;
+    }
+    const bool whole = ntfs ? CopyNtfsContent(stream, fd.get(), &why) : CopyFatContent(file, fd.get(), &why);
+    timespec times[2];  // last access, last change
+    if (ntfs) {
+      // Linux file systems keep no settable creation time: the copy gets
+      // the times of last change and access.
+      times[1] = FileTimeToTime(stream.modified ? stream.modified : file.modified);
+      times[0] = stream.accessed ? FileTimeToTime(stream.accessed) : times[1];
+    } else {
+      times[0] = times[1] = FatStampToTime(file.fatDate, file.fatTime);
+    }
+    ::futimens(fd.get(), times);
+    if (!whole) {
+      LogMessage(app, kError, app->logList, "%s was not copied in full: %s.", created.c_str(), why.c_str());
+      ++totals->failed;
+      return;
+    }
+    if (!why.empty()) LogMessage(app, kAlert, app->logList, "%s was copied, but %s.", created.c_str(), why.c_str());
+    ++totals->files;
+    totals->bytes += ntfs ? stream.dataSize : file.size;
+  }
+
   // Writes the file's bytes to fd; false (with a reason) when it could not
   // be copied in full.
   bool CopyFatContent(const FoundFile& file, int fd, std::string* why) {
@@ -348,64 +400,7 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
   ui.SetProgressStep(1);
   ui.SetProgressColour({255, 0, 0});
   for (const CopyItem& item : items) {
-    const FoundFile& file = *item.file;
-    fs::path folder(destination);
-    for (const std::string& f : item.folders) folder /= SafeFileName(f);
-    const std::string name = SafeFileName(file.name);
-    // An NTFS file is read before anything is made for it: one that cannot
-    // be recovered (encrypted, or its record gone) leaves no empty or
-    // garbled file behind that might pass for it.
-    ntfs::FileStream stream;
-    if (ntfs) {
-      std::string why;
-      if (!copier.PlanNtfsFile(file, &stream, &why)) {
-        LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(), why.c_str());
-        ++totals.failed;
-        ui.StepProgress();
-        PumpOneMessage(app);
-        if (app->busy == 0) {
-          totals.interrupted = true;
-          break;
-        }
-        continue;
-      }
-    }
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (name != file.name)
-      LogMessage(app, kAlert, app->logList, "\"%s\" holds characters a Linux name cannot; it is saved as \"%s\".",
-                 file.name.c_str(), name.c_str());
-    fs::path created;
-    FileDescriptor fd(ec ? -1 : CreateNewFile(folder, name, &created));
-    if (fd.get() < 0) {
-      LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(),
-                 ec ? ec.message().c_str() : std::strerror(errno));
-      ++totals.failed;
-      continue;
-    }
-    std::string why;
-    const bool whole = ntfs ? copier.CopyNtfsContent(stream, fd.get(), &why)
-                            : copier.CopyFatContent(file, fd.get(), &why);
-    if (ntfs) {
-      // Linux file systems keep no settable creation time: the copy gets
-      // the times of last change and access.
-      const timespec modified = FileTimeToTime(stream.modified ? stream.modified : file.modified);
-      const timespec times[2] = {stream.accessed ? FileTimeToTime(stream.accessed) : modified, modified};
-      ::futimens(fd.get(), times);
-    } else {
-      const timespec stamp = FatStampToTime(file.fatDate, file.fatTime);
-      const timespec times[2] = {stamp, stamp};
-      ::futimens(fd.get(), times);
-    }
-    if (!whole) {
-      LogMessage(app, kError, app->logList, "%s was not copied in full: %s.", created.c_str(), why.c_str());
-      ++totals.failed;
-    } else {
-      if (!why.empty())
-        LogMessage(app, kAlert, app->logList, "%s was copied, but %s.", created.c_str(), why.c_str());
-      ++totals.files;
-      totals.bytes += ntfs ? stream.dataSize : file.size;
-    }
+    copier.CopyOne(item, destination, &totals);
     ui.StepProgress();
     ShowCounters(app, 0, totals.files, totals.bytes);
     PumpOneMessage(app);
