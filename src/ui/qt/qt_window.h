@@ -23,8 +23,6 @@ class QProgressBar;
 class QTimer;
 class QToolButton;
 
-class QLabel;
-
 namespace tsn {
 
 class FolderTreeModel;
