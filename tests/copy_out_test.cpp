@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "results/copy_out.h"
+#include "ui/control_ids.h"
 #include "test_support.h"
 
 namespace tsn {
@@ -117,6 +118,35 @@ TEST_P(FatCopy, ExistingFilesAreNeverOverwritten) {
   EXPECT_EQ(std::filesystem::file_size(out + "/Kept/small.bin"), 3u);
   EXPECT_EQ(test::Sha256OfFile(out + "/Kept/small (2).bin"), Hash("small.bin"));
   EXPECT_EQ(test::Sha256OfFile(out + "/Kept/small (3).bin"), Hash("small.bin"));
+}
+
+TEST_P(FatCopy, FilesThatCannotBeMadeAreLoggedAndExitStillStopsTheCopy) {
+  test::HeadlessApp h;
+  h.OpenImages({image_});
+  ASSERT_NE(h.app.currentDrive, nullptr);
+  // "Kept" is a file where the copies' folder would go: none can be made.
+  const std::string out = dir_.Path("out");
+  std::filesystem::create_directories(out);
+  test::WriteFile(out + "/Kept", {1});
+  FoundFile files[50];
+  std::vector<CopyItem> items;
+  for (FoundFile& f : files) {
+    f.name = "f" + std::to_string(items.size()) + ".bin";
+    items.push_back({&f, {"Kept"}});
+  }
+  const std::uint64_t before = h.ui.PumpCalls();
+  CopyTotals t = CopyFilesTo(&h.app, h.app.currentDrive, out, items);
+  EXPECT_EQ(t.failed, 50u);
+  EXPECT_NE(h.LogText().find(out + "/Kept/f49.bin was not copied: "), std::string::npos) << h.LogText();
+  // The window runs after every file, a failed one too, so Exit pressed
+  // while such files go by stops the copy there.
+  const std::uint64_t pumps = h.ui.PumpCalls() - before;
+  ASSERT_GE(pumps, 50u);
+  h.ui.PostCommand(kCmdExit, pumps - 45);
+  t = CopyFilesTo(&h.app, h.app.currentDrive, out, items);
+  EXPECT_TRUE(t.interrupted);
+  EXPECT_LT(t.failed, 50u);
+  EXPECT_EQ(h.app.busy, 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(ClusterSizes, FatCopy, ::testing::Values(1, 8));
