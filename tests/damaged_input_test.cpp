@@ -287,6 +287,21 @@ TEST(HeadlessTree, SortedInsertionsGoWhereAWalkWouldPutThemWhateverCameBefore) {
   EXPECT_EQ(labels(mixed), (std::vector<std::string>{"b", "c", "d", "a"}));
   ui.InsertNode(mixed, "aa", 0, 0, nullptr, true);
   EXPECT_EQ(labels(mixed), (std::vector<std::string>{"aa", "b", "c", "d", "a"}));
+  // A walk goes on rightly from where it stood when insertions moved its
+  // siblings, and walks nested in it do not lose its place.
+  NodeHandle at = ui.FirstChild(mixed);
+  at = ui.NextSibling(at);
+  ASSERT_EQ(ui.NodeLabel(at), "b");
+  ui.InsertNode(mixed, "0", 0, 0, nullptr, false);
+  ui.InsertNode(mixed, "ab", 0, 0, nullptr, true);
+  const std::vector<std::string> rootLabels = labels(root);
+  std::vector<std::string> walked;
+  for (at = ui.NextSibling(at); at != kNoNode; at = ui.NextSibling(at)) {
+    walked.push_back(ui.NodeLabel(at));
+    EXPECT_EQ(labels(root), rootLabels);
+  }
+  EXPECT_EQ(walked, (std::vector<std::string>{"c", "d", "a", "0"}));
+  EXPECT_EQ(labels(mixed), (std::vector<std::string>{"aa", "ab", "b", "c", "d", "a", "0"}));
   // A new tree starts in order again.
   ui.DeleteAllNodes();
   const NodeHandle again = ui.InsertNode(kNoNode, "Root", 0, 0, nullptr, false);

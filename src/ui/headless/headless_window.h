@@ -35,6 +35,9 @@ class HeadlessWindow : public WindowSystem {
     NodeHandle parent = kNoNode;
     std::vector<NodeHandle> children;
     bool childrenInOrder = true;  // by name: no child was appended out of order
+    // Where it stood among its siblings when last looked up: a hint, checked
+    // before use, since an insertion before it moves it along.
+    mutable std::size_t row = 0;
     std::string label;
     int image = 0, selectedImage = 0;
     void* data = nullptr;
