@@ -4,7 +4,9 @@
 // TESSILON_NTFS_BENCH_IMAGE, or /tmp/tessilon-bench-ntfs-100k.img, made by
 // bench/make_ntfs_bench_image.sh (1 GiB, 100,000 files, a tenth deleted).
 // Also the parent lookup the MFT passes make for every entry, through the
-// folder index and by walking the tree, on a tree of 10,000 folders.
+// folder index and by walking the tree, on a tree of 10,000 folders. And
+// building the allocation bitmap of a 2 TiB volume of 4 KiB clusters (64 MiB
+// of bitmap, made on every drive list and scan) against copying its bytes.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -13,6 +15,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -20,6 +23,7 @@
 #include "run_command.h"
 
 #include "app/app_state.h"
+#include "ntfs/volume_bitmap.h"
 #include "results/folder_tree.h"
 #include "ui/headless/headless_window.h"
 
@@ -97,6 +101,37 @@ void BM_FindFolderByRecord(benchmark::State& state) {
 }
 BENCHMARK(BM_FindFolderByRecord<tsn::FindFolderByRecord>)->Name("BM_FindFolderByRecord/index");
 BENCHMARK(BM_FindFolderByRecord<tsn::FindFolderByRecordWalk>)->Name("BM_FindFolderByRecord/walk");
+
+constexpr std::size_t kBitmapBytes = std::size_t{64} << 20;
+
+const std::vector<std::uint8_t>& BitmapBytes() {
+  static const std::vector<std::uint8_t> bytes = [] {
+    std::vector<std::uint8_t> b(kBitmapBytes);
+    std::mt19937 rng(3);
+    for (auto& x : b) x = static_cast<std::uint8_t>(rng());
+    return b;
+  }();
+  return bytes;
+}
+
+void BM_VolumeBitmap2TiB(benchmark::State& state) {
+  const auto& bytes = BitmapBytes();
+  for (auto _ : state) {
+    const tsn::ntfs::VolumeBitmap bitmap(bytes, std::uint64_t{kBitmapBytes} * 8);
+    benchmark::DoNotOptimize(bitmap.AllocatedIn(0, bitmap.Clusters()));
+  }
+}
+BENCHMARK(BM_VolumeBitmap2TiB)->Unit(benchmark::kMillisecond);
+
+void BM_CopyBitmapBytesReference(benchmark::State& state) {
+  const auto& bytes = BitmapBytes();
+  for (auto _ : state) {
+    std::vector<std::uint8_t> copy(bytes.size());
+    std::memcpy(copy.data(), bytes.data(), bytes.size());
+    benchmark::DoNotOptimize(copy.data());
+  }
+}
+BENCHMARK(BM_CopyBitmapBytesReference)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

@@ -4,6 +4,8 @@
 #include <array>
 #include <bit>
 #include <cinttypes>
+#include <cstring>
+#include <span>
 
 #include "app/app_state.h"
 #include "app/message_log.h"
@@ -14,11 +16,39 @@
 
 namespace tsn::ntfs {
 
-VolumeBitmap::VolumeBitmap(std::vector<std::uint8_t> bytes, std::uint64_t clusters)
-    : byteCount_(bytes.size()) {
+namespace {
+
+// A bitmap's bytes as 64-bit words, with one spare zero word so a count up
+// to the last cluster never reads past the end. Copied whole rather than
+// byte by byte: a large volume's bitmap is tens of megabytes, read on every
+// drive list and every scan.
+std::vector<std::uint64_t> PackWords(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::uint64_t> words((bytes.size() + 7) / 8 + 1, 0);
+  if (!bytes.empty()) std::memcpy(words.data(), bytes.data(), bytes.size());
+  return words;
+}
+
+// The words were filled with the volume's little-endian bytes.
+void ToHostOrder(std::vector<std::uint64_t>& words) {
+  if constexpr (std::endian::native != std::endian::little)
+    for (auto& w : words) w = LeU64(Bytes(reinterpret_cast<std::uint8_t*>(&w), 8), 0);
+}
+
+}  // namespace
+
+VolumeBitmap::VolumeBitmap(const std::vector<std::uint8_t>& bytes, std::uint64_t clusters)
+    : VolumeBitmap(
+          [&] {
+            auto words = PackWords(bytes);
+            ToHostOrder(words);
+            return words;
+          }(),
+          bytes.size(), clusters) {}
+
+VolumeBitmap::VolumeBitmap(std::vector<std::uint64_t> words, std::uint64_t byteCount,
+                           std::uint64_t clusters)
+    : words_(std::move(words)), byteCount_(byteCount) {
   clusters_ = std::min<std::uint64_t>(clusters, byteCount_ * 8);
-  words_.assign((bytes.size() + 7) / 8 + 1, 0);
-  for (std::size_t i = 0; i < bytes.size(); ++i) words_[i / 8] |= std::uint64_t{bytes[i]} << (8 * (i % 8));
   rank_.assign(words_.size() / 8 + 2, 0);
   for (std::size_t b = 0; b + 1 < rank_.size(); ++b) {
     std::uint64_t n = 0;
@@ -104,23 +134,30 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
                drive->driveName.c_str());
     return false;
   }
-  std::vector<std::uint8_t> bytes;
   if (!s.resident.empty()) {
-    bytes.assign(s.resident.begin(), s.resident.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(size, s.resident.size())));
+    const auto take = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(size, s.resident.size()));
+    *out = VolumeBitmap(std::vector<std::uint8_t>(s.resident.begin(), s.resident.begin() + take),
+                        drive->clusterCount);
   } else {
-    bytes.assign((size + kSectorSize - 1) / kSectorSize * kSectorSize, 0);
-    if (ReadStreamBytes(app, *drive, s.runs, 0, bytes) == 0)
+    // Read straight into the words: no byte copy to pack afterwards.
+    const std::uint64_t sectorBytes = (size + kSectorSize - 1) / kSectorSize * kSectorSize;
+    std::vector<std::uint64_t> words(static_cast<std::size_t>(sectorBytes / 8 + 1));
+    const std::span<std::uint8_t> into(reinterpret_cast<std::uint8_t*>(words.data()),
+                                       static_cast<std::size_t>(sectorBytes));
+    if (ReadStreamBytes(app, *drive, s.runs, 0, into) == 0)
       LogMessage(app, kError, app->logList,
                  "%s part of $Bitmap could not be read; its clusters count as free.",
                  drive->driveName.c_str());
-    bytes.resize(static_cast<std::size_t>(size));
+    // The padding past the size is not the volume's: it must count as free.
+    std::fill(into.begin() + static_cast<std::ptrdiff_t>(size), into.end(), std::uint8_t{0});
+    ToHostOrder(words);
+    *out = VolumeBitmap(std::move(words), size, drive->clusterCount);
   }
   if (size < needed)
     LogMessage(app, kError, app->logList,
                "%s $Bitmap describes %" PRIu64 " clusters of the volume's %" PRIu64
                "; the rest are not judged.",
                drive->driveName.c_str(), size * 8, drive->clusterCount);
-  *out = VolumeBitmap(std::move(bytes), drive->clusterCount);
   return true;
 }
 

@@ -19,7 +19,7 @@ namespace ntfs {
 class VolumeBitmap {
  public:
   VolumeBitmap() = default;
-  VolumeBitmap(std::vector<std::uint8_t> bytes, std::uint64_t clusters);
+  VolumeBitmap(const std::vector<std::uint8_t>& bytes, std::uint64_t clusters);
 
   std::uint64_t Clusters() const { return clusters_; }
   std::uint64_t ByteCount() const { return byteCount_; }
@@ -33,6 +33,9 @@ class VolumeBitmap {
   std::uint64_t AllocatedIn(std::uint64_t first, std::uint64_t count) const;
 
  private:
+  friend bool ReadVolumeBitmap(AppState*, LOGDRIVE_INFO*, const MftFileInfo&, VolumeBitmap*);
+  // Words already in host order, every bit past byteCount bytes clear.
+  VolumeBitmap(std::vector<std::uint64_t> words, std::uint64_t byteCount, std::uint64_t clusters);
   std::uint64_t SetBelow(std::uint64_t cluster) const;  // set bits in [0, cluster)
   std::vector<std::uint64_t> words_;
   std::vector<std::uint64_t> rank_;  // set bits before each block of 8 words
