@@ -18,6 +18,12 @@ namespace tsn::ntfs {
 
 namespace {
 
+// The words were filled with the volume's little-endian bytes.
+void ToHostOrder(std::vector<std::uint64_t>& words) {
+  if constexpr (std::endian::native != std::endian::little)
+    for (auto& w : words) w = LeU64(Bytes(reinterpret_cast<std::uint8_t*>(&w), 8), 0);
+}
+
 // A bitmap's bytes as 64-bit words, with one spare zero word so a count up
 // to the last cluster never reads past the end. Copied whole rather than
 // byte by byte: a large volume's bitmap is tens of megabytes, read on every
@@ -25,25 +31,14 @@ namespace {
 std::vector<std::uint64_t> PackWords(const std::vector<std::uint8_t>& bytes) {
   std::vector<std::uint64_t> words((bytes.size() + 7) / 8 + 1, 0);
   if (!bytes.empty()) std::memcpy(words.data(), bytes.data(), bytes.size());
+  ToHostOrder(words);
   return words;
-}
-
-// The words were filled with the volume's little-endian bytes.
-void ToHostOrder(std::vector<std::uint64_t>& words) {
-  if constexpr (std::endian::native != std::endian::little)
-    for (auto& w : words) w = LeU64(Bytes(reinterpret_cast<std::uint8_t*>(&w), 8), 0);
 }
 
 }  // namespace
 
 VolumeBitmap::VolumeBitmap(const std::vector<std::uint8_t>& bytes, std::uint64_t clusters)
-    : VolumeBitmap(
-          [&] {
-            auto words = PackWords(bytes);
-            ToHostOrder(words);
-            return words;
-          }(),
-          bytes.size(), clusters) {}
+    : VolumeBitmap(PackWords(bytes), bytes.size(), clusters) {}
 
 VolumeBitmap::VolumeBitmap(std::vector<std::uint64_t> words, std::uint64_t byteCount,
                            std::uint64_t clusters)
