@@ -393,5 +393,48 @@ TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
   for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("/loop"), std::string::npos);
 }
 
+// A folder's index allocation given a sparse run of 2^20 clusters (4 GiB)
+// before its real blocks: the blocks in it read as zeros and must cost
+// neither the walk's budget nor the folder's entries after them.
+TEST(NtfsDamage, IndexBlocksInNoClusterOnDiskAreNotReadAndCostNothing) {
+  test::ScratchDir dir;
+  PopulateTool(dir);
+  const std::string note = dir.Path("note.txt");
+  std::ofstream(note) << "note\n";
+  std::string commands = "mkdir\t/many\n";
+  for (int i = 0; i < 120; ++i) commands += "file\t/many/file-with-a-long-name-" + std::to_string(i) + ".txt\t" + note + "\n";
+  commands += "mkdir\t/after\nfile\t/after/last.txt\t" + note + "\n";
+  const std::string image = MakeNtfsImage(dir, "sparse.img", 16, 4096, commands);
+  const auto live = FlsEntries(image, false);
+  const std::uint64_t many = live.at("/many");
+  const NtfsGeometry g = GeometryOf(image);
+  constexpr std::uint64_t kSparse = 1 << 20;
+  EditRecord(image, RecordOffset(image, g, many), [&](Buffer& r) {
+    const std::size_t at = FindAttribute(r, 0xA0);
+    ASSERT_NE(at, 0u) << "the folder's index did not outgrow its record";
+    ASSERT_EQ(r[at + 8], 1);
+    Buffer pair(8, 0);
+    pair[0] = 0x07;  // 7 bytes of length, no offset: sparse
+    for (int i = 0; i < 7; ++i) pair[1 + i] = static_cast<std::uint8_t>(kSparse >> (8 * i));
+    InsertInRecord(r, at + GetU16(r, at + 32), pair);
+    PutU32(r, at + 4, GetU32(r, at + 4) + 8);
+    PutU64(r, at + 24, GetU64(r, at + 24) + kSparse);
+    for (const std::size_t size : {40, 48, 56}) PutU64(r, at + size, GetU64(r, at + size) + kSparse * 4096);
+  });
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_TRUE(s.Logged("Folder \"many\" (record " + std::to_string(many) + "): "));
+  EXPECT_TRUE(s.Logged("of its index blocks lie in no cluster the volume holds (sparse, unmapped or past "
+                       "the end of its image); they are passed over."))
+      << s.log;
+  EXPECT_FALSE(s.Logged("the walk of the indexes was cut short")) << s.log;
+  EXPECT_FALSE(s.Logged("fail their update-sequence check")) << s.log;
+  // Every entry is still found: the blocks after the sparse run are read,
+  // and the folders walked after this one are too.
+  const auto ours = s.Records(false);
+  for (const auto& [path, record] : live) EXPECT_EQ(ours.count(path), 1u) << path;
+  EXPECT_NE(ours.count("/after/last.txt"), 0u);
+}
+
 }  // namespace
 }  // namespace tsn

@@ -109,6 +109,39 @@ std::int64_t VcnEnd(std::span<const DataRun> runs) {
   return end;
 }
 
+std::uint64_t HeldClusters(const LOGDRIVE_INFO& drive) {
+  const std::uint64_t clusterBytes = std::uint64_t{drive.sectorsPerCluster} * kSectorSize;
+  if (clusterBytes == 0) return 0;
+  if (!drive.volume) return drive.clusterCount;
+  return std::min(drive.clusterCount, (drive.volume->Size() + clusterBytes - 1) / clusterBytes);
+}
+
+StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_t heldClusters) {
+  if (r.lcn < 0 || r.length <= 0 || r.startVcn < 0 || static_cast<std::uint64_t>(r.lcn) >= heldClusters)
+    return {};
+  const std::uint64_t held =
+      std::min(static_cast<std::uint64_t>(r.length), heldClusters - static_cast<std::uint64_t>(r.lcn));
+  // A run after a huge sparse one may start past any byte offset; the
+  // stream's size, a 64-bit count of bytes, never reaches it.
+  StreamExtent e;
+  if (__builtin_mul_overflow(static_cast<std::uint64_t>(r.startVcn), clusterBytes, &e.start)) return {};
+  if (__builtin_mul_overflow(static_cast<std::uint64_t>(r.startVcn) + held, clusterBytes, &e.end))
+    e.end = UINT64_MAX;
+  return e;
+}
+
+StreamExtent NextHeldExtent(std::span<const DataRun> runs, std::uint64_t from,
+                            std::uint64_t clusterBytes, std::uint64_t heldClusters) {
+  StreamExtent first{UINT64_MAX, UINT64_MAX};
+  for (const DataRun& r : runs) {
+    const StreamExtent e = HeldPart(r, clusterBytes, heldClusters);
+    if (e.end <= from || std::max(e.start, from) >= first.start) continue;
+    first = {std::max(e.start, from), e.end};
+  }
+  if (first.start == UINT64_MAX) return {};
+  return first;
+}
+
 std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
                           std::uint64_t offset) {
   const std::uint64_t clusterBytes = std::uint64_t{drive.sectorsPerCluster} * kSectorSize;

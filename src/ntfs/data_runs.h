@@ -60,6 +60,27 @@ std::int64_t VcnEnd(std::span<const DataRun> runs);
 int ReadStreamBytes(AppState* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
                     std::uint64_t offset, std::span<std::uint8_t> out);
 
+// Bytes [start, end) of a stream that its runs map to clusters on disk.
+struct StreamExtent {
+  std::uint64_t start = 0;
+  std::uint64_t end = 0;  // start == end: there is none
+};
+
+// The clusters that can be read: those the boot sector claims, cut to what
+// a cut-short image holds.
+std::uint64_t HeldClusters(const LOGDRIVE_INFO& drive);
+
+// The bytes of the stream that run `r` maps to clusters below
+// `heldClusters`; none for a sparse run or one wholly past them.
+StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_t heldClusters);
+
+// The first extent of the stream ending past byte `from` whose clusters lie
+// below `heldClusters`. What lies outside every such extent (sparse,
+// unmapped, past the end of a cut-short image) reads as zeros, so a reader
+// can pass over it without reading it. Runs may overlap; O(runs).
+StreamExtent NextHeldExtent(std::span<const DataRun> runs, std::uint64_t from,
+                            std::uint64_t clusterBytes, std::uint64_t heldClusters);
+
 // The sector that holds byte `offset` of the stream, or kNoSector.
 std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
                           std::uint64_t offset);

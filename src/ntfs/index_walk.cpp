@@ -1,5 +1,6 @@
 #include "ntfs/index_walk.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <set>
 #include <unordered_set>
@@ -42,11 +43,20 @@ struct FolderIndex {
   std::vector<std::uint8_t> bitmap;       // $BITMAP of $I30: the blocks in use
   bool bitmapKnown = false;
   std::uint64_t failedBlocks = 0;         // in use (or not known to be unused) yet unsound
+  std::uint64_t unheldBlocks = 0;         // the same, in no cluster the volume holds
   std::set<std::pair<std::uint64_t, std::vector<std::uint16_t>>> listed;  // (record, name) met
 
   bool BlockInUse(std::uint64_t block) const {
     if (!bitmapKnown) return true;
     return block / 8 < bitmap.size() && ((bitmap[block / 8] >> (block % 8)) & 1) != 0;
+  }
+  // Blocks [from, to) in use: bounded by the bitmap's bits when it is known.
+  std::uint64_t BlocksInUse(std::uint64_t from, std::uint64_t to) const {
+    if (!bitmapKnown) return to - from;
+    std::uint64_t n = 0;
+    for (std::uint64_t b = from; b < std::min<std::uint64_t>(to, std::uint64_t{bitmap.size()} * 8); ++b)
+      n += BlockInUse(b) ? 1 : 0;
+    return n;
   }
 };
 
@@ -55,9 +65,11 @@ class IndexWalk {
   IndexWalk(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage)
       : app_(app), drive_(drive), mft_(mft), damage_(damage),
         clusterBytes_(std::uint64_t{drive->sectorsPerCluster} * kSectorSize),
-        // Sound indexes never hold more bytes than the volume; indexes that
-        // claim the same clusters over and over cannot multiply the work.
-        byteBudget_(2 * drive->clusterCount * clusterBytes_ + (1 << 20)) {}
+        heldClusters_(HeldClusters(*drive)),
+        // Sound indexes never hold more bytes than can be read of the
+        // volume; indexes that claim the same clusters over and over cannot
+        // multiply the work.
+        byteBudget_(2 * heldClusters_ * clusterBytes_ + (1 << 20)) {}
 
   // 1 to go on, 0 when interrupted.
   int WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer);
@@ -79,6 +91,7 @@ class IndexWalk {
   const MftFileInfo& mft_;
   DamageLog* damage_;
   std::uint64_t clusterBytes_;
+  std::uint64_t heldClusters_;
   std::uint64_t byteBudget_;
   bool budgetTold_ = false;
   std::unordered_set<std::uint64_t> walked_;
@@ -153,6 +166,12 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
                   "Folder \"%s\" (record %" PRIu64 "): %" PRIu64 " of its index blocks fail their "
                   "update-sequence check; the entries in them are passed over.",
                   Label(f), f.record, f.failedBlocks);
+  if (f.unheldBlocks != 0)
+    damage_->Note("folders with index blocks in no cluster the volume holds",
+                  "Folder \"%s\" (record %" PRIu64 "): %" PRIu64 " of its index blocks lie in no "
+                  "cluster the volume holds (sparse, unmapped or past the end of its image); they "
+                  "are passed over.",
+                  Label(f), f.record, f.unheldBlocks);
   return 1;
 }
 
@@ -197,7 +216,21 @@ int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, const Attribute& a)
   const std::uint64_t mapped = static_cast<std::uint64_t>(VcnEnd(runs)) * clusterBytes_;
   const std::uint64_t bytes = std::min(a.DataSize(), mapped);
   std::vector<std::uint8_t> block(blockSize);
-  for (std::uint64_t i = 0; i < bytes / blockSize; ++i) {
+  const std::uint64_t blocks = bytes / blockSize;
+  StreamExtent held;
+  for (std::uint64_t i = 0; i < blocks; ++i) {
+    // A block with no cluster the volume holds reads as zeros and cannot be
+    // sound: a sparse run or one past the end of a cut-short image may claim
+    // millions of them. They are passed over unread and cost no budget.
+    if (i * blockSize >= held.end) {
+      held = NextHeldExtent(runs, i * blockSize, clusterBytes_, heldClusters_);
+      const std::uint64_t next = held.start == held.end ? blocks : std::min(blocks, held.start / blockSize);
+      if (next > i) {
+        f.unheldBlocks += f.BlocksInUse(i, next);
+        i = next - 1;
+        continue;
+      }
+    }
     if (byteBudget_ < blockSize) {
       if (!budgetTold_)
         LogMessage(app_, kError, app_->logList,
