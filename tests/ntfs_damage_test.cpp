@@ -436,5 +436,63 @@ TEST(NtfsDamage, IndexBlocksInNoClusterOnDiskAreNotReadAndCostNothing) {
   EXPECT_NE(ours.count("/after/last.txt"), 0u);
 }
 
+// A volume cut short whose $MFT claims 2^22 clusters (16 M records) past the
+// end of its 16 MiB image: the passes read the records the image holds and
+// pass over the rest unread, zeros as they would be.
+TEST(NtfsDamage, MftRecordsPastTheEndOfACutShortImageAreNotRead) {
+  test::ScratchDir dir;
+  PopulateTool(dir);
+  const std::string note = dir.Path("note.txt");
+  std::ofstream(note) << "note\n";
+  const std::string image = MakeNtfsImage(dir, "cut.img", 16, 4096, "file\t/gone.txt\t" + note + "\nrm\t/gone.txt\n");
+  const NtfsGeometry g = GeometryOf(image);
+  const std::uint64_t record0 = RecordOffset(image, g, 0), record6 = RecordOffset(image, g, 6);
+  constexpr std::uint64_t kClaimed = 2000 * 4096;  // clusters: the volume the boot sector claims
+  constexpr std::uint64_t kMftClusters = 1 << 22;
+  auto setRun = [](Buffer& r, std::size_t at, const Buffer& pair, std::uint64_t clusters, std::uint64_t size) {
+    const std::size_t pairs = at + GetU16(r, at + 32);
+    ASSERT_GE(at + GetU32(r, at + 4), pairs + pair.size() + 1);
+    std::copy(pair.begin(), pair.end(), r.begin() + static_cast<std::ptrdiff_t>(pairs));
+    r[pairs + pair.size()] = 0;
+    PutU64(r, at + 24, clusters - 1);
+    PutU64(r, at + 40, clusters * 4096);
+    PutU64(r, at + 48, size);
+    PutU64(r, at + 56, size);
+  };
+  // $Bitmap sized for the whole claimed volume, its clusters past the cut.
+  EditRecord(image, record6, [&](Buffer& r) {
+    const std::uint64_t bytes = kClaimed / 8, clusters = bytes / 4096;
+    setRun(r, FindAttribute(r, 0x80), {0x32, static_cast<std::uint8_t>(clusters), static_cast<std::uint8_t>(clusters >> 8), 0x00, 0x00, 0x20},
+           clusters, bytes);
+  });
+  // The $MFT's one run from cluster 4 on, far past the cut.
+  EditRecord(image, record0, [&](Buffer& r) {
+    ASSERT_EQ(g.mftCluster, 4u);
+    setRun(r, FindAttribute(r, 0x80), {0x14, 0x00, 0x00, 0x40, 0x00, 0x04}, kMftClusters, kMftClusters * 4096);
+  });
+  Buffer boot = ReadAt(image, 0, 512);
+  PutU64(boot, 40, kClaimed * 8);
+  WriteAt(image, 0, boot);
+  const std::uintmax_t imageBytes = std::filesystem::file_size(image);
+
+  for (const auto command : {kCmdBuildFileListOnly, kCmdBuildIndexedFileList}) {
+    SCOPED_TRACE(command);
+    test::HeadlessApp h;
+    h.OpenImages({image});
+    h.ui.PostCommand(command);
+    h.ui.RunDialog();
+    const std::string log = h.LogText();
+    ASSERT_NE(log.find("claims 65536000 sectors but its image holds 32768"), std::string::npos) << log;
+    ASSERT_EQ(log.find("cannot be scanned"), std::string::npos) << log;
+    // Each record read is a step of the progress bar: both passes, and for
+    // the indexed scan the walk before them, over no more than the image holds.
+    EXPECT_LE(h.ui.ProgressState().steps, 3 * imageBytes / 1024) << log;
+    bool found = false;
+    for (const FoundFile& f : h.app.records->files) found = found || f.name == "gone.txt";
+    EXPECT_TRUE(found) << log;
+  }
+  EXPECT_EQ(std::filesystem::file_size(image), imageBytes);
+}
+
 }  // namespace
 }  // namespace tsn

@@ -1,6 +1,8 @@
 // "Build File List ONLY!" on NTFS, and the two MFT passes that the indexed
 // scan runs as its phases 2 and 3.
+#include <algorithm>
 #include <cinttypes>
+#include <span>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -31,6 +33,38 @@ constexpr const char* kNotRecords = "MFT slots that hold no file record";
 constexpr const char* kBrokenAttributes = "MFT records whose attributes run past the record";
 constexpr const char* kBrokenRuns = "deleted files whose data runs are damaged";
 constexpr const char* kForeignList = "attribute lists naming records of other files";
+
+// The records a pass reads, without the stretches of the $MFT that lie in
+// no cluster the volume holds: those read as zeros, and the $MFT of a
+// damaged volume cut short may claim hundreds of millions of them past the
+// end of its image. The $MFT's runs are in VCN order and do not overlap,
+// and a pass asks in record order, so the whole pass walks the runs once.
+class HeldRecords {
+ public:
+  HeldRecords(const LOGDRIVE_INFO& drive, const MftFileInfo& mft)
+      : runs_(mft.runs ? std::span<const DataRun>(*mft.runs) : std::span<const DataRun>()),
+        clusterBytes_(std::uint64_t{drive.sectorsPerCluster} * kSectorSize),
+        heldClusters_(HeldClusters(drive)),
+        count_(mft.recordCount) {}
+
+  // The first record at or after n with a byte in a cluster the volume
+  // holds; the record count when there is none.
+  std::uint64_t Next(std::uint64_t n) {
+    for (; run_ < runs_.size(); ++run_) {
+      const StreamExtent e = HeldPart(runs_[run_], clusterBytes_, heldClusters_);
+      if (e.start == e.end || e.end <= n * kMftRecordSize) continue;
+      return std::max(n, e.start / kMftRecordSize);
+    }
+    return count_;
+  }
+
+ private:
+  std::span<const DataRun> runs_;
+  std::uint64_t clusterBytes_;
+  std::uint64_t heldClusters_;
+  std::uint64_t count_;
+  std::size_t run_ = 0;
+};
 
 // Reads record N for a pass into buffer; its sector, or kNoSector when it
 // is not there or not a sound file record (damage is told once per record).
@@ -179,7 +213,8 @@ int DeletedFolderPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   std::vector<std::uint8_t> buffer(kMftRecordSize);
   const Bytes record(buffer.data(), buffer.size());
   FolderPlacer placer(app, drive);
-  for (std::uint64_t n = 0; n < mft.recordCount; ++n) {
+  HeldRecords held(*drive, mft);
+  for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
     PumpOneMessage(app);
     if (app->busy == 0) {
       placer.Finish();  // what was found stays shown
@@ -213,7 +248,8 @@ int DeletedFilePass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                     const VolumeBitmap& bitmap, NodeHandle root, DamageLog* damage) {
   std::vector<std::uint8_t> buffer(kMftRecordSize);
   const Bytes record(buffer.data(), buffer.size());
-  for (std::uint64_t n = 0; n < mft.recordCount; ++n) {
+  HeldRecords held(*drive, mft);
+  for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
     if (app->busy == 0) return 0;
     PumpOneMessage(app);
     app->ui->StepProgress();
