@@ -436,6 +436,71 @@ TEST(NtfsDamage, IndexBlocksInNoClusterOnDiskAreNotReadAndCostNothing) {
   EXPECT_NE(ours.count("/after/last.txt"), 0u);
 }
 
+// A folder whose index outgrew its record, the way NTFS stores it: its
+// $INDEX_ALLOCATION in two extents, the second (which alone does not tell
+// the size) in an extension record an attribute list names. Both extents'
+// blocks are read, as one index.
+TEST(NtfsDamage, AFolderIndexInTwoExtentsIsReadWhole) {
+  test::ScratchDir dir;
+  PopulateTool(dir);
+  const std::string note = dir.Path("note.txt");
+  std::ofstream(note) << "note\n";
+  std::string commands = "mkdir\t/many\n";
+  for (int i = 0; i < 120; ++i) commands += "file\t/many/file-with-a-long-name-" + std::to_string(i) + ".txt\t" + note + "\n";
+  const std::string image = MakeNtfsImage(dir, "extents.img", 16, 4096, commands);
+  const auto live = FlsEntries(image, false);
+  const std::uint64_t many = live.at("/many");
+  const NtfsGeometry g = GeometryOf(image);
+  const std::uint64_t extension = RecordOffset(image, g, 17);
+  std::uint16_t sequence = 0;
+  std::uint64_t lcn = 0, clusters = 0;
+  EditRecord(image, RecordOffset(image, g, many), [&](Buffer& r) {
+    sequence = GetU16(r, 16);
+    const std::size_t at = FindAttribute(r, 0xA0), pairs = at + GetU16(r, at + 32);
+    ASSERT_NE(at, 0u) << "the folder's index did not outgrow its record";
+    // One run, one byte of length and two of offset, as ntfs-3g writes it.
+    ASSERT_EQ(r[pairs], 0x21);
+    ASSERT_EQ(r[pairs + 4], 0);
+    clusters = r[pairs + 1];
+    lcn = GetU16(r, pairs + 2);
+    ASSERT_GE(clusters, 4u);
+    r[pairs + 1] = static_cast<std::uint8_t>(clusters / 2);  // this extent: the first half
+    PutU64(r, at + 24, clusters / 2 - 1);
+    const std::uint64_t self = many | std::uint64_t{sequence} << 48;
+    InsertAttributeList(r, {{0x10, 0, self}, {0x30, 0, self}, {0x90, 0, self}, {0xA0, 0, self},
+                            {0xA0, clusters / 2, 17 | std::uint64_t{1} << 48}, {0xB0, 0, self}});
+  });
+  // The second extent, named $I30 as NTFS names it, sizes 0.
+  const std::uint64_t second = lcn + clusters / 2, rest = clusters - clusters / 2;
+  Buffer a = NonResidentAttribute(0xA0, {}, 0, clusters / 2);
+  a.resize(80, 0);
+  PutU32(a, 4, 80);
+  a[9] = 4;  // name length, at 64
+  const Buffer name = Utf16(u"$I30");
+  std::copy(name.begin(), name.end(), a.begin() + 64);
+  PutU16(a, 32, 72);
+  PutU64(a, 24, clusters - 1);
+  const Buffer pair{0x21, static_cast<std::uint8_t>(rest), static_cast<std::uint8_t>(second),
+                    static_cast<std::uint8_t>(second >> 8)};
+  std::copy(pair.begin(), pair.end(), a.begin() + 72);
+  RecordBuilder ext(1, 1, many | std::uint64_t{sequence} << 48);
+  ext.Add(a);
+  WriteAt(image, extension, ext.Build());
+  // The Sleuth Kit reads the folder whole too.
+  ASSERT_EQ(FlsEntries(image, false), live);
+
+  const Scan s = RunScan(image, false);
+  ASSERT_EQ(s.status, 0) << s.log;
+  EXPECT_FALSE(s.Logged("of its index blocks")) << s.log;
+  const auto ours = s.Records(false);
+  std::size_t inMany = 0;
+  for (const auto& [path, record] : live) {
+    EXPECT_EQ(ours.count(path), 1u) << path;
+    inMany += path.rfind("/many/", 0) == 0 ? 1 : 0;
+  }
+  EXPECT_EQ(inMany, 120u);
+}
+
 // A volume cut short whose $MFT claims 2^22 clusters (16 M records) past the
 // end of its 16 MiB image: the passes read the records the image holds and
 // pass over the rest unread, zeros as they would be.

@@ -130,16 +130,14 @@ StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_
   return e;
 }
 
-StreamExtent NextHeldExtent(std::span<const DataRun> runs, std::uint64_t from,
-                            std::uint64_t clusterBytes, std::uint64_t heldClusters) {
-  StreamExtent first{UINT64_MAX, UINT64_MAX};
-  for (const DataRun& r : runs) {
-    const StreamExtent e = HeldPart(r, clusterBytes, heldClusters);
-    if (e.end <= from || std::max(e.start, from) >= first.start) continue;
-    first = {std::max(e.start, from), e.end};
+StreamExtent HeldExtents::Next(std::uint64_t from) {
+  // Sorted by start, the first run still ending past `from` starts first;
+  // the runs before it end before any later `from` too.
+  for (; next_ < runs_.size(); ++next_) {
+    const StreamExtent e = HeldPart(runs_[next_], clusterBytes_, heldClusters_);
+    if (e.start != e.end && e.end > from) return {std::max(e.start, from), e.end};
   }
-  if (first.start == UINT64_MAX) return {};
-  return first;
+  return {};
 }
 
 std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,

@@ -74,12 +74,26 @@ std::uint64_t HeldClusters(const LOGDRIVE_INFO& drive);
 // `heldClusters`; none for a sparse run or one wholly past them.
 StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_t heldClusters);
 
-// The first extent of the stream ending past byte `from` whose clusters lie
-// below `heldClusters`. What lies outside every such extent (sparse,
-// unmapped, past the end of a cut-short image) reads as zeros, so a reader
-// can pass over it without reading it. Runs may overlap; O(runs).
-StreamExtent NextHeldExtent(std::span<const DataRun> runs, std::uint64_t from,
-                            std::uint64_t clusterBytes, std::uint64_t heldClusters);
+// The extents of a stream whose clusters lie below `heldClusters`, asked
+// for in the order of the stream. What lies outside them (sparse, unmapped,
+// past the end of a cut-short image) reads as zeros, so a reader can pass
+// over it without reading it. The runs are sorted by startVcn and may
+// overlap; a whole walk of the stream looks at each run once.
+class HeldExtents {
+ public:
+  HeldExtents(std::span<const DataRun> runs, std::uint64_t clusterBytes, std::uint64_t heldClusters)
+      : runs_(runs), clusterBytes_(clusterBytes), heldClusters_(heldClusters) {}
+  // The first extent that ends past byte `from`, cut to start there at the
+  // earliest; none (start == end) when no held byte lies past it. `from`
+  // never goes back from one call to the next.
+  StreamExtent Next(std::uint64_t from);
+
+ private:
+  std::span<const DataRun> runs_;
+  std::uint64_t clusterBytes_;
+  std::uint64_t heldClusters_;
+  std::size_t next_ = 0;
+};
 
 // The sector that holds byte `offset` of the stream, or kNoSector.
 std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,

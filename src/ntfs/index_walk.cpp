@@ -60,6 +60,14 @@ struct FolderIndex {
   }
 };
 
+// A folder's $INDEX_ALLOCATION, its extents joined: the index of a folder
+// that outgrew its record may go on in extension records, and only the
+// extent that starts at VCN 0 tells the size.
+struct IndexAllocation {
+  std::vector<DataRun> runs;
+  std::uint64_t size = 0;
+};
+
 class IndexWalk {
  public:
   IndexWalk(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage)
@@ -76,9 +84,10 @@ class IndexWalk {
   void MarkWalked(std::uint64_t record) { walked_.insert(record); }
 
  private:
-  int WalkIndexAttributes(FolderIndex& f, Bytes record, std::uint32_t type);
+  int WalkIndexAttributes(FolderIndex& f, Bytes record, std::uint32_t type, IndexAllocation* allocation);
   int BuildIndexRootAttribute(FolderIndex& f, const Attribute& a);
-  int BuildIndexAllocationAttribute(FolderIndex& f, const Attribute& a);
+  void TakeIndexAllocation(FolderIndex& f, const Attribute& a, IndexAllocation* allocation);
+  int BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& allocation);
   int HandleEntries(FolderIndex& f, Bytes node, std::size_t first, std::size_t end, const char* where);
   // false to stop: interrupted.
   bool HandleEntry(FolderIndex& f, const IndexEntry& e);
@@ -132,13 +141,14 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
                     "attributes it still names are read.",
                     Label(f), f.record);
     std::vector<std::uint8_t> extension(kMftRecordSize);
+    IndexAllocation allocation;
     for (const std::uint32_t type : {kAttrIndexRoot, kAttrIndexAllocation}) {
       for (const std::uint64_t listed : ListedRecords(entries, type)) {
         if (listed == f.record) {
-          goOn = WalkIndexAttributes(f, record, type);
+          goOn = WalkIndexAttributes(f, record, type, &allocation);
         } else if (ReadListedRecord(app_, *drive_, mft_, f.record, listed, extension)) {
           if (type == kAttrIndexRoot) ReadIndexBitmap(f, Bytes(extension.data(), extension.size()));
-          goOn = WalkIndexAttributes(f, Bytes(extension.data(), extension.size()), type);
+          goOn = WalkIndexAttributes(f, Bytes(extension.data(), extension.size()), type, &allocation);
         } else {
           damage_->Note("attribute-list entries naming records of other files",
                         "Folder \"%s\" (record %" PRIu64 "): its attribute list names record %" PRIu64
@@ -148,10 +158,12 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
         if (goOn == 0) return 0;
       }
     }
+    if (BuildIndexAllocationAttribute(f, allocation) == 0) return 0;
   } else {
+    IndexAllocation allocation;
     const bool whole = WalkAttributes(record, [&](const Attribute& a) {
       if (a.type == kAttrIndexRoot) goOn = BuildIndexRootAttribute(f, a);
-      else if (a.type == kAttrIndexAllocation) goOn = BuildIndexAllocationAttribute(f, a);
+      else if (a.type == kAttrIndexAllocation) TakeIndexAllocation(f, a, &allocation);
       return goOn != 0;
     });
     if (goOn == 0) return 0;
@@ -160,6 +172,7 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
                     "Folder \"%s\" (record %" PRIu64 "): an attribute runs past the end of its "
                     "record; the attributes before it are read.",
                     Label(f), f.record);
+    if (BuildIndexAllocationAttribute(f, allocation) == 0) return 0;
   }
   if (f.failedBlocks != 0)
     damage_->Note("folders with index blocks that fail their check",
@@ -175,11 +188,13 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
   return 1;
 }
 
-int IndexWalk::WalkIndexAttributes(FolderIndex& f, Bytes record, std::uint32_t type) {
+int IndexWalk::WalkIndexAttributes(FolderIndex& f, Bytes record, std::uint32_t type,
+                                   IndexAllocation* allocation) {
   int goOn = 1;
   WalkAttributes(record, [&](const Attribute& a) {
     if (a.type != type) return true;
-    goOn = type == kAttrIndexRoot ? BuildIndexRootAttribute(f, a) : BuildIndexAllocationAttribute(f, a);
+    if (type == kAttrIndexRoot) goOn = BuildIndexRootAttribute(f, a);
+    else TakeIndexAllocation(f, a, allocation);
     return goOn != 0;
   });
   return goOn;
@@ -201,29 +216,37 @@ int IndexWalk::BuildIndexRootAttribute(FolderIndex& f, const Attribute& a) {
   return HandleEntries(f, value, first, end, "index root");
 }
 
-int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, const Attribute& a) {
-  app_->routineName = "BuildIndexAllocationAttribute";
-  if (!a.nonResident || (a.IsNamed() && !a.NameIs(kI30))) return 1;
-  std::vector<DataRun> runs;
-  if (DecodeDataRuns(*drive_, a.bytes, runs).refused)
+void IndexWalk::TakeIndexAllocation(FolderIndex& f, const Attribute& a, IndexAllocation* allocation) {
+  if (!a.nonResident || (a.IsNamed() && !a.NameIs(kI30))) return;
+  if (a.LowestVcn() == 0) allocation->size = std::max(allocation->size, a.DataSize());
+  if (DecodeDataRuns(*drive_, a.bytes, allocation->runs).refused)
     damage_->Note("folders whose index runs lie outside the volume",
                   "Folder \"%s\" (record %" PRIu64 "): a run of its index allocation lies outside "
                   "the volume; the blocks before it are read.",
                   Label(f), f.record);
+}
+
+int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& allocation) {
+  app_->routineName = "BuildIndexAllocationAttribute";
+  std::vector<DataRun>& runs = allocation.runs;
+  if (runs.empty()) return 1;
   SortRunsByVcn(runs);
   std::uint32_t blockSize = f.blockSize;
   if (blockSize == 0) blockSize = kDefaultBlockSize;  // no sound $INDEX_ROOT seen
-  const std::uint64_t mapped = static_cast<std::uint64_t>(VcnEnd(runs)) * clusterBytes_;
-  const std::uint64_t bytes = std::min(a.DataSize(), mapped);
+  std::uint64_t mapped = 0;  // a huge sparse run may map past 2^64 bytes
+  if (__builtin_mul_overflow(static_cast<std::uint64_t>(VcnEnd(runs)), clusterBytes_, &mapped))
+    mapped = UINT64_MAX;
+  const std::uint64_t bytes = std::min(allocation.size, mapped);
   std::vector<std::uint8_t> block(blockSize);
   const std::uint64_t blocks = bytes / blockSize;
+  HeldExtents extents(runs, clusterBytes_, heldClusters_);
   StreamExtent held;
   for (std::uint64_t i = 0; i < blocks; ++i) {
     // A block with no cluster the volume holds reads as zeros and cannot be
     // sound: a sparse run or one past the end of a cut-short image may claim
     // millions of them. They are passed over unread and cost no budget.
     if (i * blockSize >= held.end) {
-      held = NextHeldExtent(runs, i * blockSize, clusterBytes_, heldClusters_);
+      held = extents.Next(i * blockSize);
       const std::uint64_t next = held.start == held.end ? blocks : std::min(blocks, held.start / blockSize);
       if (next > i) {
         f.unheldBlocks += f.BlocksInUse(i, next);

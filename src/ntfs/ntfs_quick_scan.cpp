@@ -37,33 +37,25 @@ constexpr const char* kForeignList = "attribute lists naming records of other fi
 // The records a pass reads, without the stretches of the $MFT that lie in
 // no cluster the volume holds: those read as zeros, and the $MFT of a
 // damaged volume cut short may claim hundreds of millions of them past the
-// end of its image. The $MFT's runs are in VCN order and do not overlap,
-// and a pass asks in record order, so the whole pass walks the runs once.
+// end of its image.
 class HeldRecords {
  public:
   HeldRecords(const LOGDRIVE_INFO& drive, const MftFileInfo& mft)
-      : runs_(mft.runs ? std::span<const DataRun>(*mft.runs) : std::span<const DataRun>()),
-        clusterBytes_(std::uint64_t{drive.sectorsPerCluster} * kSectorSize),
-        heldClusters_(HeldClusters(drive)),
+      : extents_(mft.runs ? std::span<const DataRun>(*mft.runs) : std::span<const DataRun>(),
+                 std::uint64_t{drive.sectorsPerCluster} * kSectorSize, HeldClusters(drive)),
         count_(mft.recordCount) {}
 
   // The first record at or after n with a byte in a cluster the volume
   // holds; the record count when there is none.
   std::uint64_t Next(std::uint64_t n) {
-    for (; run_ < runs_.size(); ++run_) {
-      const StreamExtent e = HeldPart(runs_[run_], clusterBytes_, heldClusters_);
-      if (e.start == e.end || e.end <= n * kMftRecordSize) continue;
-      return std::max(n, e.start / kMftRecordSize);
-    }
-    return count_;
+    if (n >= count_) return count_;
+    const StreamExtent e = extents_.Next(n * kMftRecordSize);
+    return e.start == e.end ? count_ : e.start / kMftRecordSize;
   }
 
  private:
-  std::span<const DataRun> runs_;
-  std::uint64_t clusterBytes_;
-  std::uint64_t heldClusters_;
+  HeldExtents extents_;
   std::uint64_t count_;
-  std::size_t run_ = 0;
 };
 
 // Reads record N for a pass into buffer; its sector, or kNoSector when it
