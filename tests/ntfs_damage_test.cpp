@@ -393,18 +393,24 @@ TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
   for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("/loop"), std::string::npos);
 }
 
-// A folder's index allocation given a sparse run of 2^20 clusters (4 GiB)
-// before its real blocks: the blocks in it read as zeros and must cost
-// neither the walk's budget nor the folder's entries after them.
-TEST(NtfsDamage, IndexBlocksInNoClusterOnDiskAreNotReadAndCostNothing) {
-  test::ScratchDir dir;
+// An NTFS image whose folder /many holds 120 copies of note.txt (in `dir`),
+// an index that outgrew its record, and then what the commands `after` make.
+std::string ImageWithABigFolder(const test::ScratchDir& dir, const std::string& name,
+                                const std::string& after = "") {
   PopulateTool(dir);
   const std::string note = dir.Path("note.txt");
   std::ofstream(note) << "note\n";
   std::string commands = "mkdir\t/many\n";
   for (int i = 0; i < 120; ++i) commands += "file\t/many/file-with-a-long-name-" + std::to_string(i) + ".txt\t" + note + "\n";
-  commands += "mkdir\t/after\nfile\t/after/last.txt\t" + note + "\n";
-  const std::string image = MakeNtfsImage(dir, "sparse.img", 16, 4096, commands);
+  return MakeNtfsImage(dir, name, 16, 4096, commands + after);
+}
+
+// A folder's index allocation given a sparse run of 2^20 clusters (4 GiB)
+// before its real blocks: the blocks in it read as zeros and must cost
+// neither the walk's budget nor the folder's entries after them.
+TEST(NtfsDamage, IndexBlocksInNoClusterOnDiskAreNotReadAndCostNothing) {
+  test::ScratchDir dir;
+  const std::string image = ImageWithABigFolder(dir, "sparse.img", "mkdir\t/after\nfile\t/after/last.txt\t" + dir.Path("note.txt") + "\n");
   const auto live = FlsEntries(image, false);
   const std::uint64_t many = live.at("/many");
   const NtfsGeometry g = GeometryOf(image);
@@ -442,12 +448,7 @@ TEST(NtfsDamage, IndexBlocksInNoClusterOnDiskAreNotReadAndCostNothing) {
 // blocks are read, as one index.
 TEST(NtfsDamage, AFolderIndexInTwoExtentsIsReadWhole) {
   test::ScratchDir dir;
-  PopulateTool(dir);
-  const std::string note = dir.Path("note.txt");
-  std::ofstream(note) << "note\n";
-  std::string commands = "mkdir\t/many\n";
-  for (int i = 0; i < 120; ++i) commands += "file\t/many/file-with-a-long-name-" + std::to_string(i) + ".txt\t" + note + "\n";
-  const std::string image = MakeNtfsImage(dir, "extents.img", 16, 4096, commands);
+  const std::string image = ImageWithABigFolder(dir, "extents.img");
   const auto live = FlsEntries(image, false);
   const std::uint64_t many = live.at("/many");
   const NtfsGeometry g = GeometryOf(image);
