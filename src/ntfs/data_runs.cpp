@@ -116,6 +116,10 @@ std::uint64_t HeldClusters(const LOGDRIVE_INFO& drive) {
   return std::min(drive.clusterCount, (drive.volume->Size() + clusterBytes - 1) / clusterBytes);
 }
 
+namespace {
+
+// The bytes of the stream that run `r` maps to clusters below
+// `heldClusters`; none for a sparse run or one wholly past them.
 StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_t heldClusters) {
   if (r.lcn < 0 || r.length <= 0 || r.startVcn < 0 || static_cast<std::uint64_t>(r.lcn) >= heldClusters)
     return {};
@@ -129,6 +133,13 @@ StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_
     e.end = UINT64_MAX;
   return e;
 }
+
+}  // namespace
+
+HeldExtents::HeldExtents(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs)
+    : runs_(runs),
+      clusterBytes_(std::uint64_t{drive.sectorsPerCluster} * kSectorSize),
+      heldClusters_(HeldClusters(drive)) {}
 
 StreamExtent HeldExtents::Next(std::uint64_t from) {
   // Sorted by start, the first run still ending past `from` starts first;

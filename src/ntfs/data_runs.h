@@ -70,19 +70,14 @@ struct StreamExtent {
 // a cut-short image holds.
 std::uint64_t HeldClusters(const LOGDRIVE_INFO& drive);
 
-// The bytes of the stream that run `r` maps to clusters below
-// `heldClusters`; none for a sparse run or one wholly past them.
-StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_t heldClusters);
-
-// The extents of a stream whose clusters lie below `heldClusters`, asked
-// for in the order of the stream. What lies outside them (sparse, unmapped,
+// The extents of a stream whose clusters the volume holds (HeldClusters),
+// asked for in the order of the stream. What lies outside them (sparse, unmapped,
 // past the end of a cut-short image) reads as zeros, so a reader can pass
 // over it without reading it. The runs are sorted by startVcn and may
 // overlap; a whole walk of the stream looks at each run once.
 class HeldExtents {
  public:
-  HeldExtents(std::span<const DataRun> runs, std::uint64_t clusterBytes, std::uint64_t heldClusters)
-      : runs_(runs), clusterBytes_(clusterBytes), heldClusters_(heldClusters) {}
+  HeldExtents(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs);
   // The first extent that ends past byte `from`, cut to start there at the
   // earliest; none (start == end) when no held byte lies past it. `from`
   // never goes back from one call to the next.

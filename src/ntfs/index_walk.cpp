@@ -73,11 +73,10 @@ class IndexWalk {
   IndexWalk(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage)
       : app_(app), drive_(drive), mft_(mft), damage_(damage),
         clusterBytes_(std::uint64_t{drive->sectorsPerCluster} * kSectorSize),
-        heldClusters_(HeldClusters(*drive)),
         // Sound indexes never hold more bytes than can be read of the
         // volume; indexes that claim the same clusters over and over cannot
         // multiply the work.
-        byteBudget_(2 * heldClusters_ * clusterBytes_ + (1 << 20)) {}
+        byteBudget_(2 * HeldClusters(*drive) * clusterBytes_ + (1 << 20)) {}
 
   // 1 to go on, 0 when interrupted.
   int WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer);
@@ -100,7 +99,6 @@ class IndexWalk {
   const MftFileInfo& mft_;
   DamageLog* damage_;
   std::uint64_t clusterBytes_;
-  std::uint64_t heldClusters_;
   std::uint64_t byteBudget_;
   bool budgetTold_ = false;
   std::unordered_set<std::uint64_t> walked_;
@@ -239,7 +237,7 @@ int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& al
   const std::uint64_t bytes = std::min(allocation.size, mapped);
   std::vector<std::uint8_t> block(blockSize);
   const std::uint64_t blocks = bytes / blockSize;
-  HeldExtents extents(runs, clusterBytes_, heldClusters_);
+  HeldExtents extents(*drive_, runs);
   StreamExtent held;
   for (std::uint64_t i = 0; i < blocks; ++i) {
     // A block with no cluster the volume holds reads as zeros and cannot be

@@ -41,8 +41,7 @@ constexpr const char* kForeignList = "attribute lists naming records of other fi
 class HeldRecords {
  public:
   HeldRecords(const LOGDRIVE_INFO& drive, const MftFileInfo& mft)
-      : extents_(mft.runs ? std::span<const DataRun>(*mft.runs) : std::span<const DataRun>(),
-                 std::uint64_t{drive.sectorsPerCluster} * kSectorSize, HeldClusters(drive)),
+      : extents_(drive, mft.runs ? std::span<const DataRun>(*mft.runs) : std::span<const DataRun>()),
         count_(mft.recordCount) {}
 
   // The first record at or after n with a byte in a cluster the volume
