@@ -90,11 +90,15 @@ TEST_P(FatFixture, IndexedScanShowsTheManifestsLiveTreeAndWhatFlsFindsDeleted) {
     const std::string key = Key("/" + fields[1]);
     const auto it = ours.find(key);
     ASSERT_NE(it, ours.end()) << fields[1];
-    if (fields[0].rfind("r/r", 0) == 0) EXPECT_EQ(std::to_string(it->second.size), fields[6]) << fields[1];
+    if (fields[0].rfind("r/r", 0) == 0) {
+      EXPECT_EQ(std::to_string(it->second.size), fields[6]) << fields[1];
+    }
     ++checked;
   }
   EXPECT_GT(checked, 20u);
-  if (hash) EXPECT_EQ(test::Sha256OfFile(image), before);
+  if (hash) {
+    EXPECT_EQ(test::Sha256OfFile(image), before);
+  }
 }
 
 TEST_P(FatFixture, QuickScanListsEveryDeletedFileWhoseEntrySurvives) {
@@ -119,8 +123,8 @@ TEST_P(FatFixture, QuickScanListsEveryDeletedFileWhoseEntrySurvives) {
 
 INSTANTIATE_TEST_SUITE_P(Images, FatFixture,
                          ::testing::Values("fat32-512.img", "fat32-4k.img", "fat32-32k.img"),
-                         [](const auto& info) {
-                           std::string n = info.param.substr(0, info.param.find('.'));
+                         [](const auto& instance) {
+                           std::string n = instance.param.substr(0, instance.param.find('.'));
                            for (char& c : n) if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
                          });

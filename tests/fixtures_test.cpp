@@ -154,7 +154,9 @@ TEST_P(FixtureVolume, TheFileSystemAndTheManifestAreWhatTheImageIsFor) {
   EXPECT_GE(emptyFiles, 2);
   EXPECT_GE(maxDepth, 8);
   // Names that need UTF-16 surrogate pairs (mtools cannot write them).
-  if (!Fat()) EXPECT_TRUE(surrogates);
+  if (!Fat()) {
+    EXPECT_TRUE(surrogates);
+  }
   ASSERT_NE(Get("Documents/one-cluster.bin"), nullptr);
   ASSERT_NE(Get("Documents/many-clusters.bin"), nullptr);
   EXPECT_EQ((*Get("Documents/one-cluster.bin"))["size"], v.clusterSize);
@@ -241,7 +243,9 @@ TEST_P(FixtureVolume, EveryEntryIsListedAndEveryFileRecoveredHoldsWhatWasWritten
   }
   EXPECT_GT(live, 0);
   EXPECT_GT(deletedIntact, 0);
-  if (GetParam().full) EXPECT_GT(overwritten, 0);
+  if (GetParam().full) {
+    EXPECT_GT(overwritten, 0);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, FixtureVolume, ::testing::ValuesIn(kVolumes), [](const auto& p) {

@@ -357,7 +357,7 @@ TEST(OrphanFolders, AreNumberedInFull) {
 TEST(VolumeBitmapRanges, AnyAllocatedMatchesABitByBitScan) {
   std::mt19937 rng(7);
   std::vector<std::uint8_t> bytes(1000);
-  for (auto& b : bytes) b = (rng() % 5 == 0) ? static_cast<std::uint8_t>(1u << (rng() % 8)) : 0;
+  for (auto& b : bytes) b = (rng() % 5 == 0) ? static_cast<std::uint8_t>(1u << (rng() % 8)) : std::uint8_t{0};
   const VolumeBitmap bitmap(bytes, 7990);  // the last 10 bits lie past the volume
   for (int i = 0; i < 3000; ++i) {
     const std::uint64_t first = rng() % 8100, count = rng() % 900;

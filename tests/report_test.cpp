@@ -103,15 +103,15 @@ struct Report : ::testing::Test {
     }
     return out;
   }
-  std::vector<ReportText> Header(int h, int width) const {
+  std::vector<ReportText> Header(int lineHeight, int width) const {
     const int titleWidth = 10 * 23, subtitleWidth = 10 * 19;
     return {{width / 2 - titleWidth / 2, 30, "Tessilon ver 5.03222.05"},
-            {width / 2 - subtitleWidth / 2, 30 + h, "Deleted File Report"},
-            {40, 30 + 2 * h, "File Name"},
-            {100, 30 + 3 * h, "Create Data"},
-            {550, 30 + 3 * h, "Modified Data"},
-            {1000, 30 + 3 * h, "Size"},
-            {1300, 30 + 3 * h, "Status"}};
+            {width / 2 - subtitleWidth / 2, 30 + lineHeight, "Deleted File Report"},
+            {40, 30 + 2 * lineHeight, "File Name"},
+            {100, 30 + 3 * lineHeight, "Create Data"},
+            {550, 30 + 3 * lineHeight, "Modified Data"},
+            {1000, 30 + 3 * lineHeight, "Size"},
+            {1300, 30 + 3 * lineHeight, "Status"}};
   }
 };
 
