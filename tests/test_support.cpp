@@ -1,5 +1,8 @@
 #include "test_support.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -181,6 +184,54 @@ std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::st
   const std::string target = dir.Path(name);
   std::filesystem::copy_file(path, target, std::filesystem::copy_options::overwrite_existing);
   return target;
+}
+
+FailingImage::FailingImage(const std::string& image,
+                           const std::vector<std::pair<std::uint64_t, std::uint64_t>>& bad) {
+  std::string tmpl = (std::filesystem::temp_directory_path() / "tessilon-fuse-XXXXXX").string();
+  if (::mkdtemp(tmpl.data()) == nullptr) {
+    why_ = "no mount point";
+    return;
+  }
+  mount_ = tmpl;
+  std::vector<std::string> args{TESSILON_BAD_SECTORS_FUSE, image, mount_};
+  for (const auto& [first, last] : bad) args.push_back(std::to_string(first) + "-" + std::to_string(last));
+  std::vector<char*> argv;
+  for (std::string& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    if (null >= 0) ::dup2(null, 1);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  const std::string served = mount_ + "/" + std::filesystem::path(image).filename().string();
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(image, ec);
+  for (int i = 0; i < 200; ++i) {
+    struct stat st {};
+    if (::stat(served.c_str(), &st) == 0 && static_cast<std::uintmax_t>(st.st_size) == size) {
+      path_ = served;
+      return;
+    }
+    int status = 0;
+    if (pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == pid_) {
+      pid_ = -1;
+      break;
+    }
+    ::usleep(25'000);
+  }
+  why_ = "the FUSE file system did not come up (is /dev/fuse there, and fusermount3?)";
+}
+
+FailingImage::~FailingImage() {
+  if (pid_ > 0) {
+    if (RunCommand("fusermount3 -u " + Quote(mount_)).status != 0) ::kill(pid_, SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+  }
+  if (!mount_.empty()) ::rmdir(mount_.c_str());
 }
 
 }  // namespace tsn::test

@@ -84,6 +84,25 @@ std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint
 // archive is not there.
 std::string RealImage(const std::string& archive, const std::string& member = "");
 
+// An image file served read-only through FUSE, answering EIO for every read
+// that touches one of `bad` (inclusive byte ranges of the image): a disk
+// with bad sectors, read through the kernel as the program reads any file.
+// Unmounted when it goes.
+class FailingImage {
+ public:
+  FailingImage(const std::string& image, const std::vector<std::pair<std::uint64_t, std::uint64_t>>& bad);
+  ~FailingImage();
+  FailingImage(const FailingImage&) = delete;
+  FailingImage& operator=(const FailingImage&) = delete;
+  // The failing copy; empty when it could not be mounted (why() says why).
+  const std::string& path() const { return path_; }
+  const std::string& why() const { return why_; }
+
+ private:
+  std::string mount_, path_, why_;
+  int pid_ = -1;
+};
+
 // A private copy of a file in dir, for tests that damage it on purpose.
 std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name);
 

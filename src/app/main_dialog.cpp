@@ -12,6 +12,7 @@
 #include "ui/list_rows.h"
 #include "volume/drive_list.h"
 #include "volume/drive_mapping.h"
+#include "volume/read_sectors.h"
 
 namespace tsn {
 
@@ -210,6 +211,8 @@ void RunScanCommand(AppState* app, bool indexed) {
       LogMessage(app, kError, app->logList, "Unrecognized file system.");
       break;
   }
+  // A scan goes on past what it cannot read; the log must say what that was.
+  LogUnreadableRanges(app, *drive);
   app->ui->EnableControl(app->driveList, true);
 }
 

@@ -114,9 +114,13 @@ int BuildDriveList(AppState* app) {
     LogMessage(app, kStatus, app->logList, "Mapping drive %c:.", drive->driveLetter);
     LogMessage(app, kStatus, app->logList, "%s is %s.", drive->driveName.c_str(),
                c.description.c_str());
-    if (!DescribeDrive(app, *drive)) continue;
+    if (!DescribeDrive(app, *drive)) {
+      LogUnreadableRanges(app, *drive);
+      continue;
+    }
     const int measured = drive->Kind() == 'N' ? MeasureNtfsVolume(app, drive.get())
                                               : MeasureFatVolume(app, drive.get());
+    LogUnreadableRanges(app, *drive);
     if (measured == 0) continue;
     if (drive->Kind() == 'F')
       drive->dirEntriesPerCluster = static_cast<std::int32_t>(drive->sectorsPerCluster * 16);

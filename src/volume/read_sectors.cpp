@@ -1,21 +1,66 @@
 #include "volume/read_sectors.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstring>
 #include <limits>
 
+#include "app/app_state.h"
+#include "app/message_log.h"
 #include "volume/logdrive_info.h"
 #include "volume/volume_source.h"
 
 namespace tsn {
 
+namespace {
+constexpr std::size_t kRangesLogged = 5;
+}  // namespace
+
 int ReadSectors(AppState*, VolumeSource* volume, std::uint64_t lba,
                 std::span<std::uint8_t> buffer) {
-  std::size_t got = 0;
+  ReadOutcome outcome;
   if (volume != nullptr && lba <= std::numeric_limits<std::uint64_t>::max() / kSectorSize)
-    got = volume->ReadAt(lba * kSectorSize, buffer);
-  // Whatever was not read reads as zeros.
-  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(got), buffer.end(), std::uint8_t{0});
-  return got == buffer.size() ? 1 : 0;
+    outcome = volume->Read(lba * kSectorSize, buffer);
+  // Whatever lies past the end reads as zeros.
+  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(outcome.inView), buffer.end(), std::uint8_t{0});
+  return outcome.Whole(buffer.size()) ? 1 : 0;
+}
+
+bool SectorsUnreadable(const VolumeSource* volume, std::uint64_t lba, std::uint64_t bytes) {
+  if (volume == nullptr || volume->UnreadableRanges().empty()) return false;
+  if (lba > std::numeric_limits<std::uint64_t>::max() / kSectorSize) return false;
+  return !volume->UnreadableIn(lba * kSectorSize, bytes).empty();
+}
+
+std::string RangeText(std::uint64_t first, std::uint64_t last) {
+  return "bytes " + std::to_string(first) + "\u2013" + std::to_string(last);
+}
+
+std::string ReadErrorText(int error) {
+  return error == 0 ? std::string("the source ended before its size") : std::string(std::strerror(error));
+}
+
+void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive) {
+  if (!drive.volume) return;
+  const std::vector<UnreadableRange>& ranges = drive.volume->UnreadableRanges();
+  if (ranges.empty()) return;
+  const VolumeSource& v = *drive.volume;
+  std::uint64_t total = 0;
+  for (const UnreadableRange& r : ranges) total += r.Bytes();
+  LogMessage(app, kError, app->logList,
+             "%s: %" PRIu64 " bytes of %s could not be read, in %zu places; they read as zeros, and "
+             "what lies in them may be missing or incomplete.",
+             drive.driveName.c_str(), total, v.Path().c_str(), ranges.size());
+  for (std::size_t i = 0; i < ranges.size() && i < kRangesLogged; ++i) {
+    const UnreadableRange& r = ranges[i];
+    const std::uint64_t first = v.BaseOffset() + r.first, last = v.BaseOffset() + r.last;
+    LogMessage(app, kError, app->logList, "%s: %s of %s (sectors %" PRIu64 "\u2013%" PRIu64 ") could not be read: %s.",
+               drive.driveName.c_str(), RangeText(first, last).c_str(), v.Path().c_str(),
+               first / v.SectorSize(), last / v.SectorSize(), ReadErrorText(r.error).c_str());
+  }
+  if (ranges.size() > kRangesLogged)
+    LogMessage(app, kError, app->logList, "%s: %zu more unreadable ranges of %s are not listed.",
+               drive.driveName.c_str(), ranges.size() - kRangesLogged, v.Path().c_str());
 }
 
 }  // namespace tsn

@@ -3,6 +3,11 @@
 // inside either. Nothing here can write: the descriptor is opened O_RDONLY and
 // every read is a positioned pread. Small reads are served from a read-ahead
 // window so that sector-at-a-time callers run at the speed of large reads.
+//
+// Failing media: a read that fails is tried again sector by sector, each bad
+// sector once more, so that one bad sector costs only itself. What still
+// cannot be read reads as zeros, is remembered as an unreadable range, and is
+// never read again (a bad sector on a dying disk can take seconds a try).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -30,6 +35,25 @@ class FileHandle {
 
 struct OpenResult;
 
+// Bytes of the view that could not be read, first and last inclusive, with
+// the cause (an errno; 0 when the file ended before the size it was opened
+// with).
+struct UnreadableRange {
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+  int error = 0;
+  std::uint64_t Bytes() const { return last - first + 1; }
+};
+
+// What became of one read.
+struct ReadOutcome {
+  std::size_t inView = 0;      // bytes asked for that lie in the view; the rest is untouched
+  std::size_t readable = 0;    // bytes from the start that were read, up to the first bad one
+  bool unreadable = false;     // some bytes could not be read; zeros stand in their place
+  int error = 0;               // the cause of the first of them
+  bool Whole(std::size_t asked) const { return inView == asked && !unreadable; }
+};
+
 class VolumeSource {
  public:
   // Opens path read-only and views `length` bytes from byte `offset`
@@ -38,10 +62,22 @@ class VolumeSource {
                          std::uint64_t length = 0);
 
   // Reads up to out.size() bytes at byte `offset` from the start of the view.
-  // Returns the number of bytes read; bytes past the end are not touched.
-  std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out);
+  // Unreadable sectors read as zeros; bytes past the end are not touched.
+  ReadOutcome Read(std::uint64_t offset, std::span<std::uint8_t> out);
+  // The same, counting only the bytes read before the first that could not be.
+  std::size_t ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) {
+    return Read(offset, out).readable;
+  }
+
+  // Every range found unreadable so far, in order and merged.
+  const std::vector<UnreadableRange>& UnreadableRanges() const { return unreadable_; }
+  // Those that overlap `length` bytes at `offset`, clipped to them.
+  std::vector<UnreadableRange> UnreadableIn(std::uint64_t offset, std::uint64_t length) const;
 
   std::uint64_t Size() const { return length_; }
+  // The device's logical sector (512 for image files): the unit in which
+  // reads fail and are retried.
+  std::uint32_t SectorSize() const { return sectorSize_; }
   std::uint64_t BaseOffset() const { return base_; }
   const std::string& Path() const { return path_; }
 
@@ -49,13 +85,23 @@ class VolumeSource {
   std::uint64_t DeviceReads() const { return deviceReads_; }
 
  private:
-  VolumeSource(FileHandle fd, std::string path, std::uint64_t base, std::uint64_t length);
+  VolumeSource(FileHandle fd, std::string path, std::uint64_t base, std::uint64_t length,
+               std::uint32_t sectorSize);
   std::size_t FillWindow(std::uint64_t offset);
+  // Fills all of dst from the device; what cannot be read becomes zeros and
+  // an unreadable range.
+  void ReadDevice(std::uint64_t offset, std::uint8_t* dst, std::size_t n);
+  void ReadBySector(std::uint64_t offset, std::uint8_t* dst, std::size_t n);
+  bool PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error);
+  bool OverlapsUnreadable(std::uint64_t offset, std::uint64_t length) const;
+  void AddUnreadable(std::uint64_t first, std::uint64_t last, int error);
 
   FileHandle fd_;
   std::string path_;
   std::uint64_t base_ = 0;
   std::uint64_t length_ = 0;
+  std::uint32_t sectorSize_ = 512;
+  std::vector<UnreadableRange> unreadable_;
 
   // Never cleared: only what pread filled is read from it.
   std::unique_ptr<std::uint8_t[]> window_;
