@@ -10,6 +10,7 @@ packages=(
   dosfstools mtools ntfs-3g ntfs-3g-dev  # real test images
   fdisk gdisk util-linux                 # partition tables; setpriv
   sleuthkit                              # independent oracle in the tests
+  fuse3 libfuse3-dev                     # failing media for the tests: sectors that answer EIO
   poppler-utils                          # reads printed reports back
   xvfb xauth                             # a display for the window tests
   gzip unzip tar coreutils
