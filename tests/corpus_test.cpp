@@ -149,6 +149,72 @@ TEST_P(CorpusFamily, EveryImageEndsCleanlySaysWhatItPassedOverAndIsLeftUnchanged
   EXPECT_EQ(checked, static_cast<int>(variants.size()));
 }
 
+// Failing media: the fixtures served through FUSE with the sectors of one
+// structure answering EIO. Each scan must end by itself, name what it could
+// not read where it had to read it, and leave the image as it was.
+struct UnreadableVariant {
+  std::string image, what;
+  std::uint64_t first, last;  // bytes of the image
+  bool quickReads, indexedReads;  // whether each scan must meet the range
+};
+
+std::uint32_t U16(const std::string& b, std::size_t at) {
+  return static_cast<unsigned char>(b[at]) | static_cast<unsigned char>(b[at + 1]) << 8;
+}
+std::uint64_t U32(const std::string& b, std::size_t at) { return U16(b, at) | std::uint64_t{U16(b, at + 2)} << 16; }
+std::uint64_t U64(const std::string& b, std::size_t at) { return U32(b, at) | U32(b, at + 4) << 32; }
+
+std::vector<UnreadableVariant> UnreadableVariants() {
+  std::vector<UnreadableVariant> out;
+  for (const std::string name : {"fat32-512.img", "fat32-4k.img"}) {
+    const std::string image = test::Fixture(name);
+    const std::string boot = Slurp(image).substr(0, 512);
+    const std::uint64_t bps = U16(boot, 11), cluster = bps * static_cast<unsigned char>(boot[13]);
+    const std::uint64_t fat = U16(boot, 14) * bps, fatBytes = U32(boot, 36) * bps;
+    const std::uint64_t data = fat + static_cast<unsigned char>(boot[16]) * fatBytes;
+    const std::uint64_t root = data + (U32(boot, 44) - 2) * cluster;
+    out.push_back({image, "boot sector", 0, 511, true, true});
+    out.push_back({image, "first FAT", fat, fat + 4 * bps - 1, true, true});
+    out.push_back({image, "root folder", root, root + cluster - 1, true, true});
+    out.push_back({image, "folders and files", data + 64 * cluster, data + 64 * cluster + 65535, true, false});
+  }
+  for (const std::string name : {"ntfs-4k.img", "ntfs-1k.img"}) {
+    const std::string image = test::Fixture(name);
+    const std::string boot = Slurp(image).substr(0, 512);
+    const std::uint64_t cluster = U16(boot, 11) * std::uint64_t{static_cast<unsigned char>(boot[13])};
+    const std::uint64_t mft = U64(boot, 48) * cluster;
+    out.push_back({image, "boot sector", 0, 511, true, true});
+    out.push_back({image, "MFT record 0", mft, mft + 1023, true, true});
+    out.push_back({image, "root folder's record", mft + 5 * 1024, mft + 6 * 1024 - 1, true, true});
+    out.push_back({image, "MFT records of files", mft + 40 * 1024, mft + 48 * 1024 - 1, true, true});
+  }
+  return out;
+}
+
+TEST(CorpusUnreadable, EveryScanEndsNamesWhatItCouldNotReadAndLeavesTheImage) {
+  for (const UnreadableVariant& v : UnreadableVariants()) {
+    SCOPED_TRACE(v.image + ", " + v.what);
+    const std::string before = test::Sha256OfFile(v.image);
+    {
+      test::FailingImage failing(v.image, {{v.first, v.last}});
+      if (failing.path().empty()) GTEST_SKIP() << failing.why();
+      for (const bool quick : {true, false}) {
+        const auto r = test::RunCommand(std::string("timeout -k 5 120 prlimit --as=") +
+                                        (TESSILON_SANITIZED ? "unlimited" : std::to_string(1024 << 20)) + " -- " +
+                                        TESSILON_CLI + " scan --json " + (quick ? "--quick " : "--indexed ") +
+                                        test::Quote(failing.path()));
+        EXPECT_TRUE(r.status == 0 || r.status == 1 || r.status == 3)
+            << (quick ? "quick" : "indexed") << " scan: status " << r.status << "\n" << Tail(r.err, 30);
+        if (quick ? v.quickReads : v.indexedReads) {
+          EXPECT_NE(r.err.find("could not be read"), std::string::npos)
+              << (quick ? "quick" : "indexed") << " scan does not say what it could not read\n" << Tail(r.err, 30);
+        }
+      }
+    }
+    EXPECT_EQ(test::Sha256OfFile(v.image), before);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Damage, CorpusFamily,
                          ::testing::Values("FatBootSector", "FatTable", "FatEntries", "Cycles",
                                            "Truncation", "PartitionTables", "Ntfs"),
