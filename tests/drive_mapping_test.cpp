@@ -102,6 +102,31 @@ TEST(DriveMapping, FindsThePartitionsOfMbrAndGptDisks) {
   EXPECT_EQ(test::Sha256OfFile(gpt), gptHash);
 }
 
+// Sectors of a partition table that answer EIO: what they would have named
+// is missing for a reason the log gives; a backup is used where there is one.
+TEST(DriveMapping, AnUnreadablePartitionTableSectorIsNamed) {
+  struct Case {
+    std::string image;
+    std::uint64_t sector;
+    std::size_t rows;  // the drive list
+    std::string says;
+  };
+  const std::vector<Case> cases = {
+      {"mbr-disk.img", 116736, 2, "an extended boot record (sector 116736) could not be read: Input/output error"},
+      {"gpt-disk.img", 1, 2, "the GPT header (sector 1) could not be read: Input/output error"},
+      {"mbr-disk.img", 0, 0, "its partition table or boot sector (sector 0) could not be read"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.image + " sector " + std::to_string(c.sector));
+    test::FailingImage failing(test::Fixture(c.image), {{c.sector * 512, c.sector * 512 + 511}});
+    if (failing.path().empty()) GTEST_SKIP() << failing.why();
+    HeadlessApp h;
+    h.OpenImages({failing.path()}, -1);
+    EXPECT_EQ(static_cast<std::size_t>(h.ui.RowCount(kDriveList)), c.rows) << h.LogText();
+    EXPECT_NE(h.LogText().find(c.says), std::string::npos) << h.LogText();
+  }
+}
+
 TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
   const std::string packed = std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/gpt-3-partitions.raw.gz";
   if (!test::HaveTool("mmls") || !std::ifstream(packed)) GTEST_SKIP() << "no mmls or image";

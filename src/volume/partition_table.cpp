@@ -21,20 +21,28 @@ constexpr std::uint32_t kMaxGptEntries = 1024;
 
 using Sector = std::array<std::uint8_t, kSector>;
 
-bool ReadSector(VolumeSource& disk, std::uint64_t lba, Sector& out) {
-  out.fill(0);
-  return disk.ReadAt(lba * kSector, out) == kSector;
-}
-
-bool HasBootSignature(const Sector& s) { return s[510] == 0x55 && s[511] == 0xAA; }
-
-bool IsExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
-
 std::string Format(const char* fmt, auto... args) {
   char text[512];
   std::snprintf(text, sizeof text, fmt, args...);
   return text;
 }
+
+// A sector of the table that cannot be read is said so, in its own words:
+// the partitions it would have named are missing for that reason, not
+// because the disk has none.
+bool ReadSector(VolumeSource& disk, std::uint64_t lba, Sector& out, PartitionScan& scan,
+                const std::string& diskName, const char* what) {
+  out.fill(0);
+  const ReadOutcome read = disk.Read(lba * kSector, out);
+  if (read.unreadable)
+    scan.problems.push_back(Format("%s: %s (sector %" PRIu64 ") could not be read: %s.", diskName.c_str(), what,
+                                   lba, read.error != 0 ? std::strerror(read.error) : "the disk ended early"));
+  return read.Whole(kSector);
+}
+
+bool HasBootSignature(const Sector& s) { return s[510] == 0x55 && s[511] == 0xAA; }
+
+bool IsExtendedType(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
 
 // Keeps a partition that lies on the disk, clipped to its end; reports the
 // ones that do not.
@@ -86,7 +94,7 @@ void ReadLogicalPartitions(VolumeSource& disk, const std::string& diskName,
       return;
     }
     Sector s;
-    if (!ReadSector(disk, ebr, s) || !HasBootSignature(s)) {
+    if (!ReadSector(disk, ebr, s, scan, diskName, "an extended boot record") || !HasBootSignature(s)) {
       if (i > 0)
         scan.problems.push_back(Format(
             "%s: the chain of logical partitions leads to sector %" PRIu64
@@ -111,10 +119,12 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
              PartitionScan& scan) {
   Sector header;
   std::uint64_t headerLba = 1;
-  if (!ReadSector(disk, headerLba, header) || std::memcmp(header.data(), "EFI PART", 8) != 0) {
+  if (!ReadSector(disk, headerLba, header, scan, diskName, "the GPT header") ||
+      std::memcmp(header.data(), "EFI PART", 8) != 0) {
     // The primary header is gone: the backup sits in the last sector.
     headerLba = diskSectors - 1;
-    if (!ReadSector(disk, headerLba, header) || std::memcmp(header.data(), "EFI PART", 8) != 0)
+    if (!ReadSector(disk, headerLba, header, scan, diskName, "the backup GPT header") ||
+        std::memcmp(header.data(), "EFI PART", 8) != 0)
       return false;
     scan.problems.push_back(diskName + ": the primary GPT header is damaged; the backup header is used.");
   }
@@ -153,7 +163,14 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
   std::vector<std::uint8_t> entry(entrySize);
   for (std::uint32_t i = 0; i < entryCount; ++i) {
     const std::uint64_t at = entriesLba * kSector + std::uint64_t{i} * entrySize;
-    if (disk.ReadAt(at, entry) != entry.size()) break;
+    const ReadOutcome read = disk.Read(at, entry);
+    if (read.unreadable) {
+      scan.problems.push_back(Format("%s: GPT entry %u (bytes %" PRIu64 "\u2013%" PRIu64 ") could not be read: %s; it is passed over.",
+                                     diskName.c_str(), i + 1, at, at + entrySize - 1,
+                                     read.error != 0 ? std::strerror(read.error) : "the disk ended early"));
+      continue;
+    }
+    if (!read.Whole(entry.size())) break;
     const Bytes e(entry);
     bool unused = true;
     for (int k = 0; k < 16; ++k) unused = unused && e[k] == 0;
@@ -193,7 +210,7 @@ bool LooksLikeVolumeBootSector(const std::uint8_t* sector) {
 PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName) {
   PartitionScan scan;
   Sector mbr;
-  if (!ReadSector(disk, 0, mbr) || !HasBootSignature(mbr) ||
+  if (!ReadSector(disk, 0, mbr, scan, diskName, "its partition table or boot sector") || !HasBootSignature(mbr) ||
       LooksLikeVolumeBootSector(mbr.data()))
     return scan;
   const Bytes b(mbr);
