@@ -45,8 +45,9 @@ std::string EscapeControls(std::string_view text) {
       // U+0080 to U+009F are the C1 controls; some terminals act on them.
       const bool c1 = n == 2 && b == 0xC2 && static_cast<unsigned char>(text[i + 1]) <= 0x9F;
       if (n == 0 || c1) {
-        for (std::size_t k = 0; k < (n == 0 ? 1 : n); ++k) AppendHex(out, static_cast<unsigned char>(text[i + k]));
-        i += n == 0 ? 1 : n;
+        const std::size_t shown = n == 0 ? 1 : n;
+        for (std::size_t k = 0; k < shown; ++k) AppendHex(out, static_cast<unsigned char>(text[i + k]));
+        i += shown;
       } else {
         out.append(text.substr(i, n));
         i += n;
