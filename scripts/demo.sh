@@ -9,5 +9,11 @@ cmake --build build -j"$(nproc)" --target tessilon tessilon-cli demo_image
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   exec ./build/tessilon "$@"
 fi
+# The command line reads only the sources it is given.
+if [ "$#" -eq 0 ]; then
+  set -- build/demo/demo-fat32.img
+fi
 ./build/tessilon-cli drives --no-devices "$@"
-exec ./build/tessilon-cli scan "$@"
+for source in "$@"; do
+  ./build/tessilon-cli scan "$source"
+done

@@ -136,12 +136,14 @@ TEST_F(ReportCli, RefusesToWriteOverTheSourceAndSaysWhatCannotBeWritten) {
   r = Report("--out '" + dir_->Path("r.doc") + "'");
   EXPECT_EQ(r.status, 2);
   r = Report("--out '" + dir_->Path("no/such/folder/r.txt") + "'");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("could not be written: No such file or directory"), std::string::npos) << r.err;
+  // Told before the scan, not after it.
+  EXPECT_EQ(r.err.find("Beginning file system scan."), std::string::npos) << r.err;
 #ifdef TESSILON_CLI_PDF
   r = Report("--out '" + dir_->Path("no/such/folder/r.pdf") + "'");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("could not be written"), std::string::npos) << r.err;
+  EXPECT_EQ(r.status, 4);
+  EXPECT_NE(r.err.find("could not be written: No such file or directory"), std::string::npos) << r.err;
 #endif
 
   r = RunCommand(std::string(TESSILON_CLI) + " report '" + dir_->Path("missing.img") + "'");

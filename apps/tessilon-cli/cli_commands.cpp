@@ -4,10 +4,10 @@
 
 #include <chrono>
 #include <cinttypes>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <set>
 #include <iostream>
@@ -15,6 +15,7 @@
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
+#include "cli_output.h"
 #include "ui/column_tables.h"
 #include "ui/control_ids.h"
 #include "pdf_report.h"
@@ -26,15 +27,23 @@ namespace tsn::cli {
 
 namespace {
 
-// The log goes to stderr, one line per row as the window shows it.
+// The log goes to stderr, one line per row as the window shows it. Its
+// lines carry names and labels read from the volume, which must not drive
+// the terminal.
 void PrintLog(const HeadlessWindow& ui, int fromRow = 0) {
   const auto& rows = ui.ControlState(kLogList).rows;
   for (std::size_t i = static_cast<std::size_t>(fromRow); i < rows.size(); ++i)
-    std::cerr << ui.RowText(kLogList, static_cast<int>(i), 0) << "  "
-              << ui.RowText(kLogList, static_cast<int>(i), 1) << '\n';
+    std::cerr << EscapeControls(ui.RowText(kLogList, static_cast<int>(i), 0)) << "  "
+              << EscapeControls(ui.RowText(kLogList, static_cast<int>(i), 1)) << '\n';
 }
 
-void PrintDriveTable(const HeadlessWindow& ui, bool json) {
+// JSON holds any name as it is; bytes that are not UTF-8 become U+FFFD
+// rather than stopping the output.
+std::string JsonLine(const nlohmann::ordered_json& j) {
+  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
+}
+
+void PrintDriveTable(const HeadlessWindow& ui, bool json, Output& out) {
   const int rows = ui.RowCount(kDriveList);
   if (json) {
     for (int r = 0; r < rows; ++r) {
@@ -43,33 +52,62 @@ void PrintDriveTable(const HeadlessWindow& ui, bool json) {
       for (int c = 0; kDriveColumns[c].width != 0; ++c)
         j[kDriveColumns[c].title] = ui.RowText(kDriveList, r, c);
       j["source"] = drive->sourceDescription;
-      std::cout << j.dump() << '\n';
+      out.Write(JsonLine(j));
     }
     return;
   }
   std::vector<std::size_t> widths;
   for (int c = 0; kDriveColumns[c].width != 0; ++c) {
     std::size_t w = std::string(kDriveColumns[c].title).size();
-    for (int r = 0; r < rows; ++r) w = std::max(w, ui.RowText(kDriveList, r, c).size());
+    for (int r = 0; r < rows; ++r) w = std::max(w, EscapeControls(ui.RowText(kDriveList, r, c)).size());
     widths.push_back(w);
   }
   auto line = [&](auto cell) {
-    std::string out;
+    std::string text;
     for (std::size_t c = 0; c < widths.size(); ++c) {
-      std::string text = cell(static_cast<int>(c));
-      text.resize(widths[c], ' ');
-      out += text + (c + 1 < widths.size() ? "  " : "");
+      std::string cellText = cell(static_cast<int>(c));
+      cellText.resize(widths[c], ' ');
+      text += cellText + (c + 1 < widths.size() ? "  " : "");
     }
-    while (!out.empty() && out.back() == ' ') out.pop_back();
-    std::cout << out << '\n';
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    out.Write(text + '\n');
   };
   line([](int c) { return std::string(kDriveColumns[c].title); });
   for (int r = 0; r < rows; ++r) {
     const auto* drive = static_cast<const LOGDRIVE_INFO*>(ui.RowData(kDriveList, r));
-    line([&](int c) { return ui.RowText(kDriveList, r, c); });
-    std::cout << "    " << drive->sourceDescription << '\n';
+    line([&](int c) { return EscapeControls(ui.RowText(kDriveList, r, c)); });
+    out.Write("    " + EscapeControls(drive->sourceDescription) + '\n');
   }
 }
+
+// Ctrl-C while a scan runs stops it as the window's Exit button does, and
+// what was found so far is still listed; a second Ctrl-C ends the program.
+volatile std::sig_atomic_t interruptAsked = 0;
+
+extern "C" void AskInterrupt(int) { interruptAsked = 1; }
+
+class InterruptCatcher {
+ public:
+  InterruptCatcher() {
+    struct sigaction action {};
+    action.sa_handler = AskInterrupt;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, nullptr, &previous_);
+    // A program started to ignore interrupts (a background job of a
+    // script) goes on ignoring them.
+    armed_ = previous_.sa_handler != SIG_IGN && ::sigaction(SIGINT, &action, nullptr) == 0;
+  }
+  ~InterruptCatcher() {
+    if (armed_) ::sigaction(SIGINT, &previous_, nullptr);
+  }
+  InterruptCatcher(const InterruptCatcher&) = delete;
+  InterruptCatcher& operator=(const InterruptCatcher&) = delete;
+
+ private:
+  struct sigaction previous_ {};
+  bool armed_ = false;
+};
 
 // The headless window, plus a progress line on stderr when it is a
 // terminal: the status strip's texts, at most ten times a second.
@@ -86,12 +124,25 @@ class TerminalWindow : public HeadlessWindow {
     if (now - last_ < std::chrono::milliseconds(100)) return;
     last_ = now;
     shown_ = true;
-    std::cerr << "\r\033[K" << Text(kDirsText) << "  " << Text(kFilesText) << "  "
-              << Text(kSizeText) << std::flush;
+    std::cerr << "\r\033[K" << EscapeControls(Text(kDirsText)) << "  " << EscapeControls(Text(kFilesText))
+              << "  " << EscapeControls(Text(kSizeText)) << std::flush;
   }
+  // An interrupt asked for is handed to the scan as the Exit command, at a
+  // pump while the scan is busy, which is when the command stops it.
+  bool PumpOneMessage() override {
+    if (interruptAsked != 0 && busy_ != nullptr && *busy_ == 1 && !interrupted_) {
+      interrupted_ = true;
+      PostCommand(kCmdExit);
+    }
+    return HeadlessWindow::PumpOneMessage();
+  }
+  void WatchInterrupts(const std::uint32_t* busy) { busy_ = busy; }
+  bool Interrupted() const { return interrupted_; }
 
  private:
   bool tty_;
+  const std::uint32_t* busy_ = nullptr;
+  bool interrupted_ = false;
   bool shown_ = false;
   std::chrono::steady_clock::time_point last_{};
 };
@@ -123,7 +174,7 @@ struct Listed {
   std::vector<std::string> folders;   // the folder path below Root
 };
 
-void PrintListed(const Listed& e, bool json) {
+void PrintListed(const Listed& e, bool json, Output& out) {
   if (json) {
     nlohmann::ordered_json j;
     j["path"] = e.path;
@@ -135,14 +186,14 @@ void PrintListed(const Listed& e, bool json) {
     j["created"] = e.created.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.created);
     j["modified"] = e.modified.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.modified);
     j["record"] = e.record;
-    std::cout << j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << '\n';
+    out.Write(JsonLine(j));
     return;
   }
   char size[32];
   std::snprintf(size, sizeof size, "%12" PRIu64, e.size);
-  std::cout << (e.folder ? "dir  " : "file ") << e.state
-            << std::string(e.state.size() < 25 ? 25 - e.state.size() : 1, ' ') << size << "  "
-            << (e.modified.empty() ? std::string(19, '-') : e.modified) << "  " << e.path << '\n';
+  out.Write((e.folder ? "dir  " : "file ") + e.state +
+            std::string(e.state.size() < 25 ? 25 - e.state.size() : 1, ' ') + size + "  " +
+            (e.modified.empty() ? std::string(19, '-') : e.modified) + "  " + EscapeControls(e.path) + '\n');
 }
 
 // Every folder of the tree, depth first in tree order, each followed by its
@@ -214,6 +265,20 @@ void ApplyDeviceDirs(DriveSources& sources) {
   if (const char* dev = std::getenv("TESSILON_DEV_DIR")) sources.deviceDir = dev;
 }
 
+// Whether reading the drive met sectors it could not read.
+bool HadUnreadableAreas(const LOGDRIVE_INFO&) {
+  // Reads the source's unreadable ranges once sources record them.
+  return false;
+}
+
+// Writes what is held back of the listing or report; a reader of stdout
+// that went away wanted no more of it, which is no failure.
+bool FinishOutput(Output& out, const std::string& what) {
+  if (out.Finish() || out.ReaderGone()) return true;
+  std::cerr << "tessilon-cli: " << what << " could not be written: " << out.Cause() << '\n';
+  return false;
+}
+
 }  // namespace
 
 int RunDrives(const DrivesOptions& options) {
@@ -225,21 +290,30 @@ int RunDrives(const DrivesOptions& options) {
   ui.PostCommand(kCmdBuildDriveList);
   RunMainDialog(&app, &ui);  // returns once nothing is left to do
   PrintLog(ui);
-  PrintDriveTable(ui, options.json);
-  return 0;
+  Output out;
+  PrintDriveTable(ui, options.json, out);
+  if (!FinishOutput(out, "the drive list")) return kExitOutputFailed;
+  for (int r = 0; r < ui.RowCount(kDriveList); ++r)
+    if (HadUnreadableAreas(*static_cast<const LOGDRIVE_INFO*>(ui.RowData(kDriveList, r))))
+      return kExitIncomplete;
+  return kExitDone;
 }
 
 namespace {
 
 // A headless program that has scanned one source: the drive list built from
 // it alone, its first FAT32 or NTFS volume (or the partition asked for)
-// chosen, and the scan run, exactly as the window does it.
+// chosen, and the scan run, exactly as the window does it. With
+// `stopOnInterrupt`, Ctrl-C stops the scan and keeps what it found.
 struct ScanSession {
   AppState app;
   TerminalWindow ui;
-  int status = 1;
+  int status = kExitNotScanned;  // kExitDone once the scan has run
+  bool interrupted = false;
 
-  explicit ScanSession(const ScanOptions& options) {
+  explicit ScanSession(const ScanOptions& options, bool stopOnInterrupt = false) {
+    std::optional<InterruptCatcher> catcher;
+    if (stopOnInterrupt) catcher.emplace();
     app.sources.files = {options.source};
     app.sources.scanDevices = false;
     app.ui = &ui;
@@ -259,11 +333,24 @@ struct ScanSession {
     click.code = NotifyCode::Click;
     ui.Post(click);
     ui.PostCommand(options.quick ? kCmdBuildFileListOnly : kCmdBuildIndexedFileList);
+    // The drive list is busy too while it loads a table; an interrupt that
+    // came then waits for the scan.
+    if (stopOnInterrupt) ui.WatchInterrupts(&app.busy);
     logPrinted_ = ui.RowCount(kLogList);
     PrintLog(ui);  // the drive list's part of the log, before the scan's
     ui.RunDialog();
     PrintNewLog();
-    status = app.lastScanResult == 1 ? 0 : 1;
+    // A scan told to stop keeps what it found, whatever it returns: the
+    // NTFS scans return 0 then, the FAT scans 1.
+    interrupted = ui.Interrupted();
+    status = app.lastScanResult == 1 || interrupted ? kExitDone : kExitNotScanned;
+  }
+
+  // The status of a scan that ran: whether all of the volume was seen.
+  int DoneStatus() const {
+    if (interrupted) return kExitIncomplete;
+    if (app.currentDrive != nullptr && HadUnreadableAreas(*app.currentDrive)) return kExitIncomplete;
+    return kExitDone;
   }
 
   void PrintNewLog() {
@@ -275,7 +362,8 @@ struct ScanSession {
   int ChooseRow(const ScanOptions& options) {
     const int rows = ui.RowCount(kDriveList);
     if (rows == 0) {
-      std::cerr << "tessilon-cli: " << options.source << " holds no FAT32 or NTFS volume to scan\n";
+      std::cerr << "tessilon-cli: " << EscapeControls(options.source)
+                << " holds no FAT32 or NTFS volume to scan\n";
       return -1;
     }
     if (options.partition <= 0) return 0;
@@ -286,7 +374,7 @@ struct ScanSession {
       if (s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0)
         return r;
     }
-    std::cerr << "tessilon-cli: " << options.source << " has no FAT32 or NTFS partition "
+    std::cerr << "tessilon-cli: " << EscapeControls(options.source) << " has no FAT32 or NTFS partition "
               << options.partition << '\n';
     return -1;
   }
@@ -297,10 +385,15 @@ struct ScanSession {
 }  // namespace
 
 int RunScan(const ScanOptions& options) {
-  ScanSession session(options);
-  if (session.status != 0) return session.status;
-  for (const Listed& e : ListTree(session.ui)) PrintListed(e, options.json);
-  return 0;
+  ScanSession session(options, true);
+  if (session.status != kExitDone) return session.status;
+  Output out;
+  for (const Listed& e : ListTree(session.ui)) {
+    PrintListed(e, options.json, out);
+    if (out.Failed()) break;
+  }
+  if (!FinishOutput(out, "the listing")) return kExitOutputFailed;
+  return session.DoneStatus();
 }
 
 int RunCopy(const CopyOptions& options) {
@@ -340,22 +433,28 @@ namespace {
 
 // Hands every call on to the printer it wraps and remembers how the job
 // went, which the print command itself only tells through message boxes.
+// The text report may go to a terminal: its names are shown escaped there.
 class WatchedPrinter final : public PrintSurface {
  public:
   struct Outcome {
     bool started = false;
     bool ended = false;
   };
-  WatchedPrinter(std::unique_ptr<PrintSurface> inner, Outcome* outcome)
-      : inner_(std::move(inner)), outcome_(outcome) {}
+  WatchedPrinter(std::unique_ptr<PrintSurface> inner, Outcome* outcome, bool escape)
+      : inner_(std::move(inner)), outcome_(outcome), escape_(escape) {}
   bool StartDocument(std::string_view name) override {
     return outcome_->started = inner_->StartDocument(name);
   }
   int PageWidth() const override { return inner_->PageWidth(); }
   int PageHeight() const override { return inner_->PageHeight(); }
   int LineHeight() const override { return inner_->LineHeight(); }
-  int TextWidth(std::string_view text) const override { return inner_->TextWidth(text); }
-  void TextOut(int x, int y, std::string_view text) override { inner_->TextOut(x, y, text); }
+  int TextWidth(std::string_view text) const override {
+    return escape_ ? inner_->TextWidth(EscapeControls(text)) : inner_->TextWidth(text);
+  }
+  void TextOut(int x, int y, std::string_view text) override {
+    if (escape_) inner_->TextOut(x, y, EscapeControls(text));
+    else inner_->TextOut(x, y, text);
+  }
   bool NewPage() override { return inner_->NewPage(); }
   bool EndPage() override { return inner_->EndPage(); }
   bool EndDocument() override { return outcome_->ended = inner_->EndDocument(); }
@@ -364,6 +463,7 @@ class WatchedPrinter final : public PrintSurface {
  private:
   std::unique_ptr<PrintSurface> inner_;
   Outcome* outcome_;
+  bool escape_;
 };
 
 std::string LowerExtension(const std::string& path) {
@@ -377,58 +477,64 @@ std::string LowerExtension(const std::string& path) {
 int RunReport(const ReportOptions& options) {
   std::error_code ec;
   if (!options.out.empty() && std::filesystem::equivalent(options.out, options.source, ec)) {
-    std::cerr << "tessilon-cli report: " << options.out << " is the source; it is never written to\n";
-    return 2;
+    std::cerr << "tessilon-cli report: " << EscapeControls(options.out)
+              << " is the source; it is never written to\n";
+    return kExitBadArguments;
   }
   const std::string ext = options.out.empty() ? ".txt" : LowerExtension(options.out);
   if (ext != ".pdf" && ext != ".txt") {
-    std::cerr << "tessilon-cli report: --out names a .pdf or a .txt file, not " << options.out << '\n';
-    return 2;
+    std::cerr << "tessilon-cli report: --out names a .pdf or a .txt file, not "
+              << EscapeControls(options.out) << '\n';
+    return kExitBadArguments;
   }
   if (ext == ".pdf" && !CanWritePdf()) {
     std::cerr << "tessilon-cli report: this build writes no PDF files; use --out FILE.txt\n";
-    return 2;
+    return kExitBadArguments;
+  }
+  // The file is opened before the scan, so that a report that cannot be
+  // written is told at once and not after a long scan.
+  const std::string what =
+      options.out.empty() ? std::string("the report") : "the report " + EscapeControls(options.out);
+  Output out;
+  if (!options.out.empty() && !out.OpenFile(options.out)) {
+    std::cerr << "tessilon-cli: " << what << " could not be written: " << out.Cause() << '\n';
+    return kExitOutputFailed;
   }
   ScanOptions scan;
   scan.source = options.source;
   scan.quick = options.quick;
   scan.partition = options.partition;
-  ScanSession session(scan);
-  if (session.status != 0) return session.status;
+  ScanSession session(scan, true);
+  if (session.status != kExitDone) return session.status;
 
   std::unique_ptr<PrintSurface> printer;
   std::optional<TextPrintout> text;
   std::unique_ptr<PdfSupport> pdf;  // outlives the printer and the print run
   if (ext == ".pdf") {
     pdf = std::make_unique<PdfSupport>();
-    printer = pdf->FileSurface(options.out);
+    printer = pdf->StreamSurface([&out](std::string_view bytes) {
+      out.Write(bytes);
+      return !out.Failed();
+    });
   } else {
     printer = std::make_unique<TextPrintSurface>(&text.emplace());
   }
   WatchedPrinter::Outcome outcome;
-  session.ui.AnswerPrinterWith(std::make_unique<WatchedPrinter>(std::move(printer), &outcome));
+  session.ui.AnswerPrinterWith(std::make_unique<WatchedPrinter>(std::move(printer), &outcome, !pdf));
   session.ui.PostCommand(kCmdPrint);
   session.ui.RunDialog();
   session.PrintNewLog();
   for (const std::string& box : session.ui.MessageBoxes()) std::cerr << box << '\n';
-  if (!outcome.started) {
-    std::cerr << "tessilon-cli report: " << options.out << " could not be written\n";
-    return 1;
+  // A job that did not end leaves no file: what it wrote is removed with
+  // the unfinished output.
+  if (!outcome.started || !outcome.ended) {
+    std::cerr << "tessilon-cli: " << what << " could not be written"
+              << (out.Failed() ? ": " + out.Cause() : std::string()) << '\n';
+    return kExitOutputFailed;
   }
-  if (!outcome.ended) return 1;
-  if (!text) return 0;
-  if (options.out.empty()) {
-    std::cout << text->text << std::flush;
-    return std::cout ? 0 : 1;
-  }
-  std::ofstream file(options.out, std::ios::binary | std::ios::trunc);
-  file << text->text;
-  file.close();
-  if (!file) {
-    std::cerr << "tessilon-cli report: " << options.out << " could not be written\n";
-    return 1;
-  }
-  return 0;
+  if (text) out.Write(text->text);
+  if (!FinishOutput(out, what)) return kExitOutputFailed;
+  return session.DoneStatus();
 }
 
 }  // namespace tsn::cli

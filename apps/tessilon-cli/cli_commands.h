@@ -6,6 +6,15 @@
 
 namespace tsn::cli {
 
+// The exit statuses of every sub-command.
+enum ExitStatus : int {
+  kExitDone = 0,
+  kExitNotScanned = 1,    // the source could not be scanned
+  kExitBadArguments = 2,
+  kExitIncomplete = 3,    // done, but with unreadable areas or interrupted
+  kExitOutputFailed = 4,  // the listing or the report could not be written
+};
+
 struct DrivesOptions {
   std::vector<std::string> sources;
   bool devices = true;

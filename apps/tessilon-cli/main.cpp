@@ -1,5 +1,6 @@
 // tessilon-cli: the engine of Tessilon with no window, for scripts and tests.
 #include <CLI/CLI.hpp>
+#include <csignal>
 #include <iostream>
 
 #include "cli_commands.h"
@@ -8,9 +9,29 @@
 #define TESSILON_DEMO_IMAGE ""
 #endif
 
+namespace {
+
+// scan and report read for a long time and may be aimed at evidence: they
+// read only what they are told to.
+bool NamesSource(const std::string& command, const std::string& source) {
+  if (!source.empty()) return true;
+  std::cerr << "tessilon-cli " << command << ": name the disk image or device to read (tessilon-cli "
+            << command << " --help)\n";
+  return false;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+  // A reader that goes away (`tessilon-cli scan | head`) shows as a failed
+  // write, which ends the listing quietly, not as a signal that kills.
+  std::signal(SIGPIPE, SIG_IGN);
+
   CLI::App app{"Tessilon: finds deleted files on FAT32 and NTFS volumes (read-only)"};
   app.require_subcommand(1);
+  app.footer(
+      "Exit status: 0 done, 1 the source could not be scanned, 2 bad arguments, 3 done but with "
+      "unreadable areas or interrupted, 4 the output could not be written.");
 
   tsn::cli::DrivesOptions drives;
   auto* drivesCmd = app.add_subcommand("drives", "the drive list as the window shows it");
@@ -20,7 +41,7 @@ int main(int argc, char** argv) {
 
   tsn::cli::ScanOptions scan;
   auto* scanCmd = app.add_subcommand("scan", "every folder and file found, one per line");
-  scanCmd->add_option("SOURCE", scan.source, "disk image or device (default: the demo image)");
+  scanCmd->add_option("SOURCE", scan.source, "disk image or device");
   auto* quick = scanCmd->add_flag("--quick", scan.quick, "Build File List ONLY!");
   bool indexed = false;
   scanCmd->add_flag("--indexed", indexed, "Build Indexed File List (the default)")->excludes(quick);
@@ -29,7 +50,7 @@ int main(int argc, char** argv) {
 
   tsn::cli::ReportOptions report;
   auto* reportCmd = app.add_subcommand("report", "the Deleted File Report of every deleted file found");
-  reportCmd->add_option("SOURCE", report.source, "disk image or device (default: the demo image)");
+  reportCmd->add_option("SOURCE", report.source, "disk image or device");
   reportCmd->add_option("--out", report.out, "FILE.pdf or FILE.txt (default: the text on stdout)");
   auto* reportQuick = reportCmd->add_flag("--quick", report.quick, "report what Build File List ONLY! finds");
   bool reportIndexed = false;
@@ -47,7 +68,7 @@ int main(int argc, char** argv) {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     const int rc = app.exit(e);
-    return rc == 0 ? 0 : 2;
+    return rc == 0 ? tsn::cli::kExitDone : tsn::cli::kExitBadArguments;
   }
 
   if (*drivesCmd) {
@@ -56,11 +77,11 @@ int main(int argc, char** argv) {
     return tsn::cli::RunDrives(drives);
   }
   if (*scanCmd) {
-    if (scan.source.empty()) scan.source = TESSILON_DEMO_IMAGE;
+    if (!NamesSource("scan", scan.source)) return tsn::cli::kExitBadArguments;
     return tsn::cli::RunScan(scan);
   }
   if (*reportCmd) {
-    if (report.source.empty()) report.source = TESSILON_DEMO_IMAGE;
+    if (!NamesSource("report", report.source)) return tsn::cli::kExitBadArguments;
     return tsn::cli::RunReport(report);
   }
   return tsn::cli::RunCopy(copy);

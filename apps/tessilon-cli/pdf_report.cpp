@@ -17,8 +17,8 @@ struct PdfSupport::Impl {
 PdfSupport::PdfSupport() : impl_(std::make_unique<Impl>()) {}
 PdfSupport::~PdfSupport() = default;
 
-std::unique_ptr<PrintSurface> PdfSupport::FileSurface(const std::string& path) {
-  return impl_->printing.FilePrinter(path);
+std::unique_ptr<PrintSurface> PdfSupport::StreamSurface(std::function<bool(std::string_view)> write) {
+  return impl_->printing.StreamPrinter(std::move(write));
 }
 
 #else
@@ -27,7 +27,9 @@ bool CanWritePdf() { return false; }
 struct PdfSupport::Impl {};
 PdfSupport::PdfSupport() = default;
 PdfSupport::~PdfSupport() = default;
-std::unique_ptr<PrintSurface> PdfSupport::FileSurface(const std::string&) { return nullptr; }
+std::unique_ptr<PrintSurface> PdfSupport::StreamSurface(std::function<bool(std::string_view)>) {
+  return nullptr;
+}
 
 #endif
 

@@ -1,8 +1,9 @@
 #pragma once
 // The report's PDF printer for the command line, on Qt's PDF writer with no
 // display: the same 300 dpi surface the window prints on.
+#include <functional>
 #include <memory>
-#include <string>
+#include <string_view>
 
 #include "ui/window_system.h"
 
@@ -19,8 +20,9 @@ class PdfSupport {
   ~PdfSupport();
   PdfSupport(const PdfSupport&) = delete;
   PdfSupport& operator=(const PdfSupport&) = delete;
-  // A printer that writes the report to a PDF file; null without PDF support.
-  std::unique_ptr<PrintSurface> FileSurface(const std::string& path);
+  // A printer that hands the report's PDF to `write` as it is made (false:
+  // the bytes could not be written); null without PDF support.
+  std::unique_ptr<PrintSurface> StreamSurface(std::function<bool(std::string_view)> write);
 
  private:
   struct Impl;

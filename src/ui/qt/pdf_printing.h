@@ -2,8 +2,10 @@
 // Printing the Deleted File Report to PDF files in a program without a
 // window (the command line): the same 300 dpi surface the window prints on.
 // This header holds no Qt, so such programs stay free of it.
+#include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ui/window_system.h"
 
@@ -18,8 +20,10 @@ class PdfPrinting {
   PdfPrinting(const PdfPrinting&) = delete;
   PdfPrinting& operator=(const PdfPrinting&) = delete;
 
-  // A printer that writes a PDF file on A4 paper with quarter-inch margins.
-  std::unique_ptr<PrintSurface> FilePrinter(const std::string& path);
+  // A printer that makes a PDF on A4 paper with quarter-inch margins and
+  // hands it to `write` as it is made; `write` returns false when the bytes
+  // could not be written, so that the caller, not Qt, checks every write.
+  std::unique_ptr<PrintSurface> StreamPrinter(std::function<bool(std::string_view)> write);
 
  private:
   struct Impl;

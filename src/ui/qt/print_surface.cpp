@@ -2,6 +2,7 @@
 
 #include <QFontMetrics>
 #include <QGuiApplication>
+#include <QIODevice>
 #include <QMarginsF>
 #include <QPageLayout>
 #include <QPageSize>
@@ -39,7 +40,17 @@ QtPrintSurface::QtPrintSurface(QPrinter* printer)
 }
 
 std::unique_ptr<QtPrintSurface> QtPrintSurface::ForPdfFile(const QString& path) {
-  auto writer = std::make_unique<QPdfWriter>(path);
+  return ForPdfWriter(std::make_unique<QPdfWriter>(path));
+}
+
+std::unique_ptr<QtPrintSurface> QtPrintSurface::ForPdfDevice(std::unique_ptr<QIODevice> out) {
+  if (!out->isOpen()) out->open(QIODevice::WriteOnly);
+  auto surface = ForPdfWriter(std::make_unique<QPdfWriter>(out.get()));
+  surface->out_ = std::move(out);
+  return surface;
+}
+
+std::unique_ptr<QtPrintSurface> QtPrintSurface::ForPdfWriter(std::unique_ptr<QPdfWriter> writer) {
   writer->setResolution(kReportDotsPerInch);
   writer->setCreator(QStringLiteral("Tessilon"));
   const double quarterInch = 25.4 / 4;

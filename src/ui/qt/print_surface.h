@@ -8,7 +8,9 @@
 
 #include "ui/window_system.h"
 
+class QIODevice;
 class QPagedPaintDevice;
+class QPdfWriter;
 class QPainter;
 class QPrinter;
 
@@ -22,6 +24,8 @@ class QtPrintSurface final : public PrintSurface {
   explicit QtPrintSurface(QPrinter* printer);
   // A PDF file on A4 paper with quarter-inch margins.
   static std::unique_ptr<QtPrintSurface> ForPdfFile(const QString& path);
+  // The same, written to a device the surface keeps; it is opened here.
+  static std::unique_ptr<QtPrintSurface> ForPdfDevice(std::unique_ptr<QIODevice> out);
   ~QtPrintSurface() override;
 
   bool StartDocument(std::string_view name) override;
@@ -39,7 +43,9 @@ class QtPrintSurface final : public PrintSurface {
 
  private:
   explicit QtPrintSurface(std::unique_ptr<QPagedPaintDevice> owned);
+  static std::unique_ptr<QtPrintSurface> ForPdfWriter(std::unique_ptr<QPdfWriter> writer);
 
+  std::unique_ptr<QIODevice> out_;  // outlives the writer that writes to it
   std::unique_ptr<QPagedPaintDevice> owned_;
   QPagedPaintDevice* device_ = nullptr;
   QPrinter* printer_ = nullptr;  // the device, when it is a printer

@@ -1,0 +1,247 @@
+// What the command line's scan, report and drives hand back: the exit
+// status of each outcome, output that a full disk or a closed pipe cuts
+// short, and names with control characters made with ntfs-3g.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "test_support.h"
+
+namespace tsn {
+namespace {
+
+using test::Quote;
+using test::RunCommand;
+
+std::string Cli(const std::string& args) { return std::string("timeout 120 ") + TESSILON_CLI + " " + args; }
+
+bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(CliExitStatus, TellsEachOutcomeApart) {
+  const test::ScratchDir dir;
+  const std::string fat = test::Fixture("fat32-512.img");
+  const std::string ntfs = test::Fixture("ntfs-1k.img");
+  const std::string noVolume = dir.Path("zeros.img");
+  test::WriteFile(noVolume, std::vector<std::uint8_t>(1 << 20, 0));
+  const struct {
+    std::string args;
+    int status;
+    std::string err;  // a part of stderr
+  } cases[] = {
+      {"scan", 2, "tessilon-cli scan: name the disk image or device to read"},
+      {"report", 2, "tessilon-cli report: name the disk image or device to read"},
+      {"report --out " + Quote(dir.Path("r.txt")), 2, "name the disk image"},
+      {"scan --bogus " + Quote(fat), 2, "--bogus"},
+      {"scan --quick --indexed " + Quote(fat), 2, "excludes"},
+      {"scan " + Quote(fat) + " " + Quote(ntfs), 2, ""},
+      {"report --out " + Quote(dir.Path("r.doc")) + " " + Quote(fat), 2, ".pdf or a .txt"},
+      {"scan " + Quote(dir.Path("missing.img")), 1, ""},
+      {"scan " + Quote(noVolume), 1, "holds no FAT32 or NTFS volume"},
+      {"report " + Quote(noVolume), 1, "holds no FAT32 or NTFS volume"},
+      {"scan --partition 2 " + Quote(fat), 1, "has no FAT32 or NTFS partition 2"},
+      {"scan " + Quote(fat), 0, "File system scan complete."},
+      {"scan --quick --json " + Quote(ntfs), 0, ""},
+      {"report " + Quote(fat), 0, ""},
+      {"report --out " + Quote(dir.Path("r.txt")) + " " + Quote(fat), 0, ""},
+      {"drives --no-devices " + Quote(fat) + " " + Quote(noVolume), 0, ""},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCommand(Cli(c.args));
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_TRUE(Holds(r.err, c.err)) << c.args << "\n" << r.err;
+  }
+  EXPECT_TRUE(std::filesystem::exists(dir.Path("r.txt")));
+  // Only the report remains: no partial file beside it.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 2);
+}
+
+// A tmpfs of four pages, smaller than the listing, the text and the PDF
+// report of the FAT fixture.
+class CliFullDisk : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    disk_ = dir_.Path("disk");
+    std::filesystem::create_directory(disk_);
+    if (RunCommand("mount -t tmpfs -o size=16k none " + Quote(disk_)).status != 0)
+      GTEST_SKIP() << "no tmpfs mount here";
+    mounted_ = true;
+  }
+  void TearDown() override {
+    if (mounted_) RunCommand("umount " + Quote(disk_));
+  }
+  // The names now on the small disk.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> out;
+    for (const auto& e : std::filesystem::directory_iterator(disk_)) out.push_back(e.path().filename());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+
+  test::ScratchDir dir_;
+  std::string disk_;
+  bool mounted_ = false;
+  const std::string fat_ = test::Fixture("fat32-512.img");
+};
+
+TEST_F(CliFullDisk, ListingThatDoesNotFitIsAFailureWithItsCause) {
+  for (const std::string args : {"scan ", "scan --json "}) {
+    const auto r = RunCommand(Cli(args + Quote(fat_)) + " > " + Quote(disk_ + "/list"));
+    EXPECT_EQ(r.status, 4) << args;
+    EXPECT_TRUE(Holds(r.err, "tessilon-cli: the listing could not be written: No space left on device"))
+        << r.err;
+    RunCommand("rm -f " + Quote(disk_ + "/list"));
+  }
+  // The drive list is small: it fails only once nothing more fits.
+  RunCommand("cat /dev/zero > " + Quote(disk_ + "/filler"));
+  const auto r = RunCommand(Cli("drives --no-devices " + Quote(fat_)) + " > " + Quote(disk_ + "/drives"));
+  EXPECT_EQ(r.status, 4);
+  EXPECT_TRUE(Holds(r.err, "tessilon-cli: the drive list could not be written: No space left on device"))
+      << r.err;
+}
+
+TEST_F(CliFullDisk, ReportThatDoesNotFitLeavesNothingUnderItsName) {
+  test::WriteFile(disk_ + "/old.txt", {'o', 'l', 'd'});
+  const std::vector<std::string> targets = {"r.txt", "old.txt",
+#ifdef TESSILON_CLI_PDF
+                                            "r.pdf"
+#endif
+  };
+  for (const std::string& name : targets) {
+    const auto r = RunCommand(Cli("report --out " + Quote(disk_ + "/" + name) + " " + Quote(fat_)));
+    EXPECT_EQ(r.status, 4) << name;
+    EXPECT_TRUE(Holds(r.err, "tessilon-cli: the report " + disk_ + "/" + name +
+                                 " could not be written: No space left on device"))
+        << r.err;
+    // A report written before is kept whole.
+    EXPECT_EQ(Names(), std::vector<std::string>{"old.txt"}) << name;
+    EXPECT_EQ(test::ReadAll(disk_ + "/old.txt"), "old");
+  }
+  // The report on stdout is checked the same way.
+  const auto r = RunCommand(Cli("report " + Quote(fat_)) + " > " + Quote(disk_ + "/out"));
+  EXPECT_EQ(r.status, 4);
+  EXPECT_TRUE(Holds(r.err, "tessilon-cli: the report could not be written: No space left on device"))
+      << r.err;
+}
+
+// Ctrl-C during the quick scan of a 200 GB volume (sparse, made with
+// mkfs.fat; the scan would read it for minutes): what was found before it is
+// listed, and the status says the scan did not finish.
+TEST(CliInterrupt, StopsTheScanAndListsWhatWasFound) {
+  const test::ScratchDir dir;
+  const std::string image = dir.Path("big.img");
+  const std::string file = dir.Path("GONE.TXT");
+  test::Sh("truncate -s 200G " + Quote(image) + " && mkfs.fat -F 32 -s 128 " + Quote(image) + " >/dev/null" +
+           " && echo gone > " + Quote(file) + " && mcopy -i " + Quote(image) + " " + Quote(file) +
+           " ::/GONE.TXT && mdel -i " + Quote(image) + " ::/GONE.TXT");
+  // Job control keeps the background scan's interrupts from being ignored;
+  // the signal is sent once the scan has taken charge of it, and a watchdog
+  // ends a scan that would not stop.
+  const std::string script = "set -m; " + std::string(TESSILON_CLI) + " scan --quick " + Quote(image) +
+                             " & pid=$!; (sleep 120; kill -KILL $pid) & dog=$!; "
+                             "for i in $(seq 3000); do "
+                             "mask=$(awk '/^SigCgt/ {print $2}' /proc/$pid/status 2>/dev/null); "
+                             "(( 0x${mask:-0} & 2 )) && break; sleep 0.01; done; "
+                             "kill -INT $pid; wait $pid; status=$?; kill -- -$dog; exit $status";
+  const auto r = RunCommand("bash -c " + Quote(script));
+  EXPECT_EQ(r.status, 3) << r.err;
+  EXPECT_TRUE(Holds(r.err, "Current function interrupted by user.")) << r.err;
+  EXPECT_TRUE(Holds(r.err, "File system scan interrupted.")) << r.err;
+  EXPECT_TRUE(Holds(r.out, "ONE.TXT\n")) << r.out;
+}
+
+TEST(CliClosedPipe, ReaderThatStopsEarlyIsNoFailure) {
+  for (const std::string args : {"scan", "scan --json", "report"}) {
+    const std::string command = Cli(args + " " + Quote(test::Fixture("fat32-512.img")));
+    const auto r = RunCommand("bash -c " + Quote("set -o pipefail; " + command + " | head -1"));
+    EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << args;
+    EXPECT_FALSE(Holds(r.err, "could not be written")) << r.err;
+  }
+}
+
+// Deleted files whose names hold an escape, a newline and a backslash,
+// made and removed through ntfs-3g on a copy of the NTFS fixture (fls -d
+// lists all three as deleted).
+class CliControlNames : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    if (!test::HaveTool("ntfs-3g") || !test::HaveTool("fusermount")) return;
+    dir_ = new test::ScratchDir;
+    image_ = test::CopyOf(test::Fixture("ntfs-1k.img"), *dir_, "names.img");
+    const std::string mnt = dir_->Path("mnt");
+    std::filesystem::create_directory(mnt);
+    const auto r = RunCommand("ntfs-3g " + Quote(image_) + " " + Quote(mnt) + " && cd " + Quote(mnt) +
+                              " && for n in " + Quote(kEscape) + " " + Quote(kNewline) + " " +
+                              Quote(kBackslash) + "; do echo deleted > \"$n\"; done && cd / && sync && rm " +
+                              Quote(mnt + "/" + kEscape) + " " + Quote(mnt + "/" + kNewline) + " " +
+                              Quote(mnt + "/" + kBackslash) + "; fusermount -u " + Quote(mnt));
+    made_ = r.status == 0;
+  }
+  static void TearDownTestSuite() {
+    delete dir_;
+    dir_ = nullptr;
+  }
+  void SetUp() override {
+    if (!made_) GTEST_SKIP() << "no ntfs-3g mount here";
+  }
+
+  static constexpr const char* kEscape = "a\x1b[31mb.txt";
+  static constexpr const char* kNewline = "new\nline.txt";
+  static constexpr const char* kBackslash = "back\\slash.txt";
+  static test::ScratchDir* dir_;
+  static std::string image_;
+  static bool made_;
+};
+test::ScratchDir* CliControlNames::dir_ = nullptr;
+std::string CliControlNames::image_;
+bool CliControlNames::made_ = false;
+
+TEST_F(CliControlNames, TextShowsThemEscapedAndJsonAsTheyAre) {
+  const auto text = RunCommand(Cli("scan " + Quote(image_)));
+  ASSERT_EQ(text.status, 0) << text.err;
+  for (const char* shown : {"  /a\\x1b[31mb.txt\n", "  /new\\nline.txt\n", "  /back\\\\slash.txt\n"})
+    EXPECT_TRUE(Holds(text.out, shown)) << shown;
+  const auto report = RunCommand(Cli("report " + Quote(image_)));
+  ASSERT_EQ(report.status, 0) << report.err;
+  EXPECT_TRUE(Holds(report.out, "a\\x1b[31mb.txt")) << report.out;
+  for (const auto* r : {&text, &report}) {
+    EXPECT_FALSE(Holds(r->out, "\x1b")) << "a raw escape reached the terminal";
+    EXPECT_FALSE(Holds(r->err, "\x1b"));
+  }
+
+  const test::Scan json = test::RunScan(image_, false);
+  ASSERT_EQ(json.status, 0) << json.log;
+  for (const char* name : {kEscape, kNewline, kBackslash}) {
+    const nlohmann::json* e = json.Find(std::string("/") + name);
+    ASSERT_NE(e, nullptr) << name;
+    EXPECT_EQ((*e)["name"], name);
+    EXPECT_TRUE((*e)["deleted"].get<bool>());
+  }
+}
+
+// The path of an image is a name too: one with an escape sequence that
+// would retitle the terminal, and one that is not UTF-8.
+TEST_F(CliControlNames, DriveListShowsTheSourceEscaped) {
+  const struct {
+    std::string name, shown, json;
+  } cases[] = {
+      {"disk\x1b]0;title\x07.img", "disk\\x1b]0;title\\x07.img", "disk\x1b]0;title\x07.img"},
+      {"d\xffisk.img", "d\\xffisk.img", "d\xef\xbf\xbdisk.img"},  // U+FFFD
+  };
+  for (const auto& c : cases) {
+    const std::string odd = test::CopyOf(image_, *dir_, c.name);
+    const auto text = RunCommand(Cli("drives --no-devices " + Quote(odd)));
+    ASSERT_EQ(text.status, 0) << text.err;
+    EXPECT_TRUE(Holds(text.out, "/" + c.shown + "\n")) << text.out;
+    EXPECT_FALSE(Holds(text.out + text.err, "\x1b"));
+    EXPECT_FALSE(Holds(text.out + text.err, "\xff"));
+    const auto json = RunCommand(Cli("drives --json --no-devices " + Quote(odd)));
+    ASSERT_EQ(json.status, 0) << json.err;
+    const auto row = nlohmann::json::parse(test::Split(json.out, '\n').at(0));
+    EXPECT_TRUE(Holds(row["source"].get<std::string>(), "/" + c.json)) << row;
+  }
+}
+
+}  // namespace
+}  // namespace tsn
