@@ -56,6 +56,31 @@ TEST(CliExitStatus, TellsEachOutcomeApart) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 2);
 }
 
+// A source with a sector that answers EIO: the scan that has to read it
+// finishes and says it is incomplete; one that never reads it is done.
+TEST(CliExitStatus, UnreadableAreasMakeADoneScanIncomplete) {
+  const std::string fat = test::Fixture("fat32-512.img");
+  // A sector far into the data area: the quick scan reads every cluster,
+  // the indexed scan only those of folders.
+  const std::uint64_t at = 40ULL << 20;
+  test::FailingImage failing(fat, {{at, at + 511}});
+  if (failing.path().empty()) GTEST_SKIP() << failing.why();
+  const struct {
+    std::string args;
+    int status;
+  } cases[] = {
+      {"scan --quick " + Quote(failing.path()), 3},
+      {"report --quick " + Quote(failing.path()), 3},
+      {"scan --indexed " + Quote(failing.path()), 0},
+  };
+  for (const auto& c : cases) {
+    const auto r = RunCommand(Cli(c.args));
+    EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
+    EXPECT_EQ(Holds(r.err, "bytes " + std::to_string(at) + "\u2013" + std::to_string(at + 511)), c.status == 3)
+        << c.args << "\n" << r.err;
+  }
+}
+
 // A tmpfs of four pages, smaller than the listing, the text and the PDF
 // report of the FAT fixture.
 class CliFullDisk : public ::testing::Test {

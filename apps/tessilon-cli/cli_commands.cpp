@@ -266,9 +266,10 @@ void ApplyDeviceDirs(DriveSources& sources) {
 }
 
 // Whether reading the drive met sectors it could not read.
-bool HadUnreadableAreas(const LOGDRIVE_INFO&) {
-  // Reads the source's unreadable ranges once sources record them.
-  return false;
+// A source that could not be read in full gave an answer with holes in it;
+// a script must be able to tell that from a clean run.
+bool HadUnreadableAreas(const LOGDRIVE_INFO& drive) {
+  return drive.volume && !drive.volume->UnreadableRanges().empty();
 }
 
 // Writes what is held back of the listing or report; a reader of stdout
