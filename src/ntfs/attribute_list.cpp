@@ -43,7 +43,7 @@ std::vector<DataRun> AttributeListRuns(AppState*, const LOGDRIVE_INFO& drive, By
 }
 
 std::vector<ListEntry> ReadAttributeList(AppState* app, const LOGDRIVE_INFO& drive, Bytes record,
-                                         bool* damaged) {
+                                         bool* damaged, std::vector<UnreadablePart>* unreadable) {
   std::vector<ListEntry> entries;
   WalkAttributes(record, [&](const Attribute& a) {
     if (a.type != kAttrAttributeList) return true;
@@ -61,7 +61,10 @@ std::vector<ListEntry> ReadAttributeList(AppState* app, const LOGDRIVE_INFO& dri
       size = kMaxAttributeListBytes;
     }
     std::vector<std::uint8_t> bytes((size + kSectorSize - 1) / kSectorSize * kSectorSize);
-    if (ReadStreamBytes(app, drive, runs, 0, bytes) == 0) *damaged = true;
+    std::vector<UnreadablePart> bad;
+    if (ReadStreamBytes(app, drive, runs, 0, bytes, &bad) == 0 && (bad.empty() || unreadable == nullptr))
+      *damaged = true;
+    if (unreadable != nullptr) unreadable->insert(unreadable->end(), bad.begin(), bad.end());
     entries = ListEntriesOf(Bytes(bytes.data(), static_cast<std::size_t>(size)), damaged);
     return false;
   });
@@ -77,8 +80,9 @@ std::vector<std::uint64_t> ListedRecords(const std::vector<ListEntry>& entries, 
 }
 
 bool ReadListedRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
-                      std::uint64_t baseRecord, std::uint64_t listed, std::span<std::uint8_t> buffer) {
-  if (ReadMftRecord(app, drive, mft, buffer, listed) == kNoSector) return false;
+                      std::uint64_t baseRecord, std::uint64_t listed, std::span<std::uint8_t> buffer,
+                      std::vector<UnreadablePart>* unreadable) {
+  if (ReadMftRecord(app, drive, mft, buffer, listed, nullptr, unreadable) == kNoSector) return false;
   return RecordBase(Bytes(buffer.data(), buffer.size())) == baseRecord;
 }
 
@@ -88,16 +92,19 @@ template <typename Target>
 unsigned ParseListed(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                      Bytes record, std::uint64_t baseRecord, std::uint32_t type, Target* target) {
   bool damaged = false;
-  const std::vector<ListEntry> entries = ReadAttributeList(app, drive, record, &damaged);
+  std::vector<UnreadablePart> unreadable;
+  const std::vector<ListEntry> entries = ReadAttributeList(app, drive, record, &damaged, &unreadable);
   unsigned damage = damaged ? unsigned{kDamageAttributes} : 0u;
+  if (!unreadable.empty()) damage |= kUnreadableList;
   std::array<std::uint8_t, kMftRecordSize> extension{};
   for (const std::uint64_t listed : ListedRecords(entries, type)) {
     if (listed == baseRecord) {
       damage |= ParseRecordAttributes(app, drive, record, target);
       continue;
     }
-    if (!ReadListedRecord(app, drive, mft, baseRecord, listed, extension)) {
-      damage |= kDamageForeignRecord;
+    unreadable.clear();
+    if (!ReadListedRecord(app, drive, mft, baseRecord, listed, extension, &unreadable)) {
+      damage |= unreadable.empty() ? kDamageForeignRecord : kUnreadableList;
       continue;
     }
     damage |= ParseRecordAttributes(app, drive, Bytes(extension.data(), extension.size()), target);

@@ -13,6 +13,10 @@ struct AppState;
 
 namespace ntfs {
 
+// The kind under which every scan tells of an MFT record it could not read,
+// once per record however many times it is met.
+constexpr const char* kUnreadableRecords = "MFT records that could not be read";
+
 class DamageLog {
  public:
   explicit DamageLog(AppState* app, std::uint64_t linesPerKind = 5) : app_(app), limit_(linesPerKind) {}

@@ -166,8 +166,24 @@ std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> r
                                    (offset % clusterBytes) / kSectorSize);
 }
 
+std::string UnreadableText(const LOGDRIVE_INFO& drive, std::span<const UnreadablePart> parts) {
+  if (parts.empty()) return {};
+  const std::uint64_t base = drive.volume ? drive.volume->BaseOffset() : 0;
+  std::string text;
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const UnreadableRange& r = parts[i].onVolume;
+    // Pieces of one read that meet on the source are one stretch.
+    std::uint64_t last = r.last;
+    while (i + 1 < parts.size() && parts[i + 1].onVolume.first == last + 1) last = parts[++i].onVolume.last;
+    text += text.empty() ? RangeText(base + r.first, base + last)
+                         : ", " + std::to_string(base + r.first) + "\u2013" + std::to_string(base + last);
+  }
+  return text + ": " + ReadErrorText(parts.front().onVolume.error);
+}
+
 int ReadStreamBytes(AppState* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
-                    std::uint64_t offset, std::span<std::uint8_t> out) {
+                    std::uint64_t offset, std::span<std::uint8_t> out,
+                    std::vector<UnreadablePart>* unreadable) {
   std::fill(out.begin(), out.end(), std::uint8_t{0});
   const std::uint64_t clusterBytes = std::uint64_t{drive.sectorsPerCluster} * kSectorSize;
   if (clusterBytes == 0 || offset % kSectorSize != 0 || out.size() % kSectorSize != 0) return 0;
@@ -198,7 +214,12 @@ int ReadStreamBytes(AppState* app, const LOGDRIVE_INFO& drive, std::span<const D
           (static_cast<std::uint64_t>(run->lcn) + vcn - static_cast<std::uint64_t>(run->startVcn)) *
               drive.sectorsPerCluster +
           within / kSectorSize;
-      if (ReadSectors(app, drive.volume.get(), sector, span) == 0) whole = 0;
+      if (ReadSectors(app, drive.volume.get(), sector, span) == 0) {
+        whole = 0;
+        if (unreadable != nullptr && drive.volume)
+          for (const UnreadableRange& r : drive.volume->UnreadableIn(sector * kSectorSize, span.size()))
+            unreadable->push_back({at + (r.first - sector * kSectorSize), r});
+      }
     }
     done += span.size();
   }

@@ -3,10 +3,12 @@
 // DataRuns, and reads of the bytes that a run list maps.
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "results/entry_records.h"
 #include "volume/le_bytes.h"
+#include "volume/volume_source.h"
 
 namespace tsn {
 
@@ -54,11 +56,26 @@ const DataRun* RunAt(std::span<const DataRun> runs, std::int64_t vcn);
 // The first VCN past the last run.
 std::int64_t VcnEnd(std::span<const DataRun> runs);
 
+// Bytes of a stream that could not be read: where they start in the stream,
+// and where they lie in the volume's source, with the cause.
+struct UnreadablePart {
+  std::uint64_t streamOffset = 0;
+  UnreadableRange onVolume;
+};
+
+// "bytes 40960–41471: Input/output error": where the parts lie in the image
+// file or device (as the scan's summary of unreadable areas names them), and
+// the cause of the first.
+std::string UnreadableText(const LOGDRIVE_INFO& drive, std::span<const UnreadablePart> parts);
+
 // Reads out.size() bytes at byte `offset` of the stream that `runs` map
 // (both multiples of 512). Sparse parts read as zeros. Returns 1 when every
-// byte was mapped and read; 0 otherwise, with the unmapped parts zero.
+// byte was mapped and read; 0 otherwise, with the unmapped and unreadable
+// parts zero. `unreadable`, when given, receives the parts that lie on the
+// volume but could not be read, as against those no run maps.
 int ReadStreamBytes(AppState* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
-                    std::uint64_t offset, std::span<std::uint8_t> out);
+                    std::uint64_t offset, std::span<std::uint8_t> out,
+                    std::vector<UnreadablePart>* unreadable = nullptr);
 
 // Bytes [start, end) of a stream that its runs map to clusters on disk.
 struct StreamExtent {

@@ -4,6 +4,7 @@
 
 #include "app/app_state.h"
 #include "ntfs/attributes.h"
+#include "ntfs/data_runs.h"
 #include "ntfs/mft_record.h"
 #include "results/entry_records.h"
 
@@ -21,9 +22,11 @@ bool IndexEntry::Name(std::string* name, std::vector<std::uint16_t>* units) cons
 
 EntryVerdict CheckEntryRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                               const IndexEntry& entry, std::uint64_t folderRecord,
-                              std::span<std::uint8_t> record, std::int64_t* sector) {
-  *sector = ReadMftRecord(app, drive, mft, record, entry.RecordNumber());
-  if (*sector == kNoSector) return EntryVerdict::Unreadable;
+                              std::span<std::uint8_t> record, std::int64_t* sector,
+                              std::vector<UnreadablePart>* unreadable) {
+  RecordKind kind = RecordKind::Valid;
+  *sector = ReadMftRecord(app, drive, mft, record, entry.RecordNumber(), &kind, unreadable);
+  if (*sector == kNoSector) return kind == RecordKind::Unreadable ? EntryVerdict::Unreadable : EntryVerdict::Unsound;
   const Bytes r(record.data(), record.size());
   // Index blocks that fell out of use keep their old entries, and a record
   // that was freed or given to another file no longer carries the name: the

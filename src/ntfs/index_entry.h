@@ -17,6 +17,8 @@ struct FoundFile;
 
 namespace ntfs {
 
+struct UnreadablePart;
+
 // One entry of an index node; `bytes` is the whole entry as its length gives it.
 struct IndexEntry {
   Bytes bytes;
@@ -61,14 +63,17 @@ bool WalkIndexEntries(Bytes node, std::size_t first, std::size_t end, Visit&& vi
 // Why an entry's record does not hold the entry any more.
 enum class EntryVerdict {
   Current,     // the record is in use and carries this name under this folder
-  Unreadable,  // the record cannot be located or is not a sound file record
+  Unsound,     // the record cannot be located or is not a sound file record
+  Unreadable,  // the record could not be read: whether the entry stands is not known
   Stale,       // the record was freed or reused: the entry is a leftover
 };
 
 // Checks an entry against the MFT record it names (read into `record`).
+// `unreadable` receives where the record could not be read.
 EntryVerdict CheckEntryRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                               const IndexEntry& entry, std::uint64_t folderRecord,
-                              std::span<std::uint8_t> record, std::int64_t* sector);
+                              std::span<std::uint8_t> record, std::int64_t* sector,
+                              std::vector<UnreadablePart>* unreadable);
 
 // A folder's record made from its index entry, owned by the scan's records.
 MftFileInfo* DescriptorFromIndexEntry(AppState* app, LOGDRIVE_INFO* drive, const IndexEntry& entry);

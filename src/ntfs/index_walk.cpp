@@ -44,6 +44,7 @@ struct FolderIndex {
   bool bitmapKnown = false;
   std::uint64_t failedBlocks = 0;         // in use (or not known to be unused) yet unsound
   std::uint64_t unheldBlocks = 0;         // the same, in no cluster the volume holds
+  std::uint64_t unreadBlocks = 0;         // in use (or not known to be unused), and unreadable
   std::set<std::pair<std::uint64_t, std::vector<std::uint16_t>>> listed;  // (record, name) met
 
   bool BlockInUse(std::uint64_t block) const {
@@ -70,8 +71,9 @@ struct IndexAllocation {
 
 class IndexWalk {
  public:
-  IndexWalk(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage)
-      : app_(app), drive_(drive), mft_(mft), damage_(damage),
+  IndexWalk(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage,
+            std::vector<std::uint64_t>* unreadIndexes)
+      : app_(app), drive_(drive), mft_(mft), damage_(damage), unreadIndexes_(unreadIndexes),
         clusterBytes_(std::uint64_t{drive->sectorsPerCluster} * kSectorSize),
         // Sound indexes never hold more bytes than can be read of the
         // volume; indexes that claim the same clusters over and over cannot
@@ -90,14 +92,22 @@ class IndexWalk {
   int HandleEntries(FolderIndex& f, Bytes node, std::size_t first, std::size_t end, const char* where);
   // false to stop: interrupted.
   bool HandleEntry(FolderIndex& f, const IndexEntry& e);
+  bool HandleUnreadableEntry(FolderIndex& f, const IndexEntry& e, const std::string& name,
+                             const std::vector<UnreadablePart>& unreadable);
+  // A folder listed by its index entry, counted and shown; kNoNode when not.
+  NodeHandle ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector);
   void ReadIndexBitmap(FolderIndex& f, Bytes record);
   const char* Label(const FolderIndex& f) const { return f.folder->Label().c_str(); }
+  void IndexNotRead(std::uint64_t record) {
+    if (unreadIndexes_ != nullptr) unreadIndexes_->push_back(record);
+  }
   bool Interrupted() const { return app_->busy == 0; }
 
   AppState* app_;
   LOGDRIVE_INFO* drive_;
   const MftFileInfo& mft_;
   DamageLog* damage_;
+  std::vector<std::uint64_t>* unreadIndexes_;
   std::uint64_t clusterBytes_;
   std::uint64_t byteBudget_;
   bool budgetTold_ = false;
@@ -132,7 +142,15 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
   if (HasAttributeList(app_, record) == 1) {
     // The index attributes may lie in extension records; the list says where.
     bool damaged = false;
-    const std::vector<ListEntry> entries = ReadAttributeList(app_, *drive_, record, &damaged);
+    std::vector<UnreadablePart> unreadable;
+    const std::vector<ListEntry> entries = ReadAttributeList(app_, *drive_, record, &damaged, &unreadable);
+    if (!unreadable.empty()) {
+      damage_->Note("folders whose attribute list could not be read",
+                    "Folder \"%s\" (record %" PRIu64 "): part of its attribute list could not be read "
+                    "(%s); its entries are looked for in the MFT.",
+                    FolderPath(app_, f.node).c_str(), f.record, UnreadableText(*drive_, unreadable).c_str());
+      IndexNotRead(f.record);
+    }
     if (damaged)
       damage_->Note("folders whose attribute list is damaged",
                     "Folder \"%s\" (record %" PRIu64 "): its attribute list is damaged; the index "
@@ -142,11 +160,20 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
     IndexAllocation allocation;
     for (const std::uint32_t type : {kAttrIndexRoot, kAttrIndexAllocation}) {
       for (const std::uint64_t listed : ListedRecords(entries, type)) {
+        unreadable.clear();
         if (listed == f.record) {
           goOn = WalkIndexAttributes(f, record, type, &allocation);
-        } else if (ReadListedRecord(app_, *drive_, mft_, f.record, listed, extension)) {
+        } else if (ReadListedRecord(app_, *drive_, mft_, f.record, listed, extension, &unreadable)) {
           if (type == kAttrIndexRoot) ReadIndexBitmap(f, Bytes(extension.data(), extension.size()));
           goOn = WalkIndexAttributes(f, Bytes(extension.data(), extension.size()), type, &allocation);
+        } else if (!unreadable.empty()) {
+          if (damage_->Once(kUnreadableRecords, listed))
+            damage_->Note(kUnreadableRecords,
+                          "Folder \"%s\" (record %" PRIu64 "): MFT record %" PRIu64 ", which holds part of "
+                          "its index, could not be read (%s); the folder's entries are looked for in the MFT.",
+                          FolderPath(app_, f.node).c_str(), f.record, listed,
+                          UnreadableText(*drive_, unreadable).c_str());
+          IndexNotRead(f.record);
         } else {
           damage_->Note("attribute-list entries naming records of other files",
                         "Folder \"%s\" (record %" PRIu64 "): its attribute list names record %" PRIu64
@@ -177,6 +204,9 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
                   "Folder \"%s\" (record %" PRIu64 "): %" PRIu64 " of its index blocks fail their "
                   "update-sequence check; the entries in them are passed over.",
                   Label(f), f.record, f.failedBlocks);
+  // What the unreadable blocks held is still named by the MFT: the records
+  // of the files and folders in them say this folder is their parent.
+  if (f.unreadBlocks != 0) IndexNotRead(f.record);
   if (f.unheldBlocks != 0)
     damage_->Note("folders with index blocks in no cluster the volume holds",
                   "Folder \"%s\" (record %" PRIu64 "): %" PRIu64 " of its index blocks lie in no "
@@ -262,7 +292,19 @@ int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& al
       return 1;
     }
     byteBudget_ -= blockSize;
-    const int read = ReadStreamBytes(app_, *drive_, runs, i * blockSize, block);
+    std::vector<UnreadablePart> unreadable;
+    const int read = ReadStreamBytes(app_, *drive_, runs, i * blockSize, block, &unreadable);
+    if (!unreadable.empty()) {
+      if (!f.BlockInUse(i)) continue;  // it held nothing the folder still lists
+      ++f.unreadBlocks;
+      damage_->Note("index blocks that could not be read",
+                    "Folder \"%s\" (record %" PRIu64 "): index block %" PRIu64 " (bytes %" PRIu64
+                    "\u2013%" PRIu64 " of its index) could not be read (%s); the entries it held are "
+                    "looked for in the MFT.",
+                    FolderPath(app_, f.node).c_str(), f.record, i, i * blockSize, i * blockSize + blockSize - 1,
+                    UnreadableText(*drive_, unreadable).c_str());
+      continue;
+    }
     const bool sound = read == 1 && FixupRecord(app_, block, kFixupStride, kFixupRepair) == 1 &&
                        LeU32(Bytes(block.data(), block.size()), 0) == record::kSignatureIndx;
     if (!sound) {
@@ -321,11 +363,13 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
   if (!f.listed.emplace(number, units).second) return true;
   std::vector<std::uint8_t> record(kMftRecordSize);
   std::int64_t sector = kNoSector;
+  std::vector<UnreadablePart> unreadable;
   const EntryVerdict verdict = number < mft_.recordCount
-                                   ? CheckEntryRecord(app_, *drive_, mft_, e, f.record, record, &sector)
+                                   ? CheckEntryRecord(app_, *drive_, mft_, e, f.record, record, &sector, &unreadable)
                                    : EntryVerdict::Stale;
   if (verdict == EntryVerdict::Stale) return true;  // deleted files come from the MFT passes
-  if (verdict == EntryVerdict::Unreadable) {
+  if (verdict == EntryVerdict::Unreadable) return HandleUnreadableEntry(f, e, name, unreadable);
+  if (verdict == EntryVerdict::Unsound) {
     damage_->Note("index entries whose MFT record cannot be read",
                   "Folder \"%s\" (record %" PRIu64 "): \"%s\" names MFT record %" PRIu64
                   ", which is not a sound file record; it is passed over.",
@@ -341,14 +385,9 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
                     Label(f), f.record, name.c_str(), number);
       return true;
     }
-    MftFileInfo* child = DescriptorFromIndexEntry(app_, drive_, e);
-    if (child == nullptr) return true;
-    child->recordSector = static_cast<std::uint64_t>(sector);
-    const NodeHandle node = InsertFolderNode(app_, child, f.node, InsertPosition::Sorted);
+    const NodeHandle node = ListFolder(f, e, sector);
     if (node == kNoNode) return true;
-    ++drive_->foundDirs;
-    app_->ui->StepProgress();
-    ShowScanCounters(app_, drive_);
+    MftFileInfo* child = FolderRecordOf(*app_->ui, node);
     if (f.depth + 1 >= kMaxFolderDepth) {
       damage_->Note("folders too deep to walk",
                     "Folder \"%s\" (record %" PRIu64 ") lies more than %zu folders deep; what is "
@@ -380,22 +419,87 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
   return true;
 }
 
+NodeHandle IndexWalk::ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector) {
+  MftFileInfo* child = DescriptorFromIndexEntry(app_, drive_, e);
+  if (child == nullptr) return kNoNode;
+  if (sector != kNoSector) child->recordSector = static_cast<std::uint64_t>(sector);
+  const NodeHandle node = InsertFolderNode(app_, child, f.node, InsertPosition::Sorted);
+  if (node == kNoNode) return kNoNode;
+  ++drive_->foundDirs;
+  app_->ui->StepProgress();
+  ShowScanCounters(app_, drive_);
+  return node;
+}
+
+// The entry may be stale, but that cannot be told: a folder is listed from
+// its entry, so that what the MFT passes find under it lands in it; a file
+// is not, as nothing of its content or state is known.
+bool IndexWalk::HandleUnreadableEntry(FolderIndex& f, const IndexEntry& e, const std::string& name,
+                                      const std::vector<UnreadablePart>& unreadable) {
+  const std::uint64_t number = e.RecordNumber();
+  if (!e.IsFolder()) {
+    if (damage_->Once(kUnreadableRecords, number))
+      damage_->Note(kUnreadableRecords,
+                    "Folder \"%s\" (record %" PRIu64 "): MFT record %" PRIu64 " of \"%s\" could not be "
+                    "read (%s); the file is not listed.",
+                    FolderPath(app_, f.node).c_str(), f.record, number, name.c_str(),
+                    UnreadableText(*drive_, unreadable).c_str());
+    return true;
+  }
+  if (!walked_.insert(number).second) return true;
+  const NodeHandle node = ListFolder(f, e, kNoSector);
+  if (node == kNoNode) return true;
+  if (damage_->Once(kUnreadableRecords, number))
+    damage_->Note(kUnreadableRecords,
+                  "Folder \"%s\" (record %" PRIu64 "): MFT record %" PRIu64 " could not be read (%s); "
+                  "the folder is listed, and what it holds is looked for in the MFT.",
+                  FolderPath(app_, node).c_str(), number, number, UnreadableText(*drive_, unreadable).c_str());
+  IndexNotRead(number);
+  return true;
+}
+
 }  // namespace
 
+std::string FolderPath(const AppState* app, NodeHandle node) {
+  const WindowSystem& ui = *app->ui;
+  std::vector<std::string> names;
+  // Bounded by the tree's depth; a node is never its own ancestor.
+  for (NodeHandle n = node; n != kNoNode && n != ui.RootNode(); n = ui.ParentNode(n)) {
+    const MftFileInfo* folder = FolderRecordOf(ui, n);
+    names.push_back(folder != nullptr ? folder->Label() : std::string("?"));
+  }
+  if (names.empty()) return "/";
+  std::string path;
+  for (auto it = names.rbegin(); it != names.rend(); ++it) path += "/" + *it;
+  return path;
+}
+
 int WalkDirectory(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                  std::uint64_t recordNumber, NodeHandle folderNode, DamageLog* damage) {
+                  std::uint64_t recordNumber, NodeHandle folderNode, DamageLog* damage,
+                  std::vector<std::uint64_t>* unreadIndexes) {
   MftFileInfo* folder = FolderRecordOf(*app->ui, folderNode);
   if (folder == nullptr) return 1;
   std::vector<std::uint8_t> record(kMftRecordSize);
   RecordKind kind = RecordKind::Valid;
-  if (ReadMftRecord(app, *drive, mft, record, recordNumber, &kind) == kNoSector) {
+  std::vector<UnreadablePart> unreadable;
+  if (ReadMftRecord(app, *drive, mft, record, recordNumber, &kind, &unreadable) == kNoSector) {
+    if (kind == RecordKind::Unreadable) {
+      if (damage->Once(kUnreadableRecords, recordNumber))
+        damage->Note(kUnreadableRecords,
+                     "Folder \"%s\" (record %" PRIu64 "): MFT record %" PRIu64 " could not be read (%s); "
+                     "its index cannot be read, and what it holds is looked for in the MFT.",
+                     FolderPath(app, folderNode).c_str(), recordNumber, recordNumber,
+                     UnreadableText(*drive, unreadable).c_str());
+      if (unreadIndexes != nullptr) unreadIndexes->push_back(recordNumber);
+      return 1;
+    }
     LogMessage(app, kError, app->logList,
                "%s the record of folder \"%s\" (record %" PRIu64
                ") is not a sound file record; its index cannot be read.",
                drive->driveName.c_str(), folder->Label().c_str(), recordNumber);
     return 1;
   }
-  IndexWalk walk(app, drive, mft, damage);
+  IndexWalk walk(app, drive, mft, damage, unreadIndexes);
   walk.MarkWalked(recordNumber);
   FolderIndex f;
   f.record = recordNumber;

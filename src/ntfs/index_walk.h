@@ -4,6 +4,8 @@
 // INDX blocks of $INDEX_ALLOCATION, also when an $ATTRIBUTE_LIST puts them in
 // other records).
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "ui/window_system.h"
 
@@ -24,9 +26,16 @@ constexpr std::size_t kMaxFolderDepth = 512;
 // into the tree under folderNode: subfolders become nodes and are walked at
 // once, files join the folder's list. Every folder is walked once, however
 // the indexes point. 1 when the walk ran to its end, 0 when it was
-// interrupted.
+// interrupted. `unreadIndexes`, when given, receives the record numbers of
+// the folders whose index could not be read in full (an index block or the
+// folder's own record unreadable), whose entries the MFT still names.
 int WalkDirectory(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                  std::uint64_t recordNumber, NodeHandle folderNode, DamageLog* damage);
+                  std::uint64_t recordNumber, NodeHandle folderNode, DamageLog* damage,
+                  std::vector<std::uint64_t>* unreadIndexes = nullptr);
+
+// A folder's path in the tree as the file list shows it: "/Docs/Old", and
+// "/" for the root.
+std::string FolderPath(const AppState* app, NodeHandle node);
 
 }  // namespace ntfs
 }  // namespace tsn

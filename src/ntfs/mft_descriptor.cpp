@@ -63,6 +63,7 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
   std::vector<DataRun> runs;
   bool sizeSet = false, refused = false, listDamaged = false;
   bool hasList = false;
+  std::vector<UnreadablePart> unreadable;
   const bool whole = WalkAttributes(record0, [&](const Attribute& a) {
     if (a.type == kAttrAttributeList) hasList = true;
     if (a.type == kAttrFileName && !a.nonResident) {
@@ -79,7 +80,7 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
   if (hasList) {
     // A fragmented $MFT keeps its later extents in extension records, which
     // are found through the runs known so far (the first extent maps them).
-    const std::vector<ListEntry> entries = ReadAttributeList(app, *drive, record0, &listDamaged);
+    const std::vector<ListEntry> entries = ReadAttributeList(app, *drive, record0, &listDamaged, &unreadable);
     std::array<std::uint8_t, kMftRecordSize> extension{};
     int taken = 0;
     for (const std::uint64_t listed : ListedRecords(entries, kAttrData)) {
@@ -92,8 +93,10 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
       std::vector<DataRun> sorted = runs;
       SortRunsByVcn(sorted);
       sofar.runs = std::make_shared<const std::vector<DataRun>>(std::move(sorted));
-      if (!ReadListedRecord(app, *drive, sofar, 0, listed, extension)) {
-        listDamaged = true;
+      std::vector<UnreadablePart> bad;
+      if (!ReadListedRecord(app, *drive, sofar, 0, listed, extension, &bad)) {
+        if (bad.empty()) listDamaged = true;
+        unreadable.insert(unreadable.end(), bad.begin(), bad.end());
         continue;
       }
       TakeDataExtents(*drive, Bytes(extension.data(), extension.size()), mft.get(), runs, &sizeSet,
@@ -106,6 +109,12 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
                drive->driveName.c_str(), copy,
                !whole ? "an attribute runs past the record"
                       : refused ? "a data run lies outside the volume" : "its attribute list is unreadable");
+  if (!unreadable.empty())
+    LogMessage(app, kError, app->logList,
+               "%s the attribute list of the %s of the $MFT's record 0, or a record it names, could "
+               "not be read (%s); the extents of the $MFT kept there are missing, and the records "
+               "in them cannot be found.",
+               drive->driveName.c_str(), copy, UnreadableText(*drive, unreadable).c_str());
   if (runs.empty()) return nullptr;
   if (const int dropped = DropOverlaps(runs))
     LogMessage(app, kError, app->logList,
@@ -120,27 +129,32 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
   return mft;
 }
 
+// Reads one copy of record 0; false, with *why, when it cannot be used.
 bool ReadRecord0(AppState* app, LOGDRIVE_INFO* drive, std::uint64_t cluster,
-                 std::array<std::uint8_t, kMftRecordSize>& buffer, RecordKind* kind) {
+                 std::array<std::uint8_t, kMftRecordSize>& buffer, std::string* why) {
   if (cluster >= drive->clusterCount) {
-    *kind = RecordKind::NotARecord;
+    *why = "it is not a file record";
     return false;
   }
-  ReadSectors(app, drive->volume.get(), cluster * drive->sectorsPerCluster, buffer);
-  *kind = ClassifyRecord(app, buffer);
-  if (*kind != RecordKind::Valid) return false;
-  FixupRecord(app, buffer, kFixupStride, kFixupRepair);
-  return true;
-}
-
-const char* KindText(RecordKind k) {
-  switch (k) {
-    case RecordKind::Empty: return "it reads as zeros";
-    case RecordKind::Torn: return "its update sequence does not check";
-    case RecordKind::NotARecord: return "it is not a file record";
-    case RecordKind::Valid: break;
+  const std::uint64_t lba = cluster * drive->sectorsPerCluster;
+  ReadSectors(app, drive->volume.get(), lba, buffer);
+  if (drive->volume && SectorsUnreadable(drive->volume.get(), lba, buffer.size())) {
+    std::vector<UnreadablePart> parts;
+    for (const UnreadableRange& r : drive->volume->UnreadableIn(lba * kSectorSize, buffer.size()))
+      parts.push_back({r.first - lba * kSectorSize, r});
+    *why = "it could not be read: " + UnreadableText(*drive, parts);
+    return false;
   }
-  return "it holds no data runs";
+  switch (ClassifyRecord(app, buffer)) {
+    case RecordKind::Valid:
+      FixupRecord(app, buffer, kFixupStride, kFixupRepair);
+      return true;
+    case RecordKind::Empty: *why = "it reads as zeros"; break;
+    case RecordKind::Torn: *why = "its update sequence does not check"; break;
+    case RecordKind::NotARecord: *why = "it is not a file record"; break;
+    case RecordKind::Unreadable: *why = "it could not be read"; break;
+  }
+  return false;
 }
 
 }  // namespace
@@ -164,23 +178,23 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* dr
   const std::uint64_t mftCluster = LeU64(boot, bootfield::kMftCluster);
   const std::uint64_t mirrorCluster = LeU64(boot, bootfield::kMftMirrorCluster);
   std::array<std::uint8_t, kMftRecordSize> buffer{};
-  RecordKind kind = RecordKind::Valid;
+  std::string why = "it holds no data runs";
   std::unique_ptr<MftFileInfo> mft;
-  if (ReadRecord0(app, drive, mftCluster, buffer, &kind))
+  if (ReadRecord0(app, drive, mftCluster, buffer, &why))
     mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "primary copy");
   if (!mft) {
     LogMessage(app, kError, app->logList,
                "%s record 0 of the $MFT at cluster %" PRIu64
                " cannot be used (%s); its copy in $MFTMirr at cluster %" PRIu64 " is tried.",
-               drive->driveName.c_str(), mftCluster, KindText(kind), mirrorCluster);
-    RecordKind mirrorKind = RecordKind::Valid;
-    if (ReadRecord0(app, drive, mirrorCluster, buffer, &mirrorKind))
+               drive->driveName.c_str(), mftCluster, why.c_str(), mirrorCluster);
+    std::string mirrorWhy = "it holds no data runs";
+    if (ReadRecord0(app, drive, mirrorCluster, buffer, &mirrorWhy))
       mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "mirror copy");
     if (!mft) {
       LogMessage(app, kError, app->logList,
                  "%s the copy of record 0 in $MFTMirr cannot be used either (%s); without the "
                  "$MFT's runs no record can be found, so the volume cannot be scanned.",
-                 drive->driveName.c_str(), KindText(mirrorKind));
+                 drive->driveName.c_str(), mirrorWhy.c_str());
       return nullptr;
     }
   }

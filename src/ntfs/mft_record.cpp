@@ -67,13 +67,18 @@ std::int64_t MftRecordSector(AppState*, const LOGDRIVE_INFO& drive, const MftFil
 }
 
 std::int64_t ReadMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
-                           std::span<std::uint8_t> buffer, std::uint64_t record, RecordKind* kind) {
+                           std::span<std::uint8_t> buffer, std::uint64_t record, RecordKind* kind,
+                           std::vector<UnreadablePart>* unreadable) {
   const std::int64_t sector = MftRecordSector(app, drive, mft, record);
   if (sector == kNoSector) return kNoSector;
   // Through the runs, so that a record split between two runs (clusters of
   // 512 bytes) is read from both.
-  ReadStreamBytes(app, drive, *mft.runs, record * kMftRecordSize, buffer);
-  const RecordKind k = ClassifyRecord(app, buffer);
+  std::vector<UnreadablePart> bad;
+  ReadStreamBytes(app, drive, *mft.runs, record * kMftRecordSize, buffer, &bad);
+  // Zeros standing in for a sector that could not be read would pass for a
+  // record never used, or a torn one: neither is known.
+  const RecordKind k = bad.empty() ? ClassifyRecord(app, buffer) : RecordKind::Unreadable;
+  if (unreadable != nullptr) *unreadable = std::move(bad);
   if (kind != nullptr) *kind = k;
   if (k != RecordKind::Valid) return kNoSector;
   FixupRecord(app, buffer, kFixupStride, kFixupRepair);

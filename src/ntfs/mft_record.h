@@ -3,6 +3,7 @@
 // reading record N through the $MFT's own data runs.
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "ntfs/ntfs_layout.h"
 #include "volume/le_bytes.h"
@@ -14,6 +15,8 @@ struct LOGDRIVE_INFO;
 struct MftFileInfo;
 
 namespace ntfs {
+
+struct UnreadablePart;
 
 enum FixupMode : int { kFixupRepair = 1, kFixupCheck = 2 };
 
@@ -32,6 +35,7 @@ enum class RecordKind {
   Empty,       // all zeros: never used, or not there to read
   Torn,        // "FILE" or "BAAD" whose update sequence does not check
   NotARecord,  // anything else
+  Unreadable,  // some of its sectors could not be read: what it holds is not known
 };
 RecordKind ClassifyRecord(AppState* app, std::span<std::uint8_t> buffer);
 
@@ -40,12 +44,13 @@ std::int64_t MftRecordSector(AppState* app, const LOGDRIVE_INFO& drive, const Mf
                              std::uint64_t record);
 
 // Reads record N into buffer (1024 bytes), checks and repairs it. Returns the
-// record's sector, or kNoSector when it does not exist or is not a sound file
-// record (the buffer then keeps the bytes as read). `kind`, when given, tells
-// why a read record was refused.
+// record's sector, or kNoSector when it does not exist, could not be read, or
+// is not a sound file record (the buffer then keeps the bytes as read).
+// `kind`, when given, tells why a read record was refused; `unreadable`
+// receives where it could not be read.
 std::int64_t ReadMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                            std::span<std::uint8_t> buffer, std::uint64_t record,
-                           RecordKind* kind = nullptr);
+                           RecordKind* kind = nullptr, std::vector<UnreadablePart>* unreadable = nullptr);
 
 // The same without repairing, into a buffer of its own.
 std::int64_t ProbeMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,

@@ -102,9 +102,11 @@ bool ReadFileStream(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo
   std::array<std::uint8_t, kMftRecordSize> buffer{};
   const Bytes base(buffer.data(), buffer.size());
   RecordKind kind = RecordKind::Empty;
-  if (ReadMftRecord(app, drive, mft, buffer, record, &kind) == kNoSector) {
-    *why = Record(record) + (kind == RecordKind::Torn ? " no longer passes its update-sequence check"
-                                                       : " no longer reads as a file record");
+  std::vector<UnreadablePart> unreadable;
+  if (ReadMftRecord(app, drive, mft, buffer, record, &kind, &unreadable) == kNoSector) {
+    *why = Record(record) + (kind == RecordKind::Unreadable ? " could not be read (" + UnreadableText(drive, unreadable) + ")"
+                             : kind == RecordKind::Torn     ? " no longer passes its update-sequence check"
+                                                            : " no longer reads as a file record");
     return false;
   }
   if (RecordBase(base) != 0) {
@@ -120,8 +122,11 @@ bool ReadFileStream(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo
   g.TakeRecord(base, record, true);
   if (HasAttributeList(app, base) == 1) {
     bool damaged = false;
-    const std::vector<ListEntry> entries = ReadAttributeList(app, drive, base, &damaged);
+    const std::vector<ListEntry> entries = ReadAttributeList(app, drive, base, &damaged, &unreadable);
     if (damaged) Note(stream, "the attribute list of " + Record(record) + " is damaged");
+    if (!unreadable.empty())
+      Note(stream, "part of the attribute list of " + Record(record) + " could not be read (" +
+                       UnreadableText(drive, unreadable) + ")");
     std::array<std::uint8_t, kMftRecordSize> extension{};
     std::size_t taken = 0;
     for (const std::uint64_t listed : ListedRecords(entries, kAttrData)) {
@@ -130,9 +135,11 @@ bool ReadFileStream(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo
         Note(stream, "its attribute list names more extension records than any file has");
         break;
       }
-      if (!ReadListedRecord(app, drive, mft, record, listed, extension)) {
+      unreadable.clear();
+      if (!ReadListedRecord(app, drive, mft, record, listed, extension, &unreadable)) {
         Note(stream, "its attribute list names " + Record(listed) +
-                         ", which cannot be read or belongs to another file");
+                         (unreadable.empty() ? std::string(", which cannot be read or belongs to another file")
+                                             : ", which could not be read (" + UnreadableText(drive, unreadable) + ")"));
         continue;
       }
       g.TakeRecord(Bytes(extension.data(), extension.size()), listed, false);
@@ -191,7 +198,10 @@ ClustersInUse StreamClustersInUse(const FileStream& stream, const VolumeBitmap& 
     if (r.lcn < 0 || r.length <= 0) continue;
     const auto lcn = static_cast<std::uint64_t>(r.lcn), length = static_cast<std::uint64_t>(r.length);
     c.owned += length;
-    c.inUse += bitmap.AllocatedIn(lcn, length);
+    // Clusters of unknown state are set in the bitmap, as in use.
+    const std::uint64_t unknown = bitmap.UnknownIn(lcn, length);
+    c.unknown += unknown;
+    c.inUse += bitmap.AllocatedIn(lcn, length) - unknown;
   }
   return c;
 }
@@ -221,9 +231,16 @@ class ContentReader {
     if (badChunks_ > 0)
       Incomplete(std::to_string(badChunks_) + " compressed chunks of it are damaged (the first in the unit at byte " +
                  std::to_string(firstBadUnit_) + "); they are written as zeros");
-    if (unreadSector_ != kNoSector)
-      Incomplete("the volume could not be read at sector " + std::to_string(unreadSector_) +
-                 "; what was not read is written as zeros");
+    if (!result_.unreadable.empty()) {
+      std::uint64_t bytes = 0;
+      for (const UnreadableRange& r : result_.unreadable) bytes += r.Bytes();
+      Incomplete(std::to_string(bytes) + " bytes of it could not be read, in " +
+                 std::to_string(result_.unreadable.size()) + (result_.unreadable.size() == 1 ? " place" : " places") +
+                 "; they are written as zeros");
+    }
+    if (unreadUnits_ > 0)
+      Incomplete(std::to_string(unreadUnits_) + " of its compressed units could not be read in full and so "
+                 "cannot be decompressed; each is written as zeros");
     return result_;
   }
 
@@ -254,13 +271,30 @@ class ContentReader {
     return it == s_.runs.end() ? std::numeric_limits<std::uint64_t>::max() : VcnByte(it->startVcn);
   }
   // Reads bytes [within, within + out.size()) of the run from cluster vcn on.
-  void ReadFromRun(const DataRun& run, std::uint64_t vcn, std::uint64_t within, std::span<std::uint8_t> out) {
+  // Returns the bytes of `out` (as offsets in it) that could not be read.
+  std::vector<UnreadableRange> ReadFromRun(const DataRun& run, std::uint64_t vcn, std::uint64_t within,
+                                           std::span<std::uint8_t> out) {
     // Valid runs lie inside the volume, so the sector stays far below 2^63.
     const std::uint64_t sector =
         (static_cast<std::uint64_t>(run.lcn) + vcn - static_cast<std::uint64_t>(run.startVcn)) *
             drive_.sectorsPerCluster + within / kSectorSize;
-    if (ReadSectors(app_, drive_.volume.get(), sector, out) == 0 && unreadSector_ == kNoSector)
-      unreadSector_ = static_cast<std::int64_t>(sector);
+    std::vector<UnreadableRange> bad;
+    if (ReadSectors(app_, drive_.volume.get(), sector, out) == 0 && drive_.volume)
+      for (const UnreadableRange& r : drive_.volume->UnreadableIn(sector * kSectorSize, out.size()))
+        bad.push_back({r.first - sector * kSectorSize, r.last - sector * kSectorSize, r.error});
+    return bad;
+  }
+  // Bytes [first, last] of the file could not be read.
+  void Unreadable(std::uint64_t first, std::uint64_t last, int error) {
+    std::vector<UnreadableRange>& u = result_.unreadable;
+    if (!u.empty() && u.back().last + 1 == first && u.back().error == error) u.back().last = last;
+    else u.push_back({first, last, error});
+  }
+  // The unreadable parts of a piece read for file bytes [pos, pos + n), as
+  // offsets in the piece, cut to it.
+  void UnreadableIn(std::uint64_t pos, std::uint64_t n, const std::vector<UnreadableRange>& bad) {
+    for (const UnreadableRange& r : bad)
+      if (r.first < n) Unreadable(pos + r.first, pos + std::min(r.last, n - 1), r.error);
   }
 
   void ReadPlain() {
@@ -290,7 +324,7 @@ class ContentReader {
       }
       const std::uint64_t n = std::min({runEnd, init, pos + std::min(piece, limit - pos)}) - pos;
       const auto span = scratch_.first(static_cast<std::size_t>((n + kSectorSize - 1) / kSectorSize * kSectorSize));
-      ReadFromRun(*run, vcn, within, span);
+      UnreadableIn(pos, n, ReadFromRun(*run, vcn, within, span));
       Emit(Bytes(span.data(), static_cast<std::size_t>(n)));
       pos += n;
     }
@@ -334,6 +368,7 @@ class ContentReader {
       const std::uint64_t n = std::min(unitBytes, limit - pos);
       const std::uint64_t wanted = std::min(pos + n, init);  // bytes below it must come from disk
       std::uint64_t onDisk = 0;
+      std::vector<UnreadableRange> bad;  // as offsets in packed_
       for (std::uint64_t v = first; v < first + unitClusters;) {
         const DataRun* run = RunAt(s_.runs, static_cast<std::int64_t>(v));
         if (run == nullptr) {
@@ -345,9 +380,12 @@ class ContentReader {
         }
         const std::uint64_t end = std::min(static_cast<std::uint64_t>(run->startVcn + run->length), first + unitClusters);
         if (run->lcn >= 0) {
-          ReadFromRun(*run, v, 0,
-                      std::span(packed_).subspan(static_cast<std::size_t>(onDisk * clusterBytes_),
-                                                 static_cast<std::size_t>((end - v) * clusterBytes_)));
+          const std::uint64_t at = onDisk * clusterBytes_;
+          for (const UnreadableRange& r :
+               ReadFromRun(*run, v, 0,
+                           std::span(packed_).subspan(static_cast<std::size_t>(at),
+                                                      static_cast<std::size_t>((end - v) * clusterBytes_))))
+            bad.push_back({at + r.first, at + r.last, r.error});
           onDisk += end - v;
         }
         v = end;
@@ -357,7 +395,13 @@ class ContentReader {
       const std::uint64_t needed = (n + clusterBytes_ - 1) / clusterBytes_;
       std::span<std::uint8_t> unit;
       if (onDisk >= needed) {
+        // Stored as it is: what could not be read costs only itself.
         unit = std::span(packed_);
+        UnreadableIn(pos, wanted - pos, bad);
+      } else if (!bad.empty()) {
+        // LZNT1 cannot be decoded past a gap: the whole unit is lost.
+        ++unreadUnits_;
+        Unreadable(pos, wanted - 1, bad.front().error);
       } else if (onDisk > 0) {
         unit = scratch_.first(static_cast<std::size_t>(unitBytes));
         const Lznt1Result r =
@@ -387,7 +431,7 @@ class ContentReader {
   std::uint64_t holeBytes_ = 0;
   std::uint64_t badChunks_ = 0;
   std::uint64_t firstBadUnit_ = 0;
-  std::int64_t unreadSector_ = kNoSector;
+  std::uint64_t unreadUnits_ = 0;
 };
 
 }  // namespace

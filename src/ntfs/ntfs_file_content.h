@@ -11,6 +11,7 @@
 
 #include "results/entry_records.h"
 #include "volume/le_bytes.h"
+#include "volume/volume_source.h"
 
 namespace tsn {
 
@@ -53,9 +54,10 @@ bool ReadFileStream(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo
                     std::string* why);
 
 // How many of the stream's clusters the bitmap says are in use, of how many
-// it owns on disk.
+// it owns on disk; those whose state could not be read are counted apart.
 struct ClustersInUse {
   std::uint64_t inUse = 0;
+  std::uint64_t unknown = 0;
   std::uint64_t owned = 0;
 };
 ClustersInUse StreamClustersInUse(const FileStream& stream, const VolumeBitmap& bitmap);
@@ -68,13 +70,18 @@ struct StreamRead {
   bool stopped = false;  // the sink asked to stop
   bool whole = true;     // every byte is the file's own
   std::vector<std::string> notes;  // why it is not, for the log
+  // Bytes of the file (first and last, inclusive, as offsets in the file)
+  // that could not be read, in order: zeros stand in their place. A
+  // compressed unit that could not be read in full cannot be decompressed:
+  // the whole unit is zeros and named here.
+  std::vector<UnreadableRange> unreadable;
 };
 
 // Hands the stream's dataSize bytes to the sink: resident bytes as they
 // are, runs read from the volume in pieces of at most scratch.size() bytes,
 // sparse runs and bytes past the initialised size as zeros, compressed
-// units decompressed. VCNs that no run maps read as zeros and make the read
-// not whole.
+// units decompressed. VCNs that no run maps, and sectors that could not be
+// read, read as zeros and make the read not whole.
 StreamRead ReadStreamContent(AppState* app, const LOGDRIVE_INFO& drive, const FileStream& stream,
                              std::span<std::uint8_t> scratch, const StreamSink& sink);
 

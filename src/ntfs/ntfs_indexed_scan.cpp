@@ -1,6 +1,8 @@
 // "Build Indexed File List" on NTFS: the live tree from the root folder's
 // index (phase 1), then the deleted folders (phase 2) and the deleted files
 // (phase 3) of the MFT passes, which now find most parents in the tree.
+#include <vector>
+
 #include "app/app_state.h"
 #include "app/message_log.h"
 #include "app/progress.h"
@@ -35,7 +37,12 @@ int NtfsIndexedScan(AppState* app, LOGDRIVE_INFO* drive) {
   DamageLog damage(app);
 
   LogMessage(app, kAlert, app->logList, "Begin phase 1...");
-  if (WalkDirectory(app, drive, *mft, kRootFolderRecord, root, &damage) == 0) {
+  std::vector<std::uint64_t> unreadIndexes;
+  int walked = WalkDirectory(app, drive, *mft, kRootFolderRecord, root, &damage, &unreadIndexes);
+  // What unreadable index blocks held is still named by the MFT records of
+  // the files and folders in them.
+  if (walked != 0 && !unreadIndexes.empty()) walked = UnindexedEntriesPass(app, drive, *mft, unreadIndexes, &damage);
+  if (walked == 0) {
     ui.SetProgressPosition(0);
     app->busy = 0;
     return 0;

@@ -15,6 +15,7 @@
 #include "ntfs/attributes.h"
 #include "ntfs/damage_log.h"
 #include "ntfs/data_runs.h"
+#include "ntfs/index_walk.h"
 #include "ntfs/mft_descriptor.h"
 #include "ntfs/mft_record.h"
 #include "ntfs/ntfs_scans.h"
@@ -33,6 +34,7 @@ constexpr const char* kNotRecords = "MFT slots that hold no file record";
 constexpr const char* kBrokenAttributes = "MFT records whose attributes run past the record";
 constexpr const char* kBrokenRuns = "deleted files whose data runs are damaged";
 constexpr const char* kForeignList = "attribute lists naming records of other files";
+constexpr const char* kUnreadLists = "MFT records whose attribute list could not be read in full";
 
 // The records a pass reads, without the stretches of the $MFT that lie in
 // no cluster the volume holds: those read as zeros, and the $MFT of a
@@ -63,7 +65,16 @@ std::int64_t ReadPassRecord(AppState* app, const LOGDRIVE_INFO& drive, const Mft
                             std::uint64_t n, std::span<std::uint8_t> buffer, DamageLog* damage) {
   const std::int64_t sector = MftRecordSector(app, drive, mft, n);
   if (sector == kNoSector) return kNoSector;
-  ReadStreamBytes(app, drive, *mft.runs, n * kMftRecordSize, buffer);  // unreadable: zeros
+  std::vector<UnreadablePart> unreadable;
+  ReadStreamBytes(app, drive, *mft.runs, n * kMftRecordSize, buffer, &unreadable);
+  if (!unreadable.empty()) {
+    if (damage->Once(kUnreadableRecords, n))
+      damage->Note(kUnreadableRecords,
+                   "MFT record %" PRIu64 " could not be read (%s); whatever file or folder it held "
+                   "is not known.",
+                   n, UnreadableText(drive, unreadable).c_str());
+    return kNoSector;
+  }
   switch (ClassifyRecord(app, buffer)) {
     case RecordKind::Valid:
       FixupRecord(app, buffer, kFixupStride, kFixupRepair);
@@ -77,6 +88,8 @@ std::int64_t ReadPassRecord(AppState* app, const LOGDRIVE_INFO& drive, const Mft
                      "a torn write or damage; it is passed over.",
                      n, sector);
       return kNoSector;
+    case RecordKind::Unreadable:
+      return kNoSector;  // told above
     case RecordKind::NotARecord:
       if (damage->Once(kNotRecords, n))
         damage->Note(kNotRecords,
@@ -107,6 +120,11 @@ void ParseFor(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
     damage->Note(kForeignList,
                  "MFT record %" PRIu64 ": its attribute list names a record that is not its "
                  "own; that part is passed over.",
+                 n);
+  if ((found & kUnreadableList) && damage->Once(kUnreadLists, n))
+    damage->Note(kUnreadLists,
+                 "MFT record %" PRIu64 ": its attribute list, or a record it names, could not be read; "
+                 "the names or data kept there are missing.",
                  n);
 }
 
@@ -197,6 +215,77 @@ std::uint32_t ChainInUse(AppState*, const LOGDRIVE_INFO&, const VolumeBitmap& bi
         bitmap.AnyAllocated(static_cast<std::uint64_t>(r.lcn), static_cast<std::uint64_t>(r.length)))
       return kFlagChainInUse;
   return 0;
+}
+
+int UnindexedEntriesPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+                         std::vector<std::uint64_t>& folders, DamageLog* damage) {
+  std::unordered_set<std::uint64_t> wanted(folders.begin(), folders.end());
+  // The files each of them lists already, gathered when first needed.
+  std::unordered_map<std::uint64_t, std::unordered_set<std::uint64_t>> listed;
+  std::uint64_t files = 0, dirs = 0;
+  std::vector<std::uint8_t> buffer(kMftRecordSize);
+  const Bytes record(buffer.data(), buffer.size());
+  HeldRecords held(*drive, mft);
+  for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
+    PumpOneMessage(app);
+    if (app->busy == 0) return 0;
+    const std::int64_t sector = ReadPassRecord(app, *drive, mft, n, buffer, damage);
+    if (sector == kNoSector || !RecordInUse(record) || RecordBase(record) != 0) continue;
+    const FileNameInfo names =
+        NamesOf(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, damage);
+    // The root folder names itself as its parent.
+    if (!names.HasName() || names.parentRecord == n || !wanted.count(names.parentRecord)) continue;
+    const NodeHandle parent = FindFolderByRecord(app, app->ui->RootNode(), names.parentRecord);
+    MftFileInfo* folder = parent != kNoNode ? FolderRecordOf(*app->ui, parent) : nullptr;
+    if (folder == nullptr) continue;
+    if (RecordIsDirectory(record)) {
+      if (FindFolderByRecord(app, app->ui->RootNode(), n) != kNoNode) continue;  // listed by the walk
+      MftFileInfo* sub = app->records->NewInfo();
+      sub->SetName(names.name);
+      sub->SetDosName(names.dosName);
+      sub->flags = kFlagInUse | kFlagFolder;
+      sub->parentRecord = names.parentRecord;
+      sub->created = names.created;
+      sub->modified = names.modified;
+      sub->recordNumber = n;
+      sub->recordSector = static_cast<std::uint64_t>(sector);
+      const NodeHandle node = InsertFolderNode(app, sub, parent, InsertPosition::Sorted);
+      if (node == kNoNode) continue;
+      ++drive->foundDirs;
+      ++dirs;
+      ShowScanCounters(app, drive);
+      const std::size_t before = folders.size();
+      if (WalkDirectory(app, drive, mft, n, node, damage, &folders) == 0) return 0;
+      wanted.insert(folders.begin() + static_cast<std::ptrdiff_t>(before), folders.end());
+      continue;
+    }
+    auto [known, first] = listed.try_emplace(names.parentRecord);
+    if (first)
+      for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next) known->second.insert(f->recordNumber);
+    if (!known->second.insert(n).second) continue;
+    DataInfo data;
+    ParseFor(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, &data, damage);
+    FoundFile* file = app->records->NewFile();
+    file->name = names.name.empty() ? names.dosName : names.name;
+    file->nameLength = static_cast<std::uint32_t>(file->name.size());
+    file->flags = RecordFlags(record);
+    file->created = names.created;
+    file->modified = names.modified;
+    file->size = data.size;
+    file->recordNumber = n;
+    file->recordSector = static_cast<std::uint64_t>(sector);
+    AppendToFolder(folder, file);
+    ++folder->fileCount;
+    ++drive->foundFiles;
+    drive->foundBytes += file->size;
+    ++files;
+    ShowScanCounters(app, drive);
+  }
+  LogMessage(app, kAlert, app->logList,
+             "%" PRIu64 " files and %" PRIu64 " folders that the unreadable parts of folder indexes "
+             "held were found through the MFT.",
+             files, dirs);
+  return 1;
 }
 
 int DeletedFolderPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,

@@ -1,6 +1,7 @@
 #pragma once
 // The two NTFS scans and the MFT passes they share.
 #include <cstdint>
+#include <vector>
 
 #include "ui/window_system.h"
 
@@ -31,6 +32,13 @@ int DeletedFolderPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
 // parent's list or an orphan folder. 1 at the end, 0 when interrupted.
 int DeletedFilePass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                     const VolumeBitmap& bitmap, NodeHandle root, DamageLog* damage);
+// The live files and folders of the folders whose index could not be read
+// in full, found in the MFT by the parent their names give and added where
+// the index walk did not list them; a folder found so is walked. `folders`
+// grows with those whose index cannot be read either. 1 at the end, 0 when
+// interrupted.
+int UnindexedEntriesPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+                         std::vector<std::uint64_t>& folders, DamageLog* damage);
 // kFlagChainInUse when a cluster of the file's runs is in use, else 0.
 std::uint32_t ChainInUse(AppState* app, const LOGDRIVE_INFO& drive, const VolumeBitmap& bitmap,
                          const MftFileInfo& file);

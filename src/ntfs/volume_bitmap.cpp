@@ -75,6 +75,14 @@ std::uint64_t VolumeBitmap::AllocatedIn(std::uint64_t first, std::uint64_t count
   return SetBelow(end) - SetBelow(first);
 }
 
+std::uint64_t VolumeBitmap::UnknownIn(std::uint64_t first, std::uint64_t count) const {
+  std::uint64_t n = 0;
+  const std::uint64_t end = count > UINT64_MAX - first ? UINT64_MAX : first + count;
+  for (const auto& [from, to] : unknown_)
+    if (from < end && to > first) n += std::min(to, end) - std::max(from, first);
+  return n;
+}
+
 namespace {
 
 // The unnamed $DATA of a system record: its runs and size, or its resident value.
@@ -85,20 +93,29 @@ struct SystemStream {
   bool found = false;
 };
 
+// False, with *why ("could not be read (...)" or "is not a sound file
+// record"), when the record cannot be used.
 bool ReadSystemRecord(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                      std::uint64_t number, std::array<std::uint8_t, kMftRecordSize>& record) {
-  return ReadMftRecord(app, *drive, mft, record, number) != kNoSector;
+                      std::uint64_t number, std::array<std::uint8_t, kMftRecordSize>& record,
+                      std::string* why = nullptr) {
+  RecordKind kind = RecordKind::Valid;
+  std::vector<UnreadablePart> unreadable;
+  if (ReadMftRecord(app, *drive, mft, record, number, &kind, &unreadable) != kNoSector) return true;
+  if (why != nullptr)
+    *why = kind == RecordKind::Unreadable ? "could not be read (" + UnreadableText(*drive, unreadable) + ")"
+                                          : std::string("is not a sound file record");
+  return false;
 }
 
 }  // namespace
 
 bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out) {
   std::array<std::uint8_t, kMftRecordSize> record{};
-  if (!ReadSystemRecord(app, drive, mft, kBitmapRecord, record)) {
+  std::string why;
+  if (!ReadSystemRecord(app, drive, mft, kBitmapRecord, record, &why)) {
     LogMessage(app, kError, app->logList,
-               "%s the $Bitmap record (record 6) cannot be read, so which clusters are in use is "
-               "not known.",
-               drive->driveName.c_str());
+               "%s the $Bitmap record (record 6) %s, so which clusters are in use is not known.",
+               drive->driveName.c_str(), why.c_str());
     return false;
   }
   SystemStream s;
@@ -139,14 +156,40 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
     std::vector<std::uint64_t> words(static_cast<std::size_t>(sectorBytes / 8 + 1));
     const std::span<std::uint8_t> into(reinterpret_cast<std::uint8_t*>(words.data()),
                                        static_cast<std::size_t>(sectorBytes));
-    if (ReadStreamBytes(app, *drive, s.runs, 0, into) == 0)
+    std::vector<UnreadablePart> unreadable;
+    if (ReadStreamBytes(app, *drive, s.runs, 0, into, &unreadable) == 0 && unreadable.empty())
       LogMessage(app, kError, app->logList,
                  "%s part of $Bitmap could not be read; its clusters count as free.",
                  drive->driveName.c_str());
+    // Bytes that could not be read say nothing of their clusters; taken as
+    // in use, none of them is thought free to recover from.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> unknown;
+    std::uint64_t unreadBytes = 0;
+    for (const UnreadablePart& p : unreadable) {
+      const std::uint64_t from = std::min(p.streamOffset, size);
+      const std::uint64_t to = std::min(p.streamOffset + p.onVolume.Bytes(), size);
+      if (from >= to) continue;
+      unreadBytes += to - from;
+      std::fill(into.begin() + static_cast<std::ptrdiff_t>(from), into.begin() + static_cast<std::ptrdiff_t>(to),
+                std::uint8_t{0xFF});
+      const std::uint64_t first = std::min(from * 8, drive->clusterCount), end = std::min(to * 8, drive->clusterCount);
+      if (first >= end) continue;
+      if (!unknown.empty() && unknown.back().second == first) unknown.back().second = end;
+      else unknown.emplace_back(first, end);
+    }
     // The padding past the size is not the volume's: it must count as free.
     std::fill(into.begin() + static_cast<std::ptrdiff_t>(size), into.end(), std::uint8_t{0});
     ToHostOrder(words);
     *out = VolumeBitmap(std::move(words), size, drive->clusterCount);
+    for (const auto& [first, end] : unknown) out->unknownClusters_ += end - first;
+    out->unknown_ = std::move(unknown);
+    if (unreadBytes != 0)
+      LogMessage(app, kError, app->logList,
+                 "%s %" PRIu64 " bytes of $Bitmap could not be read (%s), so whether the %" PRIu64
+                 " clusters they describe are in use is not known; they count as in use: no deleted "
+                 "file in them is judged recoverable, and the free share leaves them out.",
+                 drive->driveName.c_str(), unreadBytes, UnreadableText(*drive, unreadable).c_str(),
+                 out->unknownClusters_);
   }
   if (size < needed)
     LogMessage(app, kError, app->logList,

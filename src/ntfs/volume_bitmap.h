@@ -3,6 +3,7 @@
 // own runs, and the $Volume label (record 3).
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tsn {
@@ -32,6 +33,12 @@ class VolumeBitmap {
   // How many clusters of the range are in use, as cheaply.
   std::uint64_t AllocatedIn(std::uint64_t first, std::uint64_t count) const;
 
+  // Clusters whose state could not be read from $Bitmap. They count as in
+  // use (their bits are set), so that no file in them is judged recoverable
+  // and the free share does not count them, and can be told apart here.
+  std::uint64_t UnknownClusters() const { return unknownClusters_; }
+  std::uint64_t UnknownIn(std::uint64_t first, std::uint64_t count) const;
+
  private:
   friend bool ReadVolumeBitmap(AppState*, LOGDRIVE_INFO*, const MftFileInfo&, VolumeBitmap*);
   // Words already in host order, every bit past byteCount bytes clear.
@@ -41,6 +48,8 @@ class VolumeBitmap {
   std::vector<std::uint64_t> rank_;  // set bits before each block of 8 words
   std::uint64_t byteCount_ = 0;
   std::uint64_t clusters_ = 0;
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> unknown_;  // [first, end) of clusters, in order
+  std::uint64_t unknownClusters_ = 0;
 };
 
 // Reads $Bitmap for the drive's clusterCount clusters (fewer when the bitmap

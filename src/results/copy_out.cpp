@@ -161,8 +161,10 @@ struct Copier {
 
   // Writes the stream to fd, sparse parts as holes; false (with a reason)
   // when it could not be copied in full. Notes that do not make the copy
-  // incomplete go to *why as well.
-  bool CopyNtfsContent(const ntfs::FileStream& stream, int fd, std::string* why) {
+  // incomplete go to *why as well. Each stretch of the file that could not
+  // be read is written as zeros and logged by its bytes in the file, with
+  // the file's path below the destination (`shown`).
+  bool CopyNtfsContent(const ntfs::FileStream& stream, int fd, const std::string& shown, std::string* why) {
     bool interrupted = false;
     std::string failure;
     const ntfs::StreamSink sink = [&](Bytes data, std::uint64_t zeros) {
@@ -187,6 +189,9 @@ struct Copier {
                                      ? std::uint64_t{stream.compressionUnitClusters} * drive->sectorsPerCluster * kSectorSize
                                      : stream.dataSize;
     const ntfs::StreamRead read = ntfs::ReadStreamContent(app, *drive, stream, Chunk(wanted), sink);
+    for (const UnreadableRange& r : read.unreadable)
+      LogMessage(app, kError, app->logList, "%s of %s could not be read (%s).", RangeText(r.first, r.last).c_str(),
+                 shown.c_str(), ReadErrorText(r.error).c_str());
     for (const std::string& n : read.notes) AppendReason(why, n);
     for (const std::string& n : stream.notes) AppendReason(why, n);
     if (!stream.inUse && haveBitmap) {
@@ -194,6 +199,9 @@ struct Copier {
       if (used.inUse > 0)
         AppendReason(why, std::to_string(used.inUse) + " of its " + std::to_string(used.owned) +
                               " clusters are now in use by other files; its content is likely overwritten");
+      if (used.unknown > 0)
+        AppendReason(why, "whether " + std::to_string(used.unknown) + " of its " + std::to_string(used.owned) +
+                              " clusters are now in use is not known, as $Bitmap could not be read there");
     }
     if (read.stopped) {
       *why = interrupted ? "copying was interrupted" : failure;
@@ -238,7 +246,11 @@ struct Copier {
       ++totals->failed;
       return;
     }
-    const bool whole = ntfs ? CopyNtfsContent(stream, fd.get(), &why) : CopyFatContent(file, fd.get(), &why);
+    fs::path shown;
+    for (const std::string& f : item.folders) shown /= SafeFileName(f);
+    shown /= created.filename();
+    const bool whole =
+        ntfs ? CopyNtfsContent(stream, fd.get(), shown.string(), &why) : CopyFatContent(file, fd.get(), &why);
     timespec times[2];  // last access, last change
     if (ntfs) {
       // Linux file systems keep no settable creation time: the copy gets

@@ -1,0 +1,319 @@
+// NTFS volumes read through a FUSE file system that answers EIO for chosen
+// sectors, as a failing disk does: an unreadable MFT record, record 0, an
+// index block, a folder's own record, sectors of $Bitmap, and sectors in the
+// middle of a 1 MiB file and of a compressed unit. Each case is compared
+// with the same scan or copy of the intact image and with The Sleuth Kit's
+// reading of it: only what truly lies in the bad sectors may be lost, and
+// the log must say what could not be read rather than call it damage.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "ntfs_test_support.h"
+#include "test_support.h"
+
+namespace tsn {
+namespace {
+
+using namespace ntfstest;
+using test::Fixture;
+using test::Quote;
+using test::ReadAll;
+using test::RunCommand;
+using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
+
+std::string Range(std::uint64_t first, std::uint64_t last) {
+  return "bytes " + std::to_string(first) + "\u2013" + std::to_string(last);
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+// The log of the scan itself: the drive list before it reads record 0 and
+// $Bitmap too, and says so in its own right.
+std::string ScanLog(const Scan& s) {
+  const std::size_t at = s.log.find("Drive mapping complete.");
+  return at == std::string::npos ? std::string() : s.log.substr(at);
+}
+
+// The clusters istat lists for an attribute of a record, in order.
+std::vector<std::uint64_t> IstatClusters(const std::string& image, std::uint64_t record, const std::string& type) {
+  std::istringstream in(RunCommand("istat " + Quote(image) + " " + std::to_string(record)).out);
+  std::vector<std::uint64_t> clusters;
+  bool inside = false;
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Type:", 0) == 0) {
+      if (inside) break;
+      inside = line.rfind("Type: " + type, 0) == 0;
+      continue;
+    }
+    std::istringstream nums(line);
+    for (std::uint64_t c; inside && nums >> c;) clusters.push_back(c);
+  }
+  return clusters;
+}
+
+// Every entry a scan lists, path -> state, without the entries of `lost` records.
+std::map<std::string, std::string> Listing(const Scan& s, const std::set<std::uint64_t>& lost = {}) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : s.entries)
+    if (!lost.count(e["record"].get<std::uint64_t>())) out[e["path"]] = e["state"];
+  return out;
+}
+
+// ---------------------------------------------------------------------------
+// Scans of the 4 KiB-cluster fixture with unreadable MFT records, index
+// blocks and $Bitmap sectors.
+
+class NtfsReadErrors : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    image_ = new std::string(Fixture("ntfs-4k.img"));
+    intact_[0] = new Scan(RunScan(*image_, false));
+    intact_[1] = new Scan(RunScan(*image_, true));
+  }
+  static void TearDownTestSuite() {
+    delete image_;
+    delete intact_[0];
+    delete intact_[1];
+  }
+  static const Scan& Intact(bool quick) { return *intact_[quick ? 1 : 0]; }
+  static std::uint64_t Record(const std::string& path, bool deleted = false) {
+    return FlsEntries(*image_, deleted).at(path);
+  }
+  static std::uint64_t RecordAt(std::uint64_t n) { return RecordOffset(*image_, GeometryOf(*image_), n); }
+
+  static std::string* image_;
+  static Scan* intact_[2];
+};
+std::string* NtfsReadErrors::image_ = nullptr;
+Scan* NtfsReadErrors::intact_[2] = {nullptr, nullptr};
+
+TEST_F(NtfsReadErrors, WhatLiesInUnreadableSectorsIsToldAndNothingElseIsLost) {
+  const NtfsGeometry g = GeometryOf(*image_);
+  const std::uint64_t readme = Record("/Documents/readme.txt"), note = Record("/Documents/deleted-note.txt", true);
+  const std::uint64_t documents = Record("/Documents"), mft = 0;
+  const std::uint64_t rootBlock = g.ClusterOffset(IstatClusters(*image_, 5, "$INDEX_ALLOCATION").at(0));
+  const std::uint64_t manyBlock5 = g.ClusterOffset(IstatClusters(*image_, Record("/Many"), "$INDEX_ALLOCATION").at(5));
+  struct Case {
+    std::string name;
+    Ranges bad;
+    std::set<std::uint64_t> lost[2];    // records whose entries go, indexed and quick scan
+    std::vector<std::string> told[2];   // lines each scan logs exactly once
+  };
+  const std::vector<Case> cases = {
+      {"a-file-record-and-a-deleted-one",
+       {{RecordAt(readme), RecordAt(readme) + 1023}, {RecordAt(note) + 512, RecordAt(note) + 1023}},
+       {{readme, note}, {note}},
+       {{"Folder \"/Documents\" (record " + std::to_string(documents) + "): MFT record " + std::to_string(readme) +
+             " of \"readme.txt\" could not be read (" + Range(RecordAt(readme), RecordAt(readme) + 1023) +
+             ": Input/output error); the file is not listed.",
+         "MFT record " + std::to_string(note) + " could not be read (" +
+             Range(RecordAt(note) + 512, RecordAt(note) + 1023) + ": Input/output error)"},
+        {"MFT record " + std::to_string(readme) + " could not be read (",
+         "MFT record " + std::to_string(note) + " could not be read ("}}},
+      // The folder stays listed from its entry in the root's index; what it
+      // holds comes from the MFT records that name it as their parent.
+      {"a-folder-record",
+       {{RecordAt(documents) + 512, RecordAt(documents) + 1023}},
+       {{}, {}},
+       {{"Folder \"/Documents\" (record " + std::to_string(documents) + "): MFT record " +
+             std::to_string(documents) + " could not be read (" +
+             Range(RecordAt(documents) + 512, RecordAt(documents) + 1023) +
+             ": Input/output error); the folder is listed, and what it holds is looked for in the MFT."},
+        {"MFT record " + std::to_string(documents) + " could not be read ("}}},
+      // The root's only index block: every top folder and system file is
+      // found through the MFT, and each folder is walked as usual.
+      {"the-root-index-block",
+       {{rootBlock + 512, rootBlock + 1023}},
+       {{}, {}},
+       {{"Folder \"/\" (record 5): index block 0 (bytes 0\u20134095 of its index) could not be read (" +
+             Range(rootBlock + 512, rootBlock + 1023) + ": Input/output error); the entries it held are looked "
+                                                       "for in the MFT.",
+         "10 files and 10 folders that the unreadable parts of folder indexes held were found through the MFT."},
+        {}}},
+      {"an-index-block-of-many",
+       {{manyBlock5 + 1024, manyBlock5 + 1535}},
+       {{}, {}},
+       {{"Folder \"/Many\" (record " + std::to_string(Record("/Many")) + "): index block 5 (bytes 20480\u201324575 of "
+                                                                         "its index) could not be read ("},
+        {}}},
+      // The mirror's copy serves; the $MFT's own entry in the root's index
+      // names the record that could not be read.
+      {"record-0",
+       {{g.MftOffset(), g.MftOffset() + 511}},
+       {{mft}, {}},
+       {{"record 0 of the $MFT at cluster " + std::to_string(g.mftCluster) + " cannot be used (it could not be read: " +
+             Range(g.MftOffset(), g.MftOffset() + 511) + ": Input/output error); its copy in $MFTMirr at cluster " +
+             std::to_string(g.mirrorCluster) + " is tried.",
+         "MFT record 0 of \"$MFT\" could not be read ("},
+        {"its copy in $MFTMirr at cluster " + std::to_string(g.mirrorCluster) + " is tried."}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::FailingImage failing(*image_, c.bad);
+    if (failing.path().empty()) GTEST_SKIP() << failing.why();
+    for (const bool quick : {false, true}) {
+      SCOPED_TRACE(quick ? "quick" : "indexed");
+      const Scan s = RunScan(failing.path(), quick);
+      EXPECT_EQ(Listing(s), Listing(Intact(quick), c.lost[quick])) << s.log;
+      for (const std::string& line : c.told[quick]) EXPECT_EQ(Count(ScanLog(s), line), 1u) << line << "\n" << s.log;
+      // An unreadable sector is not damage, and not an empty record.
+      for (const char* misread : {"update-sequence", "holds no file record", "not a sound file record", "reads as zeros",
+                                  "runs past", "attribute list"})
+        EXPECT_FALSE(s.Logged(misread)) << misread << "\n" << s.log;
+    }
+  }
+}
+
+// What the indexed scan lists under a folder with an unreadable index block
+// is what fls lists there on the intact image.
+TEST_F(NtfsReadErrors, AFolderWithAnUnreadableIndexBlockListsWhatTskListsOnTheIntactImage) {
+  const NtfsGeometry g = GeometryOf(*image_);
+  const std::vector<std::uint64_t> index = IstatClusters(*image_, Record("/Many"), "$INDEX_ALLOCATION");
+  // Three blocks, one of them whole.
+  const Ranges bad{{g.ClusterOffset(index.at(2)), g.ClusterOffset(index.at(2)) + 4095},
+                   {g.ClusterOffset(index.at(9)) + 2048, g.ClusterOffset(index.at(9)) + 2559},
+                   {g.ClusterOffset(index.at(40)), g.ClusterOffset(index.at(40)) + 511}};
+  test::FailingImage failing(*image_, bad);
+  if (failing.path().empty()) GTEST_SKIP() << failing.why();
+  const Scan s = RunScan(failing.path(), false);
+  std::map<std::string, std::uint64_t> ours, theirs;
+  for (const auto& [path, record] : s.Records(false))
+    if (path.rfind("/Many/", 0) == 0) ours.emplace(path, record);
+  for (const auto& [path, record] : FlsEntries(*image_, false))
+    if (path.rfind("/Many/", 0) == 0) theirs.emplace(path, record);
+  EXPECT_EQ(theirs.size(), 2700u);
+  EXPECT_EQ(Difference(ours, theirs), "");
+  EXPECT_EQ(Count(s.log, "Folder \"/Many\" (record " + std::to_string(Record("/Many")) + "): index block "), 3u) << s.log;
+}
+
+// Unreadable sectors of $Bitmap: the clusters they describe count as in use.
+TEST_F(NtfsReadErrors, ClustersWhoseBitmapCannotBeReadAreNeitherFreeNorRecoverable) {
+  const NtfsGeometry g = GeometryOf(*image_);
+  const std::vector<std::uint64_t> bitmapClusters = test::IstatDataClusters(*image_, 6);
+  const std::uint64_t sector = 3;  // clusters 12288-16383
+  const std::uint64_t at = g.ClusterOffset(bitmapClusters.at(0)) + sector * 512;
+  test::FailingImage failing(*image_, {{at, at + 511}});
+  if (failing.path().empty()) GTEST_SKIP() << failing.why();
+  const std::uint64_t clusters = g.totalSectors * 512 / g.clusterBytes;
+  const std::uint64_t unknown = std::min<std::uint64_t>(clusters, (sector + 1) * 4096) - sector * 4096;
+  std::map<std::uint64_t, bool> inThere;  // by record: a cluster of its data lies there
+  for (const auto& e : Intact(false).entries)
+    if (e["deleted"].get<bool>() && !e["folder"].get<bool>())
+      for (const std::uint64_t c : test::IstatDataClusters(*image_, e["record"].get<std::uint64_t>()))
+        inThere[e["record"]] = inThere[e["record"]] || (c >= sector * 4096 && c < (sector + 1) * 4096);
+  for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "quick" : "indexed");
+    const Scan s = RunScan(failing.path(), quick);
+    EXPECT_EQ(Count(ScanLog(s), "C: 512 bytes of $Bitmap could not be read (" + Range(at, at + 511) +
+                               ": Input/output error), so whether the " + std::to_string(unknown) +
+                               " clusters they describe are in use is not known"),
+              1u)
+        << s.log;
+    // A deleted file with a cluster there is judged in use; no other changes.
+    const auto before = Listing(Intact(quick)), after = Listing(s);
+    ASSERT_EQ(before.size(), after.size());
+    int changed = 0;
+    for (const auto& e : Intact(quick).entries) {
+      if (!e["deleted"].get<bool>() || e["folder"].get<bool>()) continue;
+      const std::string path = e["path"];
+      const bool judgedInUse = inThere[e["record"]];
+      EXPECT_EQ(after.at(path), judgedInUse ? "Chain is in use" : before.at(path)) << path;
+      changed += judgedInUse && before.at(path) == "Recovery may be possible";
+    }
+    EXPECT_GE(changed, 2);
+  }
+  // The free share counts whole free bytes of the bitmap; the unread ones are not.
+  const std::string bitmap = RunCommand("icat " + Quote(*image_) + " 6").out;
+  std::uint64_t freeBytes = 0;
+  for (std::uint64_t i = 0; i < clusters / 8; ++i) freeBytes += bitmap[i] == 0 && i / 512 != sector;
+  char share[32];
+  std::snprintf(share, sizeof share, "%% %.02f", 100.0 * static_cast<double>(freeBytes) / static_cast<double>(clusters / 8));
+  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json " + Quote(failing.path()));
+  EXPECT_EQ(nlohmann::json::parse(drives.out)["Sparse"], share) << drives.err;
+}
+
+// ---------------------------------------------------------------------------
+// Copy-out through bad sectors.
+
+test::CommandResult Copy(const std::string& image, const std::string& out, const std::vector<std::string>& paths) {
+  std::string command = "timeout 120 " + std::string(TESSILON_CLI) + " copy " + Quote(image) + " --to " + Quote(out);
+  for (const auto& p : paths) command += " " + Quote(p);
+  return RunCommand(command);
+}
+
+// The copy holds icat's bytes of the intact image but in `zeros` (inclusive
+// offsets of the file), which hold zeros.
+void ExpectIcatBytesBut(const std::string& image, std::uint64_t record, const std::string& copy, const Ranges& zeros) {
+  std::string expected = RunCommand("icat " + Quote(image) + " " + std::to_string(record)).out;
+  ASSERT_FALSE(expected.empty());
+  for (const auto& [first, last] : zeros) std::fill(expected.begin() + first, expected.begin() + last + 1, '\0');
+  const std::string got = ReadAll(copy);
+  ASSERT_EQ(got.size(), expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) ASSERT_EQ(got[i], expected[i]) << "byte " << i << " of " << copy;
+}
+
+TEST(NtfsCopyReadErrors, EveryReadableByteIsKeptAndEachUnreadableStretchIsNamed) {
+  test::ScratchDir dir;
+  PopulateTool(dir);
+  std::mt19937 rng(18);
+  Buffer random(1 << 20);
+  for (auto& b : random) b = static_cast<std::uint8_t>(rng());
+  test::WriteFile(dir.Path("random.bin"), random);
+  const std::string image = MakeNtfsImage(dir, "big.img", 16, 4096,
+                                          "mkdir\t/Big\nfile\t/Big/random.bin\t" + dir.Path("random.bin") +
+                                              "\nrm\t/Big/random.bin\n");
+  const std::uint64_t record = FlsEntries(image, true).at("/Big/random.bin");
+  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, record);
+  ASSERT_EQ(clusters.size(), 256u);
+  const NtfsGeometry g = GeometryOf(image);
+  auto onDisk = [&](std::uint64_t offset) { return g.ClusterOffset(clusters.at(offset / 4096)) + offset % 4096; };
+  // One sector in the middle, and two that straddle a cluster's end.
+  const Ranges inFile{{524288 + 1536, 524288 + 2047}, {823296 - 512, 823296 + 511}};
+  Ranges bad;
+  for (const auto& [first, last] : inFile)
+    for (std::uint64_t sector = first; sector < last; sector += 512) bad.emplace_back(onDisk(sector), onDisk(sector) + 511);
+  test::FailingImage failing(image, bad);
+  if (failing.path().empty()) GTEST_SKIP() << failing.why();
+  const std::string out = dir.Path("out");
+  const auto r = Copy(failing.path(), out, {});
+  ExpectIcatBytesBut(image, record, out + "/Big/random.bin", inFile);
+  for (const auto& [first, last] : inFile)
+    EXPECT_EQ(Count(r.err, Range(first, last) + " of Big/random.bin could not be read (Input/output error)."), 1u)
+        << r.err;
+  EXPECT_EQ(Count(r.err, "could not be read ("), 2u) << r.err;
+  EXPECT_TRUE(r.err.find("Big/random.bin was not copied in full: 1536 bytes of it could not be read, in 2 places; "
+                         "they are written as zeros") != std::string::npos)
+      << r.err;
+}
+
+// A compressed unit with a bad sector cannot be decompressed: the whole unit
+// is zeros and named, and the units after it come back.
+TEST(NtfsCopyReadErrors, ACompressedUnitWithAnUnreadableSectorIsZerosAndNamed) {
+  const std::string image = Fixture("ntfs-4k.img");
+  const std::string path = "/Compressed/deleted-compressed.txt";
+  const std::uint64_t record = FlsEntries(image, true).at(path);
+  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, record);
+  ASSERT_EQ(clusters.at(15), 0u) << "the first unit is not stored compressed";
+  const NtfsGeometry g = GeometryOf(image);
+  const std::uint64_t at = g.ClusterOffset(clusters.at(1)) + 1024;
+  test::FailingImage failing(image, {{at, at + 511}});
+  if (failing.path().empty()) GTEST_SKIP() << failing.why();
+  test::ScratchDir dir;
+  const auto r = Copy(failing.path(), dir.Path("out"), {path});
+  ExpectIcatBytesBut(image, record, dir.Path("out") + path, {{0, 65535}});
+  EXPECT_EQ(Count(r.err, Range(0, 65535) + " of Compressed/deleted-compressed.txt could not be read"), 1u) << r.err;
+  EXPECT_TRUE(r.err.find("1 of its compressed units could not be read in full and so cannot be decompressed") !=
+              std::string::npos)
+      << r.err;
+}
+
+}  // namespace
+}  // namespace tsn
