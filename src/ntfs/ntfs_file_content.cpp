@@ -380,12 +380,12 @@ class ContentReader {
         }
         const std::uint64_t end = std::min(static_cast<std::uint64_t>(run->startVcn + run->length), first + unitClusters);
         if (run->lcn >= 0) {
-          const std::uint64_t at = onDisk * clusterBytes_;
+          const std::uint64_t packedAt = onDisk * clusterBytes_;
           for (const UnreadableRange& r :
                ReadFromRun(*run, v, 0,
-                           std::span(packed_).subspan(static_cast<std::size_t>(at),
+                           std::span(packed_).subspan(static_cast<std::size_t>(packedAt),
                                                       static_cast<std::size_t>((end - v) * clusterBytes_))))
-            bad.push_back({at + r.first, at + r.last, r.error});
+            bad.push_back({packedAt + r.first, packedAt + r.last, r.error});
           onDisk += end - v;
         }
         v = end;

@@ -47,16 +47,20 @@ void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive) {
   const VolumeSource& v = *drive.volume;
   std::uint64_t total = 0;
   for (const UnreadableRange& r : ranges) total += r.Bytes();
+  const std::string places = ranges.size() == 1 ? "in one place" : "in " + std::to_string(ranges.size()) + " places";
   LogMessage(app, kError, app->logList,
-             "%s: %" PRIu64 " bytes of %s could not be read, in %zu places; they read as zeros, and "
-             "what lies in them may be missing or incomplete.",
-             drive.driveName.c_str(), total, v.Path().c_str(), ranges.size());
+             "%s: %" PRIu64 " bytes of %s could not be read, %s; they read as zeros, and what lies in "
+             "them may be missing or incomplete.",
+             drive.driveName.c_str(), total, v.Path().c_str(), places.c_str());
   for (std::size_t i = 0; i < ranges.size() && i < kRangesLogged; ++i) {
     const UnreadableRange& r = ranges[i];
     const std::uint64_t first = v.BaseOffset() + r.first, last = v.BaseOffset() + r.last;
-    LogMessage(app, kError, app->logList, "%s: %s of %s (sectors %" PRIu64 "\u2013%" PRIu64 ") could not be read: %s.",
-               drive.driveName.c_str(), RangeText(first, last).c_str(), v.Path().c_str(),
-               first / v.SectorSize(), last / v.SectorSize(), ReadErrorText(r.error).c_str());
+    const std::uint64_t firstSector = first / v.SectorSize(), lastSector = last / v.SectorSize();
+    const std::string sectors = firstSector == lastSector
+                                    ? "sector " + std::to_string(firstSector)
+                                    : "sectors " + std::to_string(firstSector) + "\u2013" + std::to_string(lastSector);
+    LogMessage(app, kError, app->logList, "%s: %s of %s (%s) could not be read: %s.", drive.driveName.c_str(),
+               RangeText(first, last).c_str(), v.Path().c_str(), sectors.c_str(), ReadErrorText(r.error).c_str());
   }
   if (ranges.size() > kRangesLogged)
     LogMessage(app, kError, app->logList, "%s: %zu more unreadable ranges of %s are not listed.",
