@@ -1,5 +1,6 @@
 #include "cli_commands.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include "ui/column_tables.h"
 #include "ui/control_ids.h"
 #include "pdf_report.h"
+#include "results/copy_out.h"
 #include "results/file_list.h"
 #include "results/print_report.h"
 #include "ui/headless/headless_window.h"
@@ -71,10 +73,22 @@ void PrintDriveTable(const HeadlessWindow& ui, bool json) {
   }
 }
 
+// Set by SIGINT or SIGTERM while a command that takes them runs.
+volatile sig_atomic_t interruptSignal = 0;
+
 // The headless window, plus a progress line on stderr when it is a
 // terminal: the status strip's texts, at most ten times a second.
 class TerminalWindow : public HeadlessWindow {
  public:
+  // An interrupt signal presses Exit, once: the operation running stops
+  // between two units of its work, as it does in the window.
+  bool PumpOneMessage() override {
+    if (interruptSignal != 0 && !exitPressed_) {
+      exitPressed_ = true;
+      PostCommand(kCmdExit);
+    }
+    return HeadlessWindow::PumpOneMessage();
+  }
   TerminalWindow() : tty_(::isatty(2) != 0) {}
   ~TerminalWindow() override {
     if (shown_) std::cerr << "\r\033[K" << std::flush;
@@ -93,6 +107,7 @@ class TerminalWindow : public HeadlessWindow {
  private:
   bool tty_;
   bool shown_ = false;
+  bool exitPressed_ = false;
   std::chrono::steady_clock::time_point last_{};
 };
 
@@ -303,12 +318,53 @@ int RunScan(const ScanOptions& options) {
   return 0;
 }
 
+namespace {
+
+// Ctrl+C (or SIGTERM) interrupts the copy as Exit does, so that the file
+// being written is removed rather than left cut short; a second one ends
+// the program at once.
+class InterruptAsExit {
+ public:
+  InterruptAsExit() {
+    interruptSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = [](int) { interruptSignal = 1; };
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~InterruptAsExit() {
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  InterruptAsExit(const InterruptAsExit&) = delete;
+  InterruptAsExit& operator=(const InterruptAsExit&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
+}  // namespace
+
 int RunCopy(const CopyOptions& options) {
+  // Refused before the scan, which can take long on a big disk; nothing is
+  // made here. The copy itself checks again before it makes the folder.
+  if (const auto refusal = DestinationRefusal(options.source, options.to)) {
+    std::cerr << "tessilon-cli copy: nothing was copied: " << *refusal << '\n';
+    return 1;
+  }
+  InterruptAsExit interrupts;
   ScanOptions scan;
   scan.source = options.source;
   scan.partition = options.partition;
   ScanSession session(scan);
-  if (session.status != 0) return session.status;
+  if (interruptSignal != 0) {
+    std::cerr << "tessilon-cli copy: interrupted during the scan; nothing was copied\n";
+    return 3;
+  }
+  if (session.status == 1) return 1;
   const std::vector<Listed> listed = ListTree(session.ui);
   const bool everyDeleted = options.paths.empty();
   std::set<std::string> wanted(options.paths.begin(), options.paths.end());
@@ -322,18 +378,25 @@ int RunCopy(const CopyOptions& options) {
     }
   }
   for (const std::string& missing : wanted)
-    std::cerr << "tessilon-cli: no file " << missing << " was found on " << options.source << '\n';
+    std::cerr << "tessilon-cli copy: no file " << missing << " was found on " << options.source << '\n';
+  // A scan that ended with parts unreadable still copies what it found.
+  const int scanStatus = session.status;
   if (ticked == 0) {
-    std::cerr << "tessilon-cli: nothing to copy\n";
-    return wanted.empty() ? 0 : 1;
+    std::cerr << "tessilon-cli copy: nothing to copy\n";
+    return wanted.empty() ? scanStatus : 3;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(options.to, ec);
   session.ui.AnswerFolderWith(options.to);
   session.ui.PostCommand(kCmdCopyFiles);
   session.ui.RunDialog();
   session.PrintNewLog();
-  return session.app.lastCopyResult == 1 && wanted.empty() ? 0 : 1;
+  switch (session.app.lastCopyResult) {
+    case 1:
+      return wanted.empty() ? scanStatus : 3;
+    case 2:
+      return 3;
+    default:
+      return 1;
+  }
 }
 
 namespace {
