@@ -190,7 +190,8 @@ std::optional<std::string> RefusalFor(const SourceFootprint& fp, dev_t dest, con
   }
   for (const std::string& mountSource : MountSourcesOf(dest))
     if (fp.HoldsMountSource(mountSource))
-      return shown + " lies on a file system mounted from " + mountSource + ", which holds " + fp.source +
+      return shown + " lies on a file system mounted from " + mountSource +
+             (fp.IsSourceFile(mountSource) ? ", which is " : ", which shares its bytes with ") + fp.source +
              ", the source being read" + kOverwriteWarning;
   return std::nullopt;
 }
@@ -225,6 +226,11 @@ bool OpenNearestFolder(const std::string& destination, ExistingAncestor* out, st
     }
     if (errno != ENOENT && errno != ENOTDIR) {
       *why = path + " cannot be opened: " + std::strerror(errno);
+      return false;
+    }
+    // A link that leads nowhere: following it would make its target.
+    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+      *why = path + " is a symbolic link to nothing, which is not followed";
       return false;
     }
     if (at.empty() || at == at.root_path()) {
@@ -398,7 +404,8 @@ std::string CopyDestination::FolderPath(const std::vector<std::string>& labels, 
 }
 
 std::string CopyDestination::ShownPath(const std::vector<std::string>& labels, const std::string& name) const {
-  return FolderPath(labels, labels.size()) + "/" + name;
+  const std::string folder = FolderPath(labels, labels.size());
+  return name.empty() ? folder : folder + "/" + name;
 }
 
 int CopyDestination::Folder(const std::vector<std::string>& labels, std::string* why) {
