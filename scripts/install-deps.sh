@@ -10,6 +10,7 @@ packages=(
   dosfstools mtools ntfs-3g ntfs-3g-dev  # real test images
   fdisk gdisk util-linux                 # partition tables; setpriv
   sleuthkit                              # independent oracle in the tests
+  strace                                 # a signal at a chosen write, in the copy tests
   poppler-utils                          # reads printed reports back
   xvfb xauth                             # a display for the window tests
   gzip unzip tar coreutils

@@ -5,6 +5,7 @@
 // names Linux cannot hold are changed and told; a full destination and an
 // interrupted copy leave nothing cut short under a real name.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -154,6 +155,21 @@ TEST(CopyRefusal, DestinationsThatShareBytesWithTheSourceAreRefusedAndNothingIsM
     EXPECT_EQ(test::Sha256OfFile(image), before);
     EXPECT_EQ(RunCommand("fls -r -d " + tsk + Quote(image)).out, deletedBefore);
   }
+}
+
+TEST(CopyRefusal, ADestinationOnTheDeviceBeingReadIsRefusedBeforeTheScan) {
+  test::ScratchDir dir;
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.dir().c_str(), &st), 0);
+  // A node for the very device the scratch folder lies on.
+  const std::string node = dir.Path("device");
+  if (::mknod(node.c_str(), S_IFBLK | 0600, st.st_dev) != 0) GTEST_SKIP() << "device nodes cannot be made here";
+  const auto r = Copy(Quote(node) + " --to " + Quote(dir.Path("out/sub")));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Has(r.err, "nothing was copied: " + dir.Path("out/sub") + " lies on " + node + ", the device being read"))
+      << r.err;
+  EXPECT_FALSE(Has(r.err, "drive mapping")) << "the device was scanned first";
+  EXPECT_FALSE(fs::exists(dir.Path("out")));
 }
 
 std::string ManifestSha(const std::string& image, const std::string& path) {

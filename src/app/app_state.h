@@ -71,7 +71,7 @@ struct AppState {
   int lastScanResult = 0;
   // 1 when the last copy brought every file back in full; 2 when it ran but
   // some files were not copied in full or it was interrupted; 0 when it
-  // copied nothing (destination refused, tables unreadable, nothing ticked).
+  // could not start (destination refused, the volume's tables unreadable).
   int lastCopyResult = 0;
   // The help page that Help opens.
   std::string helpPath;

@@ -413,6 +413,10 @@ int CopyDestination::Folder(const std::vector<std::string>& labels, std::string*
   if (lastFolder_ >= 0) ::close(lastFolder_);
   lastFolder_ = -1;
   int at = ::dup(root_);
+  if (at < 0) {
+    *why = path_ + " cannot be opened again: " + std::strerror(errno);
+    return -1;
+  }
   std::string path = path_;
   for (const std::string& label : labels) {
     const auto known = names_.find({path, label});

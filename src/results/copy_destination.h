@@ -56,8 +56,8 @@ class CopyDestination {
   // be. A label that cleans to a name another entry of this copy has taken
   // gets " (2)", " (3)"... and keeps that name for the whole copy.
   int Folder(const std::vector<std::string>& labels, std::string* why);
-  // Where a file of that folder is said to go, for the log; the folder need
-  // not be made yet.
+  // Where a file of that folder is said to go (the folder itself for an
+  // empty name), for the log; the folder need not be made yet.
   std::string ShownPath(const std::vector<std::string>& labels, const std::string& name) const;
 
   // A new file ".partial-NAME" in folder `dir`, never one that exists.
