@@ -80,6 +80,10 @@ volatile sig_atomic_t interruptSignal = 0;
 // terminal: the status strip's texts, at most ten times a second.
 class TerminalWindow : public HeadlessWindow {
  public:
+  TerminalWindow() : tty_(::isatty(2) != 0) {}
+  ~TerminalWindow() override {
+    if (shown_) std::cerr << "\r\033[K" << std::flush;
+  }
   // An interrupt signal presses Exit, once: the operation running stops
   // between two units of its work, as it does in the window.
   bool PumpOneMessage() override {
@@ -88,10 +92,6 @@ class TerminalWindow : public HeadlessWindow {
       PostCommand(kCmdExit);
     }
     return HeadlessWindow::PumpOneMessage();
-  }
-  TerminalWindow() : tty_(::isatty(2) != 0) {}
-  ~TerminalWindow() override {
-    if (shown_) std::cerr << "\r\033[K" << std::flush;
   }
   void SetText(ControlId control, std::string_view text) override {
     HeadlessWindow::SetText(control, text);

@@ -1,7 +1,7 @@
 #include "results/copy_destination.h"
 
 #include <fcntl.h>
-#include <stdio.h>
+#include <stdio.h>  // renameat2
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -391,7 +391,9 @@ std::unique_ptr<CopyDestination> CopyDestination::Make(AppState* app, const std:
     ::close(fd);
     return nullptr;
   }
-  return std::unique_ptr<CopyDestination>(new CopyDestination(app, fd, destination));
+  std::string shown = destination;
+  while (shown.size() > 1 && shown.back() == '/') shown.pop_back();
+  return std::unique_ptr<CopyDestination>(new CopyDestination(app, fd, shown));
 }
 
 std::string CopyDestination::FolderPath(const std::vector<std::string>& labels, std::size_t depth) const {
