@@ -11,6 +11,7 @@ packages=(
   fdisk gdisk util-linux                 # partition tables; setpriv
   sleuthkit                              # independent oracle in the tests
   fuse3 libfuse3-dev                     # failing media for the tests: sectors that answer EIO
+  strace                                 # a signal at a chosen write, in the copy tests
   poppler-utils                          # reads printed reports back
   xvfb xauth                             # a display for the window tests
   gzip unzip tar coreutils

@@ -1,5 +1,6 @@
 #include "cli_commands.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "ui/column_tables.h"
 #include "ui/control_ids.h"
 #include "pdf_report.h"
+#include "results/copy_out.h"
 #include "results/file_list.h"
 #include "results/print_report.h"
 #include "ui/headless/headless_window.h"
@@ -33,8 +35,8 @@ namespace {
 void PrintLog(const HeadlessWindow& ui, int fromRow = 0) {
   const auto& rows = ui.ControlState(kLogList).rows;
   for (std::size_t i = static_cast<std::size_t>(fromRow); i < rows.size(); ++i)
-    std::cerr << EscapeControls(ui.RowText(kLogList, static_cast<int>(i), 0)) << "  "
-              << EscapeControls(ui.RowText(kLogList, static_cast<int>(i), 1)) << '\n';
+    std::cerr << EscapeControls(ui.RowText(kLogList, static_cast<int>(i), 0), Backslash::Single) << "  "
+              << EscapeControls(ui.RowText(kLogList, static_cast<int>(i), 1), Backslash::Single) << '\n';
 }
 
 // JSON holds any name as it is; bytes that are not UTF-8 become U+FFFD
@@ -80,8 +82,10 @@ void PrintDriveTable(const HeadlessWindow& ui, bool json, Output& out) {
   }
 }
 
-// Ctrl-C while a scan runs stops it as the window's Exit button does, and
-// what was found so far is still listed; a second Ctrl-C ends the program.
+// Ctrl-C (or SIGTERM) while a scan or a copy runs stops it as the window's
+// Exit button does: what was found is still listed, and the file being
+// copied is removed rather than left cut short. A second one ends the
+// program at once.
 volatile std::sig_atomic_t interruptAsked = 0;
 
 extern "C" void AskInterrupt(int) { interruptAsked = 1; }
@@ -89,24 +93,29 @@ extern "C" void AskInterrupt(int) { interruptAsked = 1; }
 class InterruptCatcher {
  public:
   InterruptCatcher() {
+    interruptAsked = 0;
     struct sigaction action {};
     action.sa_handler = AskInterrupt;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, nullptr, &previous_);
-    // A program started to ignore interrupts (a background job of a
-    // script) goes on ignoring them.
-    armed_ = previous_.sa_handler != SIG_IGN && ::sigaction(SIGINT, &action, nullptr) == 0;
+    for (int i = 0; i < 2; ++i) {
+      ::sigaction(kSignals[i], nullptr, &previous_[i]);
+      // A program started to ignore interrupts (a background job of a
+      // script) goes on ignoring them.
+      armed_[i] = previous_[i].sa_handler != SIG_IGN && ::sigaction(kSignals[i], &action, nullptr) == 0;
+    }
   }
   ~InterruptCatcher() {
-    if (armed_) ::sigaction(SIGINT, &previous_, nullptr);
+    for (int i = 0; i < 2; ++i)
+      if (armed_[i]) ::sigaction(kSignals[i], &previous_[i], nullptr);
   }
   InterruptCatcher(const InterruptCatcher&) = delete;
   InterruptCatcher& operator=(const InterruptCatcher&) = delete;
 
  private:
-  struct sigaction previous_ {};
-  bool armed_ = false;
+  static constexpr int kSignals[2] = {SIGINT, SIGTERM};
+  struct sigaction previous_[2] {};
+  bool armed_[2] = {false, false};
 };
 
 // The headless window, plus a progress line on stderr when it is a
@@ -336,7 +345,7 @@ struct ScanSession {
     ui.PostCommand(options.quick ? kCmdBuildFileListOnly : kCmdBuildIndexedFileList);
     // The drive list is busy too while it loads a table; an interrupt that
     // came then waits for the scan.
-    if (stopOnInterrupt) ui.WatchInterrupts(&app.busy);
+    ui.WatchInterrupts(&app.busy);
     logPrinted_ = ui.RowCount(kLogList);
     PrintLog(ui);  // the drive list's part of the log, before the scan's
     ui.RunDialog();
@@ -398,11 +407,22 @@ int RunScan(const ScanOptions& options) {
 }
 
 int RunCopy(const CopyOptions& options) {
+  // Refused before the scan, which can take long on a big disk; nothing is
+  // made here. The copy itself checks again before it makes the folder.
+  if (const auto refusal = DestinationRefusal(options.source, options.to)) {
+    std::cerr << "tessilon-cli copy: nothing was copied: " << *refusal << '\n';
+    return 1;
+  }
+  InterruptCatcher interrupts;
   ScanOptions scan;
   scan.source = options.source;
   scan.partition = options.partition;
   ScanSession session(scan);
-  if (session.status != 0) return session.status;
+  if (session.interrupted) {
+    std::cerr << "tessilon-cli copy: interrupted during the scan; nothing was copied\n";
+    return 3;
+  }
+  if (session.status == 1) return 1;
   const std::vector<Listed> listed = ListTree(session.ui);
   const bool everyDeleted = options.paths.empty();
   std::set<std::string> wanted(options.paths.begin(), options.paths.end());
@@ -416,18 +436,26 @@ int RunCopy(const CopyOptions& options) {
     }
   }
   for (const std::string& missing : wanted)
-    std::cerr << "tessilon-cli: no file " << missing << " was found on " << options.source << '\n';
+    std::cerr << "tessilon-cli copy: no file " << missing << " was found on " << options.source << '\n';
+  // A scan that ended with parts unreadable still copies what it found,
+  // and says so in its status.
+  const int scanStatus = session.DoneStatus();
   if (ticked == 0) {
-    std::cerr << "tessilon-cli: nothing to copy\n";
-    return wanted.empty() ? 0 : 1;
+    std::cerr << "tessilon-cli copy: nothing to copy\n";
+    return wanted.empty() ? scanStatus : 3;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(options.to, ec);
   session.ui.AnswerFolderWith(options.to);
   session.ui.PostCommand(kCmdCopyFiles);
   session.ui.RunDialog();
   session.PrintNewLog();
-  return session.app.lastCopyResult == 1 && wanted.empty() ? 0 : 1;
+  switch (session.app.lastCopyResult) {
+    case 1:
+      return wanted.empty() ? scanStatus : 3;
+    case 2:
+      return 3;
+    default:
+      return 1;
+  }
 }
 
 namespace {

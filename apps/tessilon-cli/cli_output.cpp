@@ -35,7 +35,7 @@ void AppendHex(std::string& out, unsigned char b) {
 
 }  // namespace
 
-std::string EscapeControls(std::string_view text) {
+std::string EscapeControls(std::string_view text, Backslash backslash) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
@@ -55,7 +55,7 @@ std::string EscapeControls(std::string_view text) {
       continue;
     }
     switch (b) {
-      case '\\': out += "\\\\"; break;
+      case '\\': out += backslash == Backslash::Doubled ? "\\\\" : "\\"; break;
       case '\n': out += "\\n"; break;
       case '\t': out += "\\t"; break;
       case '\r': out += "\\r"; break;

@@ -10,8 +10,11 @@ namespace tsn::cli {
 
 // A name as text for a terminal: control characters (and the bytes of C1
 // controls or of broken UTF-8) become \n, \t, \r or \xNN, and a backslash
-// is doubled, so that every shown name reads back to exactly its bytes.
-std::string EscapeControls(std::string_view text);
+// is doubled, so that every shown name reads back to exactly its bytes. Log
+// lines keep their backslashes single: the engine already shows the names
+// in them escaped, and they are read, not parsed.
+enum class Backslash { Doubled, Single };
+std::string EscapeControls(std::string_view text, Backslash backslash = Backslash::Doubled);
 
 // Output written through checked writes: stdout, or a file that is written
 // under a ".partial-" name beside its own and renamed into place only once

@@ -69,7 +69,9 @@ struct AppState {
   std::unique_ptr<ScanRecords> records = std::make_unique<ScanRecords>();
   // 1 when the last scan command ran to its end, 0 when it stopped early.
   int lastScanResult = 0;
-  // 1 when the last copy brought every file back in full, 0 otherwise.
+  // 1 when the last copy brought every file back in full; 2 when it ran but
+  // some files were not copied in full or it was interrupted; 0 when it
+  // could not start (destination refused, the volume's tables unreadable).
   int lastCopyResult = 0;
   // The help page that Help opens.
   std::string helpPath;

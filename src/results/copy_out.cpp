@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +9,6 @@
 #include <cinttypes>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <memory>
 
@@ -24,17 +21,15 @@
 #include "ntfs/mft_descriptor.h"
 #include "ntfs/ntfs_file_content.h"
 #include "ntfs/volume_bitmap.h"
+#include "results/copy_destination.h"
 #include "results/folder_tree.h"
 #include "volume/read_sectors.h"
 
 namespace tsn {
 
-namespace fs = std::filesystem;
-
 namespace {
 
 constexpr std::size_t kChunkBytes = 1024 * 1024;
-constexpr int kMaxNameTries = 10000;
 
 class FileDescriptor {
  public:
@@ -45,6 +40,12 @@ class FileDescriptor {
   FileDescriptor(const FileDescriptor&) = delete;
   FileDescriptor& operator=(const FileDescriptor&) = delete;
   int get() const { return fd_; }
+  // Closes now, once; what close() returns.
+  int Close() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd >= 0 ? ::close(fd) : 0;
+  }
 
  private:
   int fd_;
@@ -59,30 +60,6 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
     size -= static_cast<std::size_t>(n);
   }
   return true;
-}
-
-// "name.ext", "name (2).ext", "name (3).ext"...: a name not yet taken.
-std::string CandidateName(const std::string& name, int attempt) {
-  if (attempt == 1) return name;
-  const std::size_t dot = name.rfind('.');
-  const bool hasExt = dot != std::string::npos && dot != 0;
-  const std::string suffix = " (" + std::to_string(attempt) + ")";
-  return hasExt ? name.substr(0, dot) + suffix + name.substr(dot) : name + suffix;
-}
-
-// Creates a new file in folder, never opening one that exists.
-int CreateNewFile(const fs::path& folder, const std::string& name, fs::path* created) {
-  for (int attempt = 1; attempt <= kMaxNameTries; ++attempt) {
-    const fs::path path = folder / CandidateName(name, attempt);
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd >= 0) {
-      *created = path;
-      return fd;
-    }
-    if (errno != EEXIST) return -1;
-  }
-  errno = EEXIST;
-  return -1;
 }
 
 // The FAT stamp is the local time of the machine that wrote it.
@@ -134,6 +111,11 @@ struct Copier {
   std::unique_ptr<MftFileInfo> mft;
   ntfs::VolumeBitmap bitmap;
   bool haveBitmap = false;
+  // Set when what was written of a file is no copy at all: its writing
+  // failed, the user interrupted it, or none of it could be read. A file
+  // whose content is all written, zeros standing in for what could not be
+  // read, is kept under its name and counted as not copied in full.
+  bool failed = false;
 
   // Grown to what the files need, up to kChunkBytes: most files are small,
   // and clearing a megabyte for each copy would cost more than they do.
@@ -205,52 +187,57 @@ struct Copier {
     }
     if (read.stopped) {
       *why = interrupted ? "copying was interrupted" : failure;
+      failed = true;
       return false;
     }
     // A hole at the end is only a size: the file must be made that long.
     if (!FitsOffset(stream.dataSize) || ::ftruncate(fd, static_cast<off_t>(stream.dataSize)) != 0) {
       *why = std::string("writing the copy failed: ") + std::strerror(errno);
+      failed = true;
       return false;
     }
     return read.whole;
   }
 
-  // Copies one file into its folder under `destination`; what could not be
-  // copied in full is logged and counted as failed.
-  void CopyOne(const CopyItem& item, const std::string& destination, CopyTotals* totals) {
+  // Copies one file into its folder under the destination. It is written
+  // under a ".partial-" name and takes its own name only once complete; what
+  // could not be copied in full is logged and counted.
+  void CopyOne(const CopyItem& item, CopyDestination& destination, CopyTotals* totals) {
     const FoundFile& file = *item.file;
     const bool ntfs = drive->Kind() == 'N';
-    fs::path folder(destination);
-    for (const std::string& f : item.folders) folder /= SafeFileName(f);
-    const std::string name = SafeFileName(file.name);
+    const SaveableName name = SaveableNameOf(file.name);
     // An NTFS file is read before anything is made for it: one that cannot
     // be recovered (encrypted, or its record gone) leaves no empty or
     // garbled file behind that might pass for it.
     ntfs::FileStream stream;
     std::string why;
     if (ntfs && !PlanNtfsFile(file, &stream, &why)) {
-      LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(), why.c_str());
+      LogMessage(app, kError, app->logList, "%s was not copied: %s.",
+                 destination.ShownPath(item.folders, name.name).c_str(), why.c_str());
       ++totals->failed;
       return;
     }
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (name != file.name)
-      LogMessage(app, kAlert, app->logList, "\"%s\" holds characters a Linux name cannot; it is saved as \"%s\".",
-                 file.name.c_str(), name.c_str());
-    fs::path created;
-    FileDescriptor fd(ec ? -1 : CreateNewFile(folder, name, &created));
+    const int folder = destination.Folder(item.folders, &why);
+    const std::string shown = destination.ShownPath(item.folders, name.name);
+    if (folder < 0) {
+      LogMessage(app, kError, app->logList, "%s was not copied: %s.", shown.c_str(), why.c_str());
+      ++totals->failed;
+      return;
+    }
+    if (!name.why.empty())
+      LogMessage(app, kAlert, app->logList, "The file name \"%s\" in %s %s; it is saved as \"%s\".",
+                 PrintableName(file.name).c_str(), destination.ShownPath(item.folders, "").c_str(),
+                 name.why.c_str(), name.name.c_str());
+    std::string partial;
+    FileDescriptor fd(destination.CreatePartial(folder, name.name, &partial));
     if (fd.get() < 0) {
-      LogMessage(app, kError, app->logList, "%s was not copied: %s.", (folder / name).c_str(),
-                 ec ? ec.message().c_str() : std::strerror(errno));
+      LogMessage(app, kError, app->logList, "%s was not copied: %s.", shown.c_str(), std::strerror(errno));
       ++totals->failed;
       return;
     }
-    fs::path shown;
-    for (const std::string& f : item.folders) shown /= SafeFileName(f);
-    shown /= created.filename();
+    failed = false;
     const bool whole =
-        ntfs ? CopyNtfsContent(stream, fd.get(), shown.string(), &why) : CopyFatContent(file, fd.get(), &why);
+        ntfs ? CopyNtfsContent(stream, fd.get(), shown, &why) : CopyFatContent(file, fd.get(), &why);
     timespec times[2];  // last access, last change
     if (ntfs) {
       // Linux file systems keep no settable creation time: the copy gets
@@ -261,12 +248,36 @@ struct Copier {
       times[0] = times[1] = FatStampToTime(file.fatDate, file.fatTime);
     }
     ::futimens(fd.get(), times);
-    if (!whole) {
-      LogMessage(app, kError, app->logList, "%s was not copied in full: %s.", created.c_str(), why.c_str());
+    // Some file systems (NFS, FUSE) tell of a failed write only here.
+    if (!failed && fd.Close() != 0) {
+      why = std::string("writing the copy failed: ") + std::strerror(errno);
+      failed = true;
+    }
+    std::string saved;
+    if (!failed && !destination.Finish(folder, partial, name.name, &saved, &why)) {
+      why = "it cannot be given its name: " + why;
+      failed = true;
+    }
+    if (failed) {
+      fd.Close();
+      if (destination.Discard(folder, partial))
+        LogMessage(app, kError, app->logList, "%s was not copied: %s; nothing of it is kept.", shown.c_str(),
+                   why.c_str());
+      else
+        LogMessage(app, kError, app->logList, "%s was not copied: %s; what was written of it is left as %s.",
+                   shown.c_str(), why.c_str(), destination.ShownPath(item.folders, partial).c_str());
       ++totals->failed;
       return;
     }
-    if (!why.empty()) LogMessage(app, kAlert, app->logList, "%s was copied, but %s.", created.c_str(), why.c_str());
+    const std::string copy = destination.ShownPath(item.folders, saved);
+    if (saved != name.name)
+      LogMessage(app, kAlert, app->logList, "%s is taken; the copy is saved as %s.", shown.c_str(), copy.c_str());
+    if (!whole) {
+      LogMessage(app, kError, app->logList, "%s was not copied in full: %s.", copy.c_str(), why.c_str());
+      ++totals->incomplete;
+      return;
+    }
+    if (!why.empty()) LogMessage(app, kAlert, app->logList, "%s was copied, but %s.", copy.c_str(), why.c_str());
     ++totals->files;
     totals->bytes += ntfs ? stream.dataSize : file.size;
   }
@@ -279,7 +290,10 @@ struct Copier {
       if (!why->empty()) *why += "; ";
       *why += w;
     }
-    if (!plan.readable) return false;
+    if (!plan.readable) {
+      failed = true;
+      return false;
+    }
     const FatGeometry g = FatGeometryOf(*drive);
     std::uint64_t left = file.size;
     const std::span<std::uint8_t> buffer = Chunk(left);
@@ -295,6 +309,7 @@ struct Copier {
         }
         if (!WriteAll(fd, buffer.data(), n)) {
           *why = std::string("writing the copy failed: ") + std::strerror(errno);
+          failed = true;
           return false;
         }
         left -= n;
@@ -303,6 +318,7 @@ struct Copier {
         PumpOneMessage(app);
         if (app->busy == 0) {
           *why = "copying was interrupted";
+          failed = true;
           return false;
         }
       }
@@ -316,13 +332,6 @@ struct Copier {
 };
 
 }  // namespace
-
-std::string SafeFileName(const std::string& name) {
-  std::string out;
-  for (const char c : name) out += (c == '/' || c == '\0') ? '_' : c;
-  if (out.empty() || out == "." || out == "..") out = "_" + out;
-  return out;
-}
 
 std::vector<CopyItem> TickedFiles(AppState* app) {
   std::vector<CopyItem> items;
@@ -353,41 +362,15 @@ std::vector<CopyItem> TickedFiles(AppState* app) {
   return items;
 }
 
-std::optional<std::string> DestinationRefusal(const std::string& sourcePath,
-                                              const std::string& destination) {
-  struct stat dest {};
-  if (::stat(destination.c_str(), &dest) != 0 || !S_ISDIR(dest.st_mode))
-    return destination + " is not a folder that can be written to";
-  struct stat src {};
-  if (::stat(sourcePath.c_str(), &src) != 0) return std::nullopt;
-  if (S_ISBLK(src.st_mode)) {
-    if (dest.st_dev == src.st_rdev)
-      return destination + " lies on " + sourcePath +
-             ", the volume being read; copying there could overwrite the very files sought";
-    return std::nullopt;
-  }
-  // An image file: refuse a destination on a file system mounted from it.
-  const std::string dev = std::to_string(major(dest.st_dev)) + ":" + std::to_string(minor(dest.st_dev));
-  for (const std::string& backing : {"/sys/dev/block/" + dev + "/loop/backing_file",
-                                    "/sys/dev/block/" + dev + "/../loop/backing_file"}) {
-    std::ifstream in(backing);
-    std::string file;
-    if (!std::getline(in, file)) continue;
-    std::error_code ec;
-    if (fs::equivalent(file, sourcePath, ec))
-      return destination + " lies on a file system mounted from " + sourcePath +
-             ", the image being read";
-  }
-  return std::nullopt;
-}
-
 CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& destination,
                        const std::vector<CopyItem>& items) {
   CopyTotals totals;
   app->lastCopyResult = 0;
   WindowSystem& ui = *app->ui;
-  if (const auto refusal =
-          DestinationRefusal(drive->volume ? drive->volume->Path() : std::string(), destination)) {
+  const std::string source = drive->volume ? drive->volume->Path() : std::string();
+  // Judged before the volume's tables are read, so that a refusal is what
+  // the user hears of first; made only after they have been.
+  if (const auto refusal = DestinationRefusal(source, destination)) {
     LogMessage(app, kError, app->logList, "Nothing was copied: %s.", refusal->c_str());
     totals.refused = true;
     return totals;
@@ -405,6 +388,15 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
     // Without the bitmap the copies are still made, only not judged.
     copier.haveBitmap = ntfs::ReadVolumeBitmap(app, drive, *copier.mft, &copier.bitmap);
   } else if (LoadFat(app, drive) == 0) {
+    totals.refused = true;
+    return totals;
+  }
+  std::string why;
+  const std::unique_ptr<CopyDestination> made = CopyDestination::Make(app, source, destination, &why);
+  if (!made) {
+    LogMessage(app, kError, app->logList, "Nothing was copied: %s.", why.c_str());
+    drive->fatTable = {};
+    totals.refused = true;
     return totals;
   }
   app->busy = 1;
@@ -412,7 +404,7 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
   ui.SetProgressStep(1);
   ui.SetProgressColour({255, 0, 0});
   for (const CopyItem& item : items) {
-    copier.CopyOne(item, destination, &totals);
+    copier.CopyOne(item, *made, &totals);
     ui.StepProgress();
     ShowCounters(app, 0, totals.files, totals.bytes);
     PumpOneMessage(app);
@@ -426,9 +418,9 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
   LogMessage(app, kStatus, app->logList,
              "%s %" PRIu64 " files, %" PRIu64 " bytes, to %s; %" PRIu64 " could not be copied in full.",
              totals.interrupted ? "Copying interrupted after" : "Copied", totals.files, totals.bytes,
-             destination.c_str(), totals.failed);
+             destination.c_str(), totals.incomplete + totals.failed);
   app->busy = 0;
-  app->lastCopyResult = (totals.failed == 0 && !totals.interrupted) ? 1 : 0;
+  app->lastCopyResult = (totals.incomplete == 0 && totals.failed == 0 && !totals.interrupted) ? 1 : 2;
   return totals;
 }
 

@@ -1,10 +1,13 @@
 #pragma once
 // "Copy files": brings ticked files back, byte for byte, into a folder that
-// does not lie on the volume being read. Nothing already there is replaced.
+// does not lie on the volume being read (copy_destination.h). Nothing
+// already there is replaced.
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "results/copy_destination.h"
 
 namespace tsn {
 
@@ -20,23 +23,19 @@ struct CopyItem {
 // Every file whose check box is ticked, with its folder path.
 std::vector<CopyItem> TickedFiles(AppState* app);
 
-// Why `destination` must not be written to while the image or device at
-// `sourcePath` is read, or nullopt when it may be.
-std::optional<std::string> DestinationRefusal(const std::string& sourcePath,
-                                              const std::string& destination);
-
-// A file name Linux can hold: "/" and NUL become "_", "." and ".." get a "_".
-std::string SafeFileName(const std::string& name);
-
 struct CopyTotals {
-  std::uint64_t files = 0;
-  std::uint64_t bytes = 0;
-  std::uint64_t failed = 0;
+  std::uint64_t files = 0;       // copied in full
+  std::uint64_t bytes = 0;       // of those
+  std::uint64_t incomplete = 0;  // kept under their names, with parts missing
+  std::uint64_t failed = 0;      // nothing kept of them
   bool interrupted = false;
+  // Nothing was copied: the destination was refused, or the volume's tables
+  // could not be read.
   bool refused = false;
 };
 
-// Copies the items into destination under the busy protocol.
+// Copies the items into destination under the busy protocol; sets
+// lastCopyResult.
 CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& destination,
                        const std::vector<CopyItem>& items);
 
