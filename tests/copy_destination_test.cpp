@@ -141,6 +141,11 @@ TEST(CopyRefusal, DestinationsThatShareBytesWithTheSourceAreRefusedAndNothingIsM
       EXPECT_TRUE(Has(r.err, "nothing was copied: " + dir.Path(c.to) + " lies on ")) << r.err;
       EXPECT_TRUE(Has(r.err, "; copying there could overwrite the very files sought")) << r.err;
       EXPECT_FALSE(fs::exists(mnt + "/new"));
+      // A report written there is refused the same way.
+      const auto report = RunCommand(std::string("timeout 120 ") + TESSILON_CLI + " report " + Quote(source) +
+                                     partition + " --out " + Quote(dir.Path(c.to) + "/r.txt"));
+      EXPECT_EQ(report.status, 1) << report.err;
+      EXPECT_TRUE(Has(report.err, "; copying there could overwrite the very files sought")) << report.err;
       // The window's own copy command refuses it too.
       test::HeadlessApp h;
       h.OpenImages({source});

@@ -20,6 +20,7 @@
 #include "ui/column_tables.h"
 #include "ui/control_ids.h"
 #include "pdf_report.h"
+#include "results/copy_destination.h"
 #include "results/copy_out.h"
 #include "results/file_list.h"
 #include "results/print_report.h"
@@ -509,6 +510,16 @@ int RunReport(const ReportOptions& options) {
     std::cerr << "tessilon-cli report: " << EscapeControls(options.out)
               << " is the source; it is never written to\n";
     return kExitBadArguments;
+  }
+  // A report written onto the volume being read could take the clusters of
+  // the very files it lists: its folder is held to the rules of a copy.
+  if (!options.out.empty()) {
+    const std::filesystem::path folder = std::filesystem::path(options.out).parent_path();
+    if (const auto refusal = DestinationRefusal(options.source, folder.empty() ? "." : folder.string())) {
+      std::cerr << "tessilon-cli report: " << EscapeControls(options.out) << " is not written: " << *refusal
+                << '\n';
+      return kExitNotScanned;
+    }
   }
   const std::string ext = options.out.empty() ? ".txt" : LowerExtension(options.out);
   if (ext != ".pdf" && ext != ".txt") {
