@@ -1,6 +1,8 @@
-// Damaged boot sectors, on copies of real volumes: a boot sector that
-// cannot be trusted is replaced by the backup the file system keeps, and one
-// that is sound but for its OEM ID is read as it is.
+// Damaged boot sectors and lying size fields, on copies of real volumes:
+// a boot sector that cannot be trusted is replaced by the backup the file
+// system keeps, one that is sound but for its OEM ID is read as it is, and
+// a $Bitmap whose sizes claim terabytes costs no more memory than the
+// source can fill.
 #include <gtest/gtest.h>
 
 #include "ntfs_test_support.h"
@@ -97,6 +99,60 @@ TEST(BootSectorDamage, FatBootSectorsAreNotTakenForNtfs) {
     EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("read as NTFS"), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("backup"), std::string::npos) << r.err;
+  }
+}
+
+// A $Bitmap whose sizes claim more than the source holds, run with a few
+// hundred MB of address space: the scan ends with a line, never with an
+// allocation failure.
+TEST(BootSectorDamage, LyingBitmapSizesCostNoMoreMemoryThanTheSourceHolds) {
+  if (!test::HaveTool("prlimit")) GTEST_SKIP() << "prlimit is not installed";
+  test::ScratchDir dir;
+  const std::string intact = test::Fixture("ntfs-4k.img");  // 4 KiB clusters
+  struct Case {
+    std::string name;
+    std::uint64_t totalSectors;
+    std::uint64_t bitmapBytes;
+    std::string sparseSize;  // the image grown, holes only, to this size
+    std::vector<std::string> logged;
+    int status;
+  } cases[] = {
+      {"terabytes-on-64GiB", 1ULL << 40, 1ULL << 40, "64G",
+       {"$Bitmap claims 1099511627776 bytes, more than the volume's 137438953472 clusters need; only its first "
+        "2097152 bytes are read.",
+        "$Bitmap describes 16777216 clusters of the volume's 137438953472; the rest are not judged."},
+       0},
+      // Sizes that agree with an 8 TiB source: 256 MiB of bitmap is more than
+      // the limit lets the process have.
+      {"8TiB-volume-over-the-limit", (8ULL << 40) / 512 - 1, 1ULL << 28, "8T",
+       {"there is not enough memory to hold its bitmap of 2147483647 clusters, so the volume cannot be read."}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string image = test::CopyOf(intact, dir, c.name + ".img");
+    const NtfsGeometry g = GeometryOf(image);
+    EditRecord(image, RecordOffset(image, g, 6), [&](Buffer& r) {
+      const std::size_t data = FindAttribute(r, 0x80);
+      // Its allocated, data and initialized sizes.
+      for (const std::size_t field : {40, 48, 56}) PutU64(r, data + field, c.bitmapBytes);
+    });
+    Buffer total(8);
+    PutU64(total, 0, c.totalSectors);
+    WriteAt(image, 40, total);
+    Sh("truncate -s " + c.sparseSize + " " + image);
+    for (const char* mode : {"--quick", ""}) {
+      SCOPED_TRACE(mode);
+      const auto r = RunCommand("prlimit --as=200000000 " + std::string(TESSILON_CLI) + " scan --json " + mode +
+                                " " + image);
+      EXPECT_EQ(r.status, c.status) << r.err;
+      for (const auto& line : c.logged) EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
+      if (c.status == 0) {
+        const Scan want = RunScan(intact, *mode != '\0');
+        Scan got;
+        for (const std::string& line : test::Split(r.out, '\n')) got.entries.push_back(nlohmann::json::parse(line));
+        EXPECT_EQ(got.Paths(true), want.Paths(true));
+      }
+    }
   }
 }
 

@@ -11,6 +11,7 @@
 #include "app/main_dialog.h"
 #include "app/message_log.h"
 #include "fat/fat_table.h"
+#include "ntfs/data_runs.h"
 #include "ntfs/mft_descriptor.h"
 #include "ntfs/volume_bitmap.h"
 #include "results/folder_tree.h"
@@ -216,8 +217,11 @@ int MeasureNtfsVolume(AppState* app, LOGDRIVE_INFO* drive) {
   if (!mft) return 0;
   ntfs::VolumeBitmap bitmap;
   if (!ntfs::ReadVolumeBitmap(app, drive, *mft, &bitmap)) return 0;
-  drive->clusterCount = bitmap.Clusters();
-  drive->allocUnits = drive->clusterCount / 8;
+  // A $Bitmap cut short by its own size leaves the clusters past it
+  // unjudged. One cut to what a cut-short image holds leaves the volume its
+  // size: the clusters past the cut read as zeros, like any read past the end.
+  if (bitmap.Clusters() < ntfs::HeldClusters(*drive)) drive->clusterCount = bitmap.Clusters();
+  drive->allocUnits = bitmap.Clusters() / 8;
   for (std::uint64_t i = 0; i < drive->allocUnits; ++i) {
     PumpOneMessage(app);
     if (bitmap.ByteAt(i) == 0) ++drive->freeUnits;
