@@ -58,7 +58,7 @@ std::vector<Variant> ReadCorpus() {
 // The damage families, each a test of its own, by the kinds they hold.
 const std::map<std::string, std::set<std::string>>& Families() {
   static const std::map<std::string, std::set<std::string>> families = {
-      {"FatBootSector", {"boot-field", "boot-bitflip", "boot-random"}},
+      {"FatBootSector", {"boot-field", "boot-bitflip", "boot-random", "boot-backup"}},
       {"FatTable", {"fat-entry", "fat-bitflip", "fat-noise", "file-chain-loop"}},
       {"FatEntries", {"entry-bitflip", "entry-random", "entry-start", "entry-size", "entry-attribute",
                       "lfn-bitflip", "lfn-random", "lfn-long-run"}},
@@ -68,7 +68,7 @@ const std::map<std::string, std::set<std::string>>& Families() {
                            "gpt-entry", "gpt-bitflip"}},
       {"Ntfs", {"mft-record-header", "mft-record-bitflip", "attribute-header", "run-list",
                 "mft-runs-overlap", "index-root", "index-block", "self-pointing-attribute-list",
-                "attribute-list"}},
+                "attribute-list", "ntfs-boot"}},
   };
   return families;
 }

@@ -197,7 +197,9 @@ TEST(DriveMapping, RefusesFat16AndZeroSectorsPerClusterWithALine) {
   const std::string fat16 = dir.Path("fat16.img");
   Sh("truncate -s 20M " + fat16 + " && mkfs.fat -F 16 " + fat16 + " >/dev/null");
   const std::string broken = MakeFat32(dir, "zero-spc.img");
-  Sh("printf '\\000' | dd of=" + broken + " bs=1 seek=13 conv=notrunc status=none");
+  // Both copies of the boot sector: with one left, the other is used.
+  for (const char* at : {"13", "3085"})
+    Sh("printf '\\000' | dd of=" + broken + " bs=1 seek=" + at + " conv=notrunc status=none");
   HeadlessApp h;
   h.OpenImages({fat16, broken}, -1);
   EXPECT_EQ(h.ui.RowCount(kDriveList), 0);

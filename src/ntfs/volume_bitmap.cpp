@@ -5,6 +5,7 @@
 #include <bit>
 #include <cinttypes>
 #include <cstring>
+#include <new>
 #include <span>
 
 #include "app/app_state.h"
@@ -109,7 +110,7 @@ bool ReadSystemRecord(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
 
 }  // namespace
 
-bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out) {
+bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out) try {
   std::array<std::uint8_t, kMftRecordSize> record{};
   std::string why;
   if (!ReadSystemRecord(app, drive, mft, kBitmapRecord, record, &why)) {
@@ -134,12 +135,20 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   });
   SortRunsByVcn(s.runs);
   // The bitmap covers every cluster; more bytes than that are its padding,
-  // and a damaged size must not make us read the whole volume. Nor can it
-  // hold more than the source does: a boot sector claiming a volume of
-  // petabytes on a small image would otherwise have gigabytes allocated.
+  // and a damaged size must not make us read the whole volume. Nor need it
+  // describe clusters the source does not hold: a boot sector claiming a
+  // volume of petabytes on a small image, with a $Bitmap size to match,
+  // would otherwise have gigabytes allocated.
   const std::uint64_t needed = (drive->clusterCount + 7) / 8;
-  const std::uint64_t held = drive->volume ? drive->volume->Size() : 0;
+  const std::uint64_t held = (HeldClusters(*drive) + 7) / 8;
   const std::uint64_t size = std::min({s.size, needed, held});
+  // Its own size is rounded up, at most to whole clusters of the bitmap.
+  const std::uint64_t clusterBytes = std::uint64_t{drive->sectorsPerCluster} * kSectorSize;
+  if (s.size > needed && s.size - needed >= clusterBytes)
+    LogMessage(app, kError, app->logList,
+               "%s $Bitmap claims %" PRIu64 " bytes, more than the volume's %" PRIu64
+               " clusters need; only its first %" PRIu64 " bytes are read.",
+               drive->driveName.c_str(), s.size, drive->clusterCount, size);
   if (!s.found || size == 0) {
     LogMessage(app, kError, app->logList,
                "%s $Bitmap holds no data, so which clusters are in use is not known.",
@@ -197,6 +206,15 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
                "; the rest are not judged.",
                drive->driveName.c_str(), size * 8, drive->clusterCount);
   return true;
+} catch (const std::bad_alloc&) {
+  // What is allocated is bounded by the volume and by its source, but a
+  // large volume's bitmap may still not fit in what memory is left.
+  *out = VolumeBitmap();
+  LogMessage(app, kError, app->logList,
+             "%s there is not enough memory to hold its bitmap of %" PRIu64
+             " clusters, so the volume cannot be read.",
+             drive->driveName.c_str(), std::min(drive->clusterCount, HeldClusters(*drive)));
+  return false;
 }
 
 std::string ReadVolumeLabel(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft) {

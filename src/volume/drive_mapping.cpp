@@ -1,12 +1,17 @@
 #include "volume/drive_mapping.h"
 
+#include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <new>
+#include <optional>
+#include <span>
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "app/message_log.h"
 #include "fat/fat_table.h"
+#include "ntfs/data_runs.h"
 #include "ntfs/mft_descriptor.h"
 #include "ntfs/volume_bitmap.h"
 #include "results/folder_tree.h"
@@ -22,11 +27,70 @@ namespace {
 constexpr char kFirstLetter = 'C';
 constexpr char kLastLetter = 'Z';
 
+// Reads a copy of the boot area at `sector`; whatever cannot be read is zeros.
+std::array<std::uint8_t, kBootAreaSize> BootAreaCopy(AppState* app, VolumeSource* volume,
+                                                     std::uint64_t sector, std::size_t bytes) {
+  std::array<std::uint8_t, kBootAreaSize> copy{};
+  ReadSectors(app, volume, sector, std::span(copy).first(bytes));
+  return copy;
+}
+
+// Takes a backup boot area in place of the volume's first sectors when they
+// cannot be read or do not hang together: NTFS keeps one copy of its boot
+// sector in the volume's last sector, FAT32 one of its three-sector boot
+// area in the reserved sectors. The geometry then comes from the copy.
+// False, with the first sectors left as they read, when no copy is sound.
+bool TakeBackupBootArea(AppState* app, LOGDRIVE_INFO& d, const char* whatIsWrong) {
+  VolumeSource* volume = d.volume.get();
+  const std::uint64_t sectors = volume->Size() / kSectorSize;
+  std::optional<std::uint64_t> used;
+  std::array<std::uint8_t, kBootAreaSize> copy{};
+  if (sectors > 1) {
+    copy = BootAreaCopy(app, volume, sectors - 1, kSectorSize);
+    if (IsNtfsBackupAt(Bytes(copy.data(), kSectorSize), sectors - 1)) used = sectors - 1;
+  }
+  for (const std::uint64_t at : Fat32BackupSectors(d.Boot())) {
+    if (used) break;
+    if (at + kBootAreaSize / kSectorSize > sectors) continue;
+    copy = BootAreaCopy(app, volume, at, kBootAreaSize);
+    if (SoundLayout(Bytes(copy.data(), copy.size())) == BootLayout::Fat32) used = at;
+  }
+  if (!used) return false;
+  d.bootSector = copy;
+  LogMessage(app, kError, app->logList,
+             "%s (%s): its boot sector %s; the backup at sector %" PRIu64 " is used.",
+             d.driveName.c_str(), d.sourceDescription.c_str(), whatIsWrong, *used);
+  return true;
+}
+
+// The first sectors, or a backup of them when they are damaged and the
+// volume keeps one.
+void ReadBootArea(AppState* app, LOGDRIVE_INFO& d) {
+  const std::span<std::uint8_t> area(d.bootSector);
+  // The boot sector on its own first, so that its own failure is known
+  // apart from that of the two FAT32 sectors after it.
+  const bool readable = ReadSectors(app, d.volume.get(), 0, area.first(kSectorSize)) == 1;
+  ReadSectors(app, d.volume.get(), 1, area.subspan(kSectorSize));
+  const BootLayout layout = SoundLayout(Bytes(area.data(), kSectorSize));
+  if (readable && layout != BootLayout::Unsound) return;
+  const bool blank = std::all_of(area.begin(), area.begin() + kSectorSize, [](std::uint8_t v) { return v == 0; });
+  const char* whatIsWrong = !readable ? "is unreadable" : blank ? "reads as zeros" : "is unsound";
+  if (!TakeBackupBootArea(app, d, whatIsWrong) && !readable)
+    LogMessage(app, kError, app->logList,
+               "%s (%s): its boot sector cannot be read, and no backup of it is sound.",
+               d.driveName.c_str(), d.sourceDescription.c_str());
+}
+
 // Fills the record from the volume's own bytes; false when the drive is to
 // be dropped.
 bool DescribeDrive(AppState* app, LOGDRIVE_INFO& d) {
-  ReadSectors(app, d.volume.get(), 0, d.bootSector);  // a failed read leaves zeros
+  ReadBootArea(app, d);
   const VolumeIdentity id = IdentifyVolume(d.Boot());
+  if (!id.damagedOemId.empty())
+    LogMessage(app, kError, app->logList,
+               "%s (%s): its boot sector's OEM ID reads \"%s\"; the volume is read as NTFS from the "
+               "rest of its boot sector.",
+               d.driveName.c_str(), d.sourceDescription.c_str(), id.damagedOemId.c_str());
   d.volumeName = id.label;
   d.fsName = id.fsName;
   d.serialNumber = id.serialNumber;
@@ -157,8 +221,11 @@ int MeasureNtfsVolume(AppState* app, LOGDRIVE_INFO* drive) {
   if (!mft) return 0;
   ntfs::VolumeBitmap bitmap;
   if (!ntfs::ReadVolumeBitmap(app, drive, *mft, &bitmap)) return 0;
-  drive->clusterCount = bitmap.Clusters();
-  drive->allocUnits = drive->clusterCount / 8;
+  // A $Bitmap cut short by its own size leaves the clusters past it
+  // unjudged. One cut to what a cut-short image holds leaves the volume its
+  // size: the clusters past the cut read as zeros, like any read past the end.
+  if (bitmap.Clusters() < ntfs::HeldClusters(*drive)) drive->clusterCount = bitmap.Clusters();
+  drive->allocUnits = bitmap.Clusters() / 8;
   for (std::uint64_t i = 0; i < drive->allocUnits; ++i) {
     PumpOneMessage(app);
     if (bitmap.ByteAt(i) == 0) ++drive->freeUnits;

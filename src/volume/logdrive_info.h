@@ -13,15 +13,23 @@ namespace tsn {
 
 // Boot-sector field offsets (FAT32 layout for the FAT side).
 namespace boot {
+constexpr std::size_t kOemId = 3;               // 8 bytes of text, both
+constexpr std::size_t kBytesPerSector = 11;     // u16, both
 constexpr std::size_t kSectorsPerCluster = 13;  // u8, both
 constexpr std::size_t kReservedSectors = 14;    // u16, FAT
 constexpr std::size_t kNumberOfFats = 16;       // u8, FAT
+constexpr std::size_t kRootEntries = 17;        // u16, FAT12/16
+constexpr std::size_t kTotalSectors16 = 19;     // u16, FAT
 constexpr std::size_t kSectorsPerFat16 = 22;    // u16, FAT12/16 field
 constexpr std::size_t kTotalSectors32 = 32;     // u32, FAT
 constexpr std::size_t kSectorsPerFat32 = 36;    // u32, FAT32
 constexpr std::size_t kRootCluster = 44;        // u32, FAT32
+constexpr std::size_t kBackupBootSector = 50;   // u16, FAT32: sector of the boot area's copy
 constexpr std::size_t kNtfsTotalSectors = 40;   // u64, NTFS
 constexpr std::size_t kNtfsMftCluster = 48;     // u64, NTFS
+constexpr std::size_t kNtfsMirrorCluster = 56;  // u64, NTFS
+constexpr std::size_t kNtfsClustersPerRecord = 64;  // i8, NTFS: clusters, or 2^-n bytes when negative
+constexpr std::size_t kSignature = 510;         // 0x55 0xAA, both
 }  // namespace boot
 
 constexpr std::size_t kSectorSize = 512;

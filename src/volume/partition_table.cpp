@@ -6,6 +6,7 @@
 #include <cstring>
 #include <set>
 
+#include "volume/boot_sector.h"
 #include "volume/le_bytes.h"
 #include "volume/volume_source.h"
 
@@ -194,6 +195,9 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
 bool LooksLikeVolumeBootSector(const std::uint8_t* sector) {
   const Bytes b(sector, kSector);
   if (std::memcmp(sector + 3, "NTFS    ", 8) == 0) return true;
+  // An NTFS boot sector whose OEM ID is damaged keeps no FAT fields to go
+  // by below, and its boot code could pass for partition entries.
+  if (SoundLayout(b) == BootLayout::Ntfs) return true;
   if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0) return true;
   const std::uint8_t jump = b[0];
   if (jump != 0xEB && jump != 0xE9) return false;
