@@ -79,6 +79,32 @@ TEST(BootSectorDamage, ABootSectorThatCannotBeTrustedIsReadFromItsBackup) {
   }
 }
 
+// A boot sector that answers EIO, served through FUSE: the backup is read
+// and the scans find what they find on the intact volume, and say that
+// the source was not read in full.
+TEST(BootSectorDamage, AnUnreadableBootSectorIsReadFromItsBackup) {
+  const struct {
+    std::string image, logged;
+  } cases[] = {
+      {test::Fixture("ntfs-1k.img"), "its boot sector is unreadable; the backup at sector 65535 is used."},
+      {test::Fixture("fat32-512.img"), "its boot sector is unreadable; the backup at sector 6 is used."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image);
+    test::FailingImage failing(c.image, {{0, 511}});
+    if (failing.path().empty()) GTEST_SKIP() << failing.why();
+    for (const bool quick : {true, false}) {
+      const Scan want = RunScan(c.image, quick);
+      const Scan got = RunScan(failing.path(), quick);
+      EXPECT_EQ(got.status, 3) << got.log;
+      EXPECT_TRUE(got.Logged(c.logged)) << got.log;
+      EXPECT_TRUE(got.Logged("bytes 0\u2013511 of " + failing.path() + " (sector 0) could not be read")) << got.log;
+      ASSERT_FALSE(want.entries.empty());
+      EXPECT_EQ(got.entries, want.entries);
+    }
+  }
+}
+
 TEST(BootSectorDamage, FatBootSectorsAreNotTakenForNtfs) {
   // Every FAT type mkfs.fat makes: none may pass the structural test that
   // lets an NTFS boot sector with a damaged OEM ID through.
