@@ -286,10 +286,10 @@ TEST(NtfsCopyReadErrors, EveryReadableByteIsKeptAndEachUnreadableStretchIsNamed)
   const auto r = Copy(failing.path(), out, {});
   ExpectIcatBytesBut(image, record, out + "/Big/random.bin", inFile);
   for (const auto& [first, last] : inFile)
-    EXPECT_EQ(Count(r.err, Range(first, last) + " of Big/random.bin could not be read (Input/output error)."), 1u)
+    EXPECT_EQ(Count(r.err, Range(first, last) + " of " + out + "/Big/random.bin could not be read (Input/output error)."), 1u)
         << r.err;
   EXPECT_EQ(Count(r.err, "could not be read ("), 2u) << r.err;
-  EXPECT_TRUE(r.err.find("Big/random.bin was not copied in full: 1536 bytes of it could not be read, in 2 places; "
+  EXPECT_TRUE(r.err.find(out + "/Big/random.bin was not copied in full: 1536 bytes of it could not be read, in 2 places; "
                          "they are written as zeros") != std::string::npos)
       << r.err;
 }
@@ -309,7 +309,7 @@ TEST(NtfsCopyReadErrors, ACompressedUnitWithAnUnreadableSectorIsZerosAndNamed) {
   test::ScratchDir dir;
   const auto r = Copy(failing.path(), dir.Path("out"), {path});
   ExpectIcatBytesBut(image, record, dir.Path("out") + path, {{0, 65535}});
-  EXPECT_EQ(Count(r.err, Range(0, 65535) + " of Compressed/deleted-compressed.txt could not be read"), 1u) << r.err;
+  EXPECT_EQ(Count(r.err, Range(0, 65535) + " of " + dir.Path("out") + "/Compressed/deleted-compressed.txt could not be read"), 1u) << r.err;
   EXPECT_TRUE(r.err.find("1 of its compressed units could not be read in full and so cannot be decompressed") !=
               std::string::npos)
       << r.err;

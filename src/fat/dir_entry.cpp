@@ -1,15 +1,21 @@
 #include "fat/dir_entry.h"
 
+#include <cinttypes>
 #include <ctime>
 
+#include "app/app_state.h"
+#include "app/message_log.h"
 #include "fat/fat_table.h"
 #include "results/entry_records.h"
+#include "volume/read_sectors.h"
 #include "volume/le_bytes.h"
 #include "volume/logdrive_info.h"
 
 namespace tsn {
 
 namespace {
+
+constexpr std::uint64_t kNoSector = ~std::uint64_t{0};
 
 // Code page 437, bytes 0x80 to 0xFF.
 constexpr char16_t kCp437High[128] = {
@@ -148,10 +154,53 @@ std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry) {
   return 0;
 }
 
+bool JudgedOnUnreadableFat(const LOGDRIVE_INFO* drive, ShortEntry entry) {
+  if (drive->fatUnreadable.empty() || entry.Size() == 0 || entry.StartCluster() > drive->clusterCount)
+    return false;
+  const std::uint64_t clusterBytes = std::uint64_t{drive->sectorsPerCluster} * kSectorSize;
+  const std::uint64_t needed = (entry.Size() + clusterBytes - 1) / clusterBytes;
+  const std::uint64_t start = entry.StartCluster();
+  if (UnreadableFatEntriesIn(*drive, start, needed) == 0) return false;
+  for (std::uint64_t c = start; c < start + needed; ++c)
+    if (c > 0xFFFFFFFFu ||
+        (FatEntry(drive->fatTable, static_cast<std::uint32_t>(c)) != 0 && !FatEntryUnreadable(*drive, c)))
+      return false;  // a cluster known to be taken decides it
+  return true;
+}
+
+void ReportJudgedWithoutFat(AppState* app, const LOGDRIVE_INFO& drive, std::uint64_t files) {
+  if (files == 0) return;
+  LogMessage(app, kAlert, app->logList,
+             "%s %" PRIu64 " deleted %s on clusters whose FAT entries could not be read; %s shown as "
+             "\"Chain is in use\", since whether those clusters are free is not known.",
+             drive.driveName.c_str(), files, files == 1 ? "file lies" : "files lie", files == 1 ? "it is" : "they are");
+}
+
 MftFileInfo EntryToFileInfo(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
   const ShortEntry entry(at.cluster.subspan(at.index * kDirEntrySize, kDirEntrySize));
-  const auto longEntries = CollectLongNameEntries(app, drive, at);
+  std::uint64_t unreadable = kNoSector;
+  const auto longEntries = CollectLongNameEntries(app, drive, at, &unreadable);
   std::string name = longEntries.empty() ? std::string() : GatherLongName(longEntries);
+  if (unreadable != kNoSector && !LongNameIsWhole(longEntries)) {
+    // The rest of its long name may stand in the sector that could not be
+    // read; a name cut short would pass for another file's, the short
+    // name is the entry's own.
+    const std::string shortName = ShortName(entry);
+    const std::uint64_t first = drive->volume->BaseOffset() + unreadable * kSectorSize;
+    if (longEntries.empty())
+      LogMessage(app, kAlert, app->logList,
+                 "%s \"%s\" (folder cluster %u) follows %s, which could not be read; any long name of it "
+                 "would stand there, so it is shown by its short name.",
+                 drive->driveName.c_str(), shortName.c_str(), at.dirCluster,
+                 RangeText(first, first + kSectorSize - 1).c_str());
+    else
+      LogMessage(app, kError, app->logList,
+                 "%s the long name of \"%s\" (folder cluster %u) runs on into %s, which could not be read; "
+                 "it is shown by its short name, and its name began \"%s\".",
+                 drive->driveName.c_str(), shortName.c_str(), at.dirCluster,
+                 RangeText(first, first + kSectorSize - 1).c_str(), name.c_str());
+    name = shortName;
+  }
   if (name.empty()) name = ShortName(entry);
   MftFileInfo info;
   info.deletedEntry = entry.IsDeleted();

@@ -38,6 +38,11 @@ int IsAcceptableEntry(const LOGDRIVE_INFO* drive, ShortEntry entry, int latestYe
 // FoundFile is made.
 MftFileInfo EntryToFileInfo(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
 std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry);
+// Whether a deleted file is judged "chain in use" only because FAT entries
+// of its span could not be read: whether it could be recovered is unknown.
+bool JudgedOnUnreadableFat(const LOGDRIVE_INFO* drive, ShortEntry entry);
+// Logs how many deleted files a scan judged so, when there are any.
+void ReportJudgedWithoutFat(AppState* app, const LOGDRIVE_INFO& drive, std::uint64_t files);
 // The 8.3 name, as UTF-8 through code page 437.
 std::string ShortName(ShortEntry entry);
 

@@ -39,9 +39,16 @@ FatFilePlan PlanFatFile(const LOGDRIVE_INFO* drive, const FoundFile& file) {
       }
       AddCluster(plan.spans, c);
     }
-    if (taken < needed)
-      plan.warnings.push_back("its cluster chain ends after " + std::to_string(taken) + " of " +
-                              std::to_string(needed) + " clusters; the rest is missing");
+    if (taken < needed) {
+      const std::uint32_t last = plan.spans.back().first + plan.spans.back().count - 1;
+      if (FatEntryUnreadable(*drive, last))
+        plan.warnings.push_back("the FAT entry of its cluster " + std::to_string(last) +
+                                " could not be read, so its clusters after the first " + std::to_string(taken) +
+                                " of " + std::to_string(needed) + " cannot be found");
+      else
+        plan.warnings.push_back("its cluster chain ends after " + std::to_string(taken) + " of " +
+                                std::to_string(needed) + " clusters; the rest is missing");
+    }
     return plan;
   }
   // Deleted: contiguous from the start cluster, as far as the volume goes.
@@ -52,9 +59,14 @@ FatFilePlan PlanFatFile(const LOGDRIVE_INFO* drive, const FoundFile& file) {
                             std::to_string(count) + " clusters are there to copy");
   }
   plan.spans.push_back({start, static_cast<std::uint32_t>(count)});
+  const std::uint64_t unknown = UnreadableFatEntriesIn(*drive, start, count);
+  if (unknown > 0)
+    plan.warnings.push_back("the FAT entries of " + std::to_string(unknown) + " of its " + std::to_string(count) +
+                            " clusters could not be read; whether other files now hold them is not known");
   std::uint64_t reused = 0;
   for (std::uint64_t i = 0; i < count; ++i)
     if (FatEntry(drive->fatTable, static_cast<std::uint32_t>(start + i)) != 0) ++reused;
+  reused -= unknown;
   if (reused > 0) {
     plan.warnings.push_back(std::to_string(reused) + " of its " + std::to_string(count) +
                             " clusters now belong to other files; its content is likely overwritten");

@@ -12,6 +12,7 @@
 #include "fat/fat_table.h"
 #include "results/file_list.h"
 #include "results/folder_tree.h"
+#include "volume/read_sectors.h"
 
 namespace tsn {
 
@@ -19,6 +20,7 @@ namespace {
 
 // Deeper than any real tree; a chain of folders this deep is damage.
 constexpr std::size_t kMaxFolderDepth = 512;
+constexpr std::uint32_t kMaxFolderEntries = 65536;
 
 bool StartsWithDotEntries(const std::vector<std::uint8_t>& cluster) {
   return cluster[0] == '.' && cluster[32] == '.' && cluster[33] == '.';
@@ -52,12 +54,19 @@ class FatTreeWalk {
                  std::vector<std::uint8_t>& buffer) {
     std::unordered_set<std::uint32_t> chain;
     std::uint32_t previous = 0;
-    for (std::uint32_t c = first; c != kNoNextCluster;
-         previous = c, c = NextCluster(drive_, drive_->fatTable, c)) {
+    std::uint32_t c = first;
+    while (c != kNoNextCluster) {
       if (!chain.insert(c).second) {
         LogMessage(app_, kError, app_->logList,
                    "The cluster chain of folder \"%s\" loops back to cluster %u; it is read once.",
                    folder->Label().c_str(), c);
+        break;
+      }
+      if (chain.size() > maxFolderClusters_) {
+        LogMessage(app_, kError, app_->logList,
+                   "%s runs on past the %u entries a folder can hold, at cluster %u; the rest of its "
+                   "chain is not read.",
+                   FolderText(isRoot).c_str(), kMaxFolderEntries, c);
         break;
       }
       if (clusterBudget_ == 0) {
@@ -70,7 +79,9 @@ class FatTreeWalk {
         break;
       }
       --clusterBudget_;
-      ReadCluster(app_, drive_, c, buffer);  // an unreadable cluster reads as zeros
+      // What could be read of the cluster is examined all the same: its
+      // unreadable sectors read as zeros, which hold no entry.
+      if (ReadCluster(app_, drive_, c, buffer) == 0) ReportUnreadableCluster(c, isRoot);
       const std::size_t slots = buffer.size() / kDirEntrySize;
       for (std::size_t slot = (!isRoot && StartsWithDotEntries(buffer)) ? 2 : 0; slot < slots; ++slot) {
         PumpOneMessage(app_);
@@ -78,16 +89,27 @@ class FatTreeWalk {
         const ShortEntry entry{std::span<const std::uint8_t>(buffer).subspan(slot * kDirEntrySize, kDirEntrySize)};
         if (!IsAcceptableEntry(drive_, entry, latestYear_)) continue;
         MftFileInfo info = EntryToFileInfo(app_, drive_, {buffer, slot, c, previous});
+        if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive_, entry)) ++judgedWithoutFat;
         if (info.flags & kFlagFolder) {
           if (!AddFolder(std::move(info), node, isRoot)) return false;
         } else {
           AddFile(info, folder, node, isRoot);
         }
       }
+      previous = c;
+      c = NextCluster(drive_, drive_->fatTable, c);
+      if (c == kNoNextCluster && FatEntryUnreadable(*drive_, previous))
+        LogMessage(app_, kError, app_->logList,
+                   "%s the FAT entry of cluster %u of %s could not be read; the folder's clusters after it "
+                   "cannot be found.",
+                   drive_->driveName.c_str(), previous, FolderText(isRoot).c_str());
     }
     return true;
   }
 
+  // Deleted files judged "chain in use" only for want of readable FAT
+  // entries.
+  std::uint64_t judgedWithoutFat = 0;
   NodeHandle root = kNoNode;
 
  private:
@@ -130,7 +152,9 @@ class FatTreeWalk {
     std::vector<std::uint8_t> buffer;
     if (!AllocateBuffer(buffer)) return true;  // this subtree stays unread; the walk goes on
     onPath_.insert(start);
+    path_.push_back(folder->Label());
     const bool goOn = WalkChain(start, folder, node, false, buffer);
+    path_.pop_back();
     onPath_.erase(start);
     return goOn;
   }
@@ -157,6 +181,31 @@ class FatTreeWalk {
     shownLast_ = rootInfo != nullptr ? rootInfo->lastFile : nullptr;
   }
 
+  // "the root folder", or the folder being walked by its path.
+  std::string FolderText(bool isRoot) const {
+    if (isRoot) return "the root folder";
+    std::string path;
+    for (const std::string& name : path_) path += "/" + name;
+    return "folder \"" + path + "\"";
+  }
+
+  // The entries in a folder cluster's unreadable sectors are lost; the
+  // listing alone cannot show that, so the log says where.
+  void ReportUnreadableCluster(std::uint32_t cluster, bool isRoot) {
+    const VolumeSource* v = drive_->volume.get();
+    if (v == nullptr) return;
+    const std::vector<UnreadableRange> bad = v->UnreadableIn(g_.ClusterLba(cluster) * kSectorSize, g_.ClusterBytes());
+    if (bad.empty()) return;  // past the end of a short image, which is logged once
+    std::uint64_t badBytes = 0;
+    for (const UnreadableRange& r : bad) badBytes += r.Bytes();
+    std::string where = RangeText(v->BaseOffset() + bad.front().first, v->BaseOffset() + bad.front().last);
+    if (bad.size() > 1) where += " and " + std::to_string(bad.size() - 1) + " more ranges";
+    LogMessage(app_, kError, app_->logList,
+               "%s cluster %u of %s could not be read%s (%s of %s); the entries that stood there are missing.",
+               drive_->driveName.c_str(), cluster, FolderText(isRoot).c_str(),
+               badBytes == g_.ClusterBytes() ? "" : " in full", where.c_str(), v->Path().c_str());
+  }
+
   AppState* app_;
   LOGDRIVE_INFO* drive_;
   FatGeometry g_;
@@ -169,6 +218,12 @@ class FatTreeWalk {
   const void* shownLastRow_ = nullptr;
   FoundFile* shownLast_ = nullptr;
   std::unordered_set<std::uint32_t> onPath_;
+  std::vector<std::string> path_;  // names of the folders being walked, from the root down
+  // A folder holds at most 65,536 entries; a chain longer than they fill is
+  // damage, and must not make the walk hold a set of millions of clusters.
+  std::size_t maxFolderClusters_ = static_cast<std::size_t>(
+      std::max<std::uint64_t>(1, std::uint64_t{kMaxFolderEntries} * kDirEntrySize /
+                                     std::max<std::uint64_t>(g_.ClusterBytes(), 1)));
 };
 
 }  // namespace
@@ -199,6 +254,7 @@ int FatIndexedScan(AppState* app, LOGDRIVE_INFO* drive) {
     walk.WalkChain(rootCluster, rootInfo, walk.root, true, buffer);
   ShowScanCounters(app, drive);
   ShowFolderFiles(app, walk.root);
+  ReportJudgedWithoutFat(app, *drive, walk.judgedWithoutFat);
   drive->fatTable = {};
   LogMessage(app, kAlert, app->logList, "File system scan complete.");
   app->busy = 0;

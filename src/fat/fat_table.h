@@ -26,9 +26,23 @@ struct FatGeometry {
 
 FatGeometry FatGeometryOf(const LOGDRIVE_INFO& drive);
 
+// An entry that no copy of the FAT could give. It reads as end of chain, so
+// that a chain is not followed into the unknown and the cluster is never
+// taken as free; drive->fatUnreadable says which entries hold it.
+constexpr std::uint32_t kFatUnreadableEntry = 0x0FFFFFFF;
+
 // Loads the first FAT into drive->fatTable, one sector at a time with
-// progress. Returns 0 only when the table cannot be allocated.
+// progress. A sector that cannot be read is taken from the FAT's other
+// copies; when none gives it, its entries hold kFatUnreadableEntry and are
+// listed in drive->fatUnreadable. Returns 0 only when the table cannot be
+// allocated.
 int LoadFat(AppState* app, LOGDRIVE_INFO* drive);
+
+// Whether the loaded table's entry for cluster came from no copy of the FAT.
+bool FatEntryUnreadable(const LOGDRIVE_INFO& drive, std::uint64_t cluster);
+// How many of the entries for `count` clusters from `first` came from none.
+std::uint64_t UnreadableFatEntriesIn(const LOGDRIVE_INFO& drive, std::uint64_t first,
+                                     std::uint64_t count);
 
 // Reads one data cluster into buffer (which must hold a whole cluster).
 int ReadCluster(AppState* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,

@@ -57,7 +57,8 @@ std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
 
 std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
                                                                  LOGDRIVE_INFO* drive,
-                                                                 const EntryPosition& at) {
+                                                                 const EntryPosition& at,
+                                                                 std::uint64_t* unreadableAt) {
   const FatGeometry g = FatGeometryOf(*drive);
   const std::uint64_t dataStart = g.ClusterLba(2);
   std::vector<std::array<std::uint8_t, 32>> found;
@@ -73,7 +74,6 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
         before = g.ClusterLba(at.previousCluster) + g.sectorsPerCluster - 1;
       else if (bufferLba <= dataStart)
         break;
-      // An unreadable sector reads as zeros, which holds no long-name entry.
       ReadSectors(app, drive->volume.get(), before, sector);
       buffer = sector;
       bufferLba = before;
@@ -81,7 +81,14 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
     }
     --index;
     const auto entry = buffer.subspan(index * kEntrySize, kEntrySize);
-    if (!IsLongNameEntry(entry)) break;
+    if (!IsLongNameEntry(entry)) {
+      // An unreadable sector reads as zeros, which look like no long name:
+      // the caller must hear that the walk ended there for want of data.
+      const std::uint64_t lba = bufferLba + index * kEntrySize / kSectorSize;
+      if (unreadableAt != nullptr && SectorsUnreadable(drive->volume.get(), lba, kSectorSize))
+        *unreadableAt = lba;
+      break;
+    }
     std::array<std::uint8_t, 32> copy{};
     std::copy(entry.begin(), entry.end(), copy.begin());
     found.push_back(copy);
@@ -91,6 +98,17 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
 
 int CountLongNameEntries(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
   return static_cast<int>(CollectLongNameEntries(app, drive, at).size());
+}
+
+bool LongNameIsWhole(const std::vector<std::array<std::uint8_t, 32>>& entries) {
+  if (entries.empty()) return false;
+  // A deleted entry has lost its sequence byte, and with it the mark.
+  const std::uint8_t sequence = entries.back()[0];
+  if (sequence != 0xE5 && (sequence & 0x40)) return true;
+  for (const auto& e : entries)
+    for (const std::size_t off : kUnitOffsets)
+      if (e[off] == 0 && e[off + 1] == 0) return true;
+  return false;
 }
 
 std::string GatherLongName(const std::vector<std::array<std::uint8_t, 32>>& entries) {

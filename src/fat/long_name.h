@@ -31,13 +31,19 @@ struct EntryPosition {
 // The long-name entries before the entry, nearest first. The walk steps
 // back across the start of the cluster into the last sector of the previous
 // cluster of the chain, or, when that is not known, into the sector before it
-// on the volume; it stops at the start of the data area.
+// on the volume; it stops at the start of the data area. When it stops at a
+// sector that could not be read, *unreadableAt (if given) gets that sector's
+// number: the run may go on in it.
 std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
                                                                  LOGDRIVE_INFO* drive,
-                                                                 const EntryPosition& at);
+                                                                 const EntryPosition& at,
+                                                                 std::uint64_t* unreadableAt = nullptr);
 int CountLongNameEntries(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
 // The name the entries carry, decoded from UTF-16 to UTF-8.
 std::string GatherLongName(const std::vector<std::array<std::uint8_t, 32>>& entries);
+// Whether the entries hold the whole name: the farthest carries the mark of
+// a name's last entry, or the name's end (a unit 0) lies within them.
+bool LongNameIsWhole(const std::vector<std::array<std::uint8_t, 32>>& entries);
 
 bool IsLongNameEntry(std::span<const std::uint8_t> entry);
 

@@ -237,7 +237,7 @@ struct Copier {
     }
     failed = false;
     const bool whole =
-        ntfs ? CopyNtfsContent(stream, fd.get(), shown, &why) : CopyFatContent(file, fd.get(), &why);
+        ntfs ? CopyNtfsContent(stream, fd.get(), shown, &why) : CopyFatContent(file, fd.get(), shown, &why);
     timespec times[2];  // last access, last change
     if (ntfs) {
       // Linux file systems keep no settable creation time: the copy gets
@@ -283,19 +283,22 @@ struct Copier {
   }
 
   // Writes the file's bytes to fd; false (with a reason) when it could not
-  // be copied in full.
-  bool CopyFatContent(const FoundFile& file, int fd, std::string* why) {
+  // be copied in full. A sector that cannot be read is written as zeros and
+  // the copy goes on, so every readable byte is kept: each unreadable
+  // stretch is logged by its bytes in the file, `shown` being the copy's
+  // path below the destination. Such a copy is whole in size and worth
+  // keeping, yet not a full copy: false.
+  bool CopyFatContent(const FoundFile& file, int fd, const std::string& shown, std::string* why) {
     const FatFilePlan plan = PlanFatFile(drive, file);
-    for (const std::string& w : plan.warnings) {
-      if (!why->empty()) *why += "; ";
-      *why += w;
-    }
+    for (const std::string& w : plan.warnings) AppendReason(why, w);
     if (!plan.readable) {
       failed = true;
       return false;
     }
     const FatGeometry g = FatGeometryOf(*drive);
     std::uint64_t left = file.size;
+    std::uint64_t done = 0;
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> lost;  // bytes of the file, inclusive
     const std::span<std::uint8_t> buffer = Chunk(left);
     for (const ClusterSpan& span : plan.spans) {
       std::uint64_t lba = g.ClusterLba(span.first);
@@ -304,8 +307,18 @@ struct Copier {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, spanBytes, buffer.size()}));
         const std::size_t whole = (n + kSectorSize - 1) / kSectorSize * kSectorSize;
         if (ReadSectors(app, drive->volume.get(), lba, buffer.first(whole)) == 0) {
-          *why = "the volume could not be read at sector " + std::to_string(lba);
-          return false;
+          const VolumeSource* v = drive->volume.get();
+          if (v == nullptr || lba * kSectorSize + whole > v->Size()) {
+            *why = "its bytes from " + std::to_string(done) + " on lie past the end of the volume";
+            return false;
+          }
+          for (const UnreadableRange& r : v->UnreadableIn(lba * kSectorSize, whole)) {
+            const std::uint64_t from = done + (r.first - lba * kSectorSize);
+            const std::uint64_t to = std::min(done + (r.last - lba * kSectorSize), done + n - 1);
+            if (from > to) continue;  // in the slack of the last sector
+            if (!lost.empty() && lost.back().second + 1 == from) lost.back().second = to;
+            else lost.emplace_back(from, to);
+          }
         }
         if (!WriteAll(fd, buffer.data(), n)) {
           *why = std::string("writing the copy failed: ") + std::strerror(errno);
@@ -313,6 +326,7 @@ struct Copier {
           return false;
         }
         left -= n;
+        done += n;
         spanBytes -= whole;
         lba += whole / kSectorSize;
         PumpOneMessage(app);
@@ -327,7 +341,20 @@ struct Copier {
       if (why->empty()) *why = "its clusters end before its size";
       return false;
     }
-    return true;
+    if (lost.empty()) return true;
+    constexpr std::size_t kRangesNamed = 10;
+    std::uint64_t lostBytes = 0;
+    for (std::size_t i = 0; i < lost.size(); ++i) {
+      lostBytes += lost[i].second - lost[i].first + 1;
+      if (i < kRangesNamed)
+        LogMessage(app, kError, app->logList, "%s of %s could not be read.",
+                   RangeText(lost[i].first, lost[i].second).c_str(), shown.c_str());
+    }
+    if (lost.size() > kRangesNamed)
+      LogMessage(app, kError, app->logList, "%zu more unreadable ranges of %s are not listed.",
+                 lost.size() - kRangesNamed, shown.c_str());
+    AppendReason(why, std::to_string(lostBytes) + " of its bytes could not be read, and are zeros in the copy");
+    return false;
   }
 };
 

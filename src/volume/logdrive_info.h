@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "volume/le_bytes.h"
@@ -37,6 +38,9 @@ constexpr std::size_t kBootAreaSize = 1536;
 
 struct LOGDRIVE_INFO {
   std::vector<std::uint32_t> fatTable;           // FAT volumes: the first FAT, while loaded
+  // FAT volumes: the entries of fatTable (first, last) that no copy of the
+  // FAT on the volume could give, in order.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> fatUnreadable;
   std::array<std::uint8_t, kBootAreaSize> bootSector{};
   char driveLetter = 0;
   std::string driveName;                         // "C:"

@@ -49,7 +49,7 @@ void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive) {
   for (const UnreadableRange& r : ranges) total += r.Bytes();
   const std::string places = ranges.size() == 1 ? "in one place" : "in " + std::to_string(ranges.size()) + " places";
   LogMessage(app, kError, app->logList,
-             "%s: %" PRIu64 " bytes of %s could not be read, %s; they read as zeros, and what lies in "
+             "%s %" PRIu64 " bytes of %s could not be read, %s; they read as zeros, and what lies in "
              "them may be missing or incomplete.",
              drive.driveName.c_str(), total, v.Path().c_str(), places.c_str());
   for (std::size_t i = 0; i < ranges.size() && i < kRangesLogged; ++i) {
@@ -59,11 +59,11 @@ void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive) {
     const std::string sectors = firstSector == lastSector
                                     ? "sector " + std::to_string(firstSector)
                                     : "sectors " + std::to_string(firstSector) + "\u2013" + std::to_string(lastSector);
-    LogMessage(app, kError, app->logList, "%s: %s of %s (%s) could not be read: %s.", drive.driveName.c_str(),
+    LogMessage(app, kError, app->logList, "%s %s of %s (%s) could not be read: %s.", drive.driveName.c_str(),
                RangeText(first, last).c_str(), v.Path().c_str(), sectors.c_str(), ReadErrorText(r.error).c_str());
   }
   if (ranges.size() > kRangesLogged)
-    LogMessage(app, kError, app->logList, "%s: %zu more unreadable ranges of %s are not listed.",
+    LogMessage(app, kError, app->logList, "%s %zu more unreadable ranges of %s are not listed.",
                drive.driveName.c_str(), ranges.size() - kRangesLogged, v.Path().c_str());
 }
 
