@@ -152,8 +152,11 @@ MftFileInfo EntryToFileInfo(AppState* app, LOGDRIVE_INFO* drive, const EntryPosi
   const ShortEntry entry(at.cluster.subspan(at.index * kDirEntrySize, kDirEntrySize));
   const auto longEntries = CollectLongNameEntries(app, drive, at);
   std::string name = longEntries.empty() ? std::string() : GatherLongName(longEntries);
-  if (name.empty()) name = ShortName(entry);
   MftFileInfo info;
+  if (name.empty()) {
+    name = ShortName(entry);
+    info.firstCharLost = entry.IsDeleted() && !name.empty();
+  }
   info.deletedEntry = entry.IsDeleted();
   if (!entry.IsDeleted()) info.flags |= kFlagInUse;
   if (entry.Attributes() & kAttrDirectory) info.flags |= kFlagFolder;
