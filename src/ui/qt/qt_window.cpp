@@ -137,12 +137,24 @@ void QtWindow::MakeToolbar() {
     button->setIconSize(QSize(32, 32));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setToolTip(QString::fromUtf8(b.tooltip));
-    button->setAccessibleName(QString::fromUtf8(b.tooltip));
+    QString tip = QString::fromUtf8(b.tooltip);
+    button->setAccessibleName(tip);
+    const int command = b.command;
+    if (b.shortcut != nullptr) {
+      const QKeySequence keys(QString::fromLatin1(b.shortcut), QKeySequence::PortableText);
+      tip += QStringLiteral(" (%1)").arg(keys.toString(QKeySequence::NativeText));
+      // A window shortcut reaches the dialog from whichever control has the
+      // focus, as a press of the button does.
+      auto* action = new QAction(this);
+      action->setShortcut(keys);
+      action->setShortcutContext(Qt::WindowShortcut);
+      connect(action, &QAction::triggered, this, [this, command] { SendCommand(command); });
+      addAction(action);
+    }
+    button->setToolTip(tip);
     // Each tool covers 38 pixels of the strip, as its tooltip area does.
     button->setGeometry(x, 0, kToolButtonWidth, kToolbarHeight);
     x += kToolButtonWidth;
-    const int command = b.command;
     connect(button, &QToolButton::clicked, this, [this, command] { SendCommand(command); });
     buttons_.push_back(button);
   }
