@@ -125,7 +125,7 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
     case kFolderTree:
       if (customDraw) return {true, static_cast<std::intptr_t>(FolderTreeColour(m.customDraw))};
       if (m.code == NotifyCode::Click) FolderTreeClick(app, m.hit);
-      // The keys move the selection without a click: the list follows it.
+      // Wherever the selection moves, by a click or by the keys, the list follows.
       if (m.code == NotifyCode::SelectionChange) ShowFolderFiles(app, app->ui->SelectedNode());
       break;
     default:

@@ -208,7 +208,7 @@ struct Copier {
     SaveableName name = SaveableNameOf(file.name);
     if (file.firstCharLost && !name.name.empty()) {
       // The list shows a stand-in letter; the copy is not to pass it off as
-      // the file's own, so it gets the "_" that fsck and fls put there.
+      // the file's own, so it gets the "_" that The Sleuth Kit shows there.
       name.name[0] = '_';
       name.why += (name.why.empty() ? "" : "; ") + std::string("is a deleted 8.3 name whose first character is lost");
     }
