@@ -93,7 +93,7 @@ TEST(FolderTree, ADosOnlyNameIsTheLabelAndLookupsAnswerDepthFirst) {
 
 // The window suite ticks and recounts on a real scan; what it cannot reach
 // is a tick two folders down, an untick that must leave ancestors alone, and
-// a keyboard tick that must not stick.
+// a box the window changed on its own, which must not stick.
 TEST(CheckMarks, TicksSpreadDownAndUpButUnticksOnlyDown) {
   HeadlessApp h;
   LOGDRIVE_INFO drive;
@@ -124,7 +124,8 @@ TEST(CheckMarks, TicksSpreadDownAndUpButUnticksOnlyDown) {
   EXPECT_EQ(h.ui.NodeCheck(t.b), kChecked);
   h.ui.Click(kFileList, {0, kNoNode, HitPart::Label});  // a text click changes nothing
   EXPECT_EQ(bFile->checkState, kCheckCleared);
-  // A box ticked without a click (the keyboard) is what the list shows only.
+  // A box ticked by the window alone, with no click behind it, is what the
+  // list shows only.
   h.ui.SetRowCheck(kFileList, 0, kChecked);
   ShowFolderFiles(&h.app, t.b);
   EXPECT_EQ(h.ui.RowCheck(kFileList, 0), kUnchecked);

@@ -7,6 +7,7 @@
 #include "app/message_log.h"
 #include "app/progress.h"
 #include "app/scan_dispatch.h"
+#include "results/file_list.h"
 #include "ui/column_tables.h"
 #include "ui/layout.h"
 #include "ui/list_rows.h"
@@ -111,7 +112,8 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
     case kDriveList:
       if (customDraw) return {true, static_cast<std::intptr_t>(DriveRowColour(m.customDraw))};
       if (m.code == NotifyCode::DoubleClick) BuildIndexedFileList(app);
-      if (m.code == NotifyCode::Click) SelectCurrentDrive(app);
+      // Moved by a click or by the keys alike: the selected row is the drive.
+      if (m.code == NotifyCode::Click || m.code == NotifyCode::SelectionChange) SelectCurrentDrive(app);
       break;
     case kFileList:
       if (customDraw) return {true, static_cast<std::intptr_t>(FileListColour(m.customDraw))};
@@ -123,6 +125,8 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
     case kFolderTree:
       if (customDraw) return {true, static_cast<std::intptr_t>(FolderTreeColour(m.customDraw))};
       if (m.code == NotifyCode::Click) FolderTreeClick(app, m.hit);
+      // Wherever the selection moves, by a click or by the keys, the list follows.
+      if (m.code == NotifyCode::SelectionChange) ShowFolderFiles(app, app->ui->SelectedNode());
       break;
     default:
       break;

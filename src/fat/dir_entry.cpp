@@ -199,10 +199,13 @@ MftFileInfo EntryToFileInfo(AppState* app, LOGDRIVE_INFO* drive, const EntryPosi
                  "it is shown by its short name, and its name began \"%s\".",
                  drive->driveName.c_str(), shortName.c_str(), at.dirCluster,
                  RangeText(first, first + kSectorSize - 1).c_str(), name.c_str());
-    name = shortName;
+    name.clear();
   }
-  if (name.empty()) name = ShortName(entry);
   MftFileInfo info;
+  if (name.empty()) {
+    name = ShortName(entry);
+    info.firstCharLost = entry.IsDeleted() && !name.empty();
+  }
   info.deletedEntry = entry.IsDeleted();
   if (!entry.IsDeleted()) info.flags |= kFlagInUse;
   if (entry.Attributes() & kAttrDirectory) info.flags |= kFlagFolder;

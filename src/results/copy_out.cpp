@@ -205,7 +205,13 @@ struct Copier {
   void CopyOne(const CopyItem& item, CopyDestination& destination, CopyTotals* totals) {
     const FoundFile& file = *item.file;
     const bool ntfs = drive->Kind() == 'N';
-    const SaveableName name = SaveableNameOf(file.name);
+    SaveableName name = SaveableNameOf(file.name);
+    if (file.firstCharLost && !name.name.empty()) {
+      // The list shows a stand-in letter; the copy is not to pass it off as
+      // the file's own, so it gets the "_" that The Sleuth Kit shows there.
+      name.name[0] = '_';
+      name.why += (name.why.empty() ? "" : "; ") + std::string("is a deleted 8.3 name whose first character is lost");
+    }
     // An NTFS file is read before anything is made for it: one that cannot
     // be recovered (encrypted, or its record gone) leaves no empty or
     // garbled file behind that might pass for it.

@@ -41,6 +41,9 @@ struct MftFileInfo {
   // The entry itself is deleted. Kept apart from the in-use bit, which the
   // tree clears on folders that merely hold deleted entries.
   bool deletedEntry = false;
+  // The name is a deleted FAT entry's 8.3 name: its first character is gone,
+  // and the one shown stands in for it.
+  bool firstCharLost = false;
   std::uint16_t fatDate = 0;
   std::uint16_t fatTime = 0;
   std::uint32_t nameLength = 0;
@@ -77,6 +80,7 @@ constexpr std::uint32_t kCheckCleared = 2;
 
 struct FoundFile {
   std::string name;  // UTF-8
+  bool firstCharLost = false;  // as MftFileInfo's
   ResidentData residentData;
   std::uint16_t fatDate = 0;
   std::uint16_t fatTime = 0;

@@ -23,14 +23,14 @@ int AddColumns(AppState* app, ControlId list, const ColumnSpec* table) {
 std::span<const ToolbarButton> ToolbarButtons() {
   // "Help" stands before "Configure" although its command number is higher.
   static const ToolbarButton kButtons[] = {
-      {0, kCmdBuildDriveList, "Build Drive List"},
-      {1, kCmdBuildIndexedFileList, "Build Indexed File List"},
-      {4, kCmdBuildFileListOnly, "Build File List ONLY!"},
-      {5, kCmdCopyFiles, "Copy files"},
-      {2, kCmdHelp, "Help"},
-      {7, kCmdConfigure, "Configure"},
-      {6, kCmdPrint, "Print"},
-      {3, kCmdExit, "Exit"},
+      {0, kCmdBuildDriveList, "Build Drive List", nullptr},
+      {1, kCmdBuildIndexedFileList, "Build Indexed File List", "F5"},
+      {4, kCmdBuildFileListOnly, "Build File List ONLY!", "Shift+F5"},
+      {5, kCmdCopyFiles, "Copy files", "Ctrl+Shift+C"},
+      {2, kCmdHelp, "Help", "F1"},
+      {7, kCmdConfigure, "Configure", nullptr},
+      {6, kCmdPrint, "Print", "Ctrl+P"},
+      {3, kCmdExit, "Exit", nullptr},
   };
   return kButtons;
 }

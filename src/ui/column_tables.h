@@ -25,6 +25,7 @@ struct ToolbarButton {
   int image;  // index in the toolbar strip
   int command;
   const char* tooltip;
+  const char* shortcut;  // the key that does the same, as Qt writes it; null for none
 };
 
 // Left to right as the toolbar shows them.

@@ -90,7 +90,9 @@ enum class MessageKind {
   MouseMove, LeftButtonDown, LeftButtonUp,
   DropFiles,  // image files dropped on the window or chosen with "Open image"
 };
-enum class NotifyCode { None, Click, DoubleClick, CustomDraw };
+// SelectionChange: the user moved a list's or the tree's selection, with
+// the mouse or the keyboard; changes the program makes itself send none.
+enum class NotifyCode { None, Click, DoubleClick, CustomDraw, SelectionChange };
 constexpr int kScClose = 0xF060;
 
 // Where a click on a list or the tree landed, as the control's hit-test

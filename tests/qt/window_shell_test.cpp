@@ -50,9 +50,10 @@ class WindowShellTest : public QObject {
     QtApp h;
     h.forward = false;  // the commands themselves are the dialog's business
     QVERIFY(h.Show());
-    const QStringList expected = {"Build Drive List", "Build Indexed File List",
-                                  "Build File List ONLY!", "Copy files", "Help",
-                                  "Configure", "Print", "Exit"};
+    // Each button's text, and after it the key that does the same.
+    const QStringList expected = {"Build Drive List", "Build Indexed File List (F5)",
+                                  "Build File List ONLY! (Shift+F5)", "Copy files (Ctrl+Shift+C)",
+                                  "Help (F1)", "Configure", "Print (Ctrl+P)", "Exit"};
     const auto& buttons = h.window.ToolButtons();
     QCOMPARE(static_cast<int>(buttons.size()), 8);
     for (int i = 0; i < 8; ++i) {
@@ -71,6 +72,25 @@ class WindowShellTest : public QObject {
     std::vector<int> commands;
     for (const Message& m : h.Of(MessageKind::Command)) commands.push_back(m.id);
     QCOMPARE(commands, std::vector<int>({5000, 5001, 5002, 5003, 5005, 5004, 5006, 5007}));
+    // The keys send the same commands, wherever the focus stands.
+    h.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    h.Clear();
+    QWidget* focus[] = {h.window.TreeView(), h.window.ListView(kFileList), h.window.ListView(kDriveList)};
+    const struct {
+      Qt::Key key;
+      Qt::KeyboardModifiers modifiers;
+    } keys[] = {{Qt::Key_F5, Qt::NoModifier},
+                {Qt::Key_F5, Qt::ShiftModifier},
+                {Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier},
+                {Qt::Key_F1, Qt::NoModifier},
+                {Qt::Key_P, Qt::ControlModifier},
+                {Qt::Key_C, Qt::ControlModifier}};  // no command of its own
+    for (std::size_t i = 0; i < std::size(keys); ++i)
+      QTest::keyClick(focus[i % std::size(focus)], keys[i].key, keys[i].modifiers);
+    commands.clear();
+    for (const Message& m : h.Of(MessageKind::Command)) commands.push_back(m.id);
+    QCOMPARE(commands, std::vector<int>({5001, 5002, 5003, 5005, 5006}));
   }
 
   void closeRequestIsTheDialogsDecision() {

@@ -1,6 +1,7 @@
 #include "ui/qt/item_view.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -153,6 +154,49 @@ void ItemView::mouseReleaseEvent(QMouseEvent* event) {
     if (!alive) return;
   }
   QTreeView::mouseReleaseEvent(event);
+}
+
+void ItemView::keyPressEvent(QKeyEvent* event) {
+  // Ctrl+Space is the view's own: it selects or deselects the current item.
+  const bool space = event->key() == Qt::Key_Space || event->key() == Qt::Key_Select;
+  if (space && !(event->modifiers() & Qt::ControlModifier) && ToggleCurrentCheck()) {
+    event->accept();
+    return;
+  }
+  QTreeView::keyPressEvent(event);
+}
+
+bool ItemView::ToggleCurrentCheck() {
+  const QModelIndex current = currentIndex();
+  if (!current.isValid() || model() == nullptr) return false;
+  // A list row's box lives in its first cell, wherever the focus stands.
+  const QPersistentModelIndex box = current.siblingAtColumn(0);
+  const Qt::ItemFlags flags = model()->flags(box);
+  if (!(flags & Qt::ItemIsUserCheckable) || !(flags & Qt::ItemIsEnabled)) return false;
+  if (notify_) {
+    // The program's tick logic (spreading marks, the file's own state, the
+    // recount) lives in its click handler: the key goes through it too, and
+    // before the box changes, exactly as a click on the box does.
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    option.rect = visualRect(box);
+    delegate_->ItemOption(&option, box);
+    const QStyle* s = option.widget ? option.widget->style() : style();
+    const QPoint centre =
+        s->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this).center();
+    const QPoint global = viewport()->mapToGlobal(centre);
+    HitTest hit;
+    if (kind_ == Kind::Tree) hit.node = static_cast<NodeHandle>(box.internalId());
+    else hit.row = box.row();
+    hit.part = HitPart::CheckBox;
+    const QPointer<ItemView> alive(this);
+    notify_(NotifyCode::Click, {global.x(), global.y()}, hit);
+    if (!alive) return true;
+  }
+  if (!box.isValid()) return true;  // the handler emptied the view
+  const bool checked = box.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+  model()->setData(box, checked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
+  return true;
 }
 
 void ItemView::mouseDoubleClickEvent(QMouseEvent* event) {

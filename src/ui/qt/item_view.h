@@ -1,7 +1,8 @@
 #pragma once
 // The view under every list and the folder tree. It asks the dialog for the
 // text colours as it paints (the custom-draw stages), reports clicks and
-// double clicks, and says which part of an item lies under a point.
+// double clicks (and Space on a check box, which is such a click), and says
+// which part of an item lies under a point.
 #include <QPointer>
 #include <QStyledItemDelegate>
 #include <QTreeView>
@@ -60,6 +61,7 @@ class ItemView final : public QTreeView {
   void paintEvent(QPaintEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   // What one paint pass has learnt from the handler so far.
@@ -74,6 +76,9 @@ class ItemView final : public QTreeView {
   };
   std::uint32_t Send(CustomDrawRecord& record);
   HitPart PartAt(QPoint viewportPoint, const QModelIndex& index) const;
+  // The check box of the current row or node, toggled from the keyboard as
+  // a click on it toggles it; false when the current item has none.
+  bool ToggleCurrentCheck();
 
   Kind kind_;
   CustomDrawDelegate* delegate_;

@@ -21,6 +21,7 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressBar>
+#include <QScopedValueRollback>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTimer>
@@ -136,12 +137,24 @@ void QtWindow::MakeToolbar() {
     button->setIconSize(QSize(32, 32));
     button->setAutoRaise(true);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setToolTip(QString::fromUtf8(b.tooltip));
-    button->setAccessibleName(QString::fromUtf8(b.tooltip));
+    QString tip = QString::fromUtf8(b.tooltip);
+    button->setAccessibleName(tip);
+    const int command = b.command;
+    if (b.shortcut != nullptr) {
+      const QKeySequence keys(QString::fromLatin1(b.shortcut), QKeySequence::PortableText);
+      tip += QStringLiteral(" (%1)").arg(keys.toString(QKeySequence::NativeText));
+      // A window shortcut reaches the dialog from whichever control has the
+      // focus, as a press of the button does.
+      auto* action = new QAction(this);
+      action->setShortcut(keys);
+      action->setShortcutContext(Qt::WindowShortcut);
+      connect(action, &QAction::triggered, this, [this, command] { SendCommand(command); });
+      addAction(action);
+    }
+    button->setToolTip(tip);
     // Each tool covers 38 pixels of the strip, as its tooltip area does.
     button->setGeometry(x, 0, kToolButtonWidth, kToolbarHeight);
     x += kToolButtonWidth;
-    const int command = b.command;
     connect(button, &QToolButton::clicked, this, [this, command] { SendCommand(command); });
     buttons_.push_back(button);
   }
@@ -223,6 +236,8 @@ void QtWindow::MakeList(ControlId id, bool withImages) {
   if (withImages) model->SetImages(&images_);
   view->setModel(model);
   ConnectToDialog(view, id);
+  // The drive list's selected row is the drive the commands use.
+  if (id == kDriveList) ReportSelectionChanges(view, id);
   lists_[id] = {view, model};
   AddControl(id, view);
 }
@@ -234,7 +249,17 @@ void QtWindow::MakeTree() {
   treeModel_->SetImages(&images_);
   tree_->setModel(treeModel_);
   ConnectToDialog(tree_, kFolderTree);
+  ReportSelectionChanges(tree_, kFolderTree);  // the selected folder is the one listed
   AddControl(kFolderTree, tree_);
+}
+
+void QtWindow::ReportSelectionChanges(ItemView* view, ControlId id) {
+  // Whatever moved it: a click, the arrow keys, Home, End, the page keys or a
+  // typed letter. Only the user's moves are reported; the program's own
+  // (SetRowSelected, SetSelectedNode, emptying a view) are its business.
+  connect(view->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this, id] {
+    if (programSelects_ == 0) Send(NotifyMessage(id, NotifyCode::SelectionChange));
+  });
 }
 
 void QtWindow::MakeStatusText(ControlId id, const char* initial) {
@@ -591,6 +616,7 @@ void QtWindow::SetRowSelected(ControlId list, int row, bool selected) {
   if (l == nullptr || l->model->RowAt(row) == nullptr) return;
   const QModelIndex index = l->model->index(row, 0);
   QItemSelectionModel* s = l->view->selectionModel();
+  const QScopedValueRollback quiet(programSelects_, programSelects_ + 1);
   if (selected)
     s->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
   else
@@ -670,6 +696,7 @@ int QtWindow::NodeCheck(NodeHandle node) const {
 void QtWindow::SetNodeCheck(NodeHandle node, int state) { treeModel_->SetCheck(node, state); }
 
 void QtWindow::SetSelectedNode(NodeHandle node) {
+  const QScopedValueRollback quiet(programSelects_, programSelects_ + 1);
   const QModelIndex index = treeModel_->IndexOf(node);
   if (!index.isValid()) {
     tree_->selectionModel()->clearSelection();

@@ -144,6 +144,7 @@ class QtWindow final : public QWidget, public WindowSystem {
   void SendCommand(int command);
   void SendMouse(MessageKind kind, const QMouseEvent* event);
   void ConnectToDialog(ItemView* view, ControlId id);
+  void ReportSelectionChanges(ItemView* view, ControlId id);
   void MakeToolbar();
   void MakeList(ControlId id, bool withImages);
   void MakeTree();
@@ -177,6 +178,7 @@ class QtWindow final : public QWidget, public WindowSystem {
   int result_ = -1;
   QElapsedTimer pumpClock_;
   std::uint64_t dispatched_ = 0;  // messages sent to the dialog procedure
+  int programSelects_ = 0;         // above 0 while the program moves a selection itself
   // Texts set since the event loop last ran, shown when it next runs.
   struct PendingText {
     ControlId id;
