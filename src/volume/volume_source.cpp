@@ -99,7 +99,7 @@ VolumeSource::VolumeSource(FileHandle fd, std::string path, std::uint64_t base,
     : fd_(std::move(fd)), path_(std::move(path)), base_(base), length_(length),
       sectorSize_(sectorSize) {}
 
-bool VolumeSource::PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error) {
+std::size_t VolumeSource::PreadSome(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error) {
   std::size_t got = 0;
   while (got < n) {
     const ssize_t r = ::pread(fd_.fd(), dst + got, n - got, static_cast<off_t>(base_ + offset + got));
@@ -109,31 +109,26 @@ bool VolumeSource::PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t
       // Nothing more before the size the view was opened with: the file
       // shrank, or the device answered short. Either way, not data.
       *error = r < 0 ? errno : 0;
-      return false;
+      break;
     }
     got += static_cast<std::size_t>(r);
   }
-  return true;
+  return got;
+}
+
+bool VolumeSource::PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error) {
+  return PreadSome(offset, dst, n, error) == n;
 }
 
 void VolumeSource::ReadDevice(std::uint64_t offset, std::uint8_t* dst, std::size_t n) {
   // Known bad sectors are not read again: the whole stretch goes sector by
   // sector, skipping them.
   if (OverlapsUnreadable(offset, n)) return ReadBySector(offset, dst, n);
-  std::size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::pread(fd_.fd(), dst + got, n - got, static_cast<off_t>(base_ + offset + got));
-    ++deviceReads_;
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      // A device may hand back what it read before the bad sector, or fail
-      // the whole request; either way what is left is found sector by sector.
-      const std::uint64_t at = offset + got;
-      const std::size_t left = n - got;
-      return ReadBySector(at, dst + got, left);
-    }
-    got += static_cast<std::size_t>(r);
-  }
+  // A device may hand back what it read before the bad sector, or fail the
+  // whole request; either way what is left is found sector by sector.
+  int error = 0;
+  const std::size_t got = PreadSome(offset, dst, n, &error);
+  if (got < n) ReadBySector(offset + got, dst + got, n - got);
 }
 
 void VolumeSource::ReadBySector(std::uint64_t offset, std::uint8_t* dst, std::size_t n) {

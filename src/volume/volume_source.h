@@ -92,6 +92,8 @@ class VolumeSource {
   // an unreadable range.
   void ReadDevice(std::uint64_t offset, std::uint8_t* dst, std::size_t n);
   void ReadBySector(std::uint64_t offset, std::uint8_t* dst, std::size_t n);
+  // The bytes read from the start before a failure (its errno in *error).
+  std::size_t PreadSome(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error);
   bool PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error);
   bool OverlapsUnreadable(std::uint64_t offset, std::uint64_t length) const;
   void AddUnreadable(std::uint64_t first, std::uint64_t last, int error);
