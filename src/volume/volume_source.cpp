@@ -121,10 +121,20 @@ bool VolumeSource::PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t
 }
 
 void VolumeSource::ReadDevice(std::uint64_t offset, std::uint8_t* dst, std::size_t n) {
-  // Known bad sectors are not read again: the whole stretch goes sector by
-  // sector, skipping them.
-  if (OverlapsUnreadable(offset, n)) return ReadBySector(offset, dst, n);
-  // A device may hand back what it read before the bad sector, or fail the
+  // Known bad sectors are not read again: they read as zeros, and the
+  // stretches between them are read whole.
+  const std::uint64_t end = offset + n;
+  std::uint64_t at = offset;
+  for (const UnreadableRange& bad : UnreadableIn(offset, n)) {
+    if (bad.first > at) ReadStretch(at, dst + (at - offset), static_cast<std::size_t>(bad.first - at));
+    std::memset(dst + (bad.first - offset), 0, static_cast<std::size_t>(bad.last - bad.first + 1));
+    at = bad.last + 1;
+  }
+  if (at < end) ReadStretch(at, dst + (at - offset), static_cast<std::size_t>(end - at));
+}
+
+void VolumeSource::ReadStretch(std::uint64_t offset, std::uint8_t* dst, std::size_t n) {
+  // A device may hand back what it read before a bad sector, or fail the
   // whole request; either way what is left is found sector by sector.
   int error = 0;
   const std::size_t got = PreadSome(offset, dst, n, &error);

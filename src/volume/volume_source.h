@@ -91,6 +91,7 @@ class VolumeSource {
   // Fills all of dst from the device; what cannot be read becomes zeros and
   // an unreadable range.
   void ReadDevice(std::uint64_t offset, std::uint8_t* dst, std::size_t n);
+  void ReadStretch(std::uint64_t offset, std::uint8_t* dst, std::size_t n);
   void ReadBySector(std::uint64_t offset, std::uint8_t* dst, std::size_t n);
   // The bytes read from the start before a failure (its errno in *error).
   std::size_t PreadSome(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error);
