@@ -8,6 +8,7 @@
 
 #include "volume/boot_sector.h"
 #include "volume/le_bytes.h"
+#include "volume/read_sectors.h"
 #include "volume/volume_source.h"
 
 namespace tsn {
@@ -37,7 +38,7 @@ bool ReadSector(VolumeSource& disk, std::uint64_t lba, Sector& out, PartitionSca
   const ReadOutcome read = disk.Read(lba * kSector, out);
   if (read.unreadable)
     scan.problems.push_back(Format("%s: %s (sector %" PRIu64 ") could not be read: %s.", diskName.c_str(), what,
-                                   lba, read.error != 0 ? std::strerror(read.error) : "the disk ended early"));
+                                   lba, ReadErrorText(read.error).c_str()));
   return read.Whole(kSector);
 }
 
@@ -166,9 +167,9 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
     const std::uint64_t at = entriesLba * kSector + std::uint64_t{i} * entrySize;
     const ReadOutcome read = disk.Read(at, entry);
     if (read.unreadable) {
-      scan.problems.push_back(Format("%s: GPT entry %u (bytes %" PRIu64 "\u2013%" PRIu64 ") could not be read: %s; it is passed over.",
-                                     diskName.c_str(), i + 1, at, at + entrySize - 1,
-                                     read.error != 0 ? std::strerror(read.error) : "the disk ended early"));
+      scan.problems.push_back(Format("%s: GPT entry %u (%s) could not be read: %s; it is passed over.",
+                                     diskName.c_str(), i + 1, RangeText(at, at + entrySize - 1).c_str(),
+                                     ReadErrorText(read.error).c_str()));
       continue;
     }
     if (!read.Whole(entry.size())) break;
