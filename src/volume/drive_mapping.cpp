@@ -96,6 +96,7 @@ bool DescribeDrive(AppState* app, LOGDRIVE_INFO& d) {
   d.serialNumber = id.serialNumber;
   d.maxComponentLength = id.maxComponentLength;
   const Bytes b = d.Boot();
+  d.bytesPerSector = LeU16(b, boot::kBytesPerSector);
   d.sectorsPerCluster = LeU8(b, boot::kSectorsPerCluster);
   if (d.Kind() == 'N') {
     d.totalSectors = LeU64(b, boot::kNtfsTotalSectors);

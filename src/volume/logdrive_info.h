@@ -49,7 +49,12 @@ struct LOGDRIVE_INFO {
   std::uint32_t maxComponentLength = 0;
   std::uint32_t fsFlags = 0;
   std::uint32_t serialNumber = 0;
+  // The volume's own geometry, as its boot sector states it: every byte
+  // offset on the volume derives from these, never from a fixed 512.
+  std::uint32_t bytesPerSector = 512;
   std::uint32_t sectorsPerCluster = 0;
+  std::uint32_t mftRecordBytes = 0;    // NTFS
+  std::uint32_t indexBlockBytes = 0;   // NTFS
   std::uint32_t diskNumber = 0;
   std::int32_t dirEntriesPerCluster = 0;
   // Sizes are kept in 64 bits: the 32-bit fields of old cut volumes over
@@ -69,6 +74,7 @@ struct LOGDRIVE_INFO {
   std::unique_ptr<VolumeSource> volume;
   std::string sourceDescription;                 // which file or device, for the log
 
+  std::uint64_t ClusterBytes() const { return std::uint64_t{bytesPerSector} * sectorsPerCluster; }
   char Kind() const { return fsName.empty() ? '\0' : fsName[0]; }
   Bytes Boot() const { return Bytes(bootSector.data(), bootSector.size()); }
 };

@@ -16,11 +16,18 @@ namespace {
 constexpr std::size_t kRangesLogged = 5;
 }  // namespace
 
-int ReadSectors(AppState*, VolumeSource* volume, std::uint64_t lba,
+int ReadSectors(AppState* app, VolumeSource* volume, std::uint64_t lba,
                 std::span<std::uint8_t> buffer) {
+  if (lba > std::numeric_limits<std::uint64_t>::max() / kSectorSize) {
+    std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
+    return 0;
+  }
+  return ReadBytes(app, volume, lba * kSectorSize, buffer);
+}
+
+int ReadBytes(AppState*, VolumeSource* volume, std::uint64_t offset, std::span<std::uint8_t> buffer) {
   ReadOutcome outcome;
-  if (volume != nullptr && lba <= std::numeric_limits<std::uint64_t>::max() / kSectorSize)
-    outcome = volume->Read(lba * kSectorSize, buffer);
+  if (volume != nullptr) outcome = volume->Read(offset, buffer);
   // Whatever lies past the end reads as zeros.
   std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(outcome.inView), buffer.end(), std::uint8_t{0});
   return outcome.Whole(buffer.size()) ? 1 : 0;

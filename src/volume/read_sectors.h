@@ -18,6 +18,9 @@ struct UnreadableRange;
 int ReadSectors(AppState* app, VolumeSource* volume, std::uint64_t lba,
                 std::span<std::uint8_t> buffer);
 
+// The same at a byte offset of the volume.
+int ReadBytes(AppState* app, VolumeSource* volume, std::uint64_t offset, std::span<std::uint8_t> buffer);
+
 // True when some of `bytes` bytes at sector `lba` are known to be unreadable
 // (as opposed to lying past the end of the volume).
 bool SectorsUnreadable(const VolumeSource* volume, std::uint64_t lba, std::uint64_t bytes);
