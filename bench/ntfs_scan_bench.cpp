@@ -23,8 +23,8 @@
 #include "run_command.h"
 
 #include "app/app_state.h"
-#include "ntfs/volume_bitmap.h"
-#include "results/folder_tree.h"
+#include "fs/ntfs/volume_bitmap.h"
+#include "app/folder_tree.h"
 #include "ui/headless/headless_window.h"
 
 namespace {

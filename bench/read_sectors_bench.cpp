@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "volume/read_sectors.h"
-#include "volume/volume_source.h"
+#include "source/read_sectors.h"
+#include "source/volume_source.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/app_state.h"
-#include "results/folder_tree.h"
+#include "app/folder_tree.h"
 #include "ui/headless/headless_window.h"
 
 namespace {

@@ -17,13 +17,13 @@
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
-#include "results/entry_records.h"
-#include "results/file_list.h"
-#include "results/folder_tree.h"
+#include "core/entry_records.h"
+#include "app/file_list.h"
+#include "app/folder_tree.h"
 #include "ui/control_ids.h"
 #include "ui/headless/headless_window.h"
 #include "ui/qt/qt_window.h"
-#include "volume/drive_mapping.h"
+#include "app/drive_mapping.h"
 
 namespace {
 

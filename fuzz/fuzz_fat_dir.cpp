@@ -14,13 +14,13 @@
 #include <cstdint>
 #include <cstring>
 
-#include "fat/dir_entry.h"
-#include "fat/fat_table.h"
-#include "fat/long_name.h"
+#include "fs/fat/dir_entry.h"
+#include "fs/fat/fat_table.h"
+#include "fs/fat/long_name.h"
 #include "fuzz_support.h"
-#include "results/file_list.h"
-#include "volume/le_bytes.h"
-#include "volume/logdrive_info.h"
+#include "app/file_list.h"
+#include "core/le_bytes.h"
+#include "fs/logdrive_info.h"
 
 using namespace tsn;
 

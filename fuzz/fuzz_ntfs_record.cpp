@@ -13,12 +13,12 @@
 
 #include "app/app_state.h"
 #include "fuzz_support.h"
-#include "ntfs/attribute_list.h"
-#include "ntfs/attributes.h"
-#include "ntfs/data_runs.h"
-#include "ntfs/index_entry.h"
-#include "ntfs/mft_record.h"
-#include "volume/logdrive_info.h"
+#include "fs/ntfs/attribute_list.h"
+#include "fs/ntfs/attributes.h"
+#include "fs/ntfs/data_runs.h"
+#include "fs/ntfs/index_entry.h"
+#include "fs/ntfs/mft_record.h"
+#include "fs/logdrive_info.h"
 
 using namespace tsn;
 using namespace tsn::ntfs;

@@ -6,10 +6,10 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "volume/boot_sector.h"
-#include "volume/le_bytes.h"
-#include "volume/partition_table.h"
-#include "volume/volume_source.h"
+#include "fs/boot_sector.h"
+#include "core/le_bytes.h"
+#include "source/partition_table.h"
+#include "source/volume_source.h"
 
 using namespace tsn;
 

@@ -5,7 +5,7 @@
 #include "compact_image.h"
 #include "fuzz_support.h"
 #include "results/copy_out.h"
-#include "results/entry_records.h"
+#include "core/entry_records.h"
 #include "ui/control_ids.h"
 
 namespace tsn::fuzz {

@@ -13,7 +13,7 @@
 
 #include "app/app_state.h"
 #include "results/copy_out.h"
-#include "results/file_list.h"
+#include "app/file_list.h"
 #include "test_support.h"
 
 namespace tsn {

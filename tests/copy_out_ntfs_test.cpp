@@ -13,13 +13,13 @@
 #include <sstream>
 
 #include "app/main_dialog.h"
-#include "ntfs/lznt1.h"
+#include "fs/ntfs/lznt1.h"
 #include "ntfs_test_support.h"
 #include "results/copy_out.h"
-#include "results/entry_records.h"
+#include "core/entry_records.h"
 #include "test_support.h"
 #include "ui/control_ids.h"
-#include "volume/logdrive_info.h"
+#include "fs/logdrive_info.h"
 
 namespace tsn {
 namespace {

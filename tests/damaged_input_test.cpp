@@ -14,8 +14,8 @@
 
 #include "app/main_dialog.h"
 #include "test_support.h"
-#include "volume/partition_table.h"
-#include "volume/volume_source.h"
+#include "source/partition_table.h"
+#include "source/volume_source.h"
 
 namespace tsn {
 namespace {

@@ -7,9 +7,9 @@
 
 #include "app/main_dialog.h"
 #include "test_support.h"
-#include "volume/drive_list.h"
-#include "volume/drive_sources.h"
-#include "volume/partition_table.h"
+#include "app/drive_list.h"
+#include "source/drive_sources.h"
+#include "source/partition_table.h"
 
 namespace tsn {
 namespace {

@@ -5,10 +5,10 @@
 #include <array>
 #include <cstring>
 
-#include "fat/dir_entry.h"
-#include "fat/long_name.h"
-#include "results/entry_records.h"
-#include "volume/logdrive_info.h"
+#include "fs/fat/dir_entry.h"
+#include "fs/fat/long_name.h"
+#include "core/entry_records.h"
+#include "fs/logdrive_info.h"
 
 namespace tsn {
 namespace {

@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "app/main_dialog.h"
-#include "fat/fat_table.h"
+#include "fs/fat/fat_table.h"
 #include "test_support.h"
 
 namespace tsn {

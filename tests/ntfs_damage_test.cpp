@@ -18,7 +18,7 @@
 #include "app/main_dialog.h"
 #include "ntfs_test_support.h"
 #include "test_support.h"
-#include "volume/logdrive_info.h"
+#include "fs/logdrive_info.h"
 
 namespace tsn {
 namespace {

@@ -8,16 +8,16 @@
 #include <random>
 
 #include "app/app_state.h"
-#include "ntfs/attribute_list.h"
-#include "ntfs/attributes.h"
-#include "ntfs/data_runs.h"
-#include "ntfs/index_entry.h"
-#include "ntfs/mft_record.h"
-#include "ntfs/orphan_folders.h"
-#include "ntfs/volume_bitmap.h"
+#include "fs/ntfs/attribute_list.h"
+#include "fs/ntfs/attributes.h"
+#include "fs/ntfs/data_runs.h"
+#include "fs/ntfs/index_entry.h"
+#include "fs/ntfs/mft_record.h"
+#include "fs/ntfs/orphan_folders.h"
+#include "fs/ntfs/volume_bitmap.h"
 #include "ntfs_test_support.h"
-#include "results/folder_tree.h"
-#include "volume/logdrive_info.h"
+#include "app/folder_tree.h"
+#include "fs/logdrive_info.h"
 
 namespace tsn {
 namespace {

@@ -16,9 +16,9 @@
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "ntfs_test_support.h"
-#include "results/folder_tree.h"
+#include "app/folder_tree.h"
 #include "test_support.h"
-#include "volume/logdrive_info.h"
+#include "fs/logdrive_info.h"
 
 namespace tsn {
 namespace {

@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "app/main_dialog.h"
-#include "results/folder_tree.h"
-#include "results/print_report.h"
-#include "results/report_layout.h"
+#include "app/folder_tree.h"
+#include "app/print_report.h"
+#include "app/report_layout.h"
 #include "test_support.h"
 
 namespace tsn {

@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include "app/progress.h"
-#include "results/file_list.h"
-#include "results/folder_tree.h"
+#include "app/file_list.h"
+#include "app/folder_tree.h"
 #include "test_support.h"
-#include "ui/list_interaction.h"
+#include "app/list_interaction.h"
 
 namespace tsn {
 namespace {

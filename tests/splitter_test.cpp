@@ -6,7 +6,7 @@
 
 #include "app/main_dialog.h"
 #include "test_support.h"
-#include "ui/splitter.h"
+#include "app/splitter.h"
 
 namespace tsn {
 namespace {

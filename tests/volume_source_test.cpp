@@ -8,8 +8,8 @@
 #include <random>
 
 #include "test_support.h"
-#include "volume/read_sectors.h"
-#include "volume/volume_source.h"
+#include "source/read_sectors.h"
+#include "source/volume_source.h"
 
 namespace tsn {
 namespace {

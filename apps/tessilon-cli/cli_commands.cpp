@@ -17,13 +17,13 @@
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "cli_output.h"
-#include "ui/column_tables.h"
+#include "app/column_tables.h"
 #include "ui/control_ids.h"
 #include "pdf_report.h"
 #include "results/copy_destination.h"
 #include "results/copy_out.h"
-#include "results/file_list.h"
-#include "results/print_report.h"
+#include "app/file_list.h"
+#include "app/print_report.h"
 #include "ui/headless/headless_window.h"
 
 namespace tsn::cli {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "results/entry_records.h"
+#include "core/entry_records.h"
 #include "ui/control_ids.h"
 #include "ui/window_system.h"
-#include "volume/logdrive_info.h"
+#include "fs/logdrive_info.h"
 
 namespace tsn {
 

@@ -7,13 +7,13 @@
 #include "app/message_log.h"
 #include "app/progress.h"
 #include "app/scan_dispatch.h"
-#include "results/file_list.h"
-#include "ui/column_tables.h"
-#include "ui/layout.h"
+#include "app/file_list.h"
+#include "app/column_tables.h"
+#include "app/layout.h"
 #include "ui/list_rows.h"
-#include "volume/drive_list.h"
-#include "volume/drive_mapping.h"
-#include "volume/read_sectors.h"
+#include "app/drive_list.h"
+#include "app/drive_mapping.h"
+#include "source/read_sectors.h"
 
 namespace tsn {
 

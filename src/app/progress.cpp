@@ -5,7 +5,7 @@
 #include <ctime>
 
 #include "app/app_state.h"
-#include "results/folder_tree.h"
+#include "app/folder_tree.h"
 
 namespace tsn {
 

@@ -3,13 +3,13 @@
 // and window-logic layers.
 #include <cstdint>
 
-#include "fat/fat_scans.h"
-#include "ntfs/ntfs_scans.h"
+#include "fs/fat/fat_scans.h"
+#include "fs/ntfs/ntfs_scans.h"
 #include "results/copy_out.h"
-#include "results/folder_tree.h"
-#include "results/print_report.h"
-#include "ui/list_interaction.h"
-#include "ui/splitter.h"
+#include "app/folder_tree.h"
+#include "app/print_report.h"
+#include "app/list_interaction.h"
+#include "app/splitter.h"
 #include "ui/window_system.h"
 
 namespace tsn {

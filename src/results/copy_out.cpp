@@ -16,14 +16,14 @@
 #include "app/main_dialog.h"
 #include "app/message_log.h"
 #include "app/progress.h"
-#include "fat/fat_file_content.h"
-#include "fat/fat_table.h"
-#include "ntfs/mft_descriptor.h"
-#include "ntfs/ntfs_file_content.h"
-#include "ntfs/volume_bitmap.h"
+#include "fs/fat/fat_file_content.h"
+#include "fs/fat/fat_table.h"
+#include "fs/ntfs/mft_descriptor.h"
+#include "fs/ntfs/ntfs_file_content.h"
+#include "fs/ntfs/volume_bitmap.h"
 #include "results/copy_destination.h"
-#include "results/folder_tree.h"
-#include "volume/read_sectors.h"
+#include "app/folder_tree.h"
+#include "source/read_sectors.h"
 
 namespace tsn {
 

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 #include "qt_test_support.h"
-#include "results/entry_records.h"
+#include "core/entry_records.h"
 
 namespace tsn {
 namespace {

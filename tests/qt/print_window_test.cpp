@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "qt_test_support.h"
-#include "results/report_layout.h"
+#include "app/report_layout.h"
 #include "ui/qt/print_surface.h"
 
 namespace tsn {

@@ -10,7 +10,7 @@
 #include <QPdfWriter>
 #include <QPrinter>
 
-#include "results/report_layout.h"
+#include "app/report_layout.h"
 
 namespace tsn {
 

@@ -30,8 +30,8 @@
 #include <algorithm>
 #include <climits>
 
-#include "results/report_layout.h"
-#include "ui/column_tables.h"
+#include "app/report_layout.h"
+#include "app/column_tables.h"
 #include "ui/control_ids.h"
 #include "ui/qt/folder_tree_model.h"
 #include "ui/qt/list_model.h"

@@ -1,0 +1,61 @@
+#include "app/drive_list.h"
+
+#include <cinttypes>
+#include <cstdio>
+
+#include "app/app_state.h"
+
+namespace tsn {
+
+namespace {
+constexpr double kGiBPerSector = 4.76837158203125e-7;  // 512 / 2^30
+}
+
+int AddDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list) {
+  WindowSystem& ui = *app->ui;
+  const int n = ui.RowCount(list);
+  if (ui.InsertRow(list, n, drive->driveName, 0, drive) < 0) return 0;
+  char text[64];
+  std::snprintf(text, sizeof text, "%u", drive->diskNumber);
+  ui.SetRowText(list, n, 1, text);
+  ui.SetRowText(list, n, 2, drive->volumeName);
+  ui.SetRowText(list, n, 3, drive->fsName);
+  const double gib = static_cast<double>(drive->totalSectors) * kGiBPerSector;
+  std::snprintf(text, sizeof text, "%.2f GB", gib);
+  ui.SetRowText(list, n, 4, text);
+  std::snprintf(text, sizeof text, "%" PRIu64, drive->startLba);
+  ui.SetRowText(list, n, 5, text);
+  std::snprintf(text, sizeof text, "%u", drive->sectorsPerCluster);
+  ui.SetRowText(list, n, 6, text);
+  const double share = drive->allocUnits == 0
+                           ? 0.0
+                           : static_cast<double>(drive->freeUnits) /
+                                 static_cast<double>(drive->allocUnits);
+  std::snprintf(text, sizeof text, "%% %.02f", share * 100.0);
+  ui.SetRowText(list, n, 7, text);
+  // The used space has always been computed from the share rounded to single
+  // precision; keep that so the figures match what users know.
+  const float rounded = static_cast<float>(share);
+  std::snprintf(text, sizeof text, "%.02f GB", (1.0 - rounded) * gib);
+  ui.SetRowText(list, n, 8, text);
+  return 1;
+}
+
+std::uint32_t DriveRowColour(CustomDrawRecord* record) {
+  switch (record->stage) {
+    case DrawStage::Prepaint:
+      return CDRF_NOTIFYITEMDRAW;
+    case DrawStage::ItemPrepaint:
+      return CDRF_NOTIFYSUBITEMDRAW;
+    case DrawStage::SubItemPrepaint:
+      if (record->subItem == 7) record->SetTextColour({0, 190, 0});
+      else if (record->subItem == 8) record->SetTextColour({190, 0, 0});
+      else record->SetTextColour({135, 7, 143});
+      return CDRF_NEWFONT;
+    case DrawStage::Other:
+      break;
+  }
+  return CDRF_DODEFAULT;
+}
+
+}  // namespace tsn

@@ -1,0 +1,203 @@
+#include <charconv>
+#include <cinttypes>
+#include <cstring>
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "app/app_state.h"
+#include "app/main_dialog.h"
+#include "app/message_log.h"
+#include "app/progress.h"
+#include "fs/fat/dir_entry.h"
+#include "fs/fat/fat_scans.h"
+#include "fs/fat/fat_table.h"
+#include "app/file_list.h"
+#include "app/folder_tree.h"
+#include "fs/logdrive_info.h"
+#include "source/read_sectors.h"
+
+namespace tsn {
+
+namespace {
+
+constexpr std::uint64_t kBatchBytes = 128 * 1024;
+
+// The clusters that lie on the volume: a damaged boot sector may claim far
+// more than the image holds, and reading nothing for hours helps nobody.
+std::uint64_t ClustersOnVolume(const LOGDRIVE_INFO& drive, const FatGeometry& g) {
+  const std::uint64_t sectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
+  const std::uint64_t dataStart = g.ClusterLba(2);
+  if (sectors <= dataStart || g.sectorsPerCluster == 0) return 2;
+  return 2 + (sectors - dataStart) / g.sectorsPerCluster;
+}
+
+// Clusters with unreadable sectors, reported in runs: the deleted entries
+// that stood in those sectors are missing from the list, and only the log
+// can say so. A dying disk may have thousands; the first few runs are named
+// and the rest counted.
+class UnreadableClusters {
+ public:
+  UnreadableClusters(AppState* app, const LOGDRIVE_INFO& drive, const FatGeometry& g)
+      : app_(app), drive_(drive), g_(g) {}
+
+  void Check(std::uint32_t cluster) {
+    if (!SectorsUnreadable(drive_.volume.get(), g_.ClusterLba(cluster), g_.ClusterBytes())) return;
+    if (count_ > 0 && cluster == last_ + 1) {
+      last_ = cluster;
+      return;
+    }
+    Flush();
+    first_ = last_ = cluster;
+    count_ = 1;
+  }
+
+  void Flush() {
+    if (count_ == 0) return;
+    count_ = 0;
+    if (++runs_ > kRunsNamed) return;
+    const VolumeSource& v = *drive_.volume;
+    const std::uint64_t from = g_.ClusterLba(first_) * kSectorSize;
+    const std::vector<UnreadableRange> bad =
+        v.UnreadableIn(from, (std::uint64_t{last_} - first_ + 1) * g_.ClusterBytes());
+    std::string where = RangeText(v.BaseOffset() + bad.front().first, v.BaseOffset() + bad.front().last);
+    if (bad.size() > 1) where += " and " + std::to_string(bad.size() - 1) + " more ranges";
+    const std::string clusters =
+        first_ == last_ ? "cluster " + std::to_string(first_)
+                        : "clusters " + std::to_string(first_) + "\u2013" + std::to_string(last_);
+    LogMessage(app_, kError, app_->logList,
+               "%s %s could not be read in full (%s of %s); deleted entries that stood in the unreadable "
+               "sectors are missing from the list.",
+               drive_.driveName.c_str(), clusters.c_str(), where.c_str(), v.Path().c_str());
+  }
+
+  // Ends the last run, and counts those not named.
+  void Finish() {
+    Flush();
+    if (runs_ > kRunsNamed)
+      LogMessage(app_, kError, app_->logList, "%s %" PRIu64 " more runs of clusters could not be read in full.",
+                 drive_.driveName.c_str(), runs_ - kRunsNamed);
+  }
+
+ private:
+  static constexpr std::uint64_t kRunsNamed = 5;
+  AppState* app_;
+  const LOGDRIVE_INFO& drive_;
+  const FatGeometry& g_;
+  std::uint32_t first_ = 0, last_ = 0;
+  std::uint64_t count_ = 0;
+  std::uint64_t runs_ = 0;
+};
+
+}  // namespace
+
+int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
+  WindowSystem& ui = *app->ui;
+  ProgressClock clock;
+  clock.blocksTotal = drive->clusterCount / 1000;
+  StartProgress(app, &clock, app->progressBar, kSizeText, kClockText);
+
+  const FatGeometry g = FatGeometryOf(*drive);
+  std::vector<std::uint8_t> buffer;
+  try {
+    buffer.assign(g.ClusterBytes(), 0);
+  } catch (const std::bad_alloc&) {
+    LogMessage(app, kError, app->logList, "Could no allocate %" PRIu64 " bytes for cluster buffer",
+               g.ClusterBytes());
+    return 0;
+  }
+  const NodeHandle root = CreateRootFolder(app, drive);
+  MftFileInfo* rootInfo = FolderRecordOf(ui, root);
+  LogMessage(app, kAlert, app->logList, "Beginning file system scan.");
+  if (LoadFat(app, drive) == 0) return 0;
+
+  // The cluster count is taken from the total of sectors, so its last
+  // clusters always lie past the data area and read as nothing; reads past
+  // the image are skipped. A volume claiming more than its image holds is
+  // damage worth a line.
+  const std::uint64_t end = std::min(drive->clusterCount, ClustersOnVolume(*drive, g));
+  ReportShortVolume(app, *drive);
+  const int latestYear = CurrentYearUtc();
+  std::vector<std::uint32_t> previous;
+  try {
+    previous = ChainPredecessors(drive, drive->fatTable);
+  } catch (const std::bad_alloc&) {
+    LogMessage(app, kError, app->logList,
+               "Not enough memory to follow the cluster chains of %s (%zu FAT entries); the scan cannot run.",
+               drive->driveName.c_str(), drive->fatTable.size());
+    drive->fatTable = {};
+    return 0;
+  }
+  UnreadableClusters unreadable(app, *drive, g);
+  std::uint64_t judgedWithoutFat = 0;
+  const std::size_t slots = buffer.size() / kDirEntrySize;
+  // Clusters are read a batch at a time: the same bytes in the same order as
+  // one read per cluster, at the speed of large reads.
+  const std::uint64_t batchClusters = std::max<std::uint64_t>(1, kBatchBytes / buffer.size());
+  std::vector<std::uint8_t> batch;
+  std::uint64_t batchFirst = 0, batchCount = 0;
+  bool batchWhole = true;
+  char text[64];
+  app->busy = 1;
+  std::uint64_t c = 2;
+  while (c < end) {
+    const auto cluster = static_cast<std::uint32_t>(c);
+    if (c >= batchFirst + batchCount) {
+      batchFirst = c;
+      batchCount = std::min(batchClusters, end - c);
+      batch.resize(batchCount * buffer.size());
+      // An unreadable sector reads as zeros, and costs only itself.
+      batchWhole = ReadSectors(app, drive->volume.get(), g.ClusterLba(cluster), batch) == 1;
+    }
+    if (!batchWhole) unreadable.Check(cluster);
+    const std::span<const std::uint8_t> data(batch.data() + (c - batchFirst) * buffer.size(),
+                                             buffer.size());
+    if (c % 1000 == 0) {
+      ++clock.blocksDone;
+      UpdateProgressClock(app, &clock);
+    }
+    // Set for every cluster: formatted without printf, which would cost more
+    // than examining the cluster.
+    std::memcpy(text, "CLUSTER: ", 9);
+    const auto done = std::to_chars(text + 9, text + sizeof text, cluster);
+    ui.SetText(app->dirsText, std::string_view(text, static_cast<std::size_t>(done.ptr - text)));
+    // One pump per cluster and one per entry taken keep the window alive; a
+    // pump for each of the millions of empty slots would only cost time.
+    PumpOneMessage(app);
+    const bool dots = data[0] == '.' && data[32] == '.' && data[33] == '.';
+    for (std::size_t slot = dots ? 2 : 0; slot < slots; ++slot) {
+      if (data[slot * kDirEntrySize] != kDeletedMark) continue;  // the common case, first
+      const ShortEntry entry{data.subspan(slot * kDirEntrySize, kDirEntrySize)};
+      if ((entry.Attributes() & kAttrDirectory) ||
+          !IsAcceptableEntry(drive, entry, latestYear))
+        continue;
+      PumpOneMessage(app);
+      if (rootInfo == nullptr) continue;
+      const std::uint32_t before = cluster < previous.size() ? previous[cluster] : 0;
+      const MftFileInfo info = EntryToFileInfo(app, drive, {data, slot, cluster, before});
+      if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive, entry)) ++judgedWithoutFat;
+      AppendToFolder(rootInfo, FoundFileFromFileInfo(*app->records, info));
+      ++drive->foundFiles;
+      std::snprintf(text, sizeof text, "FILES: %" PRIu64, drive->foundFiles);
+      ui.SetText(app->filesText, text);
+    }
+    if (app->busy == 0) break;
+    ++c;
+  }
+  unreadable.Finish();
+  ReportJudgedWithoutFat(app, *drive, judgedWithoutFat);
+  drive->fatTable = {};
+  if (c >= end)
+    LogMessage(app, kStatus, app->logList, "File system scan complete.");
+  else
+    LogMessage(app, kAlert, app->logList, "File system scan interrupted.");
+  ui.SetSelectedNode(root);
+  ShowFolderFiles(app, root);
+  ui.SetProgressPosition(0);
+  ui.SetText(app->sizeText, "0");
+  ui.SetText(app->clockText, "00:00:00");
+  app->busy = 0;
+  return 1;
+}
+
+}  // namespace tsn

@@ -1,0 +1,123 @@
+#include "fs/fat/long_name.h"
+
+#include <array>
+
+#include "fs/fat/fat_table.h"
+#include "fs/logdrive_info.h"
+#include "source/read_sectors.h"
+
+namespace tsn {
+
+namespace {
+constexpr std::size_t kEntrySize = 32;
+constexpr std::size_t kEntriesPerSector = kSectorSize / kEntrySize;
+// Offsets of the 13 UTF-16 units a long-name entry carries, in name order.
+constexpr std::size_t kUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+}  // namespace
+
+bool IsLongNameEntry(std::span<const std::uint8_t> e) {
+  return e.size() >= kEntrySize && e[11] == 0x0F && e[26] == 0 && e[27] == 0;
+}
+
+std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    const std::uint32_t u = units[i];
+    if (u == 0) break;
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] < 0xE000) {
+      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
+      ++i;
+    } else if (u >= 0xD800 && u < 0xE000) {
+      AppendUtf8(out, 0xFFFD);
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
+                                                                 LOGDRIVE_INFO* drive,
+                                                                 const EntryPosition& at,
+                                                                 std::uint64_t* unreadableAt) {
+  const FatGeometry g = FatGeometryOf(*drive);
+  const std::uint64_t dataStart = g.ClusterLba(2);
+  std::vector<std::array<std::uint8_t, 32>> found;
+  std::span<const std::uint8_t> buffer = at.cluster;
+  std::uint64_t bufferLba = g.ClusterLba(at.dirCluster);
+  std::array<std::uint8_t, kSectorSize> sector{};
+  std::size_t index = at.index;
+  while (found.size() < kMaxLongNameEntries) {
+    if (index == 0) {
+      const bool leavingCluster = buffer.data() == at.cluster.data();
+      std::uint64_t before = bufferLba - 1;
+      if (leavingCluster && at.previousCluster >= 2)
+        before = g.ClusterLba(at.previousCluster) + g.sectorsPerCluster - 1;
+      else if (bufferLba <= dataStart)
+        break;
+      ReadSectors(app, drive->volume.get(), before, sector);
+      buffer = sector;
+      bufferLba = before;
+      index = kEntriesPerSector;
+    }
+    --index;
+    const auto entry = buffer.subspan(index * kEntrySize, kEntrySize);
+    if (!IsLongNameEntry(entry)) {
+      // An unreadable sector reads as zeros, which look like no long name:
+      // the caller must hear that the walk ended there for want of data.
+      const std::uint64_t lba = bufferLba + index * kEntrySize / kSectorSize;
+      if (unreadableAt != nullptr && SectorsUnreadable(drive->volume.get(), lba, kSectorSize))
+        *unreadableAt = lba;
+      break;
+    }
+    std::array<std::uint8_t, 32> copy{};
+    std::copy(entry.begin(), entry.end(), copy.begin());
+    found.push_back(copy);
+  }
+  return found;
+}
+
+int CountLongNameEntries(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
+  return static_cast<int>(CollectLongNameEntries(app, drive, at).size());
+}
+
+bool LongNameIsWhole(const std::vector<std::array<std::uint8_t, 32>>& entries) {
+  if (entries.empty()) return false;
+  // A deleted entry has lost its sequence byte, and with it the mark.
+  const std::uint8_t sequence = entries.back()[0];
+  if (sequence != 0xE5 && (sequence & 0x40)) return true;
+  for (const auto& e : entries)
+    for (const std::size_t off : kUnitOffsets)
+      if (e[off] == 0 && e[off + 1] == 0) return true;
+  return false;
+}
+
+std::string GatherLongName(const std::vector<std::array<std::uint8_t, 32>>& entries) {
+  std::vector<std::uint16_t> units;
+  units.reserve(entries.size() * 13);
+  for (const auto& e : entries)
+    for (const std::size_t off : kUnitOffsets)
+      units.push_back(static_cast<std::uint16_t>(e[off] | (e[off + 1] << 8)));
+  return Utf16ToUtf8(units);
+}
+
+}  // namespace tsn

@@ -1,0 +1,82 @@
+#pragma once
+// The record of one usable drive, and the boot-sector fields the program reads.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/le_bytes.h"
+#include "source/volume_source.h"
+
+namespace tsn {
+
+// Boot-sector field offsets (FAT32 layout for the FAT side).
+namespace boot {
+constexpr std::size_t kOemId = 3;               // 8 bytes of text, both
+constexpr std::size_t kBytesPerSector = 11;     // u16, both
+constexpr std::size_t kSectorsPerCluster = 13;  // u8, both
+constexpr std::size_t kReservedSectors = 14;    // u16, FAT
+constexpr std::size_t kNumberOfFats = 16;       // u8, FAT
+constexpr std::size_t kRootEntries = 17;        // u16, FAT12/16
+constexpr std::size_t kTotalSectors16 = 19;     // u16, FAT
+constexpr std::size_t kSectorsPerFat16 = 22;    // u16, FAT12/16 field
+constexpr std::size_t kTotalSectors32 = 32;     // u32, FAT
+constexpr std::size_t kSectorsPerFat32 = 36;    // u32, FAT32
+constexpr std::size_t kRootCluster = 44;        // u32, FAT32
+constexpr std::size_t kBackupBootSector = 50;   // u16, FAT32: sector of the boot area's copy
+constexpr std::size_t kNtfsTotalSectors = 40;   // u64, NTFS
+constexpr std::size_t kNtfsMftCluster = 48;     // u64, NTFS
+constexpr std::size_t kNtfsMirrorCluster = 56;  // u64, NTFS
+constexpr std::size_t kNtfsClustersPerRecord = 64;  // i8, NTFS: clusters, or 2^-n bytes when negative
+constexpr std::size_t kSignature = 510;         // 0x55 0xAA, both
+}  // namespace boot
+
+constexpr std::size_t kSectorSize = 512;
+constexpr std::size_t kBootAreaSize = 1536;
+
+struct LOGDRIVE_INFO {
+  std::vector<std::uint32_t> fatTable;           // FAT volumes: the first FAT, while loaded
+  // FAT volumes: the entries of fatTable (first, last) that no copy of the
+  // FAT on the volume could give, in order.
+  std::vector<std::pair<std::uint64_t, std::uint64_t>> fatUnreadable;
+  std::array<std::uint8_t, kBootAreaSize> bootSector{};
+  char driveLetter = 0;
+  std::string driveName;                         // "C:"
+  std::string volumeName;
+  std::string fsName;                            // "FAT32", "NTFS", ...: its first byte is the kind
+  std::uint32_t maxComponentLength = 0;
+  std::uint32_t fsFlags = 0;
+  std::uint32_t serialNumber = 0;
+  // The volume's own geometry, as its boot sector states it: every byte
+  // offset on the volume derives from these, never from a fixed 512.
+  std::uint32_t bytesPerSector = 512;
+  std::uint32_t sectorsPerCluster = 0;
+  std::uint32_t mftRecordBytes = 0;    // NTFS
+  std::uint32_t indexBlockBytes = 0;   // NTFS
+  std::uint32_t diskNumber = 0;
+  std::int32_t dirEntriesPerCluster = 0;
+  // Sizes are kept in 64 bits: the 32-bit fields of old cut volumes over
+  // 2 TiB (and partitions starting beyond 2 TiB) short.
+  std::uint64_t allocUnits = 0;
+  std::uint64_t freeUnits = 0;
+  std::uint64_t startLba = 0;
+  std::uint64_t clusterCount = 0;
+  std::uint64_t totalSectors = 0;
+  std::int64_t rootDirSector = 0;
+  std::uint64_t foundBytes = 0;
+  std::uint64_t foundFiles = 0;
+  std::uint64_t foundDirs = 0;
+  std::uint64_t tickedFiles = 0;
+  std::uint64_t tickedDirs = 0;
+  std::uint64_t tickedBytes = 0;
+  std::unique_ptr<VolumeSource> volume;
+  std::string sourceDescription;                 // which file or device, for the log
+
+  std::uint64_t ClusterBytes() const { return std::uint64_t{bytesPerSector} * sectorsPerCluster; }
+  char Kind() const { return fsName.empty() ? '\0' : fsName[0]; }
+  Bytes Boot() const { return Bytes(bootSector.data(), bootSector.size()); }
+};
+
+}  // namespace tsn

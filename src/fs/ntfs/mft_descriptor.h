@@ -1,0 +1,26 @@
+#pragma once
+// The $MFT's own description, built from record 0: the runs by which every
+// other record is found, and how many records there are.
+#include <cstdint>
+#include <memory>
+
+#include "core/entry_records.h"
+
+namespace tsn {
+
+struct AppState;
+struct LOGDRIVE_INFO;
+
+namespace ntfs {
+
+// Reads record 0 (or, when it is not sound, its copy in $MFTMirr) and
+// returns the $MFT's record: runs sorted by VCN with no two claiming the
+// same clusters, and recordCount bounded by what the runs and the volume
+// hold. Null when no usable description can be made; the log says why.
+std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* drive);
+
+// Bytes per MFT record as the boot sector gives them.
+std::uint64_t BootRecordSize(const LOGDRIVE_INFO& drive);
+
+}  // namespace ntfs
+}  // namespace tsn

@@ -1,0 +1,133 @@
+#include "source/drive_sources.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "app/app_state.h"
+#include "source/partition_table.h"
+#include "source/volume_source.h"
+
+namespace tsn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint64_t kSector = 512;
+
+// A named file or device: one candidate per partition, or the whole of it.
+void AddNamedSource(const std::string& path, std::uint32_t diskNumber, CandidateList& out) {
+  OpenResult opened = VolumeSource::Open(path);
+  if (!opened.source) {
+    out.problems.push_back(opened.error);
+    return;
+  }
+  VolumeSource& disk = *opened.source;
+  if (disk.Size() < kSector) {
+    out.problems.push_back(path + ": shorter than one sector (" + std::to_string(disk.Size()) +
+                           " bytes); it holds no volume.");
+    return;
+  }
+  PartitionScan table = ReadPartitionTable(disk, path);
+  out.problems.insert(out.problems.end(), table.problems.begin(), table.problems.end());
+  if (table.partitions.empty()) {
+    out.candidates.push_back({path, 0, 0, 0, diskNumber, path});
+    return;
+  }
+  for (const Partition& p : table.partitions) {
+    DriveCandidate c;
+    c.path = path;
+    c.offset = p.startLba * kSector;
+    c.length = p.sectorCount * kSector;
+    c.startLba = p.startLba;
+    c.diskNumber = diskNumber;
+    c.description = path + " partition " + std::to_string(p.number);
+    out.candidates.push_back(c);
+  }
+}
+
+std::string ReadSysfsLine(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+std::uint64_t ReadSysfsNumber(const fs::path& file) {
+  const std::string s = ReadSysfsLine(file);
+  return s.empty() ? 0 : std::strtoull(s.c_str(), nullptr, 10);
+}
+
+bool IsVirtualDevice(const std::string& name) {
+  // RAM disks and compressed swap never hold a user's volume.
+  return name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+}
+
+void AddBlockDevices(const DriveSources& sources, std::uint32_t firstDisk, CandidateList& out) {
+  std::error_code ec;
+  const fs::path root(sources.sysfsBlockDir);
+  if (!fs::is_directory(root, ec)) return;
+  struct Entry {
+    std::string name;
+    std::string parent;  // disk of a partition; empty for a disk
+    std::uint64_t sectors = 0;
+    std::uint64_t start = 0;
+  };
+  std::vector<Entry> entries;
+  for (const auto& item : fs::directory_iterator(root, ec)) {
+    Entry e;
+    e.name = item.path().filename().string();
+    if (IsVirtualDevice(e.name)) continue;
+    e.sectors = ReadSysfsNumber(item.path() / "size");
+    if (fs::exists(item.path() / "partition", ec)) {
+      e.start = ReadSysfsNumber(item.path() / "start");
+      const fs::path real = fs::canonical(item.path(), ec);
+      e.parent = ec ? std::string() : real.parent_path().filename().string();
+      ec.clear();
+    }
+    entries.push_back(e);
+  }
+  std::sort(entries.begin(), entries.end(),
+            [](const Entry& a, const Entry& b) { return a.name < b.name; });
+  std::map<std::string, std::uint32_t> diskNumbers;
+  std::map<std::string, bool> hasPartitions;
+  for (const Entry& e : entries) {
+    if (e.parent.empty()) diskNumbers.emplace(e.name, firstDisk + static_cast<std::uint32_t>(diskNumbers.size()));
+    else hasPartitions[e.parent] = true;
+  }
+  for (const Entry& e : entries) {
+    if (e.sectors == 0) continue;                            // no medium, unused loop device
+    if (e.parent.empty() && hasPartitions[e.name]) continue;  // its partitions stand for it
+    const std::string& disk = e.parent.empty() ? e.name : e.parent;
+    const std::string node = (fs::path(sources.deviceDir) / e.name).string();
+    if (e.parent.empty()) {
+      // A disk the kernel found no partitions on may still hold a table (a
+      // loop device attached without partition scanning): read it ourselves.
+      AddNamedSource(node, diskNumbers[disk], out);
+      continue;
+    }
+    DriveCandidate c;
+    c.path = node;
+    c.length = e.sectors * kSector;
+    c.startLba = e.start;
+    c.diskNumber = diskNumbers.count(disk) ? diskNumbers[disk] : firstDisk;
+    c.description = c.path;
+    out.candidates.push_back(c);
+  }
+}
+
+}  // namespace
+
+CandidateList ListDriveCandidates(const DriveSources& sources) {
+  CandidateList out;
+  std::uint32_t disk = 0;
+  for (const std::string& path : sources.files) AddNamedSource(path, disk++, out);
+  if (sources.scanDevices) AddBlockDevices(sources, disk, out);
+  return out;
+}
+
+}  // namespace tsn

@@ -1,0 +1,262 @@
+#include "source/volume_source.h"
+
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iterator>
+
+namespace tsn {
+
+FileHandle& FileHandle::operator=(FileHandle&& o) noexcept {
+  if (this != &o) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = o.fd_;
+    o.fd_ = -1;
+  }
+  return *this;
+}
+
+FileHandle::~FileHandle() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::optional<std::uint64_t> SizeOfOpenFile(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::nullopt;
+  if (S_ISBLK(st.st_mode)) {
+    std::uint64_t bytes = 0;
+    if (::ioctl(fd, BLKGETSIZE64, &bytes) != 0) return std::nullopt;
+    return bytes;
+  }
+  if (S_ISREG(st.st_mode)) return static_cast<std::uint64_t>(st.st_size);
+  return std::nullopt;
+}
+
+namespace {
+
+// The logical sector of a block device; image files are read in 512-byte
+// sectors, the smallest any disk has.
+std::uint32_t LogicalSectorSize(int fd) {
+  struct stat st {};
+  int size = 0;
+  if (::fstat(fd, &st) == 0 && S_ISBLK(st.st_mode) && ::ioctl(fd, BLKSSZGET, &size) == 0 &&
+      size >= 512 && size <= 65536 && (size & (size - 1)) == 0)
+    return static_cast<std::uint32_t>(size);
+  return 512;
+}
+
+}  // namespace
+
+OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
+                              std::uint64_t length) {
+  OpenResult result;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) {
+    result.error = path + ": " + std::strerror(errno);
+    return result;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    result.error = path + ": is a folder, not a disk image or device";
+    return result;
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    result.error = path + ": not a disk image or block device";
+    return result;
+  }
+  // Read-only, always: this program never writes to what it examines.
+  FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) {
+    const int err = errno;
+    result.error = path + ": cannot be read (" + std::strerror(err) + ")";
+    if (err == EACCES && S_ISBLK(st.st_mode))
+      result.error += "; reading a device needs root or membership of its group";
+    return result;
+  }
+  const auto size = SizeOfOpenFile(fd.fd());
+  if (!size) {
+    result.error = path + ": its size cannot be told";
+    return result;
+  }
+  if (offset > *size) {
+    result.error = path + ": starts past the end of the file";
+    return result;
+  }
+  const std::uint64_t available = *size - offset;
+  const std::uint64_t viewLength = length == 0 ? available : std::min(length, available);
+  const std::uint32_t sectorSize = LogicalSectorSize(fd.fd());
+  result.source.reset(new VolumeSource(std::move(fd), path, offset, viewLength, sectorSize));
+  return result;
+}
+
+VolumeSource::VolumeSource(FileHandle fd, std::string path, std::uint64_t base,
+                           std::uint64_t length, std::uint32_t sectorSize)
+    : fd_(std::move(fd)), path_(std::move(path)), base_(base), length_(length),
+      sectorSize_(sectorSize) {}
+
+std::size_t VolumeSource::PreadSome(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error) {
+  std::size_t got = 0;
+  while (got < n) {
+    const ssize_t r = ::pread(fd_.fd(), dst + got, n - got, static_cast<off_t>(base_ + offset + got));
+    ++deviceReads_;
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) {
+      // Nothing more before the size the view was opened with: the file
+      // shrank, or the device answered short. Either way, not data.
+      *error = r < 0 ? errno : 0;
+      break;
+    }
+    got += static_cast<std::size_t>(r);
+  }
+  return got;
+}
+
+bool VolumeSource::PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error) {
+  return PreadSome(offset, dst, n, error) == n;
+}
+
+void VolumeSource::ReadDevice(std::uint64_t offset, std::uint8_t* dst, std::size_t n) {
+  // Known bad sectors are not read again: they read as zeros, and the
+  // stretches between them are read whole.
+  const std::uint64_t end = offset + n;
+  std::uint64_t at = offset;
+  for (const UnreadableRange& bad : UnreadableIn(offset, n)) {
+    if (bad.first > at) ReadStretch(at, dst + (at - offset), static_cast<std::size_t>(bad.first - at));
+    std::memset(dst + (bad.first - offset), 0, static_cast<std::size_t>(bad.last - bad.first + 1));
+    at = bad.last + 1;
+  }
+  if (at < end) ReadStretch(at, dst + (at - offset), static_cast<std::size_t>(end - at));
+}
+
+void VolumeSource::ReadStretch(std::uint64_t offset, std::uint8_t* dst, std::size_t n) {
+  // A device may hand back what it read before a bad sector, or fail the
+  // whole request; either way what is left is found sector by sector.
+  int error = 0;
+  const std::size_t got = PreadSome(offset, dst, n, &error);
+  if (got < n) ReadBySector(offset + got, dst + got, n - got);
+}
+
+void VolumeSource::ReadBySector(std::uint64_t offset, std::uint8_t* dst, std::size_t n) {
+  const std::uint64_t end = offset + n;
+  std::uint64_t at = offset;
+  while (at < end) {
+    // Pieces end on the device's sector boundaries, so that one bad sector
+    // spoils only itself.
+    const std::uint64_t onDevice = base_ + at;
+    const std::uint64_t boundary = (onDevice / sectorSize_ + 1) * sectorSize_ - base_;
+    const std::uint64_t pieceEnd = std::min(end, boundary);
+    const std::size_t piece = static_cast<std::size_t>(pieceEnd - at);
+    std::uint8_t* out = dst + (at - offset);
+    int error = 0;
+    const bool known = OverlapsUnreadable(at, piece);
+    // Each bad sector is tried once more before it is given up.
+    if (known || (!PreadAll(at, out, piece, &error) && !PreadAll(at, out, piece, &error))) {
+      std::memset(out, 0, piece);
+      if (!known) AddUnreadable(at, pieceEnd - 1, error);
+    }
+    at = pieceEnd;
+  }
+}
+
+bool VolumeSource::OverlapsUnreadable(std::uint64_t offset, std::uint64_t length) const {
+  if (unreadable_.empty() || length == 0) return false;
+  // The first range that ends at or after offset.
+  const auto it = std::lower_bound(unreadable_.begin(), unreadable_.end(), offset,
+                                   [](const UnreadableRange& r, std::uint64_t v) { return r.last < v; });
+  return it != unreadable_.end() && it->first <= offset + length - 1;
+}
+
+void VolumeSource::AddUnreadable(std::uint64_t first, std::uint64_t last, int error) {
+  auto it = std::lower_bound(unreadable_.begin(), unreadable_.end(), first,
+                             [](const UnreadableRange& r, std::uint64_t v) { return r.first < v; });
+  it = unreadable_.insert(it, {first, last, error});
+  // Neighbours with the same cause become one range.
+  if (it != unreadable_.begin()) {
+    auto before = std::prev(it);
+    if (before->last + 1 >= it->first && before->error == it->error) {
+      before->last = std::max(before->last, it->last);
+      it = std::prev(unreadable_.erase(it));
+    }
+  }
+  auto after = std::next(it);
+  while (after != unreadable_.end() && it->last + 1 >= after->first && after->error == it->error) {
+    it->last = std::max(it->last, after->last);
+    after = unreadable_.erase(after);
+  }
+}
+
+std::vector<UnreadableRange> VolumeSource::UnreadableIn(std::uint64_t offset,
+                                                        std::uint64_t length) const {
+  std::vector<UnreadableRange> out;
+  if (length == 0) return out;
+  const std::uint64_t last = offset + length - 1;
+  auto it = std::lower_bound(unreadable_.begin(), unreadable_.end(), offset,
+                             [](const UnreadableRange& r, std::uint64_t v) { return r.last < v; });
+  for (; it != unreadable_.end() && it->first <= last; ++it)
+    out.push_back({std::max(it->first, offset), std::min(it->last, last), it->error});
+  return out;
+}
+
+std::size_t VolumeSource::FillWindow(std::uint64_t offset) {
+  // Grow the window while reads run on from where the last one ended, as the
+  // kernel's read-ahead does; a jump elsewhere starts small again so random
+  // record reads do not pay for a megabyte each.
+  const bool sequential = windowFilled_ > 0 && offset == windowStart_ + windowFilled_;
+  readAhead_ = sequential ? std::min(readAhead_ * 2, kMaxReadAhead) : kMinReadAhead;
+  // Replaced, not resized, when it grows: the old bytes would only be
+  // copied to be overwritten. A source opened for a few sectors (every
+  // candidate of the drive list) does not clear a megabyte.
+  if (windowCapacity_ < readAhead_) {
+    window_ = std::make_unique_for_overwrite<std::uint8_t[]>(readAhead_);
+    windowCapacity_ = readAhead_;
+  }
+  const std::uint64_t want = std::min<std::uint64_t>(readAhead_, length_ - offset);
+  ReadDevice(offset, window_.get(), static_cast<std::size_t>(want));
+  windowStart_ = offset;
+  windowFilled_ = static_cast<std::size_t>(want);
+  return windowFilled_;
+}
+
+ReadOutcome VolumeSource::Read(std::uint64_t offset, std::span<std::uint8_t> out) {
+  ReadOutcome outcome;
+  if (offset >= length_ || out.empty()) return outcome;
+  const std::size_t want =
+      static_cast<std::size_t>(std::min<std::uint64_t>(out.size(), length_ - offset));
+  std::size_t done = 0;
+  while (done < want) {
+    const std::uint64_t at = offset + done;
+    if (at >= windowStart_ && at < windowStart_ + windowFilled_) {
+      const std::size_t inWindow = static_cast<std::size_t>(at - windowStart_);
+      const std::size_t n = std::min(want - done, windowFilled_ - inWindow);
+      std::memcpy(out.data() + done, window_.get() + inWindow, n);
+      done += n;
+      continue;
+    }
+    if (want - done >= kMinReadAhead) {
+      // Large reads go straight to the device; copying them through the
+      // window would only cost time.
+      ReadDevice(at, out.data() + done, want - done);
+      done = want;
+      continue;
+    }
+    FillWindow(at);
+  }
+  outcome.inView = want;
+  outcome.readable = want;
+  if (!unreadable_.empty()) {
+    const std::vector<UnreadableRange> bad = UnreadableIn(offset, want);
+    if (!bad.empty()) {
+      outcome.unreadable = true;
+      outcome.error = bad.front().error;
+      outcome.readable = static_cast<std::size_t>(bad.front().first - offset);
+    }
+  }
+  return outcome;
+}
+
+}  // namespace tsn
