@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "app/fault_report.h"
+#include "core/trace.h"
 #include "app/main_dialog.h"
 #include "ui/control_ids.h"
 

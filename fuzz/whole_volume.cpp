@@ -4,7 +4,7 @@
 
 #include "compact_image.h"
 #include "fuzz_support.h"
-#include "results/copy_out.h"
+#include "app/copy_command.h"
 #include "core/entry_records.h"
 #include "ui/control_ids.h"
 

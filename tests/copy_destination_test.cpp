@@ -12,7 +12,7 @@
 #include <optional>
 
 #include "app/app_state.h"
-#include "results/copy_out.h"
+#include "app/copy_command.h"
 #include "app/file_list.h"
 #include "test_support.h"
 

@@ -15,7 +15,7 @@
 #include "app/main_dialog.h"
 #include "fs/ntfs/lznt1.h"
 #include "ntfs_test_support.h"
-#include "results/copy_out.h"
+#include "app/copy_command.h"
 #include "core/entry_records.h"
 #include "test_support.h"
 #include "ui/control_ids.h"

@@ -9,7 +9,7 @@
 #include <map>
 #include <sstream>
 
-#include "results/copy_out.h"
+#include "app/copy_command.h"
 #include "ui/control_ids.h"
 #include "test_support.h"
 

@@ -12,6 +12,7 @@
 
 #include "app/app_state.h"
 #include "app/fault_report.h"
+#include "core/trace.h"
 #include "app/main_dialog.h"
 #include "ui/headless/headless_window.h"
 

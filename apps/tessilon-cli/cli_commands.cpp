@@ -21,7 +21,7 @@
 #include "ui/control_ids.h"
 #include "pdf_report.h"
 #include "results/copy_destination.h"
-#include "results/copy_out.h"
+#include "app/copy_command.h"
 #include "app/file_list.h"
 #include "app/print_report.h"
 #include "ui/headless/headless_window.h"

@@ -11,20 +11,14 @@
 #include "ui/control_ids.h"
 #include "ui/window_system.h"
 #include "fs/logdrive_info.h"
+#include "source/drive_sources.h"
 
 namespace tsn {
 
-// Where drive mapping looks for volumes. On Windows this was the drive
-// letters; here it is the images the user named and the machine's block
-// devices as sysfs lists them.
-struct DriveSources {
-  std::vector<std::string> files;       // images or devices the user named
-  bool scanDevices = true;              // also list /sys/class/block
-  std::string sysfsBlockDir = "/sys/class/block";
-  std::string deviceDir = "/dev";
-};
 
-struct AppState {
+// The program as the engine sees it: its log, progress and found results
+// are the window's message log, status strip, folder tree and file list.
+struct AppState final : EngineHost {
   // Fault context, shown by the fault report.
   std::string routineName;
   std::string faultMessage;
@@ -38,7 +32,6 @@ struct AppState {
   int logListHeight = 0;
   std::uint64_t faultLba = 0;
   std::uint64_t faultRecord = 0;
-  std::uint64_t orphanFolderSeq = 0;
   int showCmd = 0;
 
   // The window layer and the controls, by identifier.
@@ -75,6 +68,40 @@ struct AppState {
   int lastCopyResult = 0;
   // The help page that Help opens.
   std::string helpPath;
+
+  // The file list as the last ShowFolderFilesSoFar left it: its rows, the
+  // datum of its last row, and the folder and its last file then.
+  struct ShownSoFar {
+    FolderRef folder = kNoFolder;
+    int rows = -1;
+    const void* lastRow = nullptr;
+    const FoundFile* lastFile = nullptr;
+  } shownSoFar;
+
+  void Log(std::uint32_t severity, std::string_view message) override;
+  void PumpOneMessage() override;
+  bool Busy() const override { return busy != 0; }
+  void SetBusy(bool on) override { busy = on ? 1 : 0; }
+  void StartProgress(ProgressClock* clock) override;
+  void UpdateProgressClock(ProgressClock* clock) override;
+  void StartSteps(std::uint64_t steps, BarColour colour) override;
+  void StepProgress() override;
+  void EndSteps() override;
+  void ShowCounters(std::uint64_t dirs, std::uint64_t files, std::uint64_t bytes) override;
+  void ShowStatus(StatusField field, std::string_view text) override;
+  void SetRoutineName(const char* name) override { routineName = name; }
+  ScanRecords& Records() override { return *records; }
+  FolderRef CreateRootFolder() override;
+  FolderRef RootFolder() const override;
+  FolderRef InsertFolderNode(MftFileInfo* record, FolderRef parent, InsertPosition position) override;
+  MftFileInfo* FolderRecordOf(FolderRef folder) const override;
+  FolderRef ParentFolder(FolderRef folder) const override;
+  FolderRef FindFolderByRecord(FolderRef start, std::uint64_t recordNumber) override;
+  void MarkDeletedUpward(FolderRef folder) override;
+  void ExpandFolder(FolderRef folder) override;
+  void SelectFolder(FolderRef folder) override;
+  void ShowFolderFiles(FolderRef folder) override;
+  void ShowFolderFilesSoFar(FolderRef folder) override;
 };
 
 }  // namespace tsn

@@ -12,6 +12,7 @@
 #include <exception>
 
 #include "app/app_state.h"
+#include "core/trace.h"
 
 namespace tsn {
 
@@ -48,7 +49,6 @@ std::size_t PutNumber(char* out, std::size_t size, std::size_t at, std::uint64_t
 // change must not make the report read without end.
 const char* FieldText(const std::string& s) { return s.data(); }
 
-int gTraceFd = STDERR_FILENO;
 
 void WriteAll(const char* text, std::size_t length, int fd = STDERR_FILENO) {
   while (length > 0) {
@@ -150,19 +150,5 @@ int InstallFaultFilter(AppState* app) {
   return 1;
 }
 
-int TraceLine(const char* format, ...) {
-  static char text[32768];
-  va_list args;
-  va_start(args, format);
-  int n = std::vsnprintf(text, sizeof text - 1, format, args);
-  va_end(args);
-  if (n < 0) return 1;
-  std::size_t length = std::min<std::size_t>(static_cast<std::size_t>(n), sizeof text - 2);
-  text[length++] = '\n';
-  if (gTraceFd >= 0) WriteAll(text, length, gTraceFd);
-  return 1;
-}
-
-void SetTraceOutput(int fd) { gTraceFd = fd; }
 
 }  // namespace tsn

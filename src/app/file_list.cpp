@@ -8,19 +8,6 @@
 
 namespace tsn {
 
-FoundFile* FoundFileFromFileInfo(ScanRecords& records, const MftFileInfo& info) {
-  FoundFile* f = records.NewFile();
-  f->name = info.name.empty() ? info.dosName : info.name;
-  f->nameLength = static_cast<std::uint32_t>(f->name.size());
-  f->firstCharLost = info.firstCharLost;
-  f->flags = info.flags;
-  f->fatDate = info.fatDate;
-  f->fatTime = info.fatTime;
-  f->size = info.size;
-  f->startCluster = static_cast<std::uint32_t>(info.recordNumber);
-  return f;
-}
-
 void ShowFolderFiles(AppState* app, NodeHandle treeItem) {
   app->ui->DeleteAllRows(app->fileList);
   const auto* folder = static_cast<const MftFileInfo*>(app->ui->NodeData(treeItem));

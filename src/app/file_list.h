@@ -12,8 +12,6 @@ struct MftFileInfo;
 struct FoundFile;
 struct ScanRecords;
 
-// Builds the FoundFile of a FAT entry's record, owned by records.
-FoundFile* FoundFileFromFileInfo(ScanRecords& records, const MftFileInfo& info);
 void ShowFolderFiles(AppState* app, NodeHandle treeItem);
 void AddFileToDisplayList(AppState* app, FoundFile* file);
 int FileTypeImage(const FoundFile& file);

@@ -20,8 +20,10 @@ int MarkFor(std::uint32_t state) { return state == kCheckTicked ? kChecked : kUn
 void ReleaseScanRecords(AppState* app) { app->records = std::make_unique<ScanRecords>(); }
 
 NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive) {
-  drive->foundDirs = 1;
-  drive->foundFiles = 0;
+  if (drive != nullptr) {
+    drive->foundDirs = 1;
+    drive->foundFiles = 0;
+  }
   app->ui->DeleteAllRows(app->fileList);
   app->ui->DeleteAllNodes();
   ReleaseScanRecords(app);

@@ -3,6 +3,7 @@
 // that spread through folders and files, and the count of what is ticked.
 #include <cstdint>
 
+#include "core/engine_host.h"
 #include "ui/window_system.h"
 
 namespace tsn {
@@ -10,8 +11,6 @@ namespace tsn {
 struct AppState;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
-
-enum class InsertPosition { Last, Sorted };
 
 // Drops the previous tree and its records and makes the "Root" node.
 NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive);

@@ -19,7 +19,11 @@ void LogMessage(AppState* app, std::uint32_t severity, ControlId list, const cha
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
+  WriteLogRow(app, severity, list, text);
+}
 
+void WriteLogRow(AppState* app, std::uint32_t severity, ControlId list, std::string_view text) {
+  if (app == nullptr || app->ui == nullptr) return;
   // Severities live in the row data, not in the label, so the colours follow
   // the severity whatever the label says. The deque keeps them in place for
   // the life of the program, as the log is never cleared.

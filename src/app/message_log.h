@@ -1,13 +1,14 @@
 #pragma once
 #include <cstdint>
 
+#include <string_view>
+
+#include "core/engine_host.h"
 #include "ui/window_system.h"
 
 namespace tsn {
 
 struct AppState;
-
-enum Severity : std::uint32_t { kError = 0, kStatus = 1, kAlert = 2, kUser = 3 };
 
 const char* SeverityWord(std::uint32_t severity);
 
@@ -16,6 +17,8 @@ const char* SeverityWord(std::uint32_t severity);
 // PRId64/%lld.
 void LogMessage(AppState* app, std::uint32_t severity, ControlId list, const char* format, ...)
     __attribute__((format(printf, 4, 5)));
+// The same for a line already formatted.
+void WriteLogRow(AppState* app, std::uint32_t severity, ControlId list, std::string_view text);
 
 // Custom-draw handler of the log list.
 std::uint32_t LogRowColour(CustomDrawRecord* record);

@@ -43,10 +43,9 @@ void StartProgress(AppState* app, ProgressClock* clock, ControlId bar, ControlId
   (void)bar;  // the window layer has one progress bar
   clock->startTime = LocalTimeNow();
   clock->blocksDone = 0;
-  clock->blockControl = blockControl;
-  clock->clockControl = clockControl;
   clock->phase = 1;
-  UpdateProgressClock(app, clock);
+  app->ui->SetText(blockControl, "0");
+  app->ui->SetText(clockControl, "00:00:00");
   clock->phase = 2;
   app->ui->SetProgressRange(0, static_cast<std::uint32_t>(clock->blocksTotal));
   app->ui->SetProgressStep(1);
@@ -60,8 +59,8 @@ void UpdateProgressClock(AppState* app, ProgressClock* clock) {
 void UpdateProgressClockAt(AppState* app, ProgressClock* clock, std::uint64_t now) {
   WindowSystem& ui = *app->ui;
   if (clock->phase == 1) {
-    ui.SetText(clock->blockControl, "0");
-    ui.SetText(clock->clockControl, "00:00:00");
+    ui.SetText(app->sizeText, "0");
+    ui.SetText(app->clockText, "00:00:00");
     return;
   }
   const std::uint64_t elapsed = now - clock->startTime;
@@ -75,8 +74,8 @@ void UpdateProgressClockAt(AppState* app, ProgressClock* clock, std::uint64_t no
   char text[32];
   std::snprintf(text, sizeof text, "%02d:%02d:%02d", static_cast<int>(secondsInDay / 3600),
                 static_cast<int>(secondsInDay / 60 % 60), static_cast<int>(secondsInDay % 60));
-  ui.SetText(clock->blockControl, "BLOCK: " + FormatThousands(clock->blocksDone));
-  ui.SetText(clock->clockControl, text);
+  ui.SetText(app->sizeText, "BLOCK: " + FormatThousands(clock->blocksDone));
+  ui.SetText(app->clockText, text);
 }
 
 void ShowCounters(AppState* app, std::uint64_t dirs, std::uint64_t files, std::uint64_t bytes) {

@@ -4,21 +4,13 @@
 #include <cstdint>
 #include <string>
 
+#include "core/engine_host.h"
 #include "ui/window_system.h"
 
 namespace tsn {
 
 struct AppState;
 struct LOGDRIVE_INFO;
-
-struct ProgressClock {
-  ControlId clockControl = 0;
-  ControlId blockControl = 0;
-  std::uint64_t startTime = 0;   // local time, 100-ns units since 1601
-  std::uint64_t blocksDone = 0;
-  std::uint64_t blocksTotal = 0;
-  std::uint64_t phase = 0;       // 1 just started, 2 running
-};
 
 // Local wall-clock time in 100-ns units since 1601-01-01.
 std::uint64_t LocalTimeNow();

@@ -5,7 +5,7 @@
 
 #include "fs/fat/fat_scans.h"
 #include "fs/ntfs/ntfs_scans.h"
-#include "results/copy_out.h"
+#include "app/copy_command.h"
 #include "app/folder_tree.h"
 #include "app/print_report.h"
 #include "app/list_interaction.h"

@@ -101,6 +101,10 @@ struct FoundFile {
 // Appends file to the end of folder's file list.
 void AppendToFolder(MftFileInfo* folder, FoundFile* file);
 
+struct ScanRecords;
+// Builds the FoundFile of a FAT entry's record, owned by records.
+FoundFile* FoundFileFromFileInfo(ScanRecords& records, const MftFileInfo& info);
+
 // Every record of one scan, owned in one place so that they go together
 // when the next scan or drive list replaces them. Deques keep addresses
 // stable while the scan grows them.

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/engine_host.h"
 #include "core/le_bytes.h"
 #include "source/volume_source.h"
 
@@ -71,6 +72,7 @@ struct LOGDRIVE_INFO {
   std::uint64_t tickedFiles = 0;
   std::uint64_t tickedDirs = 0;
   std::uint64_t tickedBytes = 0;
+  std::uint64_t orphanFolderSeq = 0;             // NTFS: orphan folders made by this scan
   std::unique_ptr<VolumeSource> volume;
   std::string sourceDescription;                 // which file or device, for the log
 
@@ -78,5 +80,17 @@ struct LOGDRIVE_INFO {
   char Kind() const { return fsName.empty() ? '\0' : fsName[0]; }
   Bytes Boot() const { return Bytes(bootSector.data(), bootSector.size()); }
 };
+
+// Starts the found results of a scan of the drive: its counters and the
+// "Root" folder.
+inline FolderRef StartFoundTree(EngineHost* host, LOGDRIVE_INFO* drive) {
+  drive->foundDirs = 1;
+  drive->foundFiles = 0;
+  return host->CreateRootFolder();
+}
+
+inline void ShowFoundCounters(EngineHost* host, const LOGDRIVE_INFO* drive) {
+  host->ShowCounters(drive->foundDirs, drive->foundFiles, drive->foundBytes);
+}
 
 }  // namespace tsn

@@ -1,3 +1,4 @@
+#include "core/engine_host.h"
 #include "results/copy_destination.h"
 
 #include <fcntl.h>
@@ -14,8 +15,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/app_state.h"
-#include "app/message_log.h"
 
 namespace tsn {
 
@@ -341,7 +340,7 @@ std::optional<std::string> DestinationRefusal(const std::string& sourcePath, con
   return RefusalFor(FootprintOf(sourcePath), st.st_dev, destination);
 }
 
-CopyDestination::CopyDestination(AppState* app, int root, std::string path)
+CopyDestination::CopyDestination(EngineHost* app, int root, std::string path)
     : app_(app), root_(root), path_(std::move(path)) {}
 
 CopyDestination::~CopyDestination() {
@@ -349,7 +348,7 @@ CopyDestination::~CopyDestination() {
   ::close(root_);
 }
 
-std::unique_ptr<CopyDestination> CopyDestination::Make(AppState* app, const std::string& sourcePath,
+std::unique_ptr<CopyDestination> CopyDestination::Make(EngineHost* app, const std::string& sourcePath,
                                                        const std::string& destination, std::string* why) {
   ExistingAncestor ancestor;
   if (!OpenNearestFolder(destination, &ancestor, why)) return nullptr;
@@ -431,7 +430,7 @@ int CopyDestination::Folder(const std::vector<std::string>& labels, std::string*
     } else {
       const SaveableName saveable = SaveableNameOf(label);
       if (!saveable.why.empty())
-        LogMessage(app_, kAlert, app_->logList, "The folder name \"%s\" in %s %s; it is saved as \"%s\".",
+        LogMessage(app_, kAlert, "The folder name \"%s\" in %s %s; it is saved as \"%s\".",
                    PrintableName(label).c_str(), path.c_str(), saveable.why.c_str(), saveable.name.c_str());
       // A folder that was there before the copy is used again; one that this
       // copy made for another label, a file, or a link is passed by.
@@ -452,8 +451,7 @@ int CopyDestination::Folder(const std::vector<std::string>& labels, std::string*
         names_[{path, label}] = name;
         taken_.insert(path + "/" + name);
         if (name != saveable.name)
-          LogMessage(app_, kAlert, app_->logList,
-                     "%s/%s is taken by another entry or a link; the folder \"%s\" is saved as \"%s\".",
+          LogMessage(app_, kAlert, "%s/%s is taken by another entry or a link; the folder \"%s\" is saved as \"%s\".",
                      path.c_str(), saveable.name.c_str(), PrintableName(label).c_str(), name.c_str());
       } else if (why->empty()) {
         *why = "no free name was found for the folder " + path + "/" + saveable.name;

@@ -14,7 +14,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 
 // Why `destination` must not be written to while the image or device at
 // `sourcePath` is read, or nullopt when it may be. Nothing is made: a
@@ -48,7 +48,7 @@ class CopyDestination {
   // Checks `destination` as DestinationRefusal does and only then makes the
   // folders up to it; null, with the reason in *why, when it is refused or
   // cannot be made.
-  static std::unique_ptr<CopyDestination> Make(AppState* app, const std::string& sourcePath,
+  static std::unique_ptr<CopyDestination> Make(EngineHost* app, const std::string& sourcePath,
                                                const std::string& destination, std::string* why);
 
   // The folder for a path of the tree (its labels below Root), made when
@@ -70,10 +70,10 @@ class CopyDestination {
   bool Discard(int dir, const std::string& partial);
 
  private:
-  CopyDestination(AppState* app, int root, std::string path);
+  CopyDestination(EngineHost* app, int root, std::string path);
   std::string FolderPath(const std::vector<std::string>& labels, std::size_t depth) const;
 
-  AppState* app_;
+  EngineHost* app_;
   int root_;
   std::string path_;
   // Folder names given in this copy: parent path and label -> name on disk.

@@ -1,3 +1,5 @@
+#include "core/engine_host.h"
+#include "fs/logdrive_info.h"
 #include "results/copy_out.h"
 
 #include <fcntl.h>
@@ -12,17 +14,12 @@
 #include <limits>
 #include <memory>
 
-#include "app/app_state.h"
-#include "app/main_dialog.h"
-#include "app/message_log.h"
-#include "app/progress.h"
 #include "fs/fat/fat_file_content.h"
 #include "fs/fat/fat_table.h"
 #include "fs/ntfs/mft_descriptor.h"
 #include "fs/ntfs/ntfs_file_content.h"
 #include "fs/ntfs/volume_bitmap.h"
 #include "results/copy_destination.h"
-#include "app/folder_tree.h"
 #include "source/read_sectors.h"
 
 namespace tsn {
@@ -103,8 +100,8 @@ void AppendReason(std::string* why, const std::string& reason) {
 }
 
 struct Copier {
-  Copier(AppState* a, LOGDRIVE_INFO* d) : app(a), drive(d) {}
-  AppState* app;
+  Copier(EngineHost* a, LOGDRIVE_INFO* d) : app(a), drive(d) {}
+  EngineHost* app;
   LOGDRIVE_INFO* drive;
   std::vector<std::uint8_t> chunk;
   // NTFS: the $MFT's map, and which clusters are in use now (when known).
@@ -159,8 +156,8 @@ struct Copier {
         failure = std::string("writing the copy failed: ") + std::strerror(errno);
         return false;
       }
-      PumpOneMessage(app);
-      if (app->busy == 0) {
+      app->PumpOneMessage();
+      if (!app->Busy()) {
         interrupted = true;
         return false;
       }
@@ -172,7 +169,7 @@ struct Copier {
                                      : stream.dataSize;
     const ntfs::StreamRead read = ntfs::ReadStreamContent(app, *drive, stream, Chunk(wanted), sink);
     for (const UnreadableRange& r : read.unreadable)
-      LogMessage(app, kError, app->logList, "%s of %s could not be read (%s).", RangeText(r.first, r.last).c_str(),
+      LogMessage(app, kError, "%s of %s could not be read (%s).", RangeText(r.first, r.last).c_str(),
                  shown.c_str(), ReadErrorText(r.error).c_str());
     for (const std::string& n : read.notes) AppendReason(why, n);
     for (const std::string& n : stream.notes) AppendReason(why, n);
@@ -218,7 +215,7 @@ struct Copier {
     ntfs::FileStream stream;
     std::string why;
     if (ntfs && !PlanNtfsFile(file, &stream, &why)) {
-      LogMessage(app, kError, app->logList, "%s was not copied: %s.",
+      LogMessage(app, kError, "%s was not copied: %s.",
                  destination.ShownPath(item.folders, name.name).c_str(), why.c_str());
       ++totals->failed;
       return;
@@ -226,18 +223,18 @@ struct Copier {
     const int folder = destination.Folder(item.folders, &why);
     const std::string shown = destination.ShownPath(item.folders, name.name);
     if (folder < 0) {
-      LogMessage(app, kError, app->logList, "%s was not copied: %s.", shown.c_str(), why.c_str());
+      LogMessage(app, kError, "%s was not copied: %s.", shown.c_str(), why.c_str());
       ++totals->failed;
       return;
     }
     if (!name.why.empty())
-      LogMessage(app, kAlert, app->logList, "The file name \"%s\" in %s %s; it is saved as \"%s\".",
+      LogMessage(app, kAlert, "The file name \"%s\" in %s %s; it is saved as \"%s\".",
                  PrintableName(file.name).c_str(), destination.ShownPath(item.folders, "").c_str(),
                  name.why.c_str(), name.name.c_str());
     std::string partial;
     FileDescriptor fd(destination.CreatePartial(folder, name.name, &partial));
     if (fd.get() < 0) {
-      LogMessage(app, kError, app->logList, "%s was not copied: %s.", shown.c_str(), std::strerror(errno));
+      LogMessage(app, kError, "%s was not copied: %s.", shown.c_str(), std::strerror(errno));
       ++totals->failed;
       return;
     }
@@ -267,23 +264,23 @@ struct Copier {
     if (failed) {
       fd.Close();
       if (destination.Discard(folder, partial))
-        LogMessage(app, kError, app->logList, "%s was not copied: %s; nothing of it is kept.", shown.c_str(),
+        LogMessage(app, kError, "%s was not copied: %s; nothing of it is kept.", shown.c_str(),
                    why.c_str());
       else
-        LogMessage(app, kError, app->logList, "%s was not copied: %s; what was written of it is left as %s.",
+        LogMessage(app, kError, "%s was not copied: %s; what was written of it is left as %s.",
                    shown.c_str(), why.c_str(), destination.ShownPath(item.folders, partial).c_str());
       ++totals->failed;
       return;
     }
     const std::string copy = destination.ShownPath(item.folders, saved);
     if (saved != name.name)
-      LogMessage(app, kAlert, app->logList, "%s is taken; the copy is saved as %s.", shown.c_str(), copy.c_str());
+      LogMessage(app, kAlert, "%s is taken; the copy is saved as %s.", shown.c_str(), copy.c_str());
     if (!whole) {
-      LogMessage(app, kError, app->logList, "%s was not copied in full: %s.", copy.c_str(), why.c_str());
+      LogMessage(app, kError, "%s was not copied in full: %s.", copy.c_str(), why.c_str());
       ++totals->incomplete;
       return;
     }
-    if (!why.empty()) LogMessage(app, kAlert, app->logList, "%s was copied, but %s.", copy.c_str(), why.c_str());
+    if (!why.empty()) LogMessage(app, kAlert, "%s was copied, but %s.", copy.c_str(), why.c_str());
     ++totals->files;
     totals->bytes += ntfs ? stream.dataSize : file.size;
   }
@@ -335,8 +332,8 @@ struct Copier {
         done += n;
         spanBytes -= whole;
         lba += whole / kSectorSize;
-        PumpOneMessage(app);
-        if (app->busy == 0) {
+        app->PumpOneMessage();
+        if (!app->Busy()) {
           *why = "copying was interrupted";
           failed = true;
           return false;
@@ -353,11 +350,11 @@ struct Copier {
     for (std::size_t i = 0; i < lost.size(); ++i) {
       lostBytes += lost[i].second - lost[i].first + 1;
       if (i < kRangesNamed)
-        LogMessage(app, kError, app->logList, "%s of %s could not be read.",
+        LogMessage(app, kError, "%s of %s could not be read.",
                    RangeText(lost[i].first, lost[i].second).c_str(), shown.c_str());
     }
     if (lost.size() > kRangesNamed)
-      LogMessage(app, kError, app->logList, "%zu more unreadable ranges of %s are not listed.",
+      LogMessage(app, kError, "%zu more unreadable ranges of %s are not listed.",
                  lost.size() - kRangesNamed, shown.c_str());
     AppendReason(why, std::to_string(lostBytes) + " of its bytes could not be read, and are zeros in the copy");
     return false;
@@ -366,45 +363,14 @@ struct Copier {
 
 }  // namespace
 
-std::vector<CopyItem> TickedFiles(AppState* app) {
-  std::vector<CopyItem> items;
-  const WindowSystem& tree = *app->ui;
-  struct Pending {
-    NodeHandle node;
-    std::vector<std::string> folders;
-  };
-  std::vector<Pending> stack;
-  if (tree.RootNode() != kNoNode) stack.push_back({tree.RootNode(), {}});
-  while (!stack.empty()) {
-    Pending p = std::move(stack.back());
-    stack.pop_back();
-    const MftFileInfo* folder = FolderRecordOf(tree, p.node);
-    if (folder != nullptr)
-      for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next)
-        if (f->checkState == kCheckTicked) items.push_back({f, p.folders});
-    std::vector<Pending> children;
-    for (NodeHandle c = tree.FirstChild(p.node); c != kNoNode; c = tree.NextSibling(c)) {
-      Pending child{c, p.folders};
-      const MftFileInfo* info = FolderRecordOf(tree, c);
-      child.folders.push_back(info ? info->Label() : std::string("_"));
-      children.push_back(std::move(child));
-    }
-    stack.insert(stack.end(), std::make_move_iterator(children.rbegin()),
-                 std::make_move_iterator(children.rend()));
-  }
-  return items;
-}
-
-CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& destination,
+CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string& destination,
                        const std::vector<CopyItem>& items) {
   CopyTotals totals;
-  app->lastCopyResult = 0;
-  WindowSystem& ui = *app->ui;
   const std::string source = drive->volume ? drive->volume->Path() : std::string();
   // Judged before the volume's tables are read, so that a refusal is what
   // the user hears of first; made only after they have been.
   if (const auto refusal = DestinationRefusal(source, destination)) {
-    LogMessage(app, kError, app->logList, "Nothing was copied: %s.", refusal->c_str());
+    LogMessage(app, kError, "Nothing was copied: %s.", refusal->c_str());
     totals.refused = true;
     return totals;
   }
@@ -413,7 +379,7 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
   if (ntfs) {
     copier.mft = ntfs::BuildMftDescriptor(app, drive);
     if (!copier.mft) {
-      LogMessage(app, kError, app->logList, "Nothing was copied: the $MFT of %s cannot be read.",
+      LogMessage(app, kError, "Nothing was copied: the $MFT of %s cannot be read.",
                  drive->driveName.c_str());
       totals.refused = true;
       return totals;
@@ -427,49 +393,30 @@ CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& d
   std::string why;
   const std::unique_ptr<CopyDestination> made = CopyDestination::Make(app, source, destination, &why);
   if (!made) {
-    LogMessage(app, kError, app->logList, "Nothing was copied: %s.", why.c_str());
+    LogMessage(app, kError, "Nothing was copied: %s.", why.c_str());
     drive->fatTable = {};
     totals.refused = true;
     return totals;
   }
-  app->busy = 1;
-  ui.SetProgressRange(0, static_cast<std::uint32_t>(items.size()));
-  ui.SetProgressStep(1);
-  ui.SetProgressColour({255, 0, 0});
+  app->SetBusy(true);
+  app->StartSteps(items.size(), {255, 0, 0});
   for (const CopyItem& item : items) {
     copier.CopyOne(item, *made, &totals);
-    ui.StepProgress();
-    ShowCounters(app, 0, totals.files, totals.bytes);
-    PumpOneMessage(app);
-    if (app->busy == 0) {
+    app->StepProgress();
+    app->ShowCounters(0, totals.files, totals.bytes);
+    app->PumpOneMessage();
+    if (!app->Busy()) {
       totals.interrupted = true;
       break;
     }
   }
   drive->fatTable = {};
-  ui.SetProgressPosition(0);
-  LogMessage(app, kStatus, app->logList,
-             "%s %" PRIu64 " files, %" PRIu64 " bytes, to %s; %" PRIu64 " could not be copied in full.",
+  app->EndSteps();
+  LogMessage(app, kStatus, "%s %" PRIu64 " files, %" PRIu64 " bytes, to %s; %" PRIu64 " could not be copied in full.",
              totals.interrupted ? "Copying interrupted after" : "Copied", totals.files, totals.bytes,
              destination.c_str(), totals.incomplete + totals.failed);
-  app->busy = 0;
-  app->lastCopyResult = (totals.incomplete == 0 && totals.failed == 0 && !totals.interrupted) ? 1 : 2;
+  app->SetBusy(false);
   return totals;
-}
-
-void CopyTickedFiles(AppState* app) {
-  if (app->currentDrive == nullptr) {
-    LogMessage(app, kError, app->logList, "Please choose a drive to search");
-    return;
-  }
-  const std::vector<CopyItem> items = TickedFiles(app);
-  if (items.empty()) {
-    LogMessage(app, kError, app->logList, "No files are ticked: tick the files to copy first.");
-    return;
-  }
-  const std::string destination = app->ui->AskForFolder("Copy the ticked files to");
-  if (destination.empty()) return;
-  CopyFilesTo(app, app->currentDrive, destination, items);
 }
 
 }  // namespace tsn

@@ -11,7 +11,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct FoundFile;
 
@@ -19,9 +19,6 @@ struct CopyItem {
   const FoundFile* file = nullptr;
   std::vector<std::string> folders;  // the folder path in the tree, below Root
 };
-
-// Every file whose check box is ticked, with its folder path.
-std::vector<CopyItem> TickedFiles(AppState* app);
 
 struct CopyTotals {
   std::uint64_t files = 0;       // copied in full
@@ -32,14 +29,16 @@ struct CopyTotals {
   // Nothing was copied: the destination was refused, or the volume's tables
   // could not be read.
   bool refused = false;
+  // 1 when every file came back in full; 2 when some did not or the copy
+  // was interrupted; 0 when it could not start.
+  int Result() const {
+    if (refused) return 0;
+    return (incomplete == 0 && failed == 0 && !interrupted) ? 1 : 2;
+  }
 };
 
-// Copies the items into destination under the busy protocol; sets
-// lastCopyResult.
-CopyTotals CopyFilesTo(AppState* app, LOGDRIVE_INFO* drive, const std::string& destination,
+// Copies the items into destination under the busy protocol.
+CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string& destination,
                        const std::vector<CopyItem>& items);
-
-// Command 5003: asks for the folder, then copies every ticked file.
-void CopyTickedFiles(AppState* app);
 
 }  // namespace tsn

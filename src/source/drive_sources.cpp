@@ -1,3 +1,4 @@
+#include "core/engine_host.h"
 #include "source/drive_sources.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include <fstream>
 #include <map>
 
-#include "app/app_state.h"
 #include "source/partition_table.h"
 #include "source/volume_source.h"
 

@@ -8,7 +8,16 @@
 
 namespace tsn {
 
-struct DriveSources;
+// Where drive mapping looks for volumes. On Windows this was the drive
+// letters; here it is the images the user named and the machine's block
+// devices as sysfs lists them.
+struct DriveSources {
+  std::vector<std::string> files;       // images or devices the user named
+  bool scanDevices = true;              // also list /sys/class/block
+  std::string sysfsBlockDir = "/sys/class/block";
+  std::string deviceDir = "/dev";
+};
+
 
 struct DriveCandidate {
   std::string path;             // file or device node to open

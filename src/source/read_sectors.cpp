@@ -1,3 +1,4 @@
+#include "core/engine_host.h"
 #include "source/read_sectors.h"
 
 #include <algorithm>
@@ -5,8 +6,6 @@
 #include <cstring>
 #include <limits>
 
-#include "app/app_state.h"
-#include "app/message_log.h"
 #include "fs/logdrive_info.h"
 #include "source/volume_source.h"
 
@@ -16,7 +15,7 @@ namespace {
 constexpr std::size_t kRangesLogged = 5;
 }  // namespace
 
-int ReadSectors(AppState* app, VolumeSource* volume, std::uint64_t lba,
+int ReadSectors(EngineHost* app, VolumeSource* volume, std::uint64_t lba,
                 std::span<std::uint8_t> buffer) {
   if (lba > std::numeric_limits<std::uint64_t>::max() / kSectorSize) {
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
@@ -25,7 +24,7 @@ int ReadSectors(AppState* app, VolumeSource* volume, std::uint64_t lba,
   return ReadBytes(app, volume, lba * kSectorSize, buffer);
 }
 
-int ReadBytes(AppState*, VolumeSource* volume, std::uint64_t offset, std::span<std::uint8_t> buffer) {
+int ReadBytes(EngineHost*, VolumeSource* volume, std::uint64_t offset, std::span<std::uint8_t> buffer) {
   ReadOutcome outcome;
   if (volume != nullptr) outcome = volume->Read(offset, buffer);
   // Whatever lies past the end reads as zeros.
@@ -47,7 +46,7 @@ std::string ReadErrorText(int error) {
   return error == 0 ? std::string("the source ended before its size") : std::string(std::strerror(error));
 }
 
-void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive) {
+void LogUnreadableRanges(EngineHost* app, const LOGDRIVE_INFO& drive) {
   if (!drive.volume) return;
   const std::vector<UnreadableRange>& ranges = drive.volume->UnreadableRanges();
   if (ranges.empty()) return;
@@ -55,8 +54,7 @@ void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive) {
   std::uint64_t total = 0;
   for (const UnreadableRange& r : ranges) total += r.Bytes();
   const std::string places = ranges.size() == 1 ? "in one place" : "in " + std::to_string(ranges.size()) + " places";
-  LogMessage(app, kError, app->logList,
-             "%s %" PRIu64 " bytes of %s could not be read, %s; they read as zeros, and what lies in "
+  LogMessage(app, kError, "%s %" PRIu64 " bytes of %s could not be read, %s; they read as zeros, and what lies in "
              "them may be missing or incomplete.",
              drive.driveName.c_str(), total, v.Path().c_str(), places.c_str());
   for (std::size_t i = 0; i < ranges.size() && i < kRangesLogged; ++i) {
@@ -66,11 +64,11 @@ void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive) {
     const std::string sectors = firstSector == lastSector
                                     ? "sector " + std::to_string(firstSector)
                                     : "sectors " + std::to_string(firstSector) + "\u2013" + std::to_string(lastSector);
-    LogMessage(app, kError, app->logList, "%s %s of %s (%s) could not be read: %s.", drive.driveName.c_str(),
+    LogMessage(app, kError, "%s %s of %s (%s) could not be read: %s.", drive.driveName.c_str(),
                RangeText(first, last).c_str(), v.Path().c_str(), sectors.c_str(), ReadErrorText(r.error).c_str());
   }
   if (ranges.size() > kRangesLogged)
-    LogMessage(app, kError, app->logList, "%s %zu more unreadable ranges of %s are not listed.",
+    LogMessage(app, kError, "%s %zu more unreadable ranges of %s are not listed.",
                drive.driveName.c_str(), ranges.size() - kRangesLogged, v.Path().c_str());
 }
 

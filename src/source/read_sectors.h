@@ -6,7 +6,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 class VolumeSource;
 struct UnreadableRange;
@@ -15,11 +15,11 @@ struct UnreadableRange;
 // Every sector that could be read is in the buffer; those that could not,
 // and whatever lies past the end of the volume, read as zeros. Returns 1
 // when every byte was read, else 0.
-int ReadSectors(AppState* app, VolumeSource* volume, std::uint64_t lba,
+int ReadSectors(EngineHost* app, VolumeSource* volume, std::uint64_t lba,
                 std::span<std::uint8_t> buffer);
 
 // The same at a byte offset of the volume.
-int ReadBytes(AppState* app, VolumeSource* volume, std::uint64_t offset, std::span<std::uint8_t> buffer);
+int ReadBytes(EngineHost* app, VolumeSource* volume, std::uint64_t offset, std::span<std::uint8_t> buffer);
 
 // True when some of `bytes` bytes at sector `lba` are known to be unreadable
 // (as opposed to lying past the end of the volume).
@@ -33,6 +33,6 @@ std::string ReadErrorText(int error);
 // be read: one line for each of the first few, a count of the rest. Offsets
 // are those of the image file or device, for tools that work on it. Nothing
 // is logged when everything could be read.
-void LogUnreadableRanges(AppState* app, const LOGDRIVE_INFO& drive);
+void LogUnreadableRanges(EngineHost* app, const LOGDRIVE_INFO& drive);
 
 }  // namespace tsn

@@ -1,10 +1,9 @@
+#include "core/engine_host.h"
 #include "fs/fat/dir_entry.h"
 
 #include <cinttypes>
 #include <ctime>
 
-#include "app/app_state.h"
-#include "app/message_log.h"
 #include "fs/fat/fat_table.h"
 #include "core/entry_records.h"
 #include "source/read_sectors.h"
@@ -168,15 +167,14 @@ bool JudgedOnUnreadableFat(const LOGDRIVE_INFO* drive, ShortEntry entry) {
   return true;
 }
 
-void ReportJudgedWithoutFat(AppState* app, const LOGDRIVE_INFO& drive, std::uint64_t files) {
+void ReportJudgedWithoutFat(EngineHost* app, const LOGDRIVE_INFO& drive, std::uint64_t files) {
   if (files == 0) return;
-  LogMessage(app, kAlert, app->logList,
-             "%s %" PRIu64 " deleted %s on clusters whose FAT entries could not be read; %s shown as "
+  LogMessage(app, kAlert, "%s %" PRIu64 " deleted %s on clusters whose FAT entries could not be read; %s shown as "
              "\"Chain is in use\", since whether those clusters are free is not known.",
              drive.driveName.c_str(), files, files == 1 ? "file lies" : "files lie", files == 1 ? "it is" : "they are");
 }
 
-MftFileInfo EntryToFileInfo(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
+MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
   const ShortEntry entry(at.cluster.subspan(at.index * kDirEntrySize, kDirEntrySize));
   std::uint64_t unreadable = kNoSector;
   const auto longEntries = CollectLongNameEntries(app, drive, at, &unreadable);
@@ -188,14 +186,12 @@ MftFileInfo EntryToFileInfo(AppState* app, LOGDRIVE_INFO* drive, const EntryPosi
     const std::string shortName = ShortName(entry);
     const std::uint64_t first = drive->volume->BaseOffset() + unreadable * kSectorSize;
     if (longEntries.empty())
-      LogMessage(app, kAlert, app->logList,
-                 "%s \"%s\" (folder cluster %u) follows %s, which could not be read; any long name of it "
+      LogMessage(app, kAlert, "%s \"%s\" (folder cluster %u) follows %s, which could not be read; any long name of it "
                  "would stand there, so it is shown by its short name.",
                  drive->driveName.c_str(), shortName.c_str(), at.dirCluster,
                  RangeText(first, first + kSectorSize - 1).c_str());
     else
-      LogMessage(app, kError, app->logList,
-                 "%s the long name of \"%s\" (folder cluster %u) runs on into %s, which could not be read; "
+      LogMessage(app, kError, "%s the long name of \"%s\" (folder cluster %u) runs on into %s, which could not be read; "
                  "it is shown by its short name, and its name began \"%s\".",
                  drive->driveName.c_str(), shortName.c_str(), at.dirCluster,
                  RangeText(first, first + kSectorSize - 1).c_str(), name.c_str());

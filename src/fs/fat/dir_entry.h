@@ -10,7 +10,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 
 constexpr std::size_t kDirEntrySize = 32;
@@ -36,13 +36,13 @@ int IsAcceptableEntry(const LOGDRIVE_INFO* drive, ShortEntry entry, int latestYe
 // Builds the record of an accepted entry. Callers keep the records of
 // folders (they become tree nodes) and let those of files go once their
 // FoundFile is made.
-MftFileInfo EntryToFileInfo(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
+MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
 std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry);
 // Whether a deleted file is judged "chain in use" only because FAT entries
 // of its span could not be read: whether it could be recovered is unknown.
 bool JudgedOnUnreadableFat(const LOGDRIVE_INFO* drive, ShortEntry entry);
 // Logs how many deleted files a scan judged so, when there are any.
-void ReportJudgedWithoutFat(AppState* app, const LOGDRIVE_INFO& drive, std::uint64_t files);
+void ReportJudgedWithoutFat(EngineHost* app, const LOGDRIVE_INFO& drive, std::uint64_t files);
 // The 8.3 name, as UTF-8 through code page 437.
 std::string ShortName(ShortEntry entry);
 

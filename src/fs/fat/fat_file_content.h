@@ -6,7 +6,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct FoundFile;
 

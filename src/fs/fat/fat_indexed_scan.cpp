@@ -3,15 +3,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/main_dialog.h"
-#include "app/message_log.h"
-#include "app/progress.h"
+#include "core/engine_host.h"
+#include "fs/logdrive_info.h"
 #include "fs/fat/dir_entry.h"
 #include "fs/fat/fat_scans.h"
 #include "fs/fat/fat_table.h"
-#include "app/file_list.h"
-#include "app/folder_tree.h"
 #include "source/read_sectors.h"
 
 namespace tsn {
@@ -33,7 +29,7 @@ bool StartsWithDotEntries(const std::vector<std::uint8_t>& cluster) {
 // work without end.
 class FatTreeWalk {
  public:
-  FatTreeWalk(AppState* app, LOGDRIVE_INFO* drive)
+  FatTreeWalk(EngineHost* app, LOGDRIVE_INFO* drive)
       : app_(app), drive_(drive), g_(FatGeometryOf(*drive)), latestYear_(CurrentYearUtc()),
         clusterBudget_(std::max<std::uint64_t>(drive->clusterCount, 1) * 4) {}
 
@@ -42,7 +38,7 @@ class FatTreeWalk {
       buffer.assign(g_.ClusterBytes(), 0);
       return true;
     } catch (const std::bad_alloc&) {
-      LogMessage(app_, kError, app_->logList, "Could no allocate %" PRIu64 " bytes for cluster buffer",
+      LogMessage(app_, kError, "Could no allocate %" PRIu64 " bytes for cluster buffer",
                  g_.ClusterBytes());
       return false;
     }
@@ -50,29 +46,26 @@ class FatTreeWalk {
 
   // Walks the folder whose chain starts at `first`; files go to `folder`,
   // subfolders under `node`. Returns false once the walk has been stopped.
-  bool WalkChain(std::uint32_t first, MftFileInfo* folder, NodeHandle node, bool isRoot,
+  bool WalkChain(std::uint32_t first, MftFileInfo* folder, FolderRef node, bool isRoot,
                  std::vector<std::uint8_t>& buffer) {
     std::unordered_set<std::uint32_t> chain;
     std::uint32_t previous = 0;
     std::uint32_t c = first;
     while (c != kNoNextCluster) {
       if (!chain.insert(c).second) {
-        LogMessage(app_, kError, app_->logList,
-                   "The cluster chain of folder \"%s\" loops back to cluster %u; it is read once.",
+        LogMessage(app_, kError, "The cluster chain of folder \"%s\" loops back to cluster %u; it is read once.",
                    folder->Label().c_str(), c);
         break;
       }
       if (chain.size() > maxFolderClusters_) {
-        LogMessage(app_, kError, app_->logList,
-                   "%s runs on past the %u entries a folder can hold, at cluster %u; the rest of its "
+        LogMessage(app_, kError, "%s runs on past the %u entries a folder can hold, at cluster %u; the rest of its "
                    "chain is not read.",
                    FolderText(isRoot).c_str(), kMaxFolderEntries, c);
         break;
       }
       if (clusterBudget_ == 0) {
         if (!budgetLogged_)
-          LogMessage(app_, kError, app_->logList,
-                     "The folders of %s share so many clusters that the walk was cut short; "
+          LogMessage(app_, kError, "The folders of %s share so many clusters that the walk was cut short; "
                      "what was found so far is shown.",
                      drive_->driveName.c_str());
         budgetLogged_ = true;
@@ -84,8 +77,8 @@ class FatTreeWalk {
       if (ReadCluster(app_, drive_, c, buffer) == 0) ReportUnreadableCluster(c, isRoot);
       const std::size_t slots = buffer.size() / kDirEntrySize;
       for (std::size_t slot = (!isRoot && StartsWithDotEntries(buffer)) ? 2 : 0; slot < slots; ++slot) {
-        PumpOneMessage(app_);
-        if (app_->busy == 0) return false;
+        app_->PumpOneMessage();
+        if (!app_->Busy()) return false;
         const ShortEntry entry{std::span<const std::uint8_t>(buffer).subspan(slot * kDirEntrySize, kDirEntrySize)};
         if (!IsAcceptableEntry(drive_, entry, latestYear_)) continue;
         MftFileInfo info = EntryToFileInfo(app_, drive_, {buffer, slot, c, previous});
@@ -99,8 +92,7 @@ class FatTreeWalk {
       previous = c;
       c = NextCluster(drive_, drive_->fatTable, c);
       if (c == kNoNextCluster && FatEntryUnreadable(*drive_, previous))
-        LogMessage(app_, kError, app_->logList,
-                   "%s the FAT entry of cluster %u of %s could not be read; the folder's clusters after it "
+        LogMessage(app_, kError, "%s the FAT entry of cluster %u of %s could not be read; the folder's clusters after it "
                    "cannot be found.",
                    drive_->driveName.c_str(), previous, FolderText(isRoot).c_str());
     }
@@ -110,42 +102,40 @@ class FatTreeWalk {
   // Deleted files judged "chain in use" only for want of readable FAT
   // entries.
   std::uint64_t judgedWithoutFat = 0;
-  NodeHandle root = kNoNode;
+  FolderRef root = kNoFolder;
 
  private:
-  void AddFile(const MftFileInfo& info, MftFileInfo* folder, NodeHandle node, bool isRoot) {
-    FoundFile* file = FoundFileFromFileInfo(*app_->records, info);
+  void AddFile(const MftFileInfo& info, MftFileInfo* folder, FolderRef node, bool isRoot) {
+    FoundFile* file = FoundFileFromFileInfo(app_->Records(), info);
     AppendToFolder(folder, file);
     ++drive_->foundFiles;
     drive_->foundBytes += file->size;
-    ShowScanCounters(app_, drive_);
+    ShowFoundCounters(app_, drive_);
     // Deleted entries directly in the root directory do not mark the root.
-    if (!(info.flags & kFlagInUse) && !isRoot) MarkDeletedUpward(app_, node);
+    if (!(info.flags & kFlagInUse) && !isRoot) app_->MarkDeletedUpward(node);
   }
 
-  bool AddFolder(MftFileInfo&& info, NodeHandle parent, bool parentIsRoot) {
-    WindowSystem& ui = *app_->ui;
+  bool AddFolder(MftFileInfo&& info, FolderRef parent, bool parentIsRoot) {
+    // Each new top-level folder shows the root's files found so far.
     if (parentIsRoot) {
-      ui.ExpandNode(root);
-      ShowRootFilesSoFar();
+      app_->ExpandFolder(root);
+      app_->ShowFolderFilesSoFar(root);
     }
-    MftFileInfo* folder = app_->records->Keep(std::move(info));
-    const NodeHandle node = InsertFolderNode(app_, folder, parent, InsertPosition::Sorted);
+    MftFileInfo* folder = app_->Records().Keep(std::move(info));
+    const FolderRef node = app_->InsertFolderNode(folder, parent, InsertPosition::Sorted);
     ++drive_->foundDirs;
-    ShowScanCounters(app_, drive_);
-    if (!(folder->flags & kFlagInUse) && !parentIsRoot) MarkDeletedUpward(app_, node);
+    ShowFoundCounters(app_, drive_);
+    if (!(folder->flags & kFlagInUse) && !parentIsRoot) app_->MarkDeletedUpward(node);
     const auto start = static_cast<std::uint32_t>(folder->recordNumber);
     if (start < 2) return true;  // no cluster of its own to read
     if (onPath_.count(start) != 0) {
-      LogMessage(app_, kError, app_->logList,
-                 "Folder \"%s\" starts at cluster %u, which belongs to a folder it lies in; "
+      LogMessage(app_, kError, "Folder \"%s\" starts at cluster %u, which belongs to a folder it lies in; "
                  "it is not walked again.",
                  folder->Label().c_str(), start);
       return true;
     }
     if (onPath_.size() >= kMaxFolderDepth) {
-      LogMessage(app_, kError, app_->logList,
-                 "Folder \"%s\" lies more than %zu folders deep; what is below it is not walked.",
+      LogMessage(app_, kError, "Folder \"%s\" lies more than %zu folders deep; what is below it is not walked.",
                  folder->Label().c_str(), kMaxFolderDepth);
       return true;
     }
@@ -157,28 +147,6 @@ class FatTreeWalk {
     path_.pop_back();
     onPath_.erase(start);
     return goOn;
-  }
-
-  // Each new top-level folder shows the root's files found so far. Listing
-  // them all again each time would cost the square of their number on a
-  // root directory of thousands of entries; when the list still holds what
-  // was shown last, only the files found since are added to it.
-  void ShowRootFilesSoFar() {
-    WindowSystem& ui = *app_->ui;
-    const auto* rootInfo = FolderRecordOf(ui, root);
-    const int rows = ui.RowCount(app_->fileList);
-    const bool unchanged = rootInfo != nullptr && shownRows_ >= 0 && rows == shownRows_ &&
-                           (rows == 0 || ui.RowData(app_->fileList, rows - 1) == shownLastRow_);
-    if (!unchanged) {
-      ShowFolderFiles(app_, root);
-    } else {
-      for (FoundFile* f = shownLast_ != nullptr ? shownLast_->next : rootInfo->firstFile; f != nullptr;
-           f = f->next)
-        AddFileToDisplayList(app_, f);
-    }
-    shownRows_ = ui.RowCount(app_->fileList);
-    shownLastRow_ = shownRows_ > 0 ? ui.RowData(app_->fileList, shownRows_ - 1) : nullptr;
-    shownLast_ = rootInfo != nullptr ? rootInfo->lastFile : nullptr;
   }
 
   // "the root folder", or the folder being walked by its path.
@@ -200,23 +168,17 @@ class FatTreeWalk {
     for (const UnreadableRange& r : bad) badBytes += r.Bytes();
     std::string where = RangeText(v->BaseOffset() + bad.front().first, v->BaseOffset() + bad.front().last);
     if (bad.size() > 1) where += " and " + std::to_string(bad.size() - 1) + " more ranges";
-    LogMessage(app_, kError, app_->logList,
-               "%s cluster %u of %s could not be read%s (%s of %s); the entries that stood there are missing.",
+    LogMessage(app_, kError, "%s cluster %u of %s could not be read%s (%s of %s); the entries that stood there are missing.",
                drive_->driveName.c_str(), cluster, FolderText(isRoot).c_str(),
                badBytes == g_.ClusterBytes() ? "" : " in full", where.c_str(), v->Path().c_str());
   }
 
-  AppState* app_;
+  EngineHost* app_;
   LOGDRIVE_INFO* drive_;
   FatGeometry g_;
   int latestYear_;
   std::uint64_t clusterBudget_;
   bool budgetLogged_ = false;
-  // The file list as the last showing of the root left it: its rows, the
-  // datum of its last row, and the root's last file then.
-  int shownRows_ = -1;
-  const void* shownLastRow_ = nullptr;
-  FoundFile* shownLast_ = nullptr;
   std::unordered_set<std::uint32_t> onPath_;
   std::vector<std::string> path_;  // names of the folders being walked, from the root down
   // A folder holds at most 65,536 entries; a chain longer than they fill is
@@ -228,36 +190,35 @@ class FatTreeWalk {
 
 }  // namespace
 
-int FatIndexedScan(AppState* app, LOGDRIVE_INFO* drive) {
+int FatIndexedScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   ProgressClock clock;
   clock.blocksTotal = drive->clusterCount - std::min(drive->freeUnits, drive->clusterCount);
-  StartProgress(app, &clock, app->progressBar, kSizeText, kClockText);
+  app->StartProgress(&clock);
   FatTreeWalk walk(app, drive);
   const std::uint32_t rootCluster = FatGeometryOf(*drive).rootCluster;
   std::vector<std::uint8_t> buffer;
   if (!walk.AllocateBuffer(buffer)) return 0;
   if (LoadFat(app, drive) == 0) return 0;
-  walk.root = CreateRootFolder(app, drive);
-  MftFileInfo* rootInfo = FolderRecordOf(*app->ui, walk.root);
+  walk.root = StartFoundTree(app, drive);
+  MftFileInfo* rootInfo = app->FolderRecordOf(walk.root);
   if (rootInfo == nullptr) {
     drive->fatTable = {};
     return 0;
   }
-  LogMessage(app, kAlert, app->logList, "Beginning file system scan.");
+  LogMessage(app, kAlert, "Beginning file system scan.");
   ReportShortVolume(app, *drive);
-  app->busy = 1;
+  app->SetBusy(true);
   if (rootCluster < 2 || rootCluster >= drive->clusterCount)
-    LogMessage(app, kError, app->logList,
-               "%s: the root folder's cluster %u lies outside the volume; there is no tree to walk.",
+    LogMessage(app, kError, "%s: the root folder's cluster %u lies outside the volume; there is no tree to walk.",
                drive->driveName.c_str(), rootCluster);
   else
     walk.WalkChain(rootCluster, rootInfo, walk.root, true, buffer);
-  ShowScanCounters(app, drive);
-  ShowFolderFiles(app, walk.root);
+  ShowFoundCounters(app, drive);
+  app->ShowFolderFiles(walk.root);
   ReportJudgedWithoutFat(app, *drive, walk.judgedWithoutFat);
   drive->fatTable = {};
-  LogMessage(app, kAlert, app->logList, "File system scan complete.");
-  app->busy = 0;
+  LogMessage(app, kAlert, "File system scan complete.");
+  app->SetBusy(false);
   return 1;
 }
 

@@ -5,15 +5,10 @@
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/main_dialog.h"
-#include "app/message_log.h"
-#include "app/progress.h"
+#include "core/engine_host.h"
 #include "fs/fat/dir_entry.h"
 #include "fs/fat/fat_scans.h"
 #include "fs/fat/fat_table.h"
-#include "app/file_list.h"
-#include "app/folder_tree.h"
 #include "fs/logdrive_info.h"
 #include "source/read_sectors.h"
 
@@ -38,7 +33,7 @@ std::uint64_t ClustersOnVolume(const LOGDRIVE_INFO& drive, const FatGeometry& g)
 // and the rest counted.
 class UnreadableClusters {
  public:
-  UnreadableClusters(AppState* app, const LOGDRIVE_INFO& drive, const FatGeometry& g)
+  UnreadableClusters(EngineHost* app, const LOGDRIVE_INFO& drive, const FatGeometry& g)
       : app_(app), drive_(drive), g_(g) {}
 
   void Check(std::uint32_t cluster) {
@@ -65,8 +60,7 @@ class UnreadableClusters {
     const std::string clusters =
         first_ == last_ ? "cluster " + std::to_string(first_)
                         : "clusters " + std::to_string(first_) + "\u2013" + std::to_string(last_);
-    LogMessage(app_, kError, app_->logList,
-               "%s %s could not be read in full (%s of %s); deleted entries that stood in the unreadable "
+    LogMessage(app_, kError, "%s %s could not be read in full (%s of %s); deleted entries that stood in the unreadable "
                "sectors are missing from the list.",
                drive_.driveName.c_str(), clusters.c_str(), where.c_str(), v.Path().c_str());
   }
@@ -75,13 +69,13 @@ class UnreadableClusters {
   void Finish() {
     Flush();
     if (runs_ > kRunsNamed)
-      LogMessage(app_, kError, app_->logList, "%s %" PRIu64 " more runs of clusters could not be read in full.",
+      LogMessage(app_, kError, "%s %" PRIu64 " more runs of clusters could not be read in full.",
                  drive_.driveName.c_str(), runs_ - kRunsNamed);
   }
 
  private:
   static constexpr std::uint64_t kRunsNamed = 5;
-  AppState* app_;
+  EngineHost* app_;
   const LOGDRIVE_INFO& drive_;
   const FatGeometry& g_;
   std::uint32_t first_ = 0, last_ = 0;
@@ -91,24 +85,23 @@ class UnreadableClusters {
 
 }  // namespace
 
-int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
-  WindowSystem& ui = *app->ui;
+int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   ProgressClock clock;
   clock.blocksTotal = drive->clusterCount / 1000;
-  StartProgress(app, &clock, app->progressBar, kSizeText, kClockText);
+  app->StartProgress(&clock);
 
   const FatGeometry g = FatGeometryOf(*drive);
   std::vector<std::uint8_t> buffer;
   try {
     buffer.assign(g.ClusterBytes(), 0);
   } catch (const std::bad_alloc&) {
-    LogMessage(app, kError, app->logList, "Could no allocate %" PRIu64 " bytes for cluster buffer",
+    LogMessage(app, kError, "Could no allocate %" PRIu64 " bytes for cluster buffer",
                g.ClusterBytes());
     return 0;
   }
-  const NodeHandle root = CreateRootFolder(app, drive);
-  MftFileInfo* rootInfo = FolderRecordOf(ui, root);
-  LogMessage(app, kAlert, app->logList, "Beginning file system scan.");
+  const FolderRef root = StartFoundTree(app, drive);
+  MftFileInfo* rootInfo = app->FolderRecordOf(root);
+  LogMessage(app, kAlert, "Beginning file system scan.");
   if (LoadFat(app, drive) == 0) return 0;
 
   // The cluster count is taken from the total of sectors, so its last
@@ -122,8 +115,7 @@ int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
   try {
     previous = ChainPredecessors(drive, drive->fatTable);
   } catch (const std::bad_alloc&) {
-    LogMessage(app, kError, app->logList,
-               "Not enough memory to follow the cluster chains of %s (%zu FAT entries); the scan cannot run.",
+    LogMessage(app, kError, "Not enough memory to follow the cluster chains of %s (%zu FAT entries); the scan cannot run.",
                drive->driveName.c_str(), drive->fatTable.size());
     drive->fatTable = {};
     return 0;
@@ -138,7 +130,7 @@ int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
   std::uint64_t batchFirst = 0, batchCount = 0;
   bool batchWhole = true;
   char text[64];
-  app->busy = 1;
+  app->SetBusy(true);
   std::uint64_t c = 2;
   while (c < end) {
     const auto cluster = static_cast<std::uint32_t>(c);
@@ -154,16 +146,16 @@ int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
                                              buffer.size());
     if (c % 1000 == 0) {
       ++clock.blocksDone;
-      UpdateProgressClock(app, &clock);
+      app->UpdateProgressClock(&clock);
     }
     // Set for every cluster: formatted without printf, which would cost more
     // than examining the cluster.
     std::memcpy(text, "CLUSTER: ", 9);
     const auto done = std::to_chars(text + 9, text + sizeof text, cluster);
-    ui.SetText(app->dirsText, std::string_view(text, static_cast<std::size_t>(done.ptr - text)));
+    app->ShowStatus(StatusField::Dirs, std::string_view(text, static_cast<std::size_t>(done.ptr - text)));
     // One pump per cluster and one per entry taken keep the window alive; a
     // pump for each of the millions of empty slots would only cost time.
-    PumpOneMessage(app);
+    app->PumpOneMessage();
     const bool dots = data[0] == '.' && data[32] == '.' && data[33] == '.';
     for (std::size_t slot = dots ? 2 : 0; slot < slots; ++slot) {
       if (data[slot * kDirEntrySize] != kDeletedMark) continue;  // the common case, first
@@ -171,32 +163,32 @@ int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
       if ((entry.Attributes() & kAttrDirectory) ||
           !IsAcceptableEntry(drive, entry, latestYear))
         continue;
-      PumpOneMessage(app);
+      app->PumpOneMessage();
       if (rootInfo == nullptr) continue;
       const std::uint32_t before = cluster < previous.size() ? previous[cluster] : 0;
       const MftFileInfo info = EntryToFileInfo(app, drive, {data, slot, cluster, before});
       if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive, entry)) ++judgedWithoutFat;
-      AppendToFolder(rootInfo, FoundFileFromFileInfo(*app->records, info));
+      AppendToFolder(rootInfo, FoundFileFromFileInfo(app->Records(), info));
       ++drive->foundFiles;
       std::snprintf(text, sizeof text, "FILES: %" PRIu64, drive->foundFiles);
-      ui.SetText(app->filesText, text);
+      app->ShowStatus(StatusField::Files, text);
     }
-    if (app->busy == 0) break;
+    if (!app->Busy()) break;
     ++c;
   }
   unreadable.Finish();
   ReportJudgedWithoutFat(app, *drive, judgedWithoutFat);
   drive->fatTable = {};
   if (c >= end)
-    LogMessage(app, kStatus, app->logList, "File system scan complete.");
+    LogMessage(app, kStatus, "File system scan complete.");
   else
-    LogMessage(app, kAlert, app->logList, "File system scan interrupted.");
-  ui.SetSelectedNode(root);
-  ShowFolderFiles(app, root);
-  ui.SetProgressPosition(0);
-  ui.SetText(app->sizeText, "0");
-  ui.SetText(app->clockText, "00:00:00");
-  app->busy = 0;
+    LogMessage(app, kAlert, "File system scan interrupted.");
+  app->SelectFolder(root);
+  app->ShowFolderFiles(root);
+  app->EndSteps();
+  app->ShowStatus(StatusField::Size, "0");
+  app->ShowStatus(StatusField::Clock, "00:00:00");
+  app->SetBusy(false);
   return 1;
 }
 

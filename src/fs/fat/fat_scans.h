@@ -4,13 +4,13 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
 
 // "Build File List ONLY!": every deleted file entry in any cluster.
-int FatFileListScan(AppState* app, LOGDRIVE_INFO* drive);
+int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive);
 // "Build Indexed File List": the folder tree from the root directory down.
-int FatIndexedScan(AppState* app, LOGDRIVE_INFO* drive);
+int FatIndexedScan(EngineHost* app, LOGDRIVE_INFO* drive);
 
 }  // namespace tsn

@@ -1,3 +1,4 @@
+#include "core/engine_host.h"
 #include "fs/fat/fat_table.h"
 
 #include <algorithm>
@@ -5,9 +6,6 @@
 #include <cinttypes>
 #include <new>
 
-#include "app/app_state.h"
-#include "app/main_dialog.h"
-#include "app/message_log.h"
 #include "fs/logdrive_info.h"
 #include "source/read_sectors.h"
 
@@ -42,7 +40,7 @@ constexpr std::size_t kRangesNamed = 3;
 // holds, and to twice the entries the volume's clusters can use. Formatters
 // round the table up, and its trailing entries have always counted in the
 // free share, so a table within that is read whole.
-std::uint64_t FatSectorsToLoad(AppState* app, const LOGDRIVE_INFO& drive, const FatGeometry& g) {
+std::uint64_t FatSectorsToLoad(EngineHost* app, const LOGDRIVE_INFO& drive, const FatGeometry& g) {
   const std::uint64_t field = g.sectorsPerFat;
   const std::uint64_t usable =
       (std::min(drive.clusterCount + 2, kMaxFatEntries) + kEntriesPerSector - 1) / kEntriesPerSector;
@@ -55,13 +53,11 @@ std::uint64_t FatSectorsToLoad(AppState* app, const LOGDRIVE_INFO& drive, const 
   const std::uint64_t sectors = std::min({field, roomy, fit, held});
   if (sectors == field) return sectors;
   if (field > fit || field > held)
-    LogMessage(app, kError, app->logList,
-               "%s the FAT size field (%u sectors) runs past the end of the volume; only %" PRIu64
+    LogMessage(app, kError, "%s the FAT size field (%u sectors) runs past the end of the volume; only %" PRIu64
                " sectors of it are read.",
                drive.driveName.c_str(), g.sectorsPerFat, sectors);
   else  // far larger than needed: not past the volume, so not damage either
-    LogMessage(app, kStatus, app->logList,
-               "%s the FAT is %u sectors long, far more than the %" PRIu64 " its clusters use; only the first %" PRIu64
+    LogMessage(app, kStatus, "%s the FAT is %u sectors long, far more than the %" PRIu64 " its clusters use; only the first %" PRIu64
                " are read.",
                drive.driveName.c_str(), g.sectorsPerFat, usable, sectors);
   return sectors;
@@ -74,11 +70,10 @@ void AddUnreadableEntries(LOGDRIVE_INFO* drive, std::uint64_t first, std::uint64
 }
 
 // What could not be read of the first FAT, and what took its place.
-void ReportFatReadErrors(AppState* app, const LOGDRIVE_INFO& drive, const FatGeometry& g,
+void ReportFatReadErrors(EngineHost* app, const LOGDRIVE_INFO& drive, const FatGeometry& g,
                          std::uint64_t mended, bool onlySecondCopy) {
   if (mended > 0)
-    LogMessage(app, kAlert, app->logList,
-               "%s %" PRIu64 " %s of the first FAT could not be read; %s read from %s instead.",
+    LogMessage(app, kAlert, "%s %" PRIu64 " %s of the first FAT could not be read; %s read from %s instead.",
                drive.driveName.c_str(), mended, mended == 1 ? "sector" : "sectors",
                mended == 1 ? "it was" : "they were",
                onlySecondCopy ? "the second FAT" : "the FAT's other copies");
@@ -92,8 +87,7 @@ void ReportFatReadErrors(AppState* app, const LOGDRIVE_INFO& drive, const FatGeo
   }
   if (drive.fatUnreadable.size() > kRangesNamed)
     where += " and " + std::to_string(drive.fatUnreadable.size() - kRangesNamed) + " more ranges";
-  LogMessage(app, kError, app->logList,
-             "%s %" PRIu64 " entries of the FAT (clusters %s) could not be read%s; those clusters are taken "
+  LogMessage(app, kError, "%s %" PRIu64 " entries of the FAT (clusters %s) could not be read%s; those clusters are taken "
              "as in use, and no deleted file on them is judged recoverable.",
              drive.driveName.c_str(), entries, where.c_str(),
              g.numberOfFats > 1 ? " in any copy of it" : ", and the volume keeps no other copy");
@@ -101,7 +95,7 @@ void ReportFatReadErrors(AppState* app, const LOGDRIVE_INFO& drive, const FatGeo
 
 }  // namespace
 
-int LoadFat(AppState* app, LOGDRIVE_INFO* drive) {
+int LoadFat(EngineHost* app, LOGDRIVE_INFO* drive) {
   const FatGeometry g = FatGeometryOf(*drive);
   const std::uint64_t sectors = FatSectorsToLoad(app, *drive, g);
   drive->fatUnreadable.clear();
@@ -109,20 +103,17 @@ int LoadFat(AppState* app, LOGDRIVE_INFO* drive) {
     drive->fatTable.assign(sectors * kEntriesPerSector, 0);
   } catch (const std::bad_alloc&) {
     drive->fatTable.clear();
-    LogMessage(app, kError, app->logList, "Not enough memory to load Index");
+    LogMessage(app, kError, "Not enough memory to load Index");
     return 0;
   }
-  LogMessage(app, kStatus, app->logList, "Loading Index... This may take a few moments...");
-  WindowSystem& ui = *app->ui;
-  ui.SetProgressRange(0, static_cast<std::uint32_t>(sectors));
-  ui.SetProgressStep(1);
-  ui.SetProgressColour({145, 4, 180});
+  LogMessage(app, kStatus, "Loading Index... This may take a few moments...");
+  app->StartSteps(sectors, {145, 4, 180});
   VolumeSource* volume = drive->volume.get();
   auto* table = reinterpret_cast<std::uint8_t*>(drive->fatTable.data());
   std::uint64_t mended = 0;
   bool onlySecondCopy = true;
   for (std::uint64_t i = 0; i < sectors; ++i) {
-    PumpOneMessage(app);
+    app->PumpOneMessage();
     const std::span<std::uint8_t> sector(table + i * kSectorSize, kSectorSize);
     if (ReadSectors(app, volume, g.reservedSectors + i, sector) == 0 &&
         SectorsUnreadable(volume, g.reservedSectors + i, kSectorSize)) {
@@ -140,7 +131,7 @@ int LoadFat(AppState* app, LOGDRIVE_INFO* drive) {
         AddUnreadableEntries(drive, i * kEntriesPerSector, (i + 1) * kEntriesPerSector - 1);
       }
     }
-    ui.StepProgress();
+    app->StepProgress();
   }
   // The table is kept in host order; the volume's is little-endian.
   if constexpr (std::endian::native != std::endian::little)
@@ -149,8 +140,8 @@ int LoadFat(AppState* app, LOGDRIVE_INFO* drive) {
     std::fill(drive->fatTable.begin() + static_cast<std::ptrdiff_t>(first),
               drive->fatTable.begin() + static_cast<std::ptrdiff_t>(last) + 1, kFatUnreadableEntry);
   ReportFatReadErrors(app, *drive, g, mended, onlySecondCopy);
-  ui.SetProgressPosition(0);
-  LogMessage(app, kStatus, app->logList, "Index loaded.");
+  app->EndSteps();
+  LogMessage(app, kStatus, "Index loaded.");
   return 1;
 }
 
@@ -170,7 +161,7 @@ std::uint64_t UnreadableFatEntriesIn(const LOGDRIVE_INFO& drive, std::uint64_t f
   return n;
 }
 
-int ReadCluster(AppState* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
+int ReadCluster(EngineHost* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
                 std::span<std::uint8_t> buffer) {
   if (drive->Kind() != 'F') return 0;
   const FatGeometry g = FatGeometryOf(*drive);
@@ -179,11 +170,10 @@ int ReadCluster(AppState* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
                      buffer.first(std::min<std::size_t>(buffer.size(), g.ClusterBytes())));
 }
 
-bool ReportShortVolume(AppState* app, const LOGDRIVE_INFO& drive) {
+bool ReportShortVolume(EngineHost* app, const LOGDRIVE_INFO& drive) {
   const std::uint64_t imageSectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
   if (drive.totalSectors <= imageSectors) return false;
-  LogMessage(app, kError, app->logList,
-             "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
+  LogMessage(app, kError, "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
              "; the clusters beyond are not there to read.",
              drive.driveName.c_str(), drive.totalSectors, imageSectors);
   return true;

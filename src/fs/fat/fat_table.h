@@ -6,7 +6,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 
 constexpr std::uint32_t kFatEntryMask = 0x0FFFFFFF;
@@ -36,7 +36,7 @@ constexpr std::uint32_t kFatUnreadableEntry = 0x0FFFFFFF;
 // copies; when none gives it, its entries hold kFatUnreadableEntry and are
 // listed in drive->fatUnreadable. Returns 0 only when the table cannot be
 // allocated.
-int LoadFat(AppState* app, LOGDRIVE_INFO* drive);
+int LoadFat(EngineHost* app, LOGDRIVE_INFO* drive);
 
 // Whether the loaded table's entry for cluster came from no copy of the FAT.
 bool FatEntryUnreadable(const LOGDRIVE_INFO& drive, std::uint64_t cluster);
@@ -45,7 +45,7 @@ std::uint64_t UnreadableFatEntriesIn(const LOGDRIVE_INFO& drive, std::uint64_t f
                                      std::uint64_t count);
 
 // Reads one data cluster into buffer (which must hold a whole cluster).
-int ReadCluster(AppState* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
+int ReadCluster(EngineHost* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
                 std::span<std::uint8_t> buffer);
 
 // The next cluster of cluster's chain, or kNoNextCluster. Entries beyond the
@@ -62,7 +62,7 @@ std::vector<std::uint32_t> ChainPredecessors(const LOGDRIVE_INFO* drive,
 // Logs that the volume's boot sector claims more sectors than its image or
 // device holds, when it does: the clusters beyond read as zeros and yield
 // nothing, which a scan must not pass over in silence. True when it logged.
-bool ReportShortVolume(AppState* app, const LOGDRIVE_INFO& drive);
+bool ReportShortVolume(EngineHost* app, const LOGDRIVE_INFO& drive);
 
 // The whole 32-bit entry of cluster (0: free). Clusters the table does not
 // reach read as end of chain: never free, so nothing is judged recoverable

@@ -55,7 +55,7 @@ std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
   return out;
 }
 
-std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
+std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(EngineHost* app,
                                                                  LOGDRIVE_INFO* drive,
                                                                  const EntryPosition& at,
                                                                  std::uint64_t* unreadableAt) {
@@ -96,7 +96,7 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
   return found;
 }
 
-int CountLongNameEntries(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
+int CountLongNameEntries(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
   return static_cast<int>(CollectLongNameEntries(app, drive, at).size());
 }
 

@@ -8,7 +8,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 
 // A long name needs at most 20 entries (255 characters); a longer run of
@@ -34,11 +34,11 @@ struct EntryPosition {
 // on the volume; it stops at the start of the data area. When it stops at a
 // sector that could not be read, *unreadableAt (if given) gets that sector's
 // number: the run may go on in it.
-std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(AppState* app,
+std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(EngineHost* app,
                                                                  LOGDRIVE_INFO* drive,
                                                                  const EntryPosition& at,
                                                                  std::uint64_t* unreadableAt = nullptr);
-int CountLongNameEntries(AppState* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
+int CountLongNameEntries(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
 // The name the entries carry, decoded from UTF-16 to UTF-8.
 std::string GatherLongName(const std::vector<std::array<std::uint8_t, 32>>& entries);
 // Whether the entries hold the whole name: the farthest carries the mark of

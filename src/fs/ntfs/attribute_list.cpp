@@ -31,7 +31,7 @@ std::vector<ListEntry> ListEntriesOf(Bytes list, bool* damaged) {
   return entries;
 }
 
-std::vector<DataRun> AttributeListRuns(AppState*, const LOGDRIVE_INFO& drive, Bytes record) {
+std::vector<DataRun> AttributeListRuns(EngineHost*, const LOGDRIVE_INFO& drive, Bytes record) {
   std::vector<DataRun> runs;
   WalkAttributes(record, [&](const Attribute& a) {
     if (a.type != kAttrAttributeList) return true;
@@ -42,7 +42,7 @@ std::vector<DataRun> AttributeListRuns(AppState*, const LOGDRIVE_INFO& drive, By
   return runs;
 }
 
-std::vector<ListEntry> ReadAttributeList(AppState* app, const LOGDRIVE_INFO& drive, Bytes record,
+std::vector<ListEntry> ReadAttributeList(EngineHost* app, const LOGDRIVE_INFO& drive, Bytes record,
                                          bool* damaged, std::vector<UnreadablePart>* unreadable) {
   std::vector<ListEntry> entries;
   WalkAttributes(record, [&](const Attribute& a) {
@@ -79,7 +79,7 @@ std::vector<std::uint64_t> ListedRecords(const std::vector<ListEntry>& entries, 
   return records;
 }
 
-bool ReadListedRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+bool ReadListedRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                       std::uint64_t baseRecord, std::uint64_t listed, std::span<std::uint8_t> buffer,
                       std::vector<UnreadablePart>* unreadable) {
   if (ReadMftRecord(app, drive, mft, buffer, listed, nullptr, unreadable) == kNoSector) return false;
@@ -89,7 +89,7 @@ bool ReadListedRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileIn
 namespace {
 
 template <typename Target>
-unsigned ParseListed(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+unsigned ParseListed(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                      Bytes record, std::uint64_t baseRecord, std::uint32_t type, Target* target) {
   bool damaged = false;
   std::vector<UnreadablePart> unreadable;
@@ -114,12 +114,12 @@ unsigned ParseListed(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInf
 
 }  // namespace
 
-unsigned ParseListedAttributes(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+unsigned ParseListedAttributes(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                                Bytes record, std::uint64_t baseRecord, FileNameInfo* names) {
   return ParseListed(app, drive, mft, record, baseRecord, kAttrFileName, names);
 }
 
-unsigned ParseListedAttributes(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+unsigned ParseListedAttributes(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                                Bytes record, std::uint64_t baseRecord, DataInfo* data) {
   const unsigned damage = ParseListed(app, drive, mft, record, baseRecord, kAttrData, data);
   SortRunsByVcn(data->runs);

@@ -11,7 +11,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
 
@@ -29,13 +29,13 @@ constexpr std::uint64_t kMaxAttributeListBytes = 4 * 1024 * 1024;
 
 // The runs of a non-resident $ATTRIBUTE_LIST in the record; empty when there
 // is none, or it is resident.
-std::vector<DataRun> AttributeListRuns(AppState* app, const LOGDRIVE_INFO& drive, Bytes record);
+std::vector<DataRun> AttributeListRuns(EngineHost* app, const LOGDRIVE_INFO& drive, Bytes record);
 
 // The entries of the record's attribute list, resident or not; the list's
 // own data size bounds it. *damaged tells that part of it is damaged or lies
 // in no cluster; `unreadable`, when given, receives the parts whose clusters
 // could not be read (and they do not count as damage then).
-std::vector<ListEntry> ReadAttributeList(AppState* app, const LOGDRIVE_INFO& drive, Bytes record,
+std::vector<ListEntry> ReadAttributeList(EngineHost* app, const LOGDRIVE_INFO& drive, Bytes record,
                                          bool* damaged, std::vector<UnreadablePart>* unreadable = nullptr);
 // The entries of one list value (the bytes of the list).
 std::vector<ListEntry> ListEntriesOf(Bytes list, bool* damaged);
@@ -48,7 +48,7 @@ std::vector<std::uint64_t> ListedRecords(const std::vector<ListEntry>& entries, 
 // the base record itself, or an extension record whose base is it. Returns
 // false when it cannot be read or belongs elsewhere; `unreadable`, when
 // given, receives where it could not be read.
-bool ReadListedRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+bool ReadListedRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                       std::uint64_t baseRecord, std::uint64_t listed, std::span<std::uint8_t> buffer,
                       std::vector<UnreadablePart>* unreadable = nullptr);
 
@@ -59,9 +59,9 @@ bool ReadListedRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileIn
 // kUnreadableList when the list or a record it names could not be read.
 constexpr unsigned kDamageForeignRecord = 8;
 constexpr unsigned kUnreadableList = 16;
-unsigned ParseListedAttributes(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+unsigned ParseListedAttributes(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                                Bytes record, std::uint64_t baseRecord, FileNameInfo* names);
-unsigned ParseListedAttributes(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+unsigned ParseListedAttributes(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                                Bytes record, std::uint64_t baseRecord, DataInfo* data);
 
 }  // namespace ntfs

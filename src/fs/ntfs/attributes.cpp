@@ -72,7 +72,7 @@ bool ReadResidentData(DataInfo* target, const Attribute& attribute) {
   return true;
 }
 
-unsigned ParseRecordAttributes(AppState*, const LOGDRIVE_INFO&, Bytes record, FileNameInfo* names) {
+unsigned ParseRecordAttributes(EngineHost*, const LOGDRIVE_INFO&, Bytes record, FileNameInfo* names) {
   unsigned damage = 0;
   const bool whole = WalkAttributes(record, [&](const Attribute& a) {
     if (a.type == kAttrFileName && !a.nonResident && !ReadFileNameAttribute(names, a))
@@ -83,7 +83,7 @@ unsigned ParseRecordAttributes(AppState*, const LOGDRIVE_INFO&, Bytes record, Fi
   return damage;
 }
 
-unsigned ParseRecordAttributes(AppState*, const LOGDRIVE_INFO& drive, Bytes record, DataInfo* data) {
+unsigned ParseRecordAttributes(EngineHost*, const LOGDRIVE_INFO& drive, Bytes record, DataInfo* data) {
   unsigned damage = 0;
   const bool whole = WalkAttributes(record, [&](const Attribute& a) {
     // Only the file's own stream: named streams (alternate data streams such
@@ -102,7 +102,7 @@ unsigned ParseRecordAttributes(AppState*, const LOGDRIVE_INFO& drive, Bytes reco
   return damage;
 }
 
-int HasAttributeList(AppState*, Bytes record) {
+int HasAttributeList(EngineHost*, Bytes record) {
   bool found = false;
   WalkAttributes(record, [&](const Attribute& a) {
     found = a.type == kAttrAttributeList;

@@ -12,7 +12,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 
 namespace ntfs {
@@ -70,9 +70,9 @@ struct DataInfo {
 
 // Decodes every attribute of `type` (kAttrFileName into names, kAttrData into
 // data) of one record. Returns the damage met, 0 for none.
-unsigned ParseRecordAttributes(AppState* app, const LOGDRIVE_INFO& drive, Bytes record,
+unsigned ParseRecordAttributes(EngineHost* app, const LOGDRIVE_INFO& drive, Bytes record,
                                FileNameInfo* names);
-unsigned ParseRecordAttributes(AppState* app, const LOGDRIVE_INFO& drive, Bytes record,
+unsigned ParseRecordAttributes(EngineHost* app, const LOGDRIVE_INFO& drive, Bytes record,
                                DataInfo* data);
 
 // One $FILE_NAME into the names; false when its value does not fit.
@@ -85,7 +85,7 @@ bool ReadResidentData(DataInfo* target, const Attribute& attribute);
 bool FileNameOf(Bytes value, std::string* name, std::vector<std::uint16_t>* units = nullptr);
 
 // 1 when the record has an $ATTRIBUTE_LIST, 2 when it has not.
-int HasAttributeList(AppState* app, Bytes record);
+int HasAttributeList(EngineHost* app, Bytes record);
 
 // UTF-16 units read from bytes, and decoded to UTF-8.
 std::vector<std::uint16_t> Utf16Units(Bytes b, std::size_t offset, std::size_t count);

@@ -1,3 +1,4 @@
+#include "core/engine_host.h"
 #include "fs/ntfs/damage_log.h"
 
 #include <cinttypes>
@@ -5,8 +6,6 @@
 #include <cstdio>
 #include <algorithm>
 
-#include "app/app_state.h"
-#include "app/message_log.h"
 
 namespace tsn::ntfs {
 
@@ -18,14 +17,14 @@ void DamageLog::Note(const char* kind, const char* format, ...) {
   va_start(args, format);
   std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  LogMessage(app_, kError, app_->logList, "%s", text);
+  LogMessage(app_, kError, "%s", text);
 }
 
 void DamageLog::Flush() {
   for (const auto& [kind, count] : counts_) {
     std::uint64_t& summed = summed_[kind];
     if (count > limit_ + summed) {
-      LogMessage(app_, kError, app_->logList, "%" PRIu64 " more %s were passed over.",
+      LogMessage(app_, kError, "%" PRIu64 " more %s were passed over.",
                  count - limit_ - summed, kind.c_str());
       summed = count - limit_;
     }

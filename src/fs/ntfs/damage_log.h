@@ -9,7 +9,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 
 namespace ntfs {
 
@@ -19,7 +19,7 @@ constexpr const char* kUnreadableRecords = "MFT records that could not be read";
 
 class DamageLog {
  public:
-  explicit DamageLog(AppState* app, std::uint64_t linesPerKind = 5) : app_(app), limit_(linesPerKind) {}
+  explicit DamageLog(EngineHost* app, std::uint64_t linesPerKind = 5) : app_(app), limit_(linesPerKind) {}
   DamageLog(const DamageLog&) = delete;
   DamageLog& operator=(const DamageLog&) = delete;
   ~DamageLog() { Flush(); }
@@ -33,7 +33,7 @@ class DamageLog {
   bool Once(const char* kind, std::uint64_t key) { return seen_.insert({kind, key}).second; }
 
  private:
-  AppState* app_;
+  EngineHost* app_;
   std::uint64_t limit_;
   std::map<std::string, std::uint64_t> counts_;
   std::map<std::string, std::uint64_t> summed_;

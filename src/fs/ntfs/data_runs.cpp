@@ -181,7 +181,7 @@ std::string UnreadableText(const LOGDRIVE_INFO& drive, std::span<const Unreadabl
   return text + ": " + ReadErrorText(parts.front().onVolume.error);
 }
 
-int ReadStreamBytes(AppState* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
+int ReadStreamBytes(EngineHost* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
                     std::uint64_t offset, std::span<std::uint8_t> out,
                     std::vector<UnreadablePart>* unreadable) {
   std::fill(out.begin(), out.end(), std::uint8_t{0});

@@ -12,7 +12,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 
 namespace ntfs {
@@ -73,7 +73,7 @@ std::string UnreadableText(const LOGDRIVE_INFO& drive, std::span<const Unreadabl
 // byte was mapped and read; 0 otherwise, with the unmapped and unreadable
 // parts zero. `unreadable`, when given, receives the parts that lie on the
 // volume but could not be read, as against those no run maps.
-int ReadStreamBytes(AppState* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
+int ReadStreamBytes(EngineHost* app, const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
                     std::uint64_t offset, std::span<std::uint8_t> out,
                     std::vector<UnreadablePart>* unreadable = nullptr);
 

@@ -1,8 +1,9 @@
+#include "core/engine_host.h"
+#include "fs/logdrive_info.h"
 #include "fs/ntfs/index_entry.h"
 
 #include <algorithm>
 
-#include "app/app_state.h"
 #include "fs/ntfs/attributes.h"
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/mft_record.h"
@@ -20,7 +21,7 @@ bool IndexEntry::Name(std::string* name, std::vector<std::uint16_t>* units) cons
   return FileNameOf(Key(), name, units);
 }
 
-EntryVerdict CheckEntryRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+EntryVerdict CheckEntryRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                               const IndexEntry& entry, std::uint64_t folderRecord,
                               std::span<std::uint8_t> record, std::int64_t* sector,
                               std::vector<UnreadablePart>* unreadable) {
@@ -53,10 +54,10 @@ EntryVerdict CheckEntryRecord(AppState* app, const LOGDRIVE_INFO& drive, const M
   return EntryVerdict::Stale;
 }
 
-MftFileInfo* DescriptorFromIndexEntry(AppState* app, LOGDRIVE_INFO*, const IndexEntry& entry) {
+MftFileInfo* DescriptorFromIndexEntry(EngineHost* app, LOGDRIVE_INFO*, const IndexEntry& entry) {
   std::string name;
   if (!entry.Name(&name)) return nullptr;
-  MftFileInfo* info = app->records->NewInfo();
+  MftFileInfo* info = app->Records().NewInfo();
   info->SetName(std::move(name));
   info->flags = kFlagInUse | kFlagFolder;
   info->size = entry.Size();
@@ -67,11 +68,11 @@ MftFileInfo* DescriptorFromIndexEntry(AppState* app, LOGDRIVE_INFO*, const Index
   return info;
 }
 
-FoundFile* FoundFileFromIndexEntry(AppState* app, LOGDRIVE_INFO*, const IndexEntry& entry,
+FoundFile* FoundFileFromIndexEntry(EngineHost* app, LOGDRIVE_INFO*, const IndexEntry& entry,
                                    Bytes record, std::int64_t sector) {
   std::string name;
   if (!entry.Name(&name)) return nullptr;
-  FoundFile* file = app->records->NewFile();
+  FoundFile* file = app->Records().NewFile();
   file->name = std::move(name);
   file->nameLength = static_cast<std::uint32_t>(file->name.size());
   file->flags = RecordFlags(record);

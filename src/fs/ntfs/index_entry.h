@@ -10,7 +10,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
 struct FoundFile;
@@ -70,16 +70,16 @@ enum class EntryVerdict {
 
 // Checks an entry against the MFT record it names (read into `record`).
 // `unreadable` receives where the record could not be read.
-EntryVerdict CheckEntryRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+EntryVerdict CheckEntryRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                               const IndexEntry& entry, std::uint64_t folderRecord,
                               std::span<std::uint8_t> record, std::int64_t* sector,
                               std::vector<UnreadablePart>* unreadable);
 
 // A folder's record made from its index entry, owned by the scan's records.
-MftFileInfo* DescriptorFromIndexEntry(AppState* app, LOGDRIVE_INFO* drive, const IndexEntry& entry);
+MftFileInfo* DescriptorFromIndexEntry(EngineHost* app, LOGDRIVE_INFO* drive, const IndexEntry& entry);
 // A file's record from its index entry and its MFT record (already checked),
 // owned by the scan's records.
-FoundFile* FoundFileFromIndexEntry(AppState* app, LOGDRIVE_INFO* drive, const IndexEntry& entry,
+FoundFile* FoundFileFromIndexEntry(EngineHost* app, LOGDRIVE_INFO* drive, const IndexEntry& entry,
                                    Bytes record, std::int64_t sector);
 
 }  // namespace ntfs

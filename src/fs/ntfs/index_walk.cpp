@@ -1,3 +1,5 @@
+#include "core/engine_host.h"
+#include "core/trace.h"
 #include "fs/ntfs/index_walk.h"
 
 #include <algorithm>
@@ -6,18 +8,12 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/fault_report.h"
-#include "app/main_dialog.h"
-#include "app/message_log.h"
-#include "app/progress.h"
 #include "fs/ntfs/attribute_list.h"
 #include "fs/ntfs/attributes.h"
 #include "fs/ntfs/damage_log.h"
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/index_entry.h"
 #include "fs/ntfs/mft_record.h"
-#include "app/folder_tree.h"
 #include "fs/logdrive_info.h"
 
 namespace tsn::ntfs {
@@ -37,7 +33,7 @@ bool IsSaneBlockSize(std::uint64_t size) {
 struct FolderIndex {
   std::uint64_t record = 0;
   MftFileInfo* folder = nullptr;
-  NodeHandle node = kNoNode;
+  FolderRef node = kNoFolder;
   std::size_t depth = 0;
   std::uint32_t blockSize = 0;            // from $INDEX_ROOT
   std::vector<std::uint8_t> bitmap;       // $BITMAP of $I30: the blocks in use
@@ -71,7 +67,7 @@ struct IndexAllocation {
 
 class IndexWalk {
  public:
-  IndexWalk(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage,
+  IndexWalk(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage,
             std::vector<std::uint64_t>* unreadIndexes)
       : app_(app), drive_(drive), mft_(mft), damage_(damage), unreadIndexes_(unreadIndexes),
         clusterBytes_(std::uint64_t{drive->sectorsPerCluster} * kSectorSize),
@@ -94,16 +90,16 @@ class IndexWalk {
   bool HandleEntry(FolderIndex& f, const IndexEntry& e);
   bool HandleUnreadableEntry(FolderIndex& f, const IndexEntry& e, const std::string& name,
                              const std::vector<UnreadablePart>& unreadable);
-  // A folder listed by its index entry, counted and shown; kNoNode when not.
-  NodeHandle ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector);
+  // A folder listed by its index entry, counted and shown; kNoFolder when not.
+  FolderRef ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector);
   void ReadIndexBitmap(FolderIndex& f, Bytes record);
   const char* Label(const FolderIndex& f) const { return f.folder->Label().c_str(); }
   void IndexNotRead(std::uint64_t record) {
     if (unreadIndexes_ != nullptr) unreadIndexes_->push_back(record);
   }
-  bool Interrupted() const { return app_->busy == 0; }
+  bool Interrupted() const { return !app_->Busy(); }
 
-  AppState* app_;
+  EngineHost* app_;
   LOGDRIVE_INFO* drive_;
   const MftFileInfo& mft_;
   DamageLog* damage_;
@@ -229,7 +225,7 @@ int IndexWalk::WalkIndexAttributes(FolderIndex& f, Bytes record, std::uint32_t t
 }
 
 int IndexWalk::BuildIndexRootAttribute(FolderIndex& f, const Attribute& a) {
-  app_->routineName = "BuildIndexRootAttribute";
+  app_->SetRoutineName("BuildIndexRootAttribute");
   const Bytes value = a.Value();
   // Only the file-name index lists a folder's entries; other indexes of the
   // same record ($SDH, $O, ...) hold keys of other kinds.
@@ -239,7 +235,7 @@ int IndexWalk::BuildIndexRootAttribute(FolderIndex& f, const Attribute& a) {
   if (IsSaneBlockSize(blockSize)) f.blockSize = blockSize;
   const std::size_t first = index::kRootHeader + LeU32(value, index::kRootHeader + index::kHeaderEntries);
   const std::size_t end = index::kRootHeader + LeU32(value, index::kRootHeader + index::kHeaderInUse);
-  PumpOneMessage(app_);
+  app_->PumpOneMessage();
   if (Interrupted()) return 0;
   return HandleEntries(f, value, first, end, "index root");
 }
@@ -255,7 +251,7 @@ void IndexWalk::TakeIndexAllocation(FolderIndex& f, const Attribute& a, IndexAll
 }
 
 int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& allocation) {
-  app_->routineName = "BuildIndexAllocationAttribute";
+  app_->SetRoutineName("BuildIndexAllocationAttribute");
   std::vector<DataRun>& runs = allocation.runs;
   if (runs.empty()) return 1;
   SortRunsByVcn(runs);
@@ -284,8 +280,7 @@ int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& al
     }
     if (byteBudget_ < blockSize) {
       if (!budgetTold_)
-        LogMessage(app_, kError, app_->logList,
-                   "%s the folder indexes claim more blocks than the volume holds; the walk of "
+        LogMessage(app_, kError, "%s the folder indexes claim more blocks than the volume holds; the walk of "
                    "the indexes was cut short and what was found so far is shown.",
                    drive_->driveName.c_str());
       budgetTold_ = true;
@@ -344,7 +339,7 @@ int IndexWalk::HandleEntries(FolderIndex& f, Bytes node, std::size_t first, std:
 }
 
 bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
-  PumpOneMessage(app_);
+  app_->PumpOneMessage();
   if (Interrupted()) return false;
   const std::uint64_t number = e.RecordNumber();
   if (number == kRootFolderRecord || e.IsLast()) return true;
@@ -385,9 +380,9 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
                     Label(f), f.record, name.c_str(), number);
       return true;
     }
-    const NodeHandle node = ListFolder(f, e, sector);
-    if (node == kNoNode) return true;
-    MftFileInfo* child = FolderRecordOf(*app_->ui, node);
+    const FolderRef node = ListFolder(f, e, sector);
+    if (node == kNoFolder) return true;
+    MftFileInfo* child = app_->FolderRecordOf(node);
     if (f.depth + 1 >= kMaxFolderDepth) {
       damage_->Note("folders too deep to walk",
                     "Folder \"%s\" (record %" PRIu64 ") lies more than %zu folders deep; what is "
@@ -414,20 +409,20 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
   ++f.folder->fileCount;
   ++drive_->foundFiles;
   drive_->foundBytes += file->size;
-  app_->ui->StepProgress();
-  ShowScanCounters(app_, drive_);
+  app_->StepProgress();
+  ShowFoundCounters(app_, drive_);
   return true;
 }
 
-NodeHandle IndexWalk::ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector) {
+FolderRef IndexWalk::ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector) {
   MftFileInfo* child = DescriptorFromIndexEntry(app_, drive_, e);
-  if (child == nullptr) return kNoNode;
+  if (child == nullptr) return kNoFolder;
   if (sector != kNoSector) child->recordSector = static_cast<std::uint64_t>(sector);
-  const NodeHandle node = InsertFolderNode(app_, child, f.node, InsertPosition::Sorted);
-  if (node == kNoNode) return kNoNode;
+  const FolderRef node = app_->InsertFolderNode(child, f.node, InsertPosition::Sorted);
+  if (node == kNoFolder) return kNoFolder;
   ++drive_->foundDirs;
-  app_->ui->StepProgress();
-  ShowScanCounters(app_, drive_);
+  app_->StepProgress();
+  ShowFoundCounters(app_, drive_);
   return node;
 }
 
@@ -447,8 +442,8 @@ bool IndexWalk::HandleUnreadableEntry(FolderIndex& f, const IndexEntry& e, const
     return true;
   }
   if (!walked_.insert(number).second) return true;
-  const NodeHandle node = ListFolder(f, e, kNoSector);
-  if (node == kNoNode) return true;
+  const FolderRef node = ListFolder(f, e, kNoSector);
+  if (node == kNoFolder) return true;
   if (damage_->Once(kUnreadableRecords, number))
     damage_->Note(kUnreadableRecords,
                   "Folder \"%s\" (record %" PRIu64 "): MFT record %" PRIu64 " could not be read (%s); "
@@ -460,12 +455,11 @@ bool IndexWalk::HandleUnreadableEntry(FolderIndex& f, const IndexEntry& e, const
 
 }  // namespace
 
-std::string FolderPath(const AppState* app, NodeHandle node) {
-  const WindowSystem& ui = *app->ui;
+std::string FolderPath(const EngineHost* app, FolderRef node) {
   std::vector<std::string> names;
   // Bounded by the tree's depth; a node is never its own ancestor.
-  for (NodeHandle n = node; n != kNoNode && n != ui.RootNode(); n = ui.ParentNode(n)) {
-    const MftFileInfo* folder = FolderRecordOf(ui, n);
+  for (FolderRef n = node; n != kNoFolder && n != app->RootFolder(); n = app->ParentFolder(n)) {
+    const MftFileInfo* folder = app->FolderRecordOf(n);
     names.push_back(folder != nullptr ? folder->Label() : std::string("?"));
   }
   if (names.empty()) return "/";
@@ -474,10 +468,10 @@ std::string FolderPath(const AppState* app, NodeHandle node) {
   return path;
 }
 
-int WalkDirectory(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                  std::uint64_t recordNumber, NodeHandle folderNode, DamageLog* damage,
+int WalkDirectory(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+                  std::uint64_t recordNumber, FolderRef folderNode, DamageLog* damage,
                   std::vector<std::uint64_t>* unreadIndexes) {
-  MftFileInfo* folder = FolderRecordOf(*app->ui, folderNode);
+  MftFileInfo* folder = app->FolderRecordOf(folderNode);
   if (folder == nullptr) return 1;
   std::vector<std::uint8_t> record(kMftRecordSize);
   RecordKind kind = RecordKind::Valid;
@@ -493,8 +487,7 @@ int WalkDirectory(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
       if (unreadIndexes != nullptr) unreadIndexes->push_back(recordNumber);
       return 1;
     }
-    LogMessage(app, kError, app->logList,
-               "%s the record of folder \"%s\" (record %" PRIu64
+    LogMessage(app, kError, "%s the record of folder \"%s\" (record %" PRIu64
                ") is not a sound file record; its index cannot be read.",
                drive->driveName.c_str(), folder->Label().c_str(), recordNumber);
     return 1;

@@ -7,11 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_system.h"
+
+#include "core/engine_host.h"
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
 
@@ -29,13 +30,13 @@ constexpr std::size_t kMaxFolderDepth = 512;
 // interrupted. `unreadIndexes`, when given, receives the record numbers of
 // the folders whose index could not be read in full (an index block or the
 // folder's own record unreadable), whose entries the MFT still names.
-int WalkDirectory(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                  std::uint64_t recordNumber, NodeHandle folderNode, DamageLog* damage,
+int WalkDirectory(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+                  std::uint64_t recordNumber, FolderRef folderNode, DamageLog* damage,
                   std::vector<std::uint64_t>* unreadIndexes = nullptr);
 
 // A folder's path in the tree as the file list shows it: "/Docs/Old", and
 // "/" for the root.
-std::string FolderPath(const AppState* app, NodeHandle node);
+std::string FolderPath(const EngineHost* app, FolderRef node);
 
 }  // namespace ntfs
 }  // namespace tsn

@@ -1,3 +1,4 @@
+#include "core/engine_host.h"
 #include "fs/ntfs/mft_descriptor.h"
 
 #include <algorithm>
@@ -5,8 +6,6 @@
 #include <cinttypes>
 #include <unordered_set>
 
-#include "app/app_state.h"
-#include "app/message_log.h"
 #include "fs/ntfs/attribute_list.h"
 #include "fs/ntfs/attributes.h"
 #include "fs/ntfs/data_runs.h"
@@ -57,7 +56,7 @@ int DropOverlaps(std::vector<DataRun>& runs) {
 }
 
 // Builds the description from one copy of record 0; null when it gives no runs.
-std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, Bytes record0,
+std::unique_ptr<MftFileInfo> DescribeFrom(EngineHost* app, LOGDRIVE_INFO* drive, Bytes record0,
                                           const char* copy) {
   auto mft = std::make_unique<MftFileInfo>();
   std::vector<DataRun> runs;
@@ -104,21 +103,18 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
     }
   }
   if (!whole || refused || listDamaged)
-    LogMessage(app, kError, app->logList,
-               "%s the %s of the $MFT's record 0 is damaged (%s); what could be read of it is used.",
+    LogMessage(app, kError, "%s the %s of the $MFT's record 0 is damaged (%s); what could be read of it is used.",
                drive->driveName.c_str(), copy,
                !whole ? "an attribute runs past the record"
                       : refused ? "a data run lies outside the volume" : "its attribute list is unreadable");
   if (!unreadable.empty())
-    LogMessage(app, kError, app->logList,
-               "%s the attribute list of the %s of the $MFT's record 0, or a record it names, could "
+    LogMessage(app, kError, "%s the attribute list of the %s of the $MFT's record 0, or a record it names, could "
                "not be read (%s); the extents of the $MFT kept there are missing, and the records "
                "in them cannot be found.",
                drive->driveName.c_str(), copy, UnreadableText(*drive, unreadable).c_str());
   if (runs.empty()) return nullptr;
   if (const int dropped = DropOverlaps(runs))
-    LogMessage(app, kError, app->logList,
-               "On %s, %d of the $MFT's data runs claim clusters or records that another run "
+    LogMessage(app, kError, "On %s, %d of the $MFT's data runs claim clusters or records that another run "
                "already holds; they are left out.",
                drive->driveName.c_str(), dropped);
   if (!sizeSet) mft->size = static_cast<std::uint64_t>(VcnEnd(runs)) * ClusterBytes(*drive);
@@ -130,7 +126,7 @@ std::unique_ptr<MftFileInfo> DescribeFrom(AppState* app, LOGDRIVE_INFO* drive, B
 }
 
 // Reads one copy of record 0; false, with *why, when it cannot be used.
-bool ReadRecord0(AppState* app, LOGDRIVE_INFO* drive, std::uint64_t cluster,
+bool ReadRecord0(EngineHost* app, LOGDRIVE_INFO* drive, std::uint64_t cluster,
                  std::array<std::uint8_t, kMftRecordSize>& buffer, std::string* why) {
   if (cluster >= drive->clusterCount) {
     *why = "it is not a file record";
@@ -165,11 +161,10 @@ std::uint64_t BootRecordSize(const LOGDRIVE_INFO& drive) {
   return static_cast<std::uint64_t>(v) * ClusterBytes(drive);
 }
 
-std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* drive) {
+std::unique_ptr<MftFileInfo> BuildMftDescriptor(EngineHost* app, LOGDRIVE_INFO* drive) {
   const std::uint64_t recordSize = BootRecordSize(*drive);
   if (recordSize != kMftRecordSize) {
-    LogMessage(app, kError, app->logList,
-               "%s its boot sector gives MFT records of %" PRIu64
+    LogMessage(app, kError, "%s its boot sector gives MFT records of %" PRIu64
                " bytes; only volumes with 1024-byte records can be read.",
                drive->driveName.c_str(), recordSize);
     return nullptr;
@@ -183,16 +178,14 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* dr
   if (ReadRecord0(app, drive, mftCluster, buffer, &why))
     mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "primary copy");
   if (!mft) {
-    LogMessage(app, kError, app->logList,
-               "%s record 0 of the $MFT at cluster %" PRIu64
+    LogMessage(app, kError, "%s record 0 of the $MFT at cluster %" PRIu64
                " cannot be used (%s); its copy in $MFTMirr at cluster %" PRIu64 " is tried.",
                drive->driveName.c_str(), mftCluster, why.c_str(), mirrorCluster);
     std::string mirrorWhy = "it holds no data runs";
     if (ReadRecord0(app, drive, mirrorCluster, buffer, &mirrorWhy))
       mft = DescribeFrom(app, drive, Bytes(buffer.data(), buffer.size()), "mirror copy");
     if (!mft) {
-      LogMessage(app, kError, app->logList,
-                 "%s the copy of record 0 in $MFTMirr cannot be used either (%s); without the "
+      LogMessage(app, kError, "%s the copy of record 0 in $MFTMirr cannot be used either (%s); without the "
                  "$MFT's runs no record can be found, so the volume cannot be scanned.",
                  drive->driveName.c_str(), mirrorWhy.c_str());
       return nullptr;
@@ -206,8 +199,7 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* dr
   const std::uint64_t onVolume = drive->clusterCount * ClusterBytes(*drive) / kMftRecordSize;
   const std::uint64_t bound = std::min(mapped, onVolume);
   if (mft->recordCount > bound) {
-    LogMessage(app, kError, app->logList,
-               "%s the $MFT claims %" PRIu64 " records, but its runs and the volume hold only %" PRIu64
+    LogMessage(app, kError, "%s the $MFT claims %" PRIu64 " records, but its runs and the volume hold only %" PRIu64
                "; the records beyond are not read.",
                drive->driveName.c_str(), mft->recordCount, bound);
     mft->recordCount = bound;

@@ -8,7 +8,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 
 namespace ntfs {
@@ -17,7 +17,7 @@ namespace ntfs {
 // returns the $MFT's record: runs sorted by VCN with no two claiming the
 // same clusters, and recordCount bounded by what the runs and the volume
 // hold. Null when no usable description can be made; the log says why.
-std::unique_ptr<MftFileInfo> BuildMftDescriptor(AppState* app, LOGDRIVE_INFO* drive);
+std::unique_ptr<MftFileInfo> BuildMftDescriptor(EngineHost* app, LOGDRIVE_INFO* drive);
 
 // Bytes per MFT record as the boot sector gives them.
 std::uint64_t BootRecordSize(const LOGDRIVE_INFO& drive);

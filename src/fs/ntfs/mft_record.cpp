@@ -1,9 +1,9 @@
+#include "core/engine_host.h"
 #include "fs/ntfs/mft_record.h"
 
 #include <algorithm>
 #include <array>
 
-#include "app/app_state.h"
 #include "fs/ntfs/data_runs.h"
 #include "core/entry_records.h"
 #include "fs/logdrive_info.h"
@@ -17,8 +17,8 @@ void WriteU16(std::span<std::uint8_t> b, std::size_t at, std::uint16_t v) {
 }
 }  // namespace
 
-int FixupRecord(AppState* app, std::span<std::uint8_t> buffer, std::uint32_t stride, int mode) {
-  if (app != nullptr) app->routineName = "FixupRecord";
+int FixupRecord(EngineHost* app, std::span<std::uint8_t> buffer, std::uint32_t stride, int mode) {
+  if (app != nullptr) app->SetRoutineName("FixupRecord");
   const Bytes b(buffer.data(), buffer.size());
   const std::int64_t length = static_cast<std::int64_t>(buffer.size());
   const std::int64_t k = std::int64_t{LeU16(b, record::kUsaOffset + 2)} - 1;  // sectors covered
@@ -41,7 +41,7 @@ int FixupRecord(AppState* app, std::span<std::uint8_t> buffer, std::uint32_t str
   return 1;
 }
 
-int IsValidMftRecord(AppState* app, std::span<std::uint8_t> buffer, std::uint32_t stride) {
+int IsValidMftRecord(EngineHost* app, std::span<std::uint8_t> buffer, std::uint32_t stride) {
   const Bytes b(buffer.data(), buffer.size());
   if (LeU32(b, record::kSignature) != record::kSignatureFile) return 0;
   if (FixupRecord(app, buffer, stride, kFixupCheck) == 0) return 0;
@@ -49,7 +49,7 @@ int IsValidMftRecord(AppState* app, std::span<std::uint8_t> buffer, std::uint32_
   return first != 0 && first < buffer.size() ? 1 : 0;
 }
 
-RecordKind ClassifyRecord(AppState* app, std::span<std::uint8_t> buffer) {
+RecordKind ClassifyRecord(EngineHost* app, std::span<std::uint8_t> buffer) {
   if (IsValidMftRecord(app, buffer, kFixupStride)) return RecordKind::Valid;
   if (std::all_of(buffer.begin(), buffer.end(), [](std::uint8_t v) { return v == 0; }))
     return RecordKind::Empty;
@@ -59,14 +59,14 @@ RecordKind ClassifyRecord(AppState* app, std::span<std::uint8_t> buffer) {
   return RecordKind::NotARecord;
 }
 
-std::int64_t MftRecordSector(AppState*, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+std::int64_t MftRecordSector(EngineHost*, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                              std::uint64_t record) {
   if (!mft.runs || mft.runs->empty()) return kNoSector;
   if (record > (~std::uint64_t{0}) / kMftRecordSize) return kNoSector;
   return StreamSector(drive, *mft.runs, record * kMftRecordSize);
 }
 
-std::int64_t ReadMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+std::int64_t ReadMftRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                            std::span<std::uint8_t> buffer, std::uint64_t record, RecordKind* kind,
                            std::vector<UnreadablePart>* unreadable) {
   const std::int64_t sector = MftRecordSector(app, drive, mft, record);
@@ -85,7 +85,7 @@ std::int64_t ReadMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftF
   return sector;
 }
 
-std::int64_t ProbeMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+std::int64_t ProbeMftRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                             std::uint64_t record) {
   std::array<std::uint8_t, kMftRecordSize> buffer{};
   const std::int64_t sector = MftRecordSector(app, drive, mft, record);

@@ -10,7 +10,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
 
@@ -24,10 +24,10 @@ enum FixupMode : int { kFixupRepair = 1, kFixupCheck = 2 };
 // index block) and, in repair mode, puts the true sector ends back. The whole
 // array is checked before anything is written, so a buffer that fails is left
 // exactly as read. 1 good, 0 bad. Names itself in the fault context.
-int FixupRecord(AppState* app, std::span<std::uint8_t> buffer, std::uint32_t stride, int mode);
+int FixupRecord(EngineHost* app, std::span<std::uint8_t> buffer, std::uint32_t stride, int mode);
 
 // "FILE", a sound update sequence, and a first attribute inside the record.
-int IsValidMftRecord(AppState* app, std::span<std::uint8_t> buffer, std::uint32_t stride);
+int IsValidMftRecord(EngineHost* app, std::span<std::uint8_t> buffer, std::uint32_t stride);
 
 // What a 1024-byte slot of the MFT holds, for telling damage from disuse.
 enum class RecordKind {
@@ -37,10 +37,10 @@ enum class RecordKind {
   NotARecord,  // anything else
   Unreadable,  // some of its sectors could not be read: what it holds is not known
 };
-RecordKind ClassifyRecord(AppState* app, std::span<std::uint8_t> buffer);
+RecordKind ClassifyRecord(EngineHost* app, std::span<std::uint8_t> buffer);
 
 // The sector that holds the start of record N, or kNoSector. Reads nothing.
-std::int64_t MftRecordSector(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+std::int64_t MftRecordSector(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                              std::uint64_t record);
 
 // Reads record N into buffer (1024 bytes), checks and repairs it. Returns the
@@ -48,12 +48,12 @@ std::int64_t MftRecordSector(AppState* app, const LOGDRIVE_INFO& drive, const Mf
 // is not a sound file record (the buffer then keeps the bytes as read).
 // `kind`, when given, tells why a read record was refused; `unreadable`
 // receives where it could not be read.
-std::int64_t ReadMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+std::int64_t ReadMftRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                            std::span<std::uint8_t> buffer, std::uint64_t record,
                            RecordKind* kind = nullptr, std::vector<UnreadablePart>* unreadable = nullptr);
 
 // The same without repairing, into a buffer of its own.
-std::int64_t ProbeMftRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+std::int64_t ProbeMftRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                             std::uint64_t record);
 
 // Header fields of a record.

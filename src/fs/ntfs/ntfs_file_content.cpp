@@ -89,7 +89,7 @@ struct Gatherer {
 
 }  // namespace
 
-bool ReadFileStream(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+bool ReadFileStream(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                     std::uint64_t record, std::uint64_t fallbackSize, FileStream* stream,
                     std::string* why) {
   *stream = FileStream{};
@@ -210,7 +210,7 @@ namespace {
 
 class ContentReader {
  public:
-  ContentReader(AppState* app, const LOGDRIVE_INFO& drive, const FileStream& s,
+  ContentReader(EngineHost* app, const LOGDRIVE_INFO& drive, const FileStream& s,
                 std::span<std::uint8_t> scratch, const StreamSink& sink)
       : app_(app), drive_(drive), s_(s), scratch_(scratch), sink_(sink), clusterBytes_(ClusterBytes(drive)) {}
 
@@ -420,7 +420,7 @@ class ContentReader {
     }
   }
 
-  AppState* app_;
+  EngineHost* app_;
   const LOGDRIVE_INFO& drive_;
   const FileStream& s_;
   std::span<std::uint8_t> scratch_;
@@ -436,7 +436,7 @@ class ContentReader {
 
 }  // namespace
 
-StreamRead ReadStreamContent(AppState* app, const LOGDRIVE_INFO& drive, const FileStream& stream,
+StreamRead ReadStreamContent(EngineHost* app, const LOGDRIVE_INFO& drive, const FileStream& stream,
                              std::span<std::uint8_t> scratch, const StreamSink& sink) {
   return ContentReader(app, drive, stream, scratch, sink).Run();
 }

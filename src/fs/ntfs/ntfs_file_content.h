@@ -15,7 +15,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 
 namespace ntfs {
@@ -49,7 +49,7 @@ struct FileStream {
 // are taken. `fallbackSize` stands in for the size when the extent that
 // carries it cannot be found. False, with *why, when the record no longer
 // reads as a sound base file record.
-bool ReadFileStream(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+bool ReadFileStream(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                     std::uint64_t record, std::uint64_t fallbackSize, FileStream* stream,
                     std::string* why);
 
@@ -82,7 +82,7 @@ struct StreamRead {
 // sparse runs and bytes past the initialised size as zeros, compressed
 // units decompressed. VCNs that no run maps, and sectors that could not be
 // read, read as zeros and make the read not whole.
-StreamRead ReadStreamContent(AppState* app, const LOGDRIVE_INFO& drive, const FileStream& stream,
+StreamRead ReadStreamContent(EngineHost* app, const LOGDRIVE_INFO& drive, const FileStream& stream,
                              std::span<std::uint8_t> scratch, const StreamSink& sink);
 
 }  // namespace ntfs

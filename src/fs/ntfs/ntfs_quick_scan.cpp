@@ -7,10 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/app_state.h"
-#include "app/main_dialog.h"
-#include "app/message_log.h"
-#include "app/progress.h"
+#include "core/engine_host.h"
 #include "fs/ntfs/attribute_list.h"
 #include "fs/ntfs/attributes.h"
 #include "fs/ntfs/damage_log.h"
@@ -21,7 +18,6 @@
 #include "fs/ntfs/ntfs_scans.h"
 #include "fs/ntfs/orphan_folders.h"
 #include "fs/ntfs/volume_bitmap.h"
-#include "app/folder_tree.h"
 #include "fs/logdrive_info.h"
 
 namespace tsn {
@@ -61,7 +57,7 @@ class HeldRecords {
 
 // Reads record N for a pass into buffer; its sector, or kNoSector when it
 // is not there or not a sound file record (damage is told once per record).
-std::int64_t ReadPassRecord(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+std::int64_t ReadPassRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                             std::uint64_t n, std::span<std::uint8_t> buffer, DamageLog* damage) {
   const std::int64_t sector = MftRecordSector(app, drive, mft, n);
   if (sector == kNoSector) return kNoSector;
@@ -102,7 +98,7 @@ std::int64_t ReadPassRecord(AppState* app, const LOGDRIVE_INFO& drive, const Mft
 }
 
 template <typename Target>
-void ParseFor(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, Bytes record,
+void ParseFor(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, Bytes record,
               std::uint64_t n, bool listed, Target* target, DamageLog* damage) {
   const unsigned found = listed ? ParseListedAttributes(app, drive, mft, record, n, target)
                                 : ParseRecordAttributes(app, drive, record, target);
@@ -129,7 +125,7 @@ void ParseFor(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
 }
 
 // The names a pass takes from record N, through its attribute list if it has one.
-FileNameInfo NamesOf(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, Bytes record,
+FileNameInfo NamesOf(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, Bytes record,
                      std::uint64_t n, bool listed, DamageLog* damage) {
   FileNameInfo names;
   ParseFor(app, drive, mft, record, n, listed, &names, damage);
@@ -142,12 +138,12 @@ FileNameInfo NamesOf(AppState* app, const LOGDRIVE_INFO& drive, const MftFileInf
 // pass goes to an orphan folder.
 class FolderPlacer {
  public:
-  FolderPlacer(AppState* app, LOGDRIVE_INFO* drive) : app_(app), drive_(drive) {}
+  FolderPlacer(EngineHost* app, LOGDRIVE_INFO* drive) : app_(app), drive_(drive) {}
 
   void Offer(MftFileInfo* folder) {
-    const NodeHandle parent = FindFolderByRecord(app_, app_->ui->RootNode(), folder->parentRecord);
-    if (parent != kNoNode) {
-      if (FolderRecordOf(*app_->ui, parent) != nullptr) Place(folder, parent, InsertPosition::Sorted);
+    const FolderRef parent = app_->FindFolderByRecord(app_->RootFolder(), folder->parentRecord);
+    if (parent != kNoFolder) {
+      if (app_->FolderRecordOf(parent) != nullptr) Place(folder, parent, InsertPosition::Sorted);
       return;
     }
     waiting_.emplace(folder->parentRecord, folder);
@@ -159,13 +155,13 @@ class FolderPlacer {
   void Finish() {
     for (MftFileInfo* folder : order_) {
       if (!Unwait(folder)) continue;  // placed already, under a parent that came later
-      const NodeHandle parent = FindFolderByRecord(app_, app_->ui->RootNode(), folder->parentRecord);
-      if (parent != kNoNode) {
+      const FolderRef parent = app_->FindFolderByRecord(app_->RootFolder(), folder->parentRecord);
+      if (parent != kNoFolder) {
         Place(folder, parent, InsertPosition::Sorted);
         continue;
       }
-      const NodeHandle orphan = AddOrphanDirsFolder(app_, drive_, folder);
-      if (orphan != kNoNode) Place(folder, orphan, InsertPosition::Last);
+      const FolderRef orphan = AddOrphanDirsFolder(app_, drive_, folder);
+      if (orphan != kNoFolder) Place(folder, orphan, InsertPosition::Last);
     }
     order_.clear();
   }
@@ -182,24 +178,24 @@ class FolderPlacer {
   }
 
   // Inserts the folder, then every folder that waits for it, and theirs.
-  void Place(MftFileInfo* folder, NodeHandle parent, InsertPosition position) {
-    std::vector<std::pair<MftFileInfo*, NodeHandle>> pending{{folder, parent}};
+  void Place(MftFileInfo* folder, FolderRef parent, InsertPosition position) {
+    std::vector<std::pair<MftFileInfo*, FolderRef>> pending{{folder, parent}};
     while (!pending.empty()) {
       auto [f, under] = pending.back();
       pending.pop_back();
-      const NodeHandle node = InsertFolderNode(app_, f, under, position);
+      const FolderRef node = app_->InsertFolderNode(f, under, position);
       position = InsertPosition::Sorted;
-      if (node == kNoNode) continue;
+      if (node == kNoFolder) continue;
       ++drive_->foundDirs;
-      ShowScanCounters(app_, drive_);
-      MarkDeletedUpward(app_, node);
+      ShowFoundCounters(app_, drive_);
+      app_->MarkDeletedUpward(node);
       auto [first, last] = waiting_.equal_range(f->recordNumber);
       for (auto it = first; it != last; ++it) pending.emplace_back(it->second, node);
       waiting_.erase(first, last);
     }
   }
 
-  AppState* app_;
+  EngineHost* app_;
   LOGDRIVE_INFO* drive_;
   std::unordered_multimap<std::uint64_t, MftFileInfo*> waiting_;  // by missing parent
   std::vector<MftFileInfo*> order_;                              // record order
@@ -207,7 +203,7 @@ class FolderPlacer {
 
 }  // namespace
 
-std::uint32_t ChainInUse(AppState*, const LOGDRIVE_INFO&, const VolumeBitmap& bitmap,
+std::uint32_t ChainInUse(EngineHost*, const LOGDRIVE_INFO&, const VolumeBitmap& bitmap,
                          const MftFileInfo& file) {
   if (file.runCount == 0 || !file.runs) return 0;
   for (const DataRun& r : *file.runs)
@@ -217,7 +213,7 @@ std::uint32_t ChainInUse(AppState*, const LOGDRIVE_INFO&, const VolumeBitmap& bi
   return 0;
 }
 
-int UnindexedEntriesPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+int UnindexedEntriesPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                          std::vector<std::uint64_t>& folders, DamageLog* damage) {
   std::unordered_set<std::uint64_t> wanted(folders.begin(), folders.end());
   // The files each of them lists already, gathered when first needed.
@@ -227,20 +223,20 @@ int UnindexedEntriesPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo&
   const Bytes record(buffer.data(), buffer.size());
   HeldRecords held(*drive, mft);
   for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
-    PumpOneMessage(app);
-    if (app->busy == 0) return 0;
+    app->PumpOneMessage();
+    if (!app->Busy()) return 0;
     const std::int64_t sector = ReadPassRecord(app, *drive, mft, n, buffer, damage);
     if (sector == kNoSector || !RecordInUse(record) || RecordBase(record) != 0) continue;
     const FileNameInfo names =
         NamesOf(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, damage);
     // The root folder names itself as its parent.
     if (!names.HasName() || names.parentRecord == n || !wanted.count(names.parentRecord)) continue;
-    const NodeHandle parent = FindFolderByRecord(app, app->ui->RootNode(), names.parentRecord);
-    MftFileInfo* folder = parent != kNoNode ? FolderRecordOf(*app->ui, parent) : nullptr;
+    const FolderRef parent = app->FindFolderByRecord(app->RootFolder(), names.parentRecord);
+    MftFileInfo* folder = parent != kNoFolder ? app->FolderRecordOf(parent) : nullptr;
     if (folder == nullptr) continue;
     if (RecordIsDirectory(record)) {
-      if (FindFolderByRecord(app, app->ui->RootNode(), n) != kNoNode) continue;  // listed by the walk
-      MftFileInfo* sub = app->records->NewInfo();
+      if (app->FindFolderByRecord(app->RootFolder(), n) != kNoFolder) continue;  // listed by the walk
+      MftFileInfo* sub = app->Records().NewInfo();
       sub->SetName(names.name);
       sub->SetDosName(names.dosName);
       sub->flags = kFlagInUse | kFlagFolder;
@@ -249,11 +245,11 @@ int UnindexedEntriesPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo&
       sub->modified = names.modified;
       sub->recordNumber = n;
       sub->recordSector = static_cast<std::uint64_t>(sector);
-      const NodeHandle node = InsertFolderNode(app, sub, parent, InsertPosition::Sorted);
-      if (node == kNoNode) continue;
+      const FolderRef node = app->InsertFolderNode(sub, parent, InsertPosition::Sorted);
+      if (node == kNoFolder) continue;
       ++drive->foundDirs;
       ++dirs;
-      ShowScanCounters(app, drive);
+      ShowFoundCounters(app, drive);
       const std::size_t before = folders.size();
       if (WalkDirectory(app, drive, mft, n, node, damage, &folders) == 0) return 0;
       wanted.insert(folders.begin() + static_cast<std::ptrdiff_t>(before), folders.end());
@@ -265,7 +261,7 @@ int UnindexedEntriesPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo&
     if (!known->second.insert(n).second) continue;
     DataInfo data;
     ParseFor(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, &data, damage);
-    FoundFile* file = app->records->NewFile();
+    FoundFile* file = app->Records().NewFile();
     file->name = names.name.empty() ? names.dosName : names.name;
     file->nameLength = static_cast<std::uint32_t>(file->name.size());
     file->flags = RecordFlags(record);
@@ -279,28 +275,27 @@ int UnindexedEntriesPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo&
     ++drive->foundFiles;
     drive->foundBytes += file->size;
     ++files;
-    ShowScanCounters(app, drive);
+    ShowFoundCounters(app, drive);
   }
-  LogMessage(app, kAlert, app->logList,
-             "%" PRIu64 " files and %" PRIu64 " folders that the unreadable parts of folder indexes "
+  LogMessage(app, kAlert, "%" PRIu64 " files and %" PRIu64 " folders that the unreadable parts of folder indexes "
              "held were found through the MFT.",
              files, dirs);
   return 1;
 }
 
-int DeletedFolderPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+int DeletedFolderPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                       const VolumeBitmap&, DamageLog* damage) {
   std::vector<std::uint8_t> buffer(kMftRecordSize);
   const Bytes record(buffer.data(), buffer.size());
   FolderPlacer placer(app, drive);
   HeldRecords held(*drive, mft);
   for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
-    PumpOneMessage(app);
-    if (app->busy == 0) {
+    app->PumpOneMessage();
+    if (!app->Busy()) {
       placer.Finish();  // what was found stays shown
       return 0;
     }
-    app->ui->StepProgress();
+    app->StepProgress();
     const std::int64_t sector = ReadPassRecord(app, *drive, mft, n, buffer, damage);
     if (sector == kNoSector) continue;
     const std::uint16_t flags = RecordFlags(record);
@@ -309,7 +304,7 @@ int DeletedFolderPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
     const FileNameInfo names =
         NamesOf(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, damage);
     if (!names.HasName()) continue;
-    MftFileInfo* folder = app->records->NewInfo();
+    MftFileInfo* folder = app->Records().NewInfo();
     folder->SetName(names.name);
     folder->SetDosName(names.dosName);
     folder->parentRecord = names.parentRecord;
@@ -324,15 +319,15 @@ int DeletedFolderPass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   return 1;
 }
 
-int DeletedFilePass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                    const VolumeBitmap& bitmap, NodeHandle root, DamageLog* damage) {
+int DeletedFilePass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+                    const VolumeBitmap& bitmap, FolderRef root, DamageLog* damage) {
   std::vector<std::uint8_t> buffer(kMftRecordSize);
   const Bytes record(buffer.data(), buffer.size());
   HeldRecords held(*drive, mft);
   for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
-    if (app->busy == 0) return 0;
-    PumpOneMessage(app);
-    app->ui->StepProgress();
+    if (!app->Busy()) return 0;
+    app->PumpOneMessage();
+    app->StepProgress();
     const std::int64_t sector = ReadPassRecord(app, *drive, mft, n, buffer, damage);
     if (sector == kNoSector) continue;
     const std::uint16_t flags = RecordFlags(record);
@@ -344,7 +339,7 @@ int DeletedFilePass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
     DataInfo data;
     ParseFor(app, *drive, mft, record, n, listed, &data, damage);
     if (data.size == 0 && data.runs.empty()) continue;
-    MftFileInfo* file = app->records->NewInfo();
+    MftFileInfo* file = app->Records().NewInfo();
     file->SetName(names.name);
     file->SetDosName(names.dosName);
     file->parentRecord = names.parentRecord;
@@ -358,57 +353,53 @@ int DeletedFilePass(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
     file->recordSector = static_cast<std::uint64_t>(sector);
     file->deletedEntry = true;
     file->flags = ChainInUse(app, *drive, bitmap, *file);
-    const NodeHandle parent = FindFolderByRecord(app, root, file->parentRecord);
-    if (parent != kNoNode) {
-      MftFileInfo* folder = FolderRecordOf(*app->ui, parent);
+    const FolderRef parent = app->FindFolderByRecord(root, file->parentRecord);
+    if (parent != kNoFolder) {
+      MftFileInfo* folder = app->FolderRecordOf(parent);
       if (folder == nullptr) continue;
       AppendFoundFile(app, drive, folder, *file);
-      MarkDeletedUpward(app, parent);
+      app->MarkDeletedUpward(parent);
     } else {
       AddOrphanFilesFolder(app, drive, file);
       ++drive->foundDirs;
-      ShowScanCounters(app, drive);
+      ShowFoundCounters(app, drive);
     }
   }
   return 1;
 }
 
-void NoteTruncatedImage(AppState* app, const LOGDRIVE_INFO& drive) {
+void NoteTruncatedImage(EngineHost* app, const LOGDRIVE_INFO& drive) {
   const std::uint64_t imageSectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
   if (drive.totalSectors > imageSectors)
-    LogMessage(app, kError, app->logList,
-               "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
+    LogMessage(app, kError, "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
                "; what lies beyond reads as zeros.",
                drive.driveName.c_str(), drive.totalSectors, imageSectors);
 }
 
 }  // namespace ntfs
 
-int NtfsFileListScan(AppState* app, LOGDRIVE_INFO* drive) {
+int NtfsFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   using namespace ntfs;
   NoteTruncatedImage(app, *drive);
   const std::unique_ptr<MftFileInfo> mft = BuildMftDescriptor(app, drive);
   if (!mft) return 0;
   VolumeBitmap bitmap;
   if (!ReadVolumeBitmap(app, drive, *mft, &bitmap)) return 0;
-  const NodeHandle root = CreateRootFolder(app, drive);
-  if (root == kNoNode) return 0;
+  const FolderRef root = StartFoundTree(app, drive);
+  if (root == kNoFolder) return 0;
   ProgressClock clock;
   clock.blocksTotal = 2 * mft->recordCount;
-  StartProgress(app, &clock, app->progressBar, kSizeText, kClockText);
-  LogMessage(app, kAlert, app->logList, "Beginning deleted file scan.");
-  app->orphanFolderSeq = 0;
-  app->busy = 1;
-  WindowSystem& ui = *app->ui;
-  ui.SetProgressRange(0, static_cast<std::uint32_t>(2 * mft->recordCount));
-  ui.SetProgressStep(1);
-  ui.SetProgressColour({190, 0, 0});
+  app->StartProgress(&clock);
+  LogMessage(app, kAlert, "Beginning deleted file scan.");
+  drive->orphanFolderSeq = 0;
+  app->SetBusy(true);
+  app->StartSteps(2 * mft->recordCount, {190, 0, 0});
   DamageLog damage(app);
   DeletedFolderPass(app, drive, *mft, bitmap, &damage);
   if (DeletedFilePass(app, drive, *mft, bitmap, root, &damage) == 0) return 0;
   damage.Flush();
-  ui.SetProgressPosition(0);
-  app->busy = 0;
+  app->EndSteps();
+  app->SetBusy(false);
   return 1;
 }
 

@@ -3,9 +3,10 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "app/app_state.h"
-#include "app/progress.h"
-#include "app/folder_tree.h"
+#include "core/engine_host.h"
+#include "core/entry_records.h"
+#include "fs/logdrive_info.h"
+
 
 namespace tsn::ntfs {
 
@@ -16,33 +17,33 @@ std::string OrphanFolderLabel(bool forFiles, std::uint64_t sequence) {
 }
 
 namespace {
-NodeHandle NewOrphanFolder(AppState* app, bool forFiles, std::uint64_t missingParent) {
-  MftFileInfo* orphan = app->records->NewInfo();
-  orphan->SetName(OrphanFolderLabel(forFiles, app->orphanFolderSeq++));
+FolderRef NewOrphanFolder(EngineHost* app, LOGDRIVE_INFO* drive, bool forFiles, std::uint64_t missingParent) {
+  MftFileInfo* orphan = app->Records().NewInfo();
+  orphan->SetName(OrphanFolderLabel(forFiles, drive->orphanFolderSeq++));
   orphan->recordNumber = missingParent;
-  return InsertFolderNode(app, orphan, app->ui->RootNode(), InsertPosition::Last);
+  return app->InsertFolderNode(orphan, app->RootFolder(), InsertPosition::Last);
 }
 }  // namespace
 
-int AddOrphanFilesFolder(AppState* app, LOGDRIVE_INFO* drive, MftFileInfo* file) {
-  const NodeHandle node = NewOrphanFolder(app, true, file->parentRecord);
-  MftFileInfo* folder = FolderRecordOf(*app->ui, node);
+int AddOrphanFilesFolder(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* file) {
+  const FolderRef node = NewOrphanFolder(app, drive, true, file->parentRecord);
+  MftFileInfo* folder = app->FolderRecordOf(node);
   if (folder == nullptr) return 0;
   AppendFoundFile(app, drive, folder, *file);
-  MarkDeletedUpward(app, node);
+  app->MarkDeletedUpward(node);
   return 1;
 }
 
-NodeHandle AddOrphanDirsFolder(AppState* app, LOGDRIVE_INFO* drive, MftFileInfo* folder) {
-  const NodeHandle node = NewOrphanFolder(app, false, folder->parentRecord);
-  if (node == kNoNode) return kNoNode;
+FolderRef AddOrphanDirsFolder(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* folder) {
+  const FolderRef node = NewOrphanFolder(app, drive, false, folder->parentRecord);
+  if (node == kNoFolder) return kNoFolder;
   ++drive->foundDirs;
-  ShowScanCounters(app, drive);
+  ShowFoundCounters(app, drive);
   return node;
 }
 
-int AppendFoundFile(AppState* app, LOGDRIVE_INFO* drive, MftFileInfo* folder, const MftFileInfo& file) {
-  FoundFile* found = app->records->NewFile();
+int AppendFoundFile(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* folder, const MftFileInfo& file) {
+  FoundFile* found = app->Records().NewFile();
   found->flags = file.flags;
   found->recordSector = file.recordSector;
   found->recordNumber = file.recordNumber;
@@ -58,8 +59,8 @@ int AppendFoundFile(AppState* app, LOGDRIVE_INFO* drive, MftFileInfo* folder, co
   ++folder->fileCount;
   ++drive->foundFiles;
   drive->foundBytes += file.size;
-  app->ui->StepProgress();
-  ShowScanCounters(app, drive);
+  app->StepProgress();
+  ShowFoundCounters(app, drive);
   return 1;
 }
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <string>
 
-#include "ui/window_system.h"
+#include "core/engine_host.h"
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
 
@@ -20,11 +20,11 @@ std::string OrphanFolderLabel(bool forFiles, std::uint64_t sequence);
 
 // Makes a "TSNF_Folder" for the file's missing parent and puts the file in
 // it. 1 when done, 0 when it could not be made.
-int AddOrphanFilesFolder(AppState* app, LOGDRIVE_INFO* drive, MftFileInfo* file);
+int AddOrphanFilesFolder(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* file);
 // Makes a "TSND_Folder" for the folder's missing parent; returns its node.
-NodeHandle AddOrphanDirsFolder(AppState* app, LOGDRIVE_INFO* drive, MftFileInfo* folder);
+FolderRef AddOrphanDirsFolder(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* folder);
 // Appends a found file to a folder's list, counting and showing it.
-int AppendFoundFile(AppState* app, LOGDRIVE_INFO* drive, MftFileInfo* folder, const MftFileInfo& file);
+int AppendFoundFile(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* folder, const MftFileInfo& file);
 
 }  // namespace ntfs
 }  // namespace tsn

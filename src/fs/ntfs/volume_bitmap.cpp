@@ -1,3 +1,4 @@
+#include "core/engine_host.h"
 #include "fs/ntfs/volume_bitmap.h"
 
 #include <algorithm>
@@ -8,8 +9,6 @@
 #include <new>
 #include <span>
 
-#include "app/app_state.h"
-#include "app/message_log.h"
 #include "fs/ntfs/attributes.h"
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/mft_record.h"
@@ -96,7 +95,7 @@ struct SystemStream {
 
 // False, with *why ("could not be read (...)" or "is not a sound file
 // record"), when the record cannot be used.
-bool ReadSystemRecord(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+bool ReadSystemRecord(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                       std::uint64_t number, std::array<std::uint8_t, kMftRecordSize>& record,
                       std::string* why = nullptr) {
   RecordKind kind = RecordKind::Valid;
@@ -110,12 +109,11 @@ bool ReadSystemRecord(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
 
 }  // namespace
 
-bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out) try {
+bool ReadVolumeBitmap(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out) try {
   std::array<std::uint8_t, kMftRecordSize> record{};
   std::string why;
   if (!ReadSystemRecord(app, drive, mft, kBitmapRecord, record, &why)) {
-    LogMessage(app, kError, app->logList,
-               "%s the $Bitmap record (record 6) %s, so which clusters are in use is not known.",
+    LogMessage(app, kError, "%s the $Bitmap record (record 6) %s, so which clusters are in use is not known.",
                drive->driveName.c_str(), why.c_str());
     return false;
   }
@@ -145,13 +143,11 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   // Its own size is rounded up, at most to whole clusters of the bitmap.
   const std::uint64_t clusterBytes = std::uint64_t{drive->sectorsPerCluster} * kSectorSize;
   if (s.size > needed && s.size - needed >= clusterBytes)
-    LogMessage(app, kError, app->logList,
-               "%s $Bitmap claims %" PRIu64 " bytes, more than the volume's %" PRIu64
+    LogMessage(app, kError, "%s $Bitmap claims %" PRIu64 " bytes, more than the volume's %" PRIu64
                " clusters need; only its first %" PRIu64 " bytes are read.",
                drive->driveName.c_str(), s.size, drive->clusterCount, size);
   if (!s.found || size == 0) {
-    LogMessage(app, kError, app->logList,
-               "%s $Bitmap holds no data, so which clusters are in use is not known.",
+    LogMessage(app, kError, "%s $Bitmap holds no data, so which clusters are in use is not known.",
                drive->driveName.c_str());
     return false;
   }
@@ -167,8 +163,7 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
                                        static_cast<std::size_t>(sectorBytes));
     std::vector<UnreadablePart> unreadable;
     if (ReadStreamBytes(app, *drive, s.runs, 0, into, &unreadable) == 0 && unreadable.empty())
-      LogMessage(app, kError, app->logList,
-                 "%s part of $Bitmap could not be read; its clusters count as free.",
+      LogMessage(app, kError, "%s part of $Bitmap could not be read; its clusters count as free.",
                  drive->driveName.c_str());
     // Bytes that could not be read say nothing of their clusters; taken as
     // in use, none of them is thought free to recover from.
@@ -193,16 +188,14 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
     for (const auto& [first, end] : unknown) out->unknownClusters_ += end - first;
     out->unknown_ = std::move(unknown);
     if (unreadBytes != 0)
-      LogMessage(app, kError, app->logList,
-                 "%s %" PRIu64 " bytes of $Bitmap could not be read (%s), so whether the %" PRIu64
+      LogMessage(app, kError, "%s %" PRIu64 " bytes of $Bitmap could not be read (%s), so whether the %" PRIu64
                  " clusters they describe are in use is not known; they count as in use: no deleted "
                  "file in them is judged recoverable, and the free share leaves them out.",
                  drive->driveName.c_str(), unreadBytes, UnreadableText(*drive, unreadable).c_str(),
                  out->unknownClusters_);
   }
   if (size < needed)
-    LogMessage(app, kError, app->logList,
-               "%s $Bitmap describes %" PRIu64 " clusters of the volume's %" PRIu64
+    LogMessage(app, kError, "%s $Bitmap describes %" PRIu64 " clusters of the volume's %" PRIu64
                "; the rest are not judged.",
                drive->driveName.c_str(), size * 8, drive->clusterCount);
   return true;
@@ -210,14 +203,13 @@ bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
   // What is allocated is bounded by the volume and by its source, but a
   // large volume's bitmap may still not fit in what memory is left.
   *out = VolumeBitmap();
-  LogMessage(app, kError, app->logList,
-             "%s there is not enough memory to hold its bitmap of %" PRIu64
+  LogMessage(app, kError, "%s there is not enough memory to hold its bitmap of %" PRIu64
              " clusters, so the volume cannot be read.",
              drive->driveName.c_str(), std::min(drive->clusterCount, HeldClusters(*drive)));
   return false;
 }
 
-std::string ReadVolumeLabel(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft) {
+std::string ReadVolumeLabel(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft) {
   std::array<std::uint8_t, kMftRecordSize> record{};
   if (!ReadSystemRecord(app, drive, mft, kVolumeRecord, record)) return {};
   std::string label;

@@ -8,7 +8,7 @@
 
 namespace tsn {
 
-struct AppState;
+class EngineHost;
 struct LOGDRIVE_INFO;
 struct MftFileInfo;
 
@@ -40,7 +40,7 @@ class VolumeBitmap {
   std::uint64_t UnknownIn(std::uint64_t first, std::uint64_t count) const;
 
  private:
-  friend bool ReadVolumeBitmap(AppState*, LOGDRIVE_INFO*, const MftFileInfo&, VolumeBitmap*);
+  friend bool ReadVolumeBitmap(EngineHost*, LOGDRIVE_INFO*, const MftFileInfo&, VolumeBitmap*);
   // Words already in host order, every bit past byteCount bytes clear.
   VolumeBitmap(std::vector<std::uint64_t> words, std::uint64_t byteCount, std::uint64_t clusters);
   std::uint64_t SetBelow(std::uint64_t cluster) const;  // set bits in [0, cluster)
@@ -54,10 +54,10 @@ class VolumeBitmap {
 
 // Reads $Bitmap for the drive's clusterCount clusters (fewer when the bitmap
 // is shorter). False, with a log line saying why, when it cannot be read.
-bool ReadVolumeBitmap(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out);
+bool ReadVolumeBitmap(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out);
 
 // The label in $Volume's $VOLUME_NAME, UTF-8; empty when there is none.
-std::string ReadVolumeLabel(AppState* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft);
+std::string ReadVolumeLabel(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft);
 
 }  // namespace ntfs
 }  // namespace tsn

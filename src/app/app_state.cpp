@@ -1,0 +1,98 @@
+#include "app/app_state.h"
+
+#include "app/file_list.h"
+#include "app/folder_tree.h"
+#include "app/main_dialog.h"
+#include "app/message_log.h"
+#include "app/progress.h"
+
+namespace tsn {
+
+// Found folders are the folder tree's nodes: a folder's reference is its
+// node's handle.
+
+void AppState::Log(std::uint32_t severity, std::string_view message) {
+  WriteLogRow(this, severity, logList, message);
+}
+
+void AppState::PumpOneMessage() { tsn::PumpOneMessage(this); }
+
+void AppState::StartProgress(ProgressClock* clock) {
+  tsn::StartProgress(this, clock, progressBar, sizeText, clockText);
+}
+
+void AppState::UpdateProgressClock(ProgressClock* clock) { tsn::UpdateProgressClock(this, clock); }
+
+void AppState::StartSteps(std::uint64_t steps, BarColour colour) {
+  ui->SetProgressRange(0, static_cast<std::uint32_t>(steps));
+  ui->SetProgressStep(1);
+  ui->SetProgressColour({colour.red, colour.green, colour.blue});
+}
+
+void AppState::StepProgress() { ui->StepProgress(); }
+
+void AppState::EndSteps() { ui->SetProgressPosition(0); }
+
+void AppState::ShowCounters(std::uint64_t dirs, std::uint64_t files, std::uint64_t bytes) {
+  tsn::ShowCounters(this, dirs, files, bytes);
+}
+
+void AppState::ShowStatus(StatusField field, std::string_view text) {
+  switch (field) {
+    case StatusField::Dirs: ui->SetText(dirsText, text); break;
+    case StatusField::Files: ui->SetText(filesText, text); break;
+    case StatusField::Size: ui->SetText(sizeText, text); break;
+    case StatusField::Clock: ui->SetText(clockText, text); break;
+  }
+}
+
+FolderRef AppState::CreateRootFolder() {
+  shownSoFar = {};
+  return tsn::CreateRootFolder(this, nullptr);
+}
+
+FolderRef AppState::RootFolder() const { return ui->RootNode(); }
+
+FolderRef AppState::InsertFolderNode(MftFileInfo* record, FolderRef parent, InsertPosition position) {
+  return tsn::InsertFolderNode(this, record, parent, position);
+}
+
+MftFileInfo* AppState::FolderRecordOf(FolderRef folder) const { return tsn::FolderRecordOf(*ui, folder); }
+
+FolderRef AppState::ParentFolder(FolderRef folder) const { return ui->ParentNode(folder); }
+
+FolderRef AppState::FindFolderByRecord(FolderRef start, std::uint64_t recordNumber) {
+  return tsn::FindFolderByRecord(this, start, recordNumber);
+}
+
+void AppState::MarkDeletedUpward(FolderRef folder) { tsn::MarkDeletedUpward(this, folder); }
+
+void AppState::ExpandFolder(FolderRef folder) { ui->ExpandNode(folder); }
+
+void AppState::SelectFolder(FolderRef folder) { ui->SetSelectedNode(folder); }
+
+void AppState::ShowFolderFiles(FolderRef folder) { tsn::ShowFolderFiles(this, folder); }
+
+// Listing a growing folder's files again each time would cost the square of
+// their number on a folder of thousands of entries; when the list still
+// holds what was shown last, only the files found since are added to it.
+void AppState::ShowFolderFilesSoFar(FolderRef folder) {
+  const MftFileInfo* info = FolderRecordOf(folder);
+  const int rows = ui->RowCount(fileList);
+  const bool unchanged = info != nullptr && shownSoFar.folder == folder && shownSoFar.rows >= 0 &&
+                         rows == shownSoFar.rows &&
+                         (rows == 0 || ui->RowData(fileList, rows - 1) == shownSoFar.lastRow);
+  if (!unchanged) {
+    tsn::ShowFolderFiles(this, folder);
+  } else {
+    for (FoundFile* f = shownSoFar.lastFile != nullptr ? shownSoFar.lastFile->next : info->firstFile;
+         f != nullptr; f = f->next)
+      AddFileToDisplayList(this, f);
+  }
+  shownSoFar.folder = folder;
+  shownSoFar.rows = ui->RowCount(fileList);
+  shownSoFar.lastRow = shownSoFar.rows > 0 ? ui->RowData(fileList, shownSoFar.rows - 1) : nullptr;
+  shownSoFar.lastFile = info != nullptr ? info->lastFile : nullptr;
+}
+
+}  // namespace tsn
