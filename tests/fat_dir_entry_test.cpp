@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fs/fat/dir_entry.h"
+#include "core/text.h"
 #include "fs/fat/long_name.h"
 #include "core/entry_records.h"
 #include "fs/logdrive_info.h"

@@ -145,7 +145,9 @@ int BuildDriveList(AppState* app) {
   ui.SetText(app->dirsText, "0");
   LogMessage(app, kStatus, app->logList, "Initiating drive mapping process.");
 
-  const CandidateList found = ListDriveCandidates(app->sources);
+  DriveSources sources = app->sources;
+  sources.isVolumeBootSector = &IsSoundBootSector;
+  const CandidateList found = ListDriveCandidates(sources);
   for (const std::string& problem : found.problems)
     LogMessage(app, kError, app->logList, "%s", problem.c_str());
 
@@ -180,12 +182,12 @@ int BuildDriveList(AppState* app) {
     LogMessage(app, kStatus, app->logList, "%s is %s.", drive->driveName.c_str(),
                c.description.c_str());
     if (!DescribeDrive(app, *drive)) {
-      LogUnreadableRanges(app, *drive);
+      LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
       continue;
     }
     const int measured = drive->Kind() == 'N' ? MeasureNtfsVolume(app, drive.get())
                                               : MeasureFatVolume(app, drive.get());
-    LogUnreadableRanges(app, *drive);
+    LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
     if (measured == 0) continue;
     if (drive->Kind() == 'F')
       drive->dirEntriesPerCluster = static_cast<std::int32_t>(drive->sectorsPerCluster * 16);

@@ -216,7 +216,7 @@ void RunScanCommand(AppState* app, bool indexed) {
       break;
   }
   // A scan goes on past what it cannot read; the log must say what that was.
-  LogUnreadableRanges(app, *drive);
+  LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
   app->ui->EnableControl(app->driveList, true);
 }
 

@@ -196,4 +196,8 @@ std::vector<std::uint64_t> Fat32BackupSectors(Bytes primary) {
   return sectors;
 }
 
+bool IsSoundBootSector(const std::uint8_t* sector512) {
+  return SoundLayout(Bytes(sector512, kSectorSize)) != BootLayout::Unsound;
+}
+
 }  // namespace tsn

@@ -26,6 +26,9 @@ VolumeIdentity IdentifyVolume(Bytes bootSector);
 // and what a backup copy must be before it is used.
 enum class BootLayout { Unsound, Ntfs, Fat32, Fat12Or16, ExFat };
 BootLayout SoundLayout(Bytes bootSector);
+// The same as a yes or no on a first sector of 512 bytes: what drive mapping
+// asks when that sector could be a partition table.
+bool IsSoundBootSector(const std::uint8_t* sector512);
 
 // NTFS keeps its backup boot sector in the volume's last sector, which its
 // total-sectors field counts up to but not including: true when `copy`,

@@ -9,6 +9,7 @@
 
 #include "core/engine_host.h"
 #include "core/le_bytes.h"
+#include "source/read_sectors.h"
 #include "source/volume_source.h"
 
 namespace tsn {
@@ -34,7 +35,6 @@ constexpr std::size_t kNtfsClustersPerRecord = 64;  // i8, NTFS: clusters, or 2^
 constexpr std::size_t kSignature = 510;         // 0x55 0xAA, both
 }  // namespace boot
 
-constexpr std::size_t kSectorSize = 512;
 constexpr std::size_t kBootAreaSize = 1536;
 
 struct LOGDRIVE_INFO {

@@ -20,7 +20,7 @@ namespace {
 constexpr std::uint64_t kSector = 512;
 
 // A named file or device: one candidate per partition, or the whole of it.
-void AddNamedSource(const std::string& path, std::uint32_t diskNumber, CandidateList& out) {
+void AddNamedSource(const std::string& path, std::uint32_t diskNumber, BootSectorProbe probe, CandidateList& out) {
   OpenResult opened = VolumeSource::Open(path);
   if (!opened.source) {
     out.problems.push_back(opened.error);
@@ -32,7 +32,7 @@ void AddNamedSource(const std::string& path, std::uint32_t diskNumber, Candidate
                            " bytes); it holds no volume.");
     return;
   }
-  PartitionScan table = ReadPartitionTable(disk, path);
+  PartitionScan table = ReadPartitionTable(disk, path, probe);
   out.problems.insert(out.problems.end(), table.problems.begin(), table.problems.end());
   if (table.partitions.empty()) {
     out.candidates.push_back({path, 0, 0, 0, diskNumber, path});
@@ -107,7 +107,7 @@ void AddBlockDevices(const DriveSources& sources, std::uint32_t firstDisk, Candi
     if (e.parent.empty()) {
       // A disk the kernel found no partitions on may still hold a table (a
       // loop device attached without partition scanning): read it ourselves.
-      AddNamedSource(node, diskNumbers[disk], out);
+      AddNamedSource(node, diskNumbers[disk], sources.isVolumeBootSector, out);
       continue;
     }
     DriveCandidate c;
@@ -125,7 +125,7 @@ void AddBlockDevices(const DriveSources& sources, std::uint32_t firstDisk, Candi
 CandidateList ListDriveCandidates(const DriveSources& sources) {
   CandidateList out;
   std::uint32_t disk = 0;
-  for (const std::string& path : sources.files) AddNamedSource(path, disk++, out);
+  for (const std::string& path : sources.files) AddNamedSource(path, disk++, sources.isVolumeBootSector, out);
   if (sources.scanDevices) AddBlockDevices(sources, disk, out);
   return out;
 }

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "source/partition_table.h"
+
 namespace tsn {
 
 // Where drive mapping looks for volumes. On Windows this was the drive
@@ -16,6 +18,9 @@ struct DriveSources {
   bool scanDevices = true;              // also list /sys/class/block
   std::string sysfsBlockDir = "/sys/class/block";
   std::string deviceDir = "/dev";
+  // Tells a volume's boot sector from a partition table where their own
+  // fields cannot; the file systems' probe, set by drive mapping.
+  BootSectorProbe isVolumeBootSector = nullptr;
 };
 
 

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <set>
 
-#include "fs/boot_sector.h"
 #include "core/le_bytes.h"
 #include "source/read_sectors.h"
 #include "source/volume_source.h"
@@ -193,12 +192,12 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
 
 }  // namespace
 
-bool LooksLikeVolumeBootSector(const std::uint8_t* sector) {
+bool LooksLikeVolumeBootSector(const std::uint8_t* sector, BootSectorProbe probe) {
   const Bytes b(sector, kSector);
   if (std::memcmp(sector + 3, "NTFS    ", 8) == 0) return true;
   // An NTFS boot sector whose OEM ID is damaged keeps no FAT fields to go
   // by below, and its boot code could pass for partition entries.
-  if (SoundLayout(b) == BootLayout::Ntfs) return true;
+  if (probe != nullptr && probe(sector)) return true;
   if (std::memcmp(sector + 3, "EXFAT   ", 8) == 0) return true;
   const std::uint8_t jump = b[0];
   if (jump != 0xEB && jump != 0xE9) return false;
@@ -212,11 +211,11 @@ bool LooksLikeVolumeBootSector(const std::uint8_t* sector) {
          powerOfTwo && reserved >= 1 && (fats == 1 || fats == 2);
 }
 
-PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName) {
+PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName, BootSectorProbe probe) {
   PartitionScan scan;
   Sector mbr;
   if (!ReadSector(disk, 0, mbr, scan, diskName, "its partition table or boot sector") || !HasBootSignature(mbr) ||
-      LooksLikeVolumeBootSector(mbr.data()))
+      LooksLikeVolumeBootSector(mbr.data(), probe))
     return scan;
   const Bytes b(mbr);
   for (int i = 0; i < 4; ++i) {

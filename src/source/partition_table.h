@@ -20,12 +20,17 @@ struct PartitionScan {
   std::vector<std::string> problems;  // one line per entry passed over, for the log
 };
 
+// Whether a first sector is a boot sector that a file system recognizes
+// (its OEM ID damaged, say), as the file systems' probes judge it.
+using BootSectorProbe = bool (*)(const std::uint8_t* sector512);
+
 // True when the sector is the boot sector of a FAT, NTFS or exFAT volume
 // rather than a partition table (both end in 55 AA).
-bool LooksLikeVolumeBootSector(const std::uint8_t* sector512);
+bool LooksLikeVolumeBootSector(const std::uint8_t* sector512, BootSectorProbe probe = nullptr);
 
 // Reads the partition table of `disk`, if it has one. `diskName` names the
 // disk in problem lines.
-PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName);
+PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName,
+                                 BootSectorProbe probe = nullptr);
 
 }  // namespace tsn

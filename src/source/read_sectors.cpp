@@ -6,7 +6,6 @@
 #include <cstring>
 #include <limits>
 
-#include "fs/logdrive_info.h"
 #include "source/volume_source.h"
 
 namespace tsn {
@@ -46,17 +45,17 @@ std::string ReadErrorText(int error) {
   return error == 0 ? std::string("the source ended before its size") : std::string(std::strerror(error));
 }
 
-void LogUnreadableRanges(EngineHost* app, const LOGDRIVE_INFO& drive) {
-  if (!drive.volume) return;
-  const std::vector<UnreadableRange>& ranges = drive.volume->UnreadableRanges();
+void LogUnreadableRanges(EngineHost* app, const VolumeSource* volume, const std::string& driveName) {
+  if (volume == nullptr) return;
+  const std::vector<UnreadableRange>& ranges = volume->UnreadableRanges();
   if (ranges.empty()) return;
-  const VolumeSource& v = *drive.volume;
+  const VolumeSource& v = *volume;
   std::uint64_t total = 0;
   for (const UnreadableRange& r : ranges) total += r.Bytes();
   const std::string places = ranges.size() == 1 ? "in one place" : "in " + std::to_string(ranges.size()) + " places";
   LogMessage(app, kError, "%s %" PRIu64 " bytes of %s could not be read, %s; they read as zeros, and what lies in "
              "them may be missing or incomplete.",
-             drive.driveName.c_str(), total, v.Path().c_str(), places.c_str());
+             driveName.c_str(), total, v.Path().c_str(), places.c_str());
   for (std::size_t i = 0; i < ranges.size() && i < kRangesLogged; ++i) {
     const UnreadableRange& r = ranges[i];
     const std::uint64_t first = v.BaseOffset() + r.first, last = v.BaseOffset() + r.last;
@@ -64,12 +63,12 @@ void LogUnreadableRanges(EngineHost* app, const LOGDRIVE_INFO& drive) {
     const std::string sectors = firstSector == lastSector
                                     ? "sector " + std::to_string(firstSector)
                                     : "sectors " + std::to_string(firstSector) + "\u2013" + std::to_string(lastSector);
-    LogMessage(app, kError, "%s %s of %s (%s) could not be read: %s.", drive.driveName.c_str(),
+    LogMessage(app, kError, "%s %s of %s (%s) could not be read: %s.", driveName.c_str(),
                RangeText(first, last).c_str(), v.Path().c_str(), sectors.c_str(), ReadErrorText(r.error).c_str());
   }
   if (ranges.size() > kRangesLogged)
     LogMessage(app, kError, "%s %zu more unreadable ranges of %s are not listed.",
-               drive.driveName.c_str(), ranges.size() - kRangesLogged, v.Path().c_str());
+               driveName.c_str(), ranges.size() - kRangesLogged, v.Path().c_str());
 }
 
 }  // namespace tsn

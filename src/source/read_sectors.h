@@ -7,9 +7,12 @@
 namespace tsn {
 
 class EngineHost;
-struct LOGDRIVE_INFO;
 class VolumeSource;
 struct UnreadableRange;
+
+// The unit ReadSectors counts in. A volume's own sectors may be larger: its
+// geometry says how large.
+constexpr std::size_t kSectorSize = 512;
 
 // Reads buffer.size() bytes at sector `lba` (512-byte sectors, 64-bit).
 // Every sector that could be read is in the buffer; those that could not,
@@ -33,6 +36,6 @@ std::string ReadErrorText(int error);
 // be read: one line for each of the first few, a count of the rest. Offsets
 // are those of the image file or device, for tools that work on it. Nothing
 // is logged when everything could be read.
-void LogUnreadableRanges(EngineHost* app, const LOGDRIVE_INFO& drive);
+void LogUnreadableRanges(EngineHost* app, const VolumeSource* volume, const std::string& driveName);
 
 }  // namespace tsn

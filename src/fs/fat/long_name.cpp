@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "core/text.h"
 #include "fs/fat/fat_table.h"
 #include "fs/logdrive_info.h"
 #include "source/read_sectors.h"
@@ -13,46 +14,10 @@ constexpr std::size_t kEntrySize = 32;
 constexpr std::size_t kEntriesPerSector = kSectorSize / kEntrySize;
 // Offsets of the 13 UTF-16 units a long-name entry carries, in name order.
 constexpr std::size_t kUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 }  // namespace
 
 bool IsLongNameEntry(std::span<const std::uint8_t> e) {
   return e.size() >= kEntrySize && e[11] == 0x0F && e[26] == 0 && e[27] == 0;
-}
-
-std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units) {
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    const std::uint32_t u = units[i];
-    if (u == 0) break;
-    if (u >= 0xD800 && u < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] < 0xE000) {
-      AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00));
-      ++i;
-    } else if (u >= 0xD800 && u < 0xE000) {
-      AppendUtf8(out, 0xFFFD);
-    } else {
-      AppendUtf8(out, u);
-    }
-  }
-  return out;
 }
 
 std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(EngineHost* app,

@@ -47,7 +47,5 @@ bool LongNameIsWhole(const std::vector<std::array<std::uint8_t, 32>>& entries);
 
 bool IsLongNameEntry(std::span<const std::uint8_t> entry);
 
-// UTF-16 units to UTF-8; a unit 0 ends the text, unpaired surrogates become U+FFFD.
-std::string Utf16ToUtf8(const std::vector<std::uint16_t>& units);
 
 }  // namespace tsn

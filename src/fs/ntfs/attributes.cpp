@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "fs/fat/long_name.h"
+#include "core/text.h"
 #include "fs/ntfs/data_runs.h"
 
 namespace tsn::ntfs {
