@@ -19,6 +19,7 @@ namespace tsn {
 // devices as sysfs lists them.
 struct DriveSources {
   std::vector<std::string> files;       // images or devices the user named
+  std::uint32_t imageSectorSize = 0;    // of the named image files; 0: 512
   bool scanDevices = true;              // also list /sys/class/block
   std::string sysfsBlockDir = "/sys/class/block";
   std::string deviceDir = "/dev";

@@ -194,7 +194,7 @@ int BuildDriveList(AppState* app) {
       app->busy = 0;
       return 0;
     }
-    OpenResult opened = VolumeSource::Open(c.path, c.offset, c.length);
+    OpenResult opened = VolumeSource::Open(c.path, c.offset, c.length, c.imageSectorSize);
     if (!opened.source) {
       LogMessage(app, kError, app->logList, "%s", opened.error.c_str());
       continue;
