@@ -243,5 +243,32 @@ TEST(SectorSizeOption, AProtectiveMbrWithoutItsGptIsSaidSo) {
       << r.err;
 }
 
+// Sectors of a 4096-byte-sector volume that answer EIO: what stands in for
+// them is found in the volume's own sectors, the boot sector's backup at
+// its sector 6, a FAT sector in the second FAT, and the scan is the same.
+TEST(FourKnReadErrors, CopiesStandInForUnreadableSectorsAtTheVolumesOwnSectors) {
+  struct Case {
+    const char* what;
+    std::uint64_t sector;  // of 4096 bytes
+    const char* says;
+  };
+  const Case cases[] = {
+      {"boot sector", 0, "its boot sector is unreadable; the backup at sector 6 is used."},
+      {"FAT sector", 32 + 1, "1 sector of the first FAT could not be read; it was read from the second FAT instead."},
+  };
+  const std::string image = test::Fixture("fat32-4kn.img");
+  const test::Scan clean = test::RunScan(image, false, "", 120);
+  ASSERT_EQ(clean.status, 0) << clean.log;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::FailingImage failing(image, {{c.sector * 4096, c.sector * 4096 + 4095}});
+    if (failing.path().empty()) GTEST_SKIP() << failing.why();
+    const test::Scan scan = test::RunScan(failing.path(), false, "", 120);
+    EXPECT_EQ(scan.status, 3) << scan.log;
+    EXPECT_TRUE(scan.Logged(c.says)) << scan.log;
+    EXPECT_EQ(scan.entries, clean.entries);
+  }
+}
+
 }  // namespace
 }  // namespace tsn
