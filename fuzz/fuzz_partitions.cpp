@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   OpenResult opened = VolumeSource::Open(image.Path());
   if (!opened.source) fuzz::Fail("the memory image did not open");
   const PartitionScan scan = ReadPartitionTable(*opened.source, "fuzz");
-  const std::uint64_t diskSectors = size / 512;
+  const std::uint64_t diskSectors = size / scan.sectorBytes;
   for (const Partition& p : scan.partitions)
     if (p.startLba >= diskSectors || p.sectorCount == 0 || p.sectorCount > diskSectors - p.startLba)
       fuzz::Fail("a partition was kept that does not lie on the disk");
@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // A GPT whose entries cannot lie on the disk is not read from elsewhere,
   // and says so; of one whose entries do, every entry in use that does not
   // end before it starts is kept or named.
-  const bool primaryGpt = size >= 1024 && std::memcmp(data + 512, "EFI PART", 8) == 0;
+  const bool primaryGpt = size >= 1024 && std::memcmp(data + 512, "EFI PART", 8) == 0 &&
+                          LeU64(Bytes(data, size), 512 + 24) == 1 && scan.sectorBytes == 512;
   if (scan.scheme == PartitionScan::Scheme::Gpt && primaryGpt) {
     const std::uint64_t entriesLba = LeU64(disk, 512 + 72);
     const std::uint32_t count = std::min<std::uint32_t>(LeU32(disk, 512 + 80), 1024);

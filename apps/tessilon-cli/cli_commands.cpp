@@ -296,6 +296,7 @@ int RunDrives(const DrivesOptions& options) {
   AppState app;
   app.sources.files = options.sources;
   app.sources.scanDevices = options.devices;
+  app.sources.imageSectorSize = options.sectorSize;
   ApplyDeviceDirs(app.sources);
   HeadlessWindow ui;
   ui.PostCommand(kCmdBuildDriveList);
@@ -327,6 +328,7 @@ struct ScanSession {
     if (stopOnInterrupt) catcher.emplace();
     app.sources.files = {options.source};
     app.sources.scanDevices = false;
+    app.sources.imageSectorSize = options.sectorSize;
     app.ui = &ui;
     ui.SetDialogProc([this](const Message& m) { return MainDialogProc(&app, m); });
     MainDialogProc(&app, Message{MessageKind::InitDialog});
@@ -418,6 +420,7 @@ int RunCopy(const CopyOptions& options) {
   ScanOptions scan;
   scan.source = options.source;
   scan.partition = options.partition;
+  scan.sectorSize = options.sectorSize;
   ScanSession session(scan);
   if (session.interrupted) {
     std::cerr << "tessilon-cli copy: interrupted during the scan; nothing was copied\n";
@@ -544,6 +547,7 @@ int RunReport(const ReportOptions& options) {
   scan.source = options.source;
   scan.quick = options.quick;
   scan.partition = options.partition;
+  scan.sectorSize = options.sectorSize;
   ScanSession session(scan, true);
   if (session.status != kExitDone) return session.status;
 

@@ -1,6 +1,7 @@
 #pragma once
 // The command line's sub-commands. Each runs the program's own commands
 // through the headless window layer and prints what the window would show.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,7 @@ struct DrivesOptions {
   std::vector<std::string> sources;
   bool devices = true;
   bool json = false;
+  std::uint32_t sectorSize = 0;  // of image files; 0: 512
 };
 
 struct ScanOptions {
@@ -26,6 +28,7 @@ struct ScanOptions {
   bool quick = false;
   bool json = false;
   int partition = 0;  // 0: the first volume found
+  std::uint32_t sectorSize = 0;  // of image files; 0: 512
 };
 
 struct CopyOptions {
@@ -33,6 +36,7 @@ struct CopyOptions {
   std::string to;
   std::vector<std::string> paths;  // as scan prints them; none: every deleted file
   int partition = 0;
+  std::uint32_t sectorSize = 0;  // of image files; 0: 512
 };
 
 struct ReportOptions {
@@ -40,6 +44,7 @@ struct ReportOptions {
   std::string out;  // FILE.pdf or FILE.txt; empty: the text on stdout
   bool quick = false;
   int partition = 0;
+  std::uint32_t sectorSize = 0;  // of image files; 0: 512
 };
 
 int RunDrives(const DrivesOptions& options);

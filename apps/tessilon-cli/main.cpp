@@ -20,6 +20,19 @@ bool NamesSource(const std::string& command, const std::string& source) {
   return false;
 }
 
+// Images do not say the sector size of the disk they were copied from; a
+// copy of a 4Kn disk needs to be told, or its partition table is misread.
+void AddSectorSizeOption(CLI::App* command, std::uint32_t& size) {
+  command
+      ->add_option("--sector-size", size, "bytes per sector of the disk an image was copied from (default 512)")
+      ->check(CLI::Validator(
+          [](const std::string& text) -> std::string {
+            if (text == "512" || text == "1024" || text == "2048" || text == "4096") return {};
+            return "an image's sector size is 512, 1024, 2048 or 4096 bytes, not " + text;
+          },
+          "512|1024|2048|4096"));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -38,6 +51,7 @@ int main(int argc, char** argv) {
   drivesCmd->add_option("SOURCE", drives.sources, "disk images or devices to add to the list");
   drivesCmd->add_flag("!--no-devices", drives.devices, "leave out the machine's block devices");
   drivesCmd->add_flag("--json", drives.json, "one JSON object a line");
+  AddSectorSizeOption(drivesCmd, drives.sectorSize);
 
   tsn::cli::ScanOptions scan;
   auto* scanCmd = app.add_subcommand("scan", "every folder and file found, one per line");
@@ -47,6 +61,7 @@ int main(int argc, char** argv) {
   scanCmd->add_flag("--indexed", indexed, "Build Indexed File List (the default)")->excludes(quick);
   scanCmd->add_flag("--json", scan.json, "one JSON object a line");
   scanCmd->add_option("--partition", scan.partition, "which partition of a disk image (1-based)");
+  AddSectorSizeOption(scanCmd, scan.sectorSize);
 
   tsn::cli::ReportOptions report;
   auto* reportCmd = app.add_subcommand("report", "the Deleted File Report of every deleted file found");
@@ -57,12 +72,14 @@ int main(int argc, char** argv) {
   reportCmd->add_flag("--indexed", reportIndexed, "report what Build Indexed File List finds (the default)")
       ->excludes(reportQuick);
   reportCmd->add_option("--partition", report.partition, "which partition of a disk image (1-based)");
+  AddSectorSizeOption(reportCmd, report.sectorSize);
   tsn::cli::CopyOptions copy;
   auto* copyCmd = app.add_subcommand("copy", "copy found files out (every deleted file if no PATH)");
   copyCmd->add_option("SOURCE", copy.source, "disk image or device")->required();
   copyCmd->add_option("--to", copy.to, "folder to copy into; never on the source")->required();
   copyCmd->add_option("PATH", copy.paths, "files to copy, as scan prints them");
   copyCmd->add_option("--partition", copy.partition, "which partition of a disk image (1-based)");
+  AddSectorSizeOption(copyCmd, copy.sectorSize);
 
   try {
     app.parse(argc, argv);

@@ -27,33 +27,52 @@ namespace {
 constexpr char kFirstLetter = 'C';
 constexpr char kLastLetter = 'Z';
 
-// Reads a copy of the boot area at `sector`; whatever cannot be read is zeros.
+// Reads a copy of the boot area at byte `offset`; whatever cannot be read is zeros.
 std::array<std::uint8_t, kBootAreaSize> BootAreaCopy(AppState* app, VolumeSource* volume,
-                                                     std::uint64_t sector, std::size_t bytes) {
+                                                     std::uint64_t offset, std::size_t bytes) {
   std::array<std::uint8_t, kBootAreaSize> copy{};
-  ReadSectors(app, volume, sector, std::span(copy).first(bytes));
+  ReadBytes(app, volume, offset, std::span(copy).first(bytes));
   return copy;
+}
+
+// The sector sizes a backup may have been written with: the primary's own
+// when it states one a disk can have, else both that disks have (a primary
+// that cannot be read says nothing about its volume).
+std::vector<std::uint32_t> BackupSectorSizes(Bytes primary) {
+  const std::uint32_t stated = LeU16(primary, boot::kBytesPerSector);
+  if (stated >= 512 && stated <= 4096 && (stated & (stated - 1)) == 0) return {stated};
+  return {512, 4096};
 }
 
 // Takes a backup boot area in place of the volume's first sectors when they
 // cannot be read or do not hang together: NTFS keeps one copy of its boot
 // sector in the volume's last sector, FAT32 one of its three-sector boot
-// area in the reserved sectors. The geometry then comes from the copy.
-// False, with the first sectors left as they read, when no copy is sound.
+// area in the reserved sectors. Both count in the volume's own sectors, so
+// a copy is taken only where its own sector size places it. The geometry
+// then comes from the copy. False, with the first sectors left as they
+// read, when no copy is sound.
 bool TakeBackupBootArea(AppState* app, LOGDRIVE_INFO& d, const char* whatIsWrong) {
   VolumeSource* volume = d.volume.get();
-  const std::uint64_t sectors = volume->Size() / kSectorSize;
-  std::optional<std::uint64_t> used;
+  const std::uint64_t size = volume->Size();
+  const std::vector<std::uint32_t> sizes = BackupSectorSizes(d.Boot());
+  std::optional<std::uint64_t> used;  // in the copy's own sectors
   std::array<std::uint8_t, kBootAreaSize> copy{};
-  if (sectors > 1) {
-    copy = BootAreaCopy(app, volume, sectors - 1, kSectorSize);
-    if (IsNtfsBackupAt(Bytes(copy.data(), kSectorSize), sectors - 1)) used = sectors - 1;
+  for (const std::uint32_t bytes : sizes) {
+    if (used || size < 2 * std::uint64_t{bytes}) continue;
+    const std::uint64_t last = size / bytes - 1;
+    copy = BootAreaCopy(app, volume, last * bytes, kSectorSize);
+    if (LeU16(Bytes(copy.data(), kSectorSize), boot::kBytesPerSector) == bytes &&
+        IsNtfsBackupAt(Bytes(copy.data(), kSectorSize), last * (bytes / kSectorSize)))
+      used = last;
   }
   for (const std::uint64_t at : Fat32BackupSectors(d.Boot())) {
-    if (used) break;
-    if (at + kBootAreaSize / kSectorSize > sectors) continue;
-    copy = BootAreaCopy(app, volume, at, kBootAreaSize);
-    if (SoundLayout(Bytes(copy.data(), copy.size())) == BootLayout::Fat32) used = at;
+    for (const std::uint32_t bytes : sizes) {
+      if (used) break;
+      if (at * bytes + kBootAreaSize > size) continue;
+      copy = BootAreaCopy(app, volume, at * bytes, kBootAreaSize);
+      const Bytes c(copy.data(), copy.size());
+      if (SoundLayout(c) == BootLayout::Fat32 && LeU16(c, boot::kBytesPerSector) == bytes) used = at;
+    }
   }
   if (!used) return false;
   d.bootSector = copy;
@@ -98,6 +117,16 @@ bool DescribeDrive(AppState* app, LOGDRIVE_INFO& d) {
   const Bytes b = d.Boot();
   d.bytesPerSector = LeU16(b, boot::kBytesPerSector);
   d.sectorsPerCluster = LeU8(b, boot::kSectorsPerCluster);
+  if ((d.Kind() == 'F' || d.Kind() == 'N') &&
+      (d.bytesPerSector < 512 || d.bytesPerSector > 4096 || (d.bytesPerSector & (d.bytesPerSector - 1)) != 0)) {
+    // Every offset on the volume is counted in these: a size no disk has
+    // would read everything from the wrong place, or divide by zero.
+    LogMessage(app, kError, app->logList,
+               "%s (%s): its boot sector gives %u bytes per sector, which no disk has; it is read with "
+               "512-byte sectors.",
+               d.driveName.c_str(), d.sourceDescription.c_str(), d.bytesPerSector);
+    d.bytesPerSector = 512;
+  }
   if (d.Kind() == 'N') {
     d.totalSectors = LeU64(b, boot::kNtfsTotalSectors);
   } else {
@@ -167,7 +196,7 @@ int BuildDriveList(AppState* app) {
       app->busy = 0;
       return 0;
     }
-    OpenResult opened = VolumeSource::Open(c.path, c.offset, c.length);
+    OpenResult opened = VolumeSource::Open(c.path, c.offset, c.length, c.imageSectorSize);
     if (!opened.source) {
       LogMessage(app, kError, app->logList, "%s", opened.error.c_str());
       continue;
@@ -190,7 +219,7 @@ int BuildDriveList(AppState* app) {
     LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
     if (measured == 0) continue;
     if (drive->Kind() == 'F')
-      drive->dirEntriesPerCluster = static_cast<std::int32_t>(drive->sectorsPerCluster * 16);
+      drive->dirEntriesPerCluster = static_cast<std::int32_t>(drive->ClusterBytes() / 32);
     if (AddDriveRow(app, drive.get(), app->driveList) == 0) continue;
     app->drives.push_back(std::move(drive));
   }
@@ -205,9 +234,12 @@ int MeasureFatVolume(AppState* app, LOGDRIVE_INFO* drive) {
   drive->allocUnits = drive->clusterCount + 1;
   if (LoadFat(app, drive) == 0) return 0;
   // Every entry of the table counts, the two reserved ones and those past
-  // the last cluster included, as the free share has always been shown.
-  for (const std::uint32_t entry : drive->fatTable)
-    if (entry == 0) ++drive->freeUnits;
+  // the last cluster included, as the free share has always been shown; but
+  // no more of them than there are units, or a table rounded up to whole
+  // 4096-byte sectors would show more than all of the volume free.
+  const std::size_t counted = static_cast<std::size_t>(std::min<std::uint64_t>(drive->fatTable.size(), drive->allocUnits));
+  for (std::size_t i = 0; i < counted; ++i)
+    if (drive->fatTable[i] == 0) ++drive->freeUnits;
   drive->fatTable = {};
   return 1;
 }

@@ -189,8 +189,7 @@ std::vector<std::uint64_t> Fat32BackupSectors(Bytes primary) {
   const std::uint32_t bytesPerSector = LeU16(primary, boot::kBytesPerSector);
   if (bytesPerSector >= 512 && bytesPerSector <= 4096 && PowerOfTwo(bytesPerSector) && named != 0 &&
       named + kFat32BootAreaSectors <= LeU16(primary, boot::kReservedSectors)) {
-    const std::uint64_t at = named * (bytesPerSector / kSectorSize);
-    if (at != kFormattersBackupSector) sectors.push_back(at);
+    if (named != kFormattersBackupSector) sectors.push_back(named);
   }
   sectors.push_back(kFormattersBackupSector);
   return sectors;

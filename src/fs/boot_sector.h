@@ -38,7 +38,8 @@ bool IsNtfsBackupAt(Bytes copy, std::uint64_t sector);
 
 // The sectors where a FAT32 volume's backup boot area may lie, in the order
 // to try them: the one the primary's BPB_BkBootSec names when that field can
-// be believed, then 6, where every formatter puts it.
+// be believed, then 6, where every formatter puts it. Both are the volume's
+// own sectors, of the size its boot sector states.
 std::vector<std::uint64_t> Fat32BackupSectors(Bytes primary);
 
 }  // namespace tsn

@@ -304,20 +304,20 @@ struct Copier {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> lost;  // bytes of the file, inclusive
     const std::span<std::uint8_t> buffer = Chunk(left);
     for (const ClusterSpan& span : plan.spans) {
-      std::uint64_t lba = g.ClusterLba(span.first);
+      std::uint64_t at = g.ClusterOffset(span.first);
       std::uint64_t spanBytes = std::uint64_t{span.count} * g.ClusterBytes();
       while (left > 0 && spanBytes > 0) {
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, spanBytes, buffer.size()}));
         const std::size_t whole = (n + kSectorSize - 1) / kSectorSize * kSectorSize;
-        if (ReadSectors(app, drive->volume.get(), lba, buffer.first(whole)) == 0) {
+        if (ReadBytes(app, drive->volume.get(), at, buffer.first(whole)) == 0) {
           const VolumeSource* v = drive->volume.get();
-          if (v == nullptr || lba * kSectorSize + whole > v->Size()) {
+          if (v == nullptr || at + whole > v->Size()) {
             *why = "its bytes from " + std::to_string(done) + " on lie past the end of the volume";
             return false;
           }
-          for (const UnreadableRange& r : v->UnreadableIn(lba * kSectorSize, whole)) {
-            const std::uint64_t from = done + (r.first - lba * kSectorSize);
-            const std::uint64_t to = std::min(done + (r.last - lba * kSectorSize), done + n - 1);
+          for (const UnreadableRange& r : v->UnreadableIn(at, whole)) {
+            const std::uint64_t from = done + (r.first - at);
+            const std::uint64_t to = std::min(done + (r.last - at), done + n - 1);
             if (from > to) continue;  // in the slack of the last sector
             if (!lost.empty() && lost.back().second + 1 == from) lost.back().second = to;
             else lost.emplace_back(from, to);
@@ -331,7 +331,7 @@ struct Copier {
         left -= n;
         done += n;
         spanBytes -= whole;
-        lba += whole / kSectorSize;
+        at += whole;
         app->PumpOneMessage();
         if (!app->Busy()) {
           *why = "copying was interrupted";

@@ -20,14 +20,15 @@ namespace {
 constexpr std::uint64_t kSector = 512;
 
 // A named file or device: one candidate per partition, or the whole of it.
-void AddNamedSource(const std::string& path, std::uint32_t diskNumber, BootSectorProbe probe, CandidateList& out) {
-  OpenResult opened = VolumeSource::Open(path);
+void AddNamedSource(const std::string& path, std::uint32_t diskNumber, std::uint32_t imageSectorSize,
+                    BootSectorProbe probe, CandidateList& out) {
+  OpenResult opened = VolumeSource::Open(path, 0, 0, imageSectorSize);
   if (!opened.source) {
     out.problems.push_back(opened.error);
     return;
   }
   VolumeSource& disk = *opened.source;
-  if (disk.Size() < kSector) {
+  if (disk.Size() < disk.SectorSize()) {
     out.problems.push_back(path + ": shorter than one sector (" + std::to_string(disk.Size()) +
                            " bytes); it holds no volume.");
     return;
@@ -35,14 +36,15 @@ void AddNamedSource(const std::string& path, std::uint32_t diskNumber, BootSecto
   PartitionScan table = ReadPartitionTable(disk, path, probe);
   out.problems.insert(out.problems.end(), table.problems.begin(), table.problems.end());
   if (table.partitions.empty()) {
-    out.candidates.push_back({path, 0, 0, 0, diskNumber, path});
+    out.candidates.push_back({path, 0, 0, imageSectorSize, 0, diskNumber, path});
     return;
   }
   for (const Partition& p : table.partitions) {
     DriveCandidate c;
     c.path = path;
-    c.offset = p.startLba * kSector;
-    c.length = p.sectorCount * kSector;
+    c.offset = p.startLba * table.sectorBytes;
+    c.length = p.sectorCount * table.sectorBytes;
+    c.imageSectorSize = imageSectorSize;
     c.startLba = p.startLba;
     c.diskNumber = diskNumber;
     c.description = path + " partition " + std::to_string(p.number);
@@ -107,13 +109,16 @@ void AddBlockDevices(const DriveSources& sources, std::uint32_t firstDisk, Candi
     if (e.parent.empty()) {
       // A disk the kernel found no partitions on may still hold a table (a
       // loop device attached without partition scanning): read it ourselves.
-      AddNamedSource(node, diskNumbers[disk], sources.isVolumeBootSector, out);
+      AddNamedSource(node, diskNumbers[disk], 0, sources.isVolumeBootSector, out);
       continue;
     }
     DriveCandidate c;
     c.path = node;
     c.length = e.sectors * kSector;
-    c.startLba = e.start;
+    // sysfs counts in 512-byte units whatever the disk's sectors; the list
+    // shows the disk's own, as its partition table counts them.
+    const std::uint64_t logical = ReadSysfsNumber(root / disk / "queue" / "logical_block_size");
+    c.startLba = logical > 512 && logical % 512 == 0 ? e.start / (logical / 512) : e.start;
     c.diskNumber = diskNumbers.count(disk) ? diskNumbers[disk] : firstDisk;
     c.description = c.path;
     out.candidates.push_back(c);
@@ -125,7 +130,8 @@ void AddBlockDevices(const DriveSources& sources, std::uint32_t firstDisk, Candi
 CandidateList ListDriveCandidates(const DriveSources& sources) {
   CandidateList out;
   std::uint32_t disk = 0;
-  for (const std::string& path : sources.files) AddNamedSource(path, disk++, sources.isVolumeBootSector, out);
+  for (const std::string& path : sources.files)
+    AddNamedSource(path, disk++, sources.imageSectorSize, sources.isVolumeBootSector, out);
   if (sources.scanDevices) AddBlockDevices(sources, disk, out);
   return out;
 }

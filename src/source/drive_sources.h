@@ -15,6 +15,7 @@ namespace tsn {
 // devices as sysfs lists them.
 struct DriveSources {
   std::vector<std::string> files;       // images or devices the user named
+  std::uint32_t imageSectorSize = 0;    // of the named image files; 0: 512
   bool scanDevices = true;              // also list /sys/class/block
   std::string sysfsBlockDir = "/sys/class/block";
   std::string deviceDir = "/dev";
@@ -28,7 +29,8 @@ struct DriveCandidate {
   std::string path;             // file or device node to open
   std::uint64_t offset = 0;     // byte offset of the volume inside it
   std::uint64_t length = 0;     // bytes of the volume (0: to the end)
-  std::uint64_t startLba = 0;   // partition start on its disk (0 for a bare volume)
+  std::uint32_t imageSectorSize = 0;  // as VolumeSource::Open takes it
+  std::uint64_t startLba = 0;   // partition start on its disk, in its sectors (0 for a bare volume)
   std::uint32_t diskNumber = 0;
   std::string description;      // "disk.img partition 2", "/dev/sdb1"
 };

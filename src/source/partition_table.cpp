@@ -19,6 +19,7 @@ constexpr std::size_t kMbrEntries = 446;
 constexpr std::uint8_t kTypeGptProtective = 0xEE;
 constexpr int kMaxLogicalPartitions = 128;  // bounds the EBR chain
 constexpr std::uint32_t kMaxGptEntries = 1024;
+constexpr std::uint32_t kGptBlockSizes[] = {512, 4096};
 
 using Sector = std::array<std::uint8_t, kSector>;
 
@@ -31,10 +32,11 @@ std::string Format(const char* fmt, auto... args) {
 // A sector of the table that cannot be read is said so, in its own words:
 // the partitions it would have named are missing for that reason, not
 // because the disk has none.
-bool ReadSector(VolumeSource& disk, std::uint64_t lba, Sector& out, PartitionScan& scan,
-                const std::string& diskName, const char* what) {
+bool ReadSector(VolumeSource& disk, std::uint64_t lba, std::uint32_t sectorBytes, Sector& out,
+                PartitionScan& scan, const std::string& diskName, const char* what) {
   out.fill(0);
-  const ReadOutcome read = disk.Read(lba * kSector, out);
+  if (lba > ~std::uint64_t{0} / sectorBytes) return false;
+  const ReadOutcome read = disk.Read(lba * sectorBytes, out);
   if (read.unreadable)
     scan.problems.push_back(Format("%s: %s (sector %" PRIu64 ") could not be read: %s.", diskName.c_str(), what,
                                    lba, ReadErrorText(read.error).c_str()));
@@ -95,7 +97,8 @@ void ReadLogicalPartitions(VolumeSource& disk, const std::string& diskName,
       return;
     }
     Sector s;
-    if (!ReadSector(disk, ebr, s, scan, diskName, "an extended boot record") || !HasBootSignature(s)) {
+    if (!ReadSector(disk, ebr, scan.sectorBytes, s, scan, diskName, "an extended boot record") ||
+        !HasBootSignature(s)) {
       if (i > 0)
         scan.problems.push_back(Format(
             "%s: the chain of logical partitions leads to sector %" PRIu64
@@ -116,19 +119,39 @@ void ReadLogicalPartitions(VolumeSource& disk, const std::string& diskName,
   scan.problems.push_back(diskName + ": more than 128 logical partitions; the rest are passed over.");
 }
 
-bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t diskSectors,
-             PartitionScan& scan) {
-  Sector header;
-  std::uint64_t headerLba = 1;
-  if (!ReadSector(disk, headerLba, header, scan, diskName, "the GPT header") ||
-      std::memcmp(header.data(), "EFI PART", 8) != 0) {
-    // The primary header is gone: the backup sits in the last sector.
-    headerLba = diskSectors - 1;
-    if (!ReadSector(disk, headerLba, header, scan, diskName, "the backup GPT header") ||
-        std::memcmp(header.data(), "EFI PART", 8) != 0)
-      return false;
-    scan.problems.push_back(diskName + ": the primary GPT header is damaged; the backup header is used.");
+// The header lies in block 1 and names its own place there: at byte 512 on
+// a disk of 512-byte blocks, at byte 4096 on one of 4096-byte blocks, which
+// an image file does not tell. The disk's own size is tried first, then the
+// others; then the backup in the last block, which names itself the same way.
+bool FindGptHeader(VolumeSource& disk, const std::string& diskName, Sector& header, PartitionScan& scan) {
+  std::vector<std::uint32_t> sizes = {disk.SectorSize()};
+  for (const std::uint32_t bytes : kGptBlockSizes)
+    if (bytes != disk.SectorSize()) sizes.push_back(bytes);
+  const auto headerAt = [&](std::uint64_t lba, std::uint32_t bytes, const char* what) {
+    return ReadSector(disk, lba, bytes, header, scan, diskName, what) &&
+           std::memcmp(header.data(), "EFI PART", 8) == 0 && LeU64(Bytes(header), 24) == lba;
+  };
+  for (const std::uint32_t bytes : sizes)
+    if (disk.Size() / bytes > 1 && headerAt(1, bytes, "the GPT header")) {
+      scan.sectorBytes = bytes;
+      return true;
+    }
+  for (const std::uint32_t bytes : sizes) {
+    const std::uint64_t blocks = disk.Size() / bytes;
+    if (blocks > 2 && headerAt(blocks - 1, bytes, "the backup GPT header")) {
+      scan.sectorBytes = bytes;
+      scan.problems.push_back(diskName + ": the primary GPT header is damaged; the backup header is used.");
+      return true;
+    }
   }
+  return false;
+}
+
+bool ReadGpt(VolumeSource& disk, const std::string& diskName, PartitionScan& scan) {
+  Sector header;
+  if (!FindGptHeader(disk, diskName, header, scan)) return false;
+  const std::uint64_t block = scan.sectorBytes;
+  const std::uint64_t diskSectors = disk.Size() / block;
   const Bytes h(header);
   const std::uint64_t entriesLba = LeU64(h, 72);
   std::uint32_t entryCount = LeU32(h, 80);
@@ -153,7 +176,7 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
         diskName.c_str(), entriesLba, diskSectors));
     return true;
   }
-  const std::uint64_t room = (diskSectors - entriesLba) * kSector / entrySize;
+  const std::uint64_t room = (diskSectors - entriesLba) * block / entrySize;
   if (entryCount > room) {
     scan.problems.push_back(Format(
         "%s: the GPT's %u partition entries run past the end of the disk; only the first %" PRIu64
@@ -163,7 +186,7 @@ bool ReadGpt(VolumeSource& disk, const std::string& diskName, std::uint64_t disk
   }
   std::vector<std::uint8_t> entry(entrySize);
   for (std::uint32_t i = 0; i < entryCount; ++i) {
-    const std::uint64_t at = entriesLba * kSector + std::uint64_t{i} * entrySize;
+    const std::uint64_t at = entriesLba * block + std::uint64_t{i} * entrySize;
     const ReadOutcome read = disk.Read(at, entry);
     if (read.unreadable) {
       scan.problems.push_back(Format("%s: GPT entry %u (%s) could not be read: %s; it is passed over.",
@@ -213,21 +236,25 @@ bool LooksLikeVolumeBootSector(const std::uint8_t* sector, BootSectorProbe probe
 
 PartitionScan ReadPartitionTable(VolumeSource& disk, const std::string& diskName, BootSectorProbe probe) {
   PartitionScan scan;
+  // An MBR counts the disk's logical sectors, whatever their size.
+  scan.sectorBytes = disk.SectorSize();
   Sector mbr;
-  if (!ReadSector(disk, 0, mbr, scan, diskName, "its partition table or boot sector") || !HasBootSignature(mbr) ||
-      LooksLikeVolumeBootSector(mbr.data(), probe))
+  if (!ReadSector(disk, 0, scan.sectorBytes, mbr, scan, diskName, "its partition table or boot sector") ||
+      !HasBootSignature(mbr) || LooksLikeVolumeBootSector(mbr.data(), probe))
     return scan;
   const Bytes b(mbr);
   for (int i = 0; i < 4; ++i) {
     const std::uint8_t status = LeU8(b, kMbrEntries + 16 * i);
     if (status != 0x00 && status != 0x80) return scan;  // not a partition table
   }
-  const std::uint64_t diskSectors = disk.Size() / kSector;
+  const std::uint64_t diskSectors = disk.Size() / scan.sectorBytes;
   for (int i = 0; i < 4; ++i) {
     if (LeU8(b, kMbrEntries + 16 * i + 4) == kTypeGptProtective) {
       scan.scheme = PartitionScan::Scheme::Gpt;
-      if (ReadGpt(disk, diskName, diskSectors, scan)) return scan;
-      scan.problems.push_back(diskName + ": protective MBR without a readable GPT; the MBR entries are used.");
+      if (ReadGpt(disk, diskName, scan)) return scan;
+      scan.problems.push_back(diskName +
+                              ": protective MBR, but no GPT header was found with blocks of 512 or 4096 bytes; "
+                              "the MBR entries are used.");
       break;
     }
   }

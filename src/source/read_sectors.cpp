@@ -37,6 +37,10 @@ bool SectorsUnreadable(const VolumeSource* volume, std::uint64_t lba, std::uint6
   return !volume->UnreadableIn(lba * kSectorSize, bytes).empty();
 }
 
+bool BytesUnreadable(const VolumeSource* volume, std::uint64_t offset, std::uint64_t bytes) {
+  return volume != nullptr && !volume->UnreadableRanges().empty() && !volume->UnreadableIn(offset, bytes).empty();
+}
+
 std::string RangeText(std::uint64_t first, std::uint64_t last) {
   return "bytes " + std::to_string(first) + "\u2013" + std::to_string(last);
 }

@@ -27,6 +27,8 @@ int ReadBytes(EngineHost* app, VolumeSource* volume, std::uint64_t offset, std::
 // True when some of `bytes` bytes at sector `lba` are known to be unreadable
 // (as opposed to lying past the end of the volume).
 bool SectorsUnreadable(const VolumeSource* volume, std::uint64_t lba, std::uint64_t bytes);
+// The same at a byte offset of the volume.
+bool BytesUnreadable(const VolumeSource* volume, std::uint64_t offset, std::uint64_t bytes);
 
 // "bytes 40960–45055" style text of a range, and the cause.
 std::string RangeText(std::uint64_t first, std::uint64_t last);

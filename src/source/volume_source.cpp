@@ -54,7 +54,7 @@ std::uint32_t LogicalSectorSize(int fd) {
 }  // namespace
 
 OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
-                              std::uint64_t length) {
+                              std::uint64_t length, std::uint32_t imageSectorSize) {
   OpenResult result;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
@@ -89,7 +89,8 @@ OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
   }
   const std::uint64_t available = *size - offset;
   const std::uint64_t viewLength = length == 0 ? available : std::min(length, available);
-  const std::uint32_t sectorSize = LogicalSectorSize(fd.fd());
+  const std::uint32_t sectorSize =
+      S_ISREG(st.st_mode) && imageSectorSize != 0 ? imageSectorSize : LogicalSectorSize(fd.fd());
   result.source.reset(new VolumeSource(std::move(fd), path, offset, viewLength, sectorSize));
   return result;
 }

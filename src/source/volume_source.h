@@ -57,9 +57,11 @@ struct ReadOutcome {
 class VolumeSource {
  public:
   // Opens path read-only and views `length` bytes from byte `offset`
-  // (length 0: to the end of the file or device).
+  // (length 0: to the end of the file or device). An image file's sectors
+  // are `imageSectorSize` bytes when given (a copy of a 4Kn disk says
+  // nothing of it), 512 otherwise; a device's are always its own.
   static OpenResult Open(const std::string& path, std::uint64_t offset = 0,
-                         std::uint64_t length = 0);
+                         std::uint64_t length = 0, std::uint32_t imageSectorSize = 0);
 
   // Reads up to out.size() bytes at byte `offset` from the start of the view.
   // Unreadable sectors read as zeros; bytes past the end are not touched.
@@ -75,8 +77,8 @@ class VolumeSource {
   std::vector<UnreadableRange> UnreadableIn(std::uint64_t offset, std::uint64_t length) const;
 
   std::uint64_t Size() const { return length_; }
-  // The device's logical sector (512 for image files): the unit in which
-  // reads fail and are retried.
+  // The device's logical sector (512 for image files unless told): the
+  // unit in which reads fail and are retried, and partition tables count.
   std::uint32_t SectorSize() const { return sectorSize_; }
   std::uint64_t BaseOffset() const { return base_; }
   const std::string& Path() const { return path_; }

@@ -113,7 +113,7 @@ std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry) {
   if (start > drive->clusterCount) return kFlagBadCluster;
   const std::uint32_t size = entry.Size();
   if (size == 0) return kFlagBadSize;
-  const std::uint64_t clusterBytes = std::uint64_t{drive->sectorsPerCluster} * kSectorSize;
+  const std::uint64_t clusterBytes = drive->ClusterBytes();
   const std::uint64_t needed = (size + clusterBytes - 1) / clusterBytes;
   // Clusters past the loaded table read as in use (FatEntry), so a span that
   // runs off the table is judged "in use" rather than read out of bounds.
@@ -128,7 +128,7 @@ std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry) {
 bool JudgedOnUnreadableFat(const LOGDRIVE_INFO* drive, ShortEntry entry) {
   if (drive->fatUnreadable.empty() || entry.Size() == 0 || entry.StartCluster() > drive->clusterCount)
     return false;
-  const std::uint64_t clusterBytes = std::uint64_t{drive->sectorsPerCluster} * kSectorSize;
+  const std::uint64_t clusterBytes = drive->ClusterBytes();
   const std::uint64_t needed = (entry.Size() + clusterBytes - 1) / clusterBytes;
   const std::uint64_t start = entry.StartCluster();
   if (UnreadableFatEntriesIn(*drive, start, needed) == 0) return false;
@@ -156,17 +156,18 @@ MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPo
     // read; a name cut short would pass for another file's, the short
     // name is the entry's own.
     const std::string shortName = ShortName(entry);
-    const std::uint64_t first = drive->volume->BaseOffset() + unreadable * kSectorSize;
+    const std::uint64_t first = drive->volume->BaseOffset() + unreadable * drive->bytesPerSector;
+    const std::uint64_t last = first + drive->bytesPerSector - 1;
     if (longEntries.empty())
       LogMessage(app, kAlert, "%s \"%s\" (folder cluster %u) follows %s, which could not be read; any long name of it "
                  "would stand there, so it is shown by its short name.",
                  drive->driveName.c_str(), shortName.c_str(), at.dirCluster,
-                 RangeText(first, first + kSectorSize - 1).c_str());
+                 RangeText(first, last).c_str());
     else
       LogMessage(app, kError, "%s the long name of \"%s\" (folder cluster %u) runs on into %s, which could not be read; "
                  "it is shown by its short name, and its name began \"%s\".",
                  drive->driveName.c_str(), shortName.c_str(), at.dirCluster,
-                 RangeText(first, first + kSectorSize - 1).c_str(), name.c_str());
+                 RangeText(first, last).c_str(), name.c_str());
     name.clear();
   }
   MftFileInfo info;

@@ -19,7 +19,7 @@ void AddCluster(std::vector<ClusterSpan>& spans, std::uint32_t c) {
 
 FatFilePlan PlanFatFile(const LOGDRIVE_INFO* drive, const FoundFile& file) {
   FatFilePlan plan;
-  const std::uint64_t clusterBytes = std::uint64_t{drive->sectorsPerCluster} * kSectorSize;
+  const std::uint64_t clusterBytes = drive->ClusterBytes();
   if (file.size == 0) return plan;  // nothing to read: an empty file
   const std::uint64_t needed = (file.size + clusterBytes - 1) / clusterBytes;
   const std::uint32_t start = file.startCluster;

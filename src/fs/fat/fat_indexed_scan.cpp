@@ -162,7 +162,7 @@ class FatTreeWalk {
   void ReportUnreadableCluster(std::uint32_t cluster, bool isRoot) {
     const VolumeSource* v = drive_->volume.get();
     if (v == nullptr) return;
-    const std::vector<UnreadableRange> bad = v->UnreadableIn(g_.ClusterLba(cluster) * kSectorSize, g_.ClusterBytes());
+    const std::vector<UnreadableRange> bad = v->UnreadableIn(g_.ClusterOffset(cluster), g_.ClusterBytes());
     if (bad.empty()) return;  // past the end of a short image, which is logged once
     std::uint64_t badBytes = 0;
     for (const UnreadableRange& r : bad) badBytes += r.Bytes();

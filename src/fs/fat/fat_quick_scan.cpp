@@ -21,7 +21,7 @@ constexpr std::uint64_t kBatchBytes = 128 * 1024;
 // The clusters that lie on the volume: a damaged boot sector may claim far
 // more than the image holds, and reading nothing for hours helps nobody.
 std::uint64_t ClustersOnVolume(const LOGDRIVE_INFO& drive, const FatGeometry& g) {
-  const std::uint64_t sectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
+  const std::uint64_t sectors = drive.volume ? drive.volume->Size() / g.bytesPerSector : 0;
   const std::uint64_t dataStart = g.ClusterLba(2);
   if (sectors <= dataStart || g.sectorsPerCluster == 0) return 2;
   return 2 + (sectors - dataStart) / g.sectorsPerCluster;
@@ -37,7 +37,7 @@ class UnreadableClusters {
       : app_(app), drive_(drive), g_(g) {}
 
   void Check(std::uint32_t cluster) {
-    if (!SectorsUnreadable(drive_.volume.get(), g_.ClusterLba(cluster), g_.ClusterBytes())) return;
+    if (!BytesUnreadable(drive_.volume.get(), g_.ClusterOffset(cluster), g_.ClusterBytes())) return;
     if (count_ > 0 && cluster == last_ + 1) {
       last_ = cluster;
       return;
@@ -52,7 +52,7 @@ class UnreadableClusters {
     count_ = 0;
     if (++runs_ > kRunsNamed) return;
     const VolumeSource& v = *drive_.volume;
-    const std::uint64_t from = g_.ClusterLba(first_) * kSectorSize;
+    const std::uint64_t from = g_.ClusterOffset(first_);
     const std::vector<UnreadableRange> bad =
         v.UnreadableIn(from, (std::uint64_t{last_} - first_ + 1) * g_.ClusterBytes());
     std::string where = RangeText(v.BaseOffset() + bad.front().first, v.BaseOffset() + bad.front().last);
@@ -139,7 +139,7 @@ int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
       batchCount = std::min(batchClusters, end - c);
       batch.resize(batchCount * buffer.size());
       // An unreadable sector reads as zeros, and costs only itself.
-      batchWhole = ReadSectors(app, drive->volume.get(), g.ClusterLba(cluster), batch) == 1;
+      batchWhole = ReadBytes(app, drive->volume.get(), g.ClusterOffset(cluster), batch) == 1;
     }
     if (!batchWhole) unreadable.Check(cluster);
     const std::span<const std::uint8_t> data(batch.data() + (c - batchFirst) * buffer.size(),

@@ -19,6 +19,7 @@ std::uint64_t FatGeometry::ClusterLba(std::uint32_t cluster) const {
 FatGeometry FatGeometryOf(const LOGDRIVE_INFO& drive) {
   const Bytes b = drive.Boot();
   FatGeometry g;
+  g.bytesPerSector = drive.bytesPerSector;
   g.sectorsPerCluster = LeU8(b, boot::kSectorsPerCluster);
   g.reservedSectors = LeU16(b, boot::kReservedSectors);
   g.numberOfFats = LeU8(b, boot::kNumberOfFats);
@@ -31,7 +32,6 @@ namespace {
 
 // FAT32 cluster numbers have 28 bits: no volume can use entries beyond.
 constexpr std::uint64_t kMaxFatEntries = std::uint64_t{1} << 28;
-constexpr std::size_t kEntriesPerSector = kSectorSize / 4;
 constexpr std::size_t kRangesNamed = 3;
 
 // How many sectors of the FAT to load. A damaged size field must not make
@@ -42,12 +42,12 @@ constexpr std::size_t kRangesNamed = 3;
 // free share, so a table within that is read whole.
 std::uint64_t FatSectorsToLoad(EngineHost* app, const LOGDRIVE_INFO& drive, const FatGeometry& g) {
   const std::uint64_t field = g.sectorsPerFat;
-  const std::uint64_t usable =
-      (std::min(drive.clusterCount + 2, kMaxFatEntries) + kEntriesPerSector - 1) / kEntriesPerSector;
+  const std::uint64_t perSector = g.bytesPerSector / 4;
+  const std::uint64_t usable = (std::min(drive.clusterCount + 2, kMaxFatEntries) + perSector - 1) / perSector;
   const std::uint64_t fats = std::max<std::uint32_t>(g.numberOfFats, 1);
   const std::uint64_t fit =
       drive.totalSectors > g.reservedSectors ? (drive.totalSectors - g.reservedSectors) / fats : 0;
-  const std::uint64_t sourceSectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
+  const std::uint64_t sourceSectors = drive.volume ? drive.volume->Size() / g.bytesPerSector : 0;
   const std::uint64_t held = sourceSectors > g.reservedSectors ? sourceSectors - g.reservedSectors : 0;
   const std::uint64_t roomy = 2 * usable + 8;
   const std::uint64_t sectors = std::min({field, roomy, fit, held});
@@ -98,9 +98,11 @@ void ReportFatReadErrors(EngineHost* app, const LOGDRIVE_INFO& drive, const FatG
 int LoadFat(EngineHost* app, LOGDRIVE_INFO* drive) {
   const FatGeometry g = FatGeometryOf(*drive);
   const std::uint64_t sectors = FatSectorsToLoad(app, *drive, g);
+  const std::size_t sectorBytes = g.bytesPerSector;
+  const std::uint64_t perSector = sectorBytes / 4;
   drive->fatUnreadable.clear();
   try {
-    drive->fatTable.assign(sectors * kEntriesPerSector, 0);
+    drive->fatTable.assign(sectors * perSector, 0);
   } catch (const std::bad_alloc&) {
     drive->fatTable.clear();
     LogMessage(app, kError, "Not enough memory to load Index");
@@ -114,21 +116,22 @@ int LoadFat(EngineHost* app, LOGDRIVE_INFO* drive) {
   bool onlySecondCopy = true;
   for (std::uint64_t i = 0; i < sectors; ++i) {
     app->PumpOneMessage();
-    const std::span<std::uint8_t> sector(table + i * kSectorSize, kSectorSize);
-    if (ReadSectors(app, volume, g.reservedSectors + i, sector) == 0 &&
-        SectorsUnreadable(volume, g.reservedSectors + i, kSectorSize)) {
+    const std::span<std::uint8_t> sector(table + i * sectorBytes, sectorBytes);
+    const std::uint64_t at = g.SectorOffset(g.reservedSectors + i);
+    if (ReadBytes(app, volume, at, sector) == 0 && BytesUnreadable(volume, at, sectorBytes)) {
       // Zeros would read as free clusters: the same sector of the next
       // copy stands in for it, and when no copy reads, its entries are
       // marked as unknown rather than guessed.
       std::uint32_t copy = 1;
       while (copy < g.numberOfFats &&
-             ReadSectors(app, volume, g.reservedSectors + std::uint64_t{copy} * g.sectorsPerFat + i, sector) == 0)
+             ReadBytes(app, volume, g.SectorOffset(g.reservedSectors + std::uint64_t{copy} * g.sectorsPerFat + i),
+                       sector) == 0)
         ++copy;
       if (copy < g.numberOfFats) {
         ++mended;
         onlySecondCopy = onlySecondCopy && copy == 1;
       } else {
-        AddUnreadableEntries(drive, i * kEntriesPerSector, (i + 1) * kEntriesPerSector - 1);
+        AddUnreadableEntries(drive, i * perSector, (i + 1) * perSector - 1);
       }
     }
     app->StepProgress();
@@ -166,12 +169,12 @@ int ReadCluster(EngineHost* app, LOGDRIVE_INFO* drive, std::uint32_t cluster,
   if (drive->Kind() != 'F') return 0;
   const FatGeometry g = FatGeometryOf(*drive);
   if (cluster < 2) return 0;
-  return ReadSectors(app, drive->volume.get(), g.ClusterLba(cluster),
-                     buffer.first(std::min<std::size_t>(buffer.size(), g.ClusterBytes())));
+  return ReadBytes(app, drive->volume.get(), g.ClusterOffset(cluster),
+                   buffer.first(std::min<std::size_t>(buffer.size(), g.ClusterBytes())));
 }
 
 bool ReportShortVolume(EngineHost* app, const LOGDRIVE_INFO& drive) {
-  const std::uint64_t imageSectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
+  const std::uint64_t imageSectors = drive.volume ? drive.volume->Size() / drive.bytesPerSector : 0;
   if (drive.totalSectors <= imageSectors) return false;
   LogMessage(app, kError, "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
              "; the clusters beyond are not there to read.",

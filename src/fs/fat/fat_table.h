@@ -13,15 +13,20 @@ constexpr std::uint32_t kFatEntryMask = 0x0FFFFFFF;
 constexpr std::uint32_t kFatEndOfChain = 0x0FFFFFF8;
 constexpr std::uint32_t kNoNextCluster = 0xFFFFFFFF;
 
+// Sectors here are the volume's own, of bytesPerSector bytes each, as every
+// field of its boot sector counts them.
 struct FatGeometry {
+  std::uint32_t bytesPerSector = 512;
   std::uint32_t sectorsPerCluster = 0;
   std::uint32_t reservedSectors = 0;
   std::uint32_t numberOfFats = 0;
   std::uint32_t sectorsPerFat = 0;
   std::uint32_t rootCluster = 0;
-  std::uint64_t ClusterBytes() const { return std::uint64_t{sectorsPerCluster} * 512; }
+  std::uint64_t ClusterBytes() const { return std::uint64_t{sectorsPerCluster} * bytesPerSector; }
   // First sector of data cluster n (n >= 2), in 64 bits.
   std::uint64_t ClusterLba(std::uint32_t cluster) const;
+  std::uint64_t SectorOffset(std::uint64_t sector) const { return sector * bytesPerSector; }
+  std::uint64_t ClusterOffset(std::uint32_t cluster) const { return SectorOffset(ClusterLba(cluster)); }
 };
 
 FatGeometry FatGeometryOf(const LOGDRIVE_INFO& drive);
@@ -31,7 +36,7 @@ FatGeometry FatGeometryOf(const LOGDRIVE_INFO& drive);
 // taken as free; drive->fatUnreadable says which entries hold it.
 constexpr std::uint32_t kFatUnreadableEntry = 0x0FFFFFFF;
 
-// Loads the first FAT into drive->fatTable, one sector at a time with
+// Loads the first FAT into drive->fatTable, one of the volume's sectors at a time with
 // progress. A sector that cannot be read is taken from the FAT's other
 // copies; when none gives it, its entries hold kFatUnreadableEntry and are
 // listed in drive->fatUnreadable. Returns 0 only when the table cannot be

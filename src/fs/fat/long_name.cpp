@@ -11,7 +11,6 @@ namespace tsn {
 
 namespace {
 constexpr std::size_t kEntrySize = 32;
-constexpr std::size_t kEntriesPerSector = kSectorSize / kEntrySize;
 // Offsets of the 13 UTF-16 units a long-name entry carries, in name order.
 constexpr std::size_t kUnitOffsets[13] = {1, 3, 5, 7, 9, 14, 16, 18, 20, 22, 24, 28, 30};
 }  // namespace
@@ -29,7 +28,8 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(EngineHost* app
   std::vector<std::array<std::uint8_t, 32>> found;
   std::span<const std::uint8_t> buffer = at.cluster;
   std::uint64_t bufferLba = g.ClusterLba(at.dirCluster);
-  std::array<std::uint8_t, kSectorSize> sector{};
+  std::vector<std::uint8_t> sector(g.bytesPerSector);
+  const std::size_t entriesPerSector = sector.size() / kEntrySize;
   std::size_t index = at.index;
   while (found.size() < kMaxLongNameEntries) {
     if (index == 0) {
@@ -39,18 +39,18 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(EngineHost* app
         before = g.ClusterLba(at.previousCluster) + g.sectorsPerCluster - 1;
       else if (bufferLba <= dataStart)
         break;
-      ReadSectors(app, drive->volume.get(), before, sector);
+      ReadBytes(app, drive->volume.get(), g.SectorOffset(before), sector);
       buffer = sector;
       bufferLba = before;
-      index = kEntriesPerSector;
+      index = entriesPerSector;
     }
     --index;
     const auto entry = buffer.subspan(index * kEntrySize, kEntrySize);
     if (!IsLongNameEntry(entry)) {
       // An unreadable sector reads as zeros, which look like no long name:
       // the caller must hear that the walk ended there for want of data.
-      const std::uint64_t lba = bufferLba + index * kEntrySize / kSectorSize;
-      if (unreadableAt != nullptr && SectorsUnreadable(drive->volume.get(), lba, kSectorSize))
+      const std::uint64_t lba = bufferLba + index * kEntrySize / g.bytesPerSector;
+      if (unreadableAt != nullptr && BytesUnreadable(drive->volume.get(), g.SectorOffset(lba), g.bytesPerSector))
         *unreadableAt = lba;
       break;
     }

@@ -33,7 +33,7 @@ struct EntryPosition {
 // cluster of the chain, or, when that is not known, into the sector before it
 // on the volume; it stops at the start of the data area. When it stops at a
 // sector that could not be read, *unreadableAt (if given) gets that sector's
-// number: the run may go on in it.
+// number, in the volume's own sectors: the run may go on in it.
 std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(EngineHost* app,
                                                                  LOGDRIVE_INFO* drive,
                                                                  const EntryPosition& at,
