@@ -8,7 +8,7 @@
 namespace tsn {
 
 namespace {
-constexpr double kGiBPerSector = 4.76837158203125e-7;  // 512 / 2^30
+constexpr double kBytesPerGiB = 1073741824.0;
 }
 
 int AddDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list) {
@@ -20,7 +20,8 @@ int AddDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list) {
   ui.SetRowText(list, n, 1, text);
   ui.SetRowText(list, n, 2, drive->volumeName);
   ui.SetRowText(list, n, 3, drive->fsName);
-  const double gib = static_cast<double>(drive->totalSectors) * kGiBPerSector;
+  // The volume's own sectors, which need not be 512 bytes.
+  const double gib = static_cast<double>(drive->totalSectors) * drive->bytesPerSector / kBytesPerGiB;
   std::snprintf(text, sizeof text, "%.2f GB", gib);
   ui.SetRowText(list, n, 4, text);
   std::snprintf(text, sizeof text, "%" PRIu64, drive->startLba);
