@@ -186,7 +186,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsSectorSize, ::testing::ValuesIn(kVolumes)
 // Boot sectors that state a record or index-block size the volume does not
 // have: the volume is refused, or read without that size, and the log says
 // which; nothing is read past a record.
-TEST(NtfsStatedSizes, SizesTheVolumeDoesNotHaveAreToldAndNeverReadPast) {
+TEST(NtfsStatedSizes, SizesTheVolumeDoesNotHaveAreToldAndNotReadWith) {
   struct Case {
     const char* what;
     std::size_t field;

@@ -259,8 +259,8 @@ int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& al
   std::vector<DataRun>& runs = allocation.runs;
   if (runs.empty()) return 1;
   SortRunsByVcn(runs);
-  std::uint32_t blockSize = f.blockSize;
-  if (blockSize == 0) blockSize = drive_->indexBlockBytes;  // no sound $INDEX_ROOT seen: the boot sector's
+  // With no sound $INDEX_ROOT seen, the blocks are the boot sector's size.
+  std::uint32_t blockSize = f.blockSize != 0 ? f.blockSize : drive_->indexBlockBytes;
   if (blockSize == 0) blockSize = kDefaultBlockSize;
   std::uint64_t mapped = 0;  // a huge sparse run may map past 2^64 bytes
   if (__builtin_mul_overflow(static_cast<std::uint64_t>(VcnEnd(runs)), clusterBytes_, &mapped))
