@@ -113,9 +113,13 @@ bool IsSoundNtfs(Bytes b) {
   const std::uint64_t clusters = LeU64(b, boot::kNtfsTotalSectors) / LeU8(b, boot::kSectorsPerCluster);
   if (LeU64(b, boot::kNtfsMftCluster) >= clusters || LeU64(b, boot::kNtfsMirrorCluster) >= clusters)
     return false;
-  // Records are a power of two of clusters, or 2^-n bytes from 512 up.
-  const auto perRecord = static_cast<std::int8_t>(LeU8(b, boot::kNtfsClustersPerRecord));
-  return perRecord > 0 ? PowerOfTwo(static_cast<std::uint64_t>(perRecord)) : perRecord >= -31 && perRecord <= -9;
+  // Records and index blocks are a power of two of clusters, or 2^-n bytes
+  // from 512 up.
+  const auto sane = [&](std::size_t field) {
+    const auto perUnit = static_cast<std::int8_t>(LeU8(b, field));
+    return perUnit > 0 ? PowerOfTwo(static_cast<std::uint64_t>(perUnit)) : perUnit >= -31 && perUnit <= -9;
+  };
+  return sane(boot::kNtfsClustersPerRecord) && sane(boot::kNtfsClustersPerIndexBlock);
 }
 
 std::string EscapedText(Bytes f) {

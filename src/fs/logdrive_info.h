@@ -32,6 +32,7 @@ constexpr std::size_t kNtfsTotalSectors = 40;   // u64, NTFS
 constexpr std::size_t kNtfsMftCluster = 48;     // u64, NTFS
 constexpr std::size_t kNtfsMirrorCluster = 56;  // u64, NTFS
 constexpr std::size_t kNtfsClustersPerRecord = 64;  // i8, NTFS: clusters, or 2^-n bytes when negative
+constexpr std::size_t kNtfsClustersPerIndexBlock = 68;  // i8, NTFS: the same way
 constexpr std::size_t kSignature = 510;         // 0x55 0xAA, both
 }  // namespace boot
 

@@ -165,7 +165,7 @@ struct Copier {
     };
     // A compressed stream is read a compression unit at a time.
     const std::uint64_t wanted = stream.compressionUnitClusters != 0
-                                     ? std::uint64_t{stream.compressionUnitClusters} * drive->sectorsPerCluster * kSectorSize
+                                     ? std::uint64_t{stream.compressionUnitClusters} * drive->ClusterBytes()
                                      : stream.dataSize;
     const ntfs::StreamRead read = ntfs::ReadStreamContent(app, *drive, stream, Chunk(wanted), sink);
     for (const UnreadableRange& r : read.unreadable)

@@ -96,7 +96,7 @@ unsigned ParseListed(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileI
   const std::vector<ListEntry> entries = ReadAttributeList(app, drive, record, &damaged, &unreadable);
   unsigned damage = damaged ? unsigned{kDamageAttributes} : 0u;
   if (!unreadable.empty()) damage |= kUnreadableList;
-  std::array<std::uint8_t, kMftRecordSize> extension{};
+  std::vector<std::uint8_t> extension(RecordBytes(drive));
   for (const std::uint64_t listed : ListedRecords(entries, type)) {
     if (listed == baseRecord) {
       damage |= ParseRecordAttributes(app, drive, record, target);

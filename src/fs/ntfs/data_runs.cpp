@@ -110,7 +110,7 @@ std::int64_t VcnEnd(std::span<const DataRun> runs) {
 }
 
 std::uint64_t HeldClusters(const LOGDRIVE_INFO& drive) {
-  const std::uint64_t clusterBytes = std::uint64_t{drive.sectorsPerCluster} * kSectorSize;
+  const std::uint64_t clusterBytes = drive.ClusterBytes();
   if (clusterBytes == 0) return 0;
   if (!drive.volume) return drive.clusterCount;
   return std::min(drive.clusterCount, (drive.volume->Size() + clusterBytes - 1) / clusterBytes);
@@ -138,7 +138,7 @@ StreamExtent HeldPart(const DataRun& r, std::uint64_t clusterBytes, std::uint64_
 
 HeldExtents::HeldExtents(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs)
     : runs_(runs),
-      clusterBytes_(std::uint64_t{drive.sectorsPerCluster} * kSectorSize),
+      clusterBytes_(drive.ClusterBytes()),
       heldClusters_(HeldClusters(drive)) {}
 
 StreamExtent HeldExtents::Next(std::uint64_t from) {
@@ -153,7 +153,7 @@ StreamExtent HeldExtents::Next(std::uint64_t from) {
 
 std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
                           std::uint64_t offset) {
-  const std::uint64_t clusterBytes = std::uint64_t{drive.sectorsPerCluster} * kSectorSize;
+  const std::uint64_t clusterBytes = drive.ClusterBytes();
   if (clusterBytes == 0) return kNoSector;
   const std::uint64_t vcn = offset / clusterBytes;
   if (vcn > static_cast<std::uint64_t>(INT64_MAX)) return kNoSector;
@@ -163,7 +163,7 @@ std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> r
   const auto cluster = static_cast<std::uint64_t>(run->lcn) +
                        (vcn - static_cast<std::uint64_t>(run->startVcn));
   return static_cast<std::int64_t>(cluster * drive.sectorsPerCluster +
-                                   (offset % clusterBytes) / kSectorSize);
+                                   (offset % clusterBytes) / drive.bytesPerSector);
 }
 
 std::string UnreadableText(const LOGDRIVE_INFO& drive, std::span<const UnreadablePart> parts) {
@@ -185,7 +185,7 @@ int ReadStreamBytes(EngineHost* app, const LOGDRIVE_INFO& drive, std::span<const
                     std::uint64_t offset, std::span<std::uint8_t> out,
                     std::vector<UnreadablePart>* unreadable) {
   std::fill(out.begin(), out.end(), std::uint8_t{0});
-  const std::uint64_t clusterBytes = std::uint64_t{drive.sectorsPerCluster} * kSectorSize;
+  const std::uint64_t clusterBytes = drive.ClusterBytes();
   if (clusterBytes == 0 || offset % kSectorSize != 0 || out.size() % kSectorSize != 0) return 0;
   int whole = 1;
   std::size_t done = 0;
@@ -210,15 +210,14 @@ int ReadStreamBytes(EngineHost* app, const LOGDRIVE_INFO& drive, std::span<const
     piece = std::min<std::uint64_t>(piece, out.size() - done);
     const auto span = out.subspan(done, static_cast<std::size_t>(piece));
     if (run->lcn >= 0) {
-      const std::uint64_t sector =
-          (static_cast<std::uint64_t>(run->lcn) + vcn - static_cast<std::uint64_t>(run->startVcn)) *
-              drive.sectorsPerCluster +
-          within / kSectorSize;
-      if (ReadSectors(app, drive.volume.get(), sector, span) == 0) {
+      const std::uint64_t byte =
+          (static_cast<std::uint64_t>(run->lcn) + vcn - static_cast<std::uint64_t>(run->startVcn)) * clusterBytes +
+          within;
+      if (ReadBytes(app, drive.volume.get(), byte, span) == 0) {
         whole = 0;
         if (unreadable != nullptr && drive.volume)
-          for (const UnreadableRange& r : drive.volume->UnreadableIn(sector * kSectorSize, span.size()))
-            unreadable->push_back({at + (r.first - sector * kSectorSize), r});
+          for (const UnreadableRange& r : drive.volume->UnreadableIn(byte, span.size()))
+            unreadable->push_back({at + (r.first - byte), r});
       }
     }
     done += span.size();

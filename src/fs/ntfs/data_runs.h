@@ -107,7 +107,8 @@ class HeldExtents {
   std::size_t next_ = 0;
 };
 
-// The sector that holds byte `offset` of the stream, or kNoSector.
+// The sector (of the volume's own size) that holds byte `offset` of the
+// stream, or kNoSector.
 std::int64_t StreamSector(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs,
                           std::uint64_t offset);
 

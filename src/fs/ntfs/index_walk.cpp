@@ -70,7 +70,7 @@ class IndexWalk {
   IndexWalk(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage,
             std::vector<std::uint64_t>* unreadIndexes)
       : app_(app), drive_(drive), mft_(mft), damage_(damage), unreadIndexes_(unreadIndexes),
-        clusterBytes_(std::uint64_t{drive->sectorsPerCluster} * kSectorSize),
+        clusterBytes_(drive->ClusterBytes()),
         // Sound indexes never hold more bytes than can be read of the
         // volume; indexes that claim the same clusters over and over cannot
         // multiply the work.
@@ -152,7 +152,7 @@ int IndexWalk::WalkFolder(FolderIndex& f, std::span<std::uint8_t> recordBuffer) 
                     "Folder \"%s\" (record %" PRIu64 "): its attribute list is damaged; the index "
                     "attributes it still names are read.",
                     Label(f), f.record);
-    std::vector<std::uint8_t> extension(kMftRecordSize);
+    std::vector<std::uint8_t> extension(RecordBytes(*drive_));
     IndexAllocation allocation;
     for (const std::uint32_t type : {kAttrIndexRoot, kAttrIndexAllocation}) {
       for (const std::uint64_t listed : ListedRecords(entries, type)) {
@@ -255,8 +255,9 @@ int IndexWalk::BuildIndexAllocationAttribute(FolderIndex& f, IndexAllocation& al
   std::vector<DataRun>& runs = allocation.runs;
   if (runs.empty()) return 1;
   SortRunsByVcn(runs);
-  std::uint32_t blockSize = f.blockSize;
-  if (blockSize == 0) blockSize = kDefaultBlockSize;  // no sound $INDEX_ROOT seen
+  // With no sound $INDEX_ROOT seen, the blocks are the boot sector's size.
+  std::uint32_t blockSize = f.blockSize != 0 ? f.blockSize : drive_->indexBlockBytes;
+  if (blockSize == 0) blockSize = kDefaultBlockSize;
   std::uint64_t mapped = 0;  // a huge sparse run may map past 2^64 bytes
   if (__builtin_mul_overflow(static_cast<std::uint64_t>(VcnEnd(runs)), clusterBytes_, &mapped))
     mapped = UINT64_MAX;
@@ -356,7 +357,7 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
   if (e.Namespace() == filename::kDos) return true;
   // Blocks no longer in use keep copies of entries that moved: each name once.
   if (!f.listed.emplace(number, units).second) return true;
-  std::vector<std::uint8_t> record(kMftRecordSize);
+  std::vector<std::uint8_t> record(RecordBytes(*drive_));
   std::int64_t sector = kNoSector;
   std::vector<UnreadablePart> unreadable;
   const EntryVerdict verdict = number < mft_.recordCount
@@ -473,7 +474,7 @@ int WalkDirectory(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                   std::vector<std::uint64_t>* unreadIndexes) {
   MftFileInfo* folder = app->FolderRecordOf(folderNode);
   if (folder == nullptr) return 1;
-  std::vector<std::uint8_t> record(kMftRecordSize);
+  std::vector<std::uint8_t> record(RecordBytes(*drive));
   RecordKind kind = RecordKind::Valid;
   std::vector<UnreadablePart> unreadable;
   if (ReadMftRecord(app, *drive, mft, record, recordNumber, &kind, &unreadable) == kNoSector) {

@@ -21,7 +21,19 @@ namespace {
 constexpr int kMaxExtensionRecords = 4096;
 constexpr std::size_t kMaxMftRuns = 65536;
 
-std::uint64_t ClusterBytes(const LOGDRIVE_INFO& d) { return std::uint64_t{d.sectorsPerCluster} * kSectorSize; }
+std::uint64_t ClusterBytes(const LOGDRIVE_INFO& d) { return d.ClusterBytes(); }
+
+// A size field of the boot sector: clusters, or 2^-n bytes when negative.
+std::uint64_t BootSizeField(const LOGDRIVE_INFO& drive, std::size_t field) {
+  const auto v = static_cast<std::int8_t>(LeU8(drive.Boot(), field));
+  if (v < 0) return -v < 32 ? std::uint64_t{1} << -v : 0;
+  return static_cast<std::uint64_t>(v) * ClusterBytes(drive);
+}
+
+// Whole strides of the update sequence, and no more than any volume uses.
+bool IsSaneRecordSize(std::uint64_t size) {
+  return size >= kFixupStride && size <= kMaxRecordBytes && (size & (size - 1)) == 0;
+}
 
 // Takes the unnamed $DATA attributes of one record of the $MFT.
 void TakeDataExtents(const LOGDRIVE_INFO& drive, Bytes record, MftFileInfo* mft,
@@ -80,7 +92,7 @@ std::unique_ptr<MftFileInfo> DescribeFrom(EngineHost* app, LOGDRIVE_INFO* drive,
     // A fragmented $MFT keeps its later extents in extension records, which
     // are found through the runs known so far (the first extent maps them).
     const std::vector<ListEntry> entries = ReadAttributeList(app, *drive, record0, &listDamaged, &unreadable);
-    std::array<std::uint8_t, kMftRecordSize> extension{};
+    std::vector<std::uint8_t> extension(RecordBytes(*drive));
     int taken = 0;
     for (const std::uint64_t listed : ListedRecords(entries, kAttrData)) {
       if (listed == 0) continue;
@@ -127,17 +139,17 @@ std::unique_ptr<MftFileInfo> DescribeFrom(EngineHost* app, LOGDRIVE_INFO* drive,
 
 // Reads one copy of record 0; false, with *why, when it cannot be used.
 bool ReadRecord0(EngineHost* app, LOGDRIVE_INFO* drive, std::uint64_t cluster,
-                 std::array<std::uint8_t, kMftRecordSize>& buffer, std::string* why) {
+                 std::vector<std::uint8_t>& buffer, std::string* why) {
   if (cluster >= drive->clusterCount) {
     *why = "it is not a file record";
     return false;
   }
-  const std::uint64_t lba = cluster * drive->sectorsPerCluster;
-  ReadSectors(app, drive->volume.get(), lba, buffer);
-  if (drive->volume && SectorsUnreadable(drive->volume.get(), lba, buffer.size())) {
+  const std::uint64_t at = cluster * ClusterBytes(*drive);
+  ReadBytes(app, drive->volume.get(), at, buffer);
+  if (drive->volume && !drive->volume->UnreadableIn(at, buffer.size()).empty()) {
     std::vector<UnreadablePart> parts;
-    for (const UnreadableRange& r : drive->volume->UnreadableIn(lba * kSectorSize, buffer.size()))
-      parts.push_back({r.first - lba * kSectorSize, r});
+    for (const UnreadableRange& r : drive->volume->UnreadableIn(at, buffer.size()))
+      parts.push_back({r.first - at, r});
     *why = "it could not be read: " + UnreadableText(*drive, parts);
     return false;
   }
@@ -156,23 +168,45 @@ bool ReadRecord0(EngineHost* app, LOGDRIVE_INFO* drive, std::uint64_t cluster,
 }  // namespace
 
 std::uint64_t BootRecordSize(const LOGDRIVE_INFO& drive) {
-  const auto v = static_cast<std::int8_t>(LeU8(drive.Boot(), bootfield::kClustersPerRecord));
-  if (v < 0) return -v < 32 ? std::uint64_t{1} << -v : 0;
-  return static_cast<std::uint64_t>(v) * ClusterBytes(drive);
+  return BootSizeField(drive, bootfield::kClustersPerRecord);
+}
+
+std::uint64_t BootIndexBlockSize(const LOGDRIVE_INFO& drive) {
+  return BootSizeField(drive, bootfield::kClustersPerIndexBlock);
+}
+
+bool TakeRecordSizes(EngineHost* app, LOGDRIVE_INFO* drive) {
+  const std::uint64_t recordSize = BootRecordSize(*drive);
+  if (!IsSaneRecordSize(recordSize)) {
+    LogMessage(app, kError, "%s its boot sector gives MFT records of %" PRIu64
+               " bytes; records are a power of two from 512 to %" PRIu64
+               " bytes, so the volume cannot be read.",
+               drive->driveName.c_str(), recordSize, kMaxRecordBytes);
+    return false;
+  }
+  drive->mftRecordBytes = static_cast<std::uint32_t>(recordSize);
+  // Every folder's index root states its own block size too; the boot
+  // sector's is only what a folder without a sound root is read with.
+  const std::uint64_t blockSize = BootIndexBlockSize(*drive);
+  if (IsSaneRecordSize(blockSize)) {
+    drive->indexBlockBytes = static_cast<std::uint32_t>(blockSize);
+  } else {
+    drive->indexBlockBytes = 0;
+    LogMessage(app, kError, "%s its boot sector gives index blocks of %" PRIu64
+               " bytes, which no volume has; each folder's blocks are read at the size its own "
+               "index states.",
+               drive->driveName.c_str(), blockSize);
+  }
+  return true;
 }
 
 std::unique_ptr<MftFileInfo> BuildMftDescriptor(EngineHost* app, LOGDRIVE_INFO* drive) {
-  const std::uint64_t recordSize = BootRecordSize(*drive);
-  if (recordSize != kMftRecordSize) {
-    LogMessage(app, kError, "%s its boot sector gives MFT records of %" PRIu64
-               " bytes; only volumes with 1024-byte records can be read.",
-               drive->driveName.c_str(), recordSize);
-    return nullptr;
-  }
+  // The sizes are taken once, when the volume is first measured.
+  if (drive->mftRecordBytes == 0 && !TakeRecordSizes(app, drive)) return nullptr;
   const Bytes boot = drive->Boot();
   const std::uint64_t mftCluster = LeU64(boot, bootfield::kMftCluster);
   const std::uint64_t mirrorCluster = LeU64(boot, bootfield::kMftMirrorCluster);
-  std::array<std::uint8_t, kMftRecordSize> buffer{};
+  std::vector<std::uint8_t> buffer(RecordBytes(*drive));
   std::string why = "it holds no data runs";
   std::unique_ptr<MftFileInfo> mft;
   if (ReadRecord0(app, drive, mftCluster, buffer, &why))
@@ -193,10 +227,10 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(EngineHost* app, LOGDRIVE_INFO* 
   }
   // The count of records is bounded by what the runs map and by the volume:
   // a damaged size must not send the scans through records that are not there.
-  mft->recordCount = mft->size / kMftRecordSize;
+  mft->recordCount = mft->size / RecordBytes(*drive);
   const std::uint64_t mapped =
-      static_cast<std::uint64_t>(VcnEnd(*mft->runs)) * ClusterBytes(*drive) / kMftRecordSize;
-  const std::uint64_t onVolume = drive->clusterCount * ClusterBytes(*drive) / kMftRecordSize;
+      static_cast<std::uint64_t>(VcnEnd(*mft->runs)) * ClusterBytes(*drive) / RecordBytes(*drive);
+  const std::uint64_t onVolume = drive->clusterCount * ClusterBytes(*drive) / RecordBytes(*drive);
   const std::uint64_t bound = std::min(mapped, onVolume);
   if (mft->recordCount > bound) {
     LogMessage(app, kError, "%s the $MFT claims %" PRIu64 " records, but its runs and the volume hold only %" PRIu64

@@ -19,8 +19,14 @@ namespace ntfs {
 // hold. Null when no usable description can be made; the log says why.
 std::unique_ptr<MftFileInfo> BuildMftDescriptor(EngineHost* app, LOGDRIVE_INFO* drive);
 
-// Bytes per MFT record as the boot sector gives them.
+// Bytes per MFT record, and per index block, as the boot sector gives them.
 std::uint64_t BootRecordSize(const LOGDRIVE_INFO& drive);
+std::uint64_t BootIndexBlockSize(const LOGDRIVE_INFO& drive);
+
+// Fills the drive's mftRecordBytes and indexBlockBytes from its boot sector.
+// False, with a line in the log, when its records are of no size a volume
+// can have: nothing on it can be read then.
+bool TakeRecordSizes(EngineHost* app, LOGDRIVE_INFO* drive);
 
 }  // namespace ntfs
 }  // namespace tsn

@@ -59,22 +59,26 @@ RecordKind ClassifyRecord(EngineHost* app, std::span<std::uint8_t> buffer) {
   return RecordKind::NotARecord;
 }
 
+std::uint32_t RecordBytes(const LOGDRIVE_INFO& drive) {
+  return drive.mftRecordBytes != 0 ? drive.mftRecordBytes : static_cast<std::uint32_t>(kMftRecordSize);
+}
+
 std::int64_t MftRecordSector(EngineHost*, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                              std::uint64_t record) {
   if (!mft.runs || mft.runs->empty()) return kNoSector;
-  if (record > (~std::uint64_t{0}) / kMftRecordSize) return kNoSector;
-  return StreamSector(drive, *mft.runs, record * kMftRecordSize);
+  if (record > (~std::uint64_t{0}) / RecordBytes(drive)) return kNoSector;
+  return StreamSector(drive, *mft.runs, record * RecordBytes(drive));
 }
 
 std::int64_t ReadMftRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                            std::span<std::uint8_t> buffer, std::uint64_t record, RecordKind* kind,
                            std::vector<UnreadablePart>* unreadable) {
   const std::int64_t sector = MftRecordSector(app, drive, mft, record);
-  if (sector == kNoSector) return kNoSector;
-  // Through the runs, so that a record split between two runs (clusters of
-  // 512 bytes) is read from both.
+  if (sector == kNoSector || buffer.size() != RecordBytes(drive)) return kNoSector;
+  // Through the runs, so that a record split between two runs (clusters
+  // smaller than a record) is read from both.
   std::vector<UnreadablePart> bad;
-  ReadStreamBytes(app, drive, *mft.runs, record * kMftRecordSize, buffer, &bad);
+  ReadStreamBytes(app, drive, *mft.runs, record * RecordBytes(drive), buffer, &bad);
   // Zeros standing in for a sector that could not be read would pass for a
   // record never used, or a torn one: neither is known.
   const RecordKind k = bad.empty() ? ClassifyRecord(app, buffer) : RecordKind::Unreadable;
@@ -87,10 +91,10 @@ std::int64_t ReadMftRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const Mf
 
 std::int64_t ProbeMftRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                             std::uint64_t record) {
-  std::array<std::uint8_t, kMftRecordSize> buffer{};
+  std::vector<std::uint8_t> buffer(RecordBytes(drive));
   const std::int64_t sector = MftRecordSector(app, drive, mft, record);
   if (sector == kNoSector) return kNoSector;
-  ReadStreamBytes(app, drive, *mft.runs, record * kMftRecordSize, buffer);
+  ReadStreamBytes(app, drive, *mft.runs, record * RecordBytes(drive), buffer);
   return IsValidMftRecord(app, buffer, kFixupStride) ? sector : kNoSector;
 }
 

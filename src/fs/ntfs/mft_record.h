@@ -29,7 +29,12 @@ int FixupRecord(EngineHost* app, std::span<std::uint8_t> buffer, std::uint32_t s
 // "FILE", a sound update sequence, and a first attribute inside the record.
 int IsValidMftRecord(EngineHost* app, std::span<std::uint8_t> buffer, std::uint32_t stride);
 
-// What a 1024-byte slot of the MFT holds, for telling damage from disuse.
+// Bytes per MFT record of the drive, as its boot sector states them (a
+// drive record made without one, as tests make them, has 1024-byte records).
+// Record buffers are this long.
+std::uint32_t RecordBytes(const LOGDRIVE_INFO& drive);
+
+// What a slot of the MFT holds, for telling damage from disuse.
 enum class RecordKind {
   Valid,       // a file record with a sound update sequence
   Empty,       // all zeros: never used, or not there to read
@@ -43,7 +48,7 @@ RecordKind ClassifyRecord(EngineHost* app, std::span<std::uint8_t> buffer);
 std::int64_t MftRecordSector(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
                              std::uint64_t record);
 
-// Reads record N into buffer (1024 bytes), checks and repairs it. Returns the
+// Reads record N into buffer (RecordBytes long), checks and repairs it. Returns the
 // record's sector, or kNoSector when it does not exist, could not be read, or
 // is not a sound file record (the buffer then keeps the bytes as read).
 // `kind`, when given, tells why a read record was refused; `unreadable`

@@ -26,7 +26,7 @@ constexpr std::size_t kMaxStreamRuns = std::size_t{1} << 22;
 // NTFS writes units of 16 clusters; anything far past that is damage.
 constexpr unsigned kMaxCompressionUnitLog = 8;
 
-std::uint64_t ClusterBytes(const LOGDRIVE_INFO& d) { return std::uint64_t{d.sectorsPerCluster} * kSectorSize; }
+std::uint64_t ClusterBytes(const LOGDRIVE_INFO& d) { return d.ClusterBytes(); }
 
 std::string Record(std::uint64_t n) { return "MFT record " + std::to_string(n); }
 
@@ -99,7 +99,7 @@ bool ReadFileStream(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileIn
     *why = "the volume gives no cluster size";
     return false;
   }
-  std::array<std::uint8_t, kMftRecordSize> buffer{};
+  std::vector<std::uint8_t> buffer(RecordBytes(drive));
   const Bytes base(buffer.data(), buffer.size());
   RecordKind kind = RecordKind::Empty;
   std::vector<UnreadablePart> unreadable;
@@ -127,7 +127,7 @@ bool ReadFileStream(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileIn
     if (!unreadable.empty())
       Note(stream, "part of the attribute list of " + Record(record) + " could not be read (" +
                        UnreadableText(drive, unreadable) + ")");
-    std::array<std::uint8_t, kMftRecordSize> extension{};
+    std::vector<std::uint8_t> extension(RecordBytes(drive));
     std::size_t taken = 0;
     for (const std::uint64_t listed : ListedRecords(entries, kAttrData)) {
       if (listed == record) continue;  // its own attributes are taken already
@@ -274,14 +274,14 @@ class ContentReader {
   // Returns the bytes of `out` (as offsets in it) that could not be read.
   std::vector<UnreadableRange> ReadFromRun(const DataRun& run, std::uint64_t vcn, std::uint64_t within,
                                            std::span<std::uint8_t> out) {
-    // Valid runs lie inside the volume, so the sector stays far below 2^63.
-    const std::uint64_t sector =
-        (static_cast<std::uint64_t>(run.lcn) + vcn - static_cast<std::uint64_t>(run.startVcn)) *
-            drive_.sectorsPerCluster + within / kSectorSize;
+    // Valid runs lie inside the volume, so the offset stays far below 2^64.
+    const std::uint64_t at =
+        (static_cast<std::uint64_t>(run.lcn) + vcn - static_cast<std::uint64_t>(run.startVcn)) * clusterBytes_ +
+        within;
     std::vector<UnreadableRange> bad;
-    if (ReadSectors(app_, drive_.volume.get(), sector, out) == 0 && drive_.volume)
-      for (const UnreadableRange& r : drive_.volume->UnreadableIn(sector * kSectorSize, out.size()))
-        bad.push_back({r.first - sector * kSectorSize, r.last - sector * kSectorSize, r.error});
+    if (ReadBytes(app_, drive_.volume.get(), at, out) == 0 && drive_.volume)
+      for (const UnreadableRange& r : drive_.volume->UnreadableIn(at, out.size()))
+        bad.push_back({r.first - at, r.last - at, r.error});
     return bad;
   }
   // Bytes [first, last] of the file could not be read.

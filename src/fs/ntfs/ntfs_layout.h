@@ -7,7 +7,12 @@
 
 namespace tsn::ntfs {
 
+// Records are 1024 bytes on most volumes; a volume states its own size, and
+// its index blocks', in its boot sector (4096 on disks of 4096-byte sectors).
+// Neither is ever larger than this: a bigger one is damage.
 constexpr std::size_t kMftRecordSize = 1024;
+constexpr std::uint64_t kMaxRecordBytes = 65536;
+// The update sequence protects every 512 bytes, whatever the sector size.
 constexpr std::uint32_t kFixupStride = 512;
 constexpr std::int64_t kNoSector = -1;  // a record or sector that does not exist
 
@@ -29,6 +34,7 @@ namespace bootfield {
 constexpr std::size_t kMftCluster = 48;        // u64
 constexpr std::size_t kMftMirrorCluster = 56;  // u64
 constexpr std::size_t kClustersPerRecord = 64; // i8: clusters, or 2^-n bytes when negative
+constexpr std::size_t kClustersPerIndexBlock = 68; // i8, the same way
 }  // namespace bootfield
 
 // MFT record header.

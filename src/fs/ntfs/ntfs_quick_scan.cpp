@@ -40,19 +40,21 @@ class HeldRecords {
  public:
   HeldRecords(const LOGDRIVE_INFO& drive, const MftFileInfo& mft)
       : extents_(drive, mft.runs ? std::span<const DataRun>(*mft.runs) : std::span<const DataRun>()),
-        count_(mft.recordCount) {}
+        count_(mft.recordCount),
+        recordBytes_(RecordBytes(drive)) {}
 
   // The first record at or after n with a byte in a cluster the volume
   // holds; the record count when there is none.
   std::uint64_t Next(std::uint64_t n) {
     if (n >= count_) return count_;
-    const StreamExtent e = extents_.Next(n * kMftRecordSize);
-    return e.start == e.end ? count_ : e.start / kMftRecordSize;
+    const StreamExtent e = extents_.Next(n * recordBytes_);
+    return e.start == e.end ? count_ : e.start / recordBytes_;
   }
 
  private:
   HeldExtents extents_;
   std::uint64_t count_;
+  std::uint64_t recordBytes_;
 };
 
 // Reads record N for a pass into buffer; its sector, or kNoSector when it
@@ -62,7 +64,7 @@ std::int64_t ReadPassRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const M
   const std::int64_t sector = MftRecordSector(app, drive, mft, n);
   if (sector == kNoSector) return kNoSector;
   std::vector<UnreadablePart> unreadable;
-  ReadStreamBytes(app, drive, *mft.runs, n * kMftRecordSize, buffer, &unreadable);
+  ReadStreamBytes(app, drive, *mft.runs, n * RecordBytes(drive), buffer, &unreadable);
   if (!unreadable.empty()) {
     if (damage->Once(kUnreadableRecords, n))
       damage->Note(kUnreadableRecords,
@@ -219,7 +221,7 @@ int UnindexedEntriesPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInf
   // The files each of them lists already, gathered when first needed.
   std::unordered_map<std::uint64_t, std::unordered_set<std::uint64_t>> listed;
   std::uint64_t files = 0, dirs = 0;
-  std::vector<std::uint8_t> buffer(kMftRecordSize);
+  std::vector<std::uint8_t> buffer(RecordBytes(*drive));
   const Bytes record(buffer.data(), buffer.size());
   HeldRecords held(*drive, mft);
   for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
@@ -285,7 +287,7 @@ int UnindexedEntriesPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInf
 
 int DeletedFolderPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                       const VolumeBitmap&, DamageLog* damage) {
-  std::vector<std::uint8_t> buffer(kMftRecordSize);
+  std::vector<std::uint8_t> buffer(RecordBytes(*drive));
   const Bytes record(buffer.data(), buffer.size());
   FolderPlacer placer(app, drive);
   HeldRecords held(*drive, mft);
@@ -321,7 +323,7 @@ int DeletedFolderPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& 
 
 int DeletedFilePass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                     const VolumeBitmap& bitmap, FolderRef root, DamageLog* damage) {
-  std::vector<std::uint8_t> buffer(kMftRecordSize);
+  std::vector<std::uint8_t> buffer(RecordBytes(*drive));
   const Bytes record(buffer.data(), buffer.size());
   HeldRecords held(*drive, mft);
   for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
@@ -369,7 +371,7 @@ int DeletedFilePass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mf
 }
 
 void NoteTruncatedImage(EngineHost* app, const LOGDRIVE_INFO& drive) {
-  const std::uint64_t imageSectors = drive.volume ? drive.volume->Size() / kSectorSize : 0;
+  const std::uint64_t imageSectors = drive.volume && drive.bytesPerSector != 0 ? drive.volume->Size() / drive.bytesPerSector : 0;
   if (drive.totalSectors > imageSectors)
     LogMessage(app, kError, "%s claims %" PRIu64 " sectors but its image holds %" PRIu64
                "; what lies beyond reads as zeros.",

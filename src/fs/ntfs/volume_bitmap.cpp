@@ -96,7 +96,7 @@ struct SystemStream {
 // False, with *why ("could not be read (...)" or "is not a sound file
 // record"), when the record cannot be used.
 bool ReadSystemRecord(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                      std::uint64_t number, std::array<std::uint8_t, kMftRecordSize>& record,
+                      std::uint64_t number, std::vector<std::uint8_t>& record,
                       std::string* why = nullptr) {
   RecordKind kind = RecordKind::Valid;
   std::vector<UnreadablePart> unreadable;
@@ -110,7 +110,7 @@ bool ReadSystemRecord(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& 
 }  // namespace
 
 bool ReadVolumeBitmap(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, VolumeBitmap* out) try {
-  std::array<std::uint8_t, kMftRecordSize> record{};
+  std::vector<std::uint8_t> record(RecordBytes(*drive));
   std::string why;
   if (!ReadSystemRecord(app, drive, mft, kBitmapRecord, record, &why)) {
     LogMessage(app, kError, "%s the $Bitmap record (record 6) %s, so which clusters are in use is not known.",
@@ -141,7 +141,7 @@ bool ReadVolumeBitmap(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& 
   const std::uint64_t held = (HeldClusters(*drive) + 7) / 8;
   const std::uint64_t size = std::min({s.size, needed, held});
   // Its own size is rounded up, at most to whole clusters of the bitmap.
-  const std::uint64_t clusterBytes = std::uint64_t{drive->sectorsPerCluster} * kSectorSize;
+  const std::uint64_t clusterBytes = drive->ClusterBytes();
   if (s.size > needed && s.size - needed >= clusterBytes)
     LogMessage(app, kError, "%s $Bitmap claims %" PRIu64 " bytes, more than the volume's %" PRIu64
                " clusters need; only its first %" PRIu64 " bytes are read.",
@@ -210,7 +210,7 @@ bool ReadVolumeBitmap(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& 
 }
 
 std::string ReadVolumeLabel(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft) {
-  std::array<std::uint8_t, kMftRecordSize> record{};
+  std::vector<std::uint8_t> record(RecordBytes(*drive));
   if (!ReadSystemRecord(app, drive, mft, kVolumeRecord, record)) return {};
   std::string label;
   WalkAttributes(Bytes(record.data(), record.size()), [&](const Attribute& a) {
