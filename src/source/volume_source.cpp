@@ -38,6 +38,7 @@ std::optional<std::uint64_t> SizeOfOpenFile(int fd) {
   return std::nullopt;
 }
 
+
 namespace {
 
 // The logical sector of a block device; image files are read in 512-byte
@@ -51,11 +52,42 @@ std::uint32_t LogicalSectorSize(int fd) {
   return 512;
 }
 
+// An image file or a block device, read with positioned reads only.
+class RawSource final : public ByteSource {
+ public:
+  RawSource(FileHandle fd, std::string path, std::uint64_t size, std::uint32_t sectorSize)
+      : fd_(std::move(fd)), path_(std::move(path)), size_(size), sectorSize_(sectorSize) {}
+
+  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
+    std::size_t got = 0;
+    while (got < out.size()) {
+      const ssize_t r = ::pread(fd_.fd(), out.data() + got, out.size() - got, static_cast<off_t>(offset + got));
+      if (r < 0 && errno == EINTR) continue;
+      if (r <= 0) {
+        // Nothing more before the size it was opened with: the file shrank,
+        // or the device answered short. Either way, not data.
+        *error = r < 0 ? errno : 0;
+        break;
+      }
+      got += static_cast<std::size_t>(r);
+    }
+    return got;
+  }
+  std::uint64_t Size() const override { return size_; }
+  std::uint32_t SectorSize() const override { return sectorSize_; }
+  const std::string& Path() const override { return path_; }
+
+ private:
+  FileHandle fd_;
+  std::string path_;
+  std::uint64_t size_;
+  std::uint32_t sectorSize_;
+};
+
 }  // namespace
 
-OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
-                              std::uint64_t length, std::uint32_t imageSectorSize) {
-  OpenResult result;
+ByteSourceOpen OpenRawSource(const std::string& path, std::uint32_t imageSectorSize) {
+  ByteSourceOpen result;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     result.error = path + ": " + std::strerror(errno);
@@ -83,38 +115,40 @@ OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
     result.error = path + ": its size cannot be told";
     return result;
   }
-  if (offset > *size) {
-    result.error = path + ": starts past the end of the file";
-    return result;
-  }
-  const std::uint64_t available = *size - offset;
-  const std::uint64_t viewLength = length == 0 ? available : std::min(length, available);
   const std::uint32_t sectorSize =
       S_ISREG(st.st_mode) && imageSectorSize != 0 ? imageSectorSize : LogicalSectorSize(fd.fd());
-  result.source.reset(new VolumeSource(std::move(fd), path, offset, viewLength, sectorSize));
+  result.source = std::make_shared<RawSource>(std::move(fd), path, *size, sectorSize);
   return result;
 }
 
-VolumeSource::VolumeSource(FileHandle fd, std::string path, std::uint64_t base,
-                           std::uint64_t length, std::uint32_t sectorSize)
-    : fd_(std::move(fd)), path_(std::move(path)), base_(base), length_(length),
-      sectorSize_(sectorSize) {}
+OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
+                              std::uint64_t length, std::uint32_t imageSectorSize) {
+  ByteSourceOpen opened = OpenRawSource(path, imageSectorSize);
+  if (!opened.source) return {nullptr, opened.error};
+  return Window(std::move(opened.source), offset, length);
+}
+
+OpenResult VolumeSource::Window(std::shared_ptr<ByteSource> bytes, std::uint64_t offset,
+                                std::uint64_t length) {
+  OpenResult result;
+  const std::uint64_t size = bytes->Size();
+  if (offset > size) {
+    result.error = bytes->Path() + ": starts past the end of the file";
+    return result;
+  }
+  const std::uint64_t available = size - offset;
+  const std::uint64_t viewLength = length == 0 ? available : std::min(length, available);
+  result.source.reset(new VolumeSource(std::move(bytes), offset, viewLength));
+  return result;
+}
+
+VolumeSource::VolumeSource(std::shared_ptr<ByteSource> bytes, std::uint64_t base, std::uint64_t length)
+    : bytes_(std::move(bytes)), base_(base), length_(length) {}
 
 std::size_t VolumeSource::PreadSome(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error) {
-  std::size_t got = 0;
-  while (got < n) {
-    const ssize_t r = ::pread(fd_.fd(), dst + got, n - got, static_cast<off_t>(base_ + offset + got));
-    ++deviceReads_;
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) {
-      // Nothing more before the size the view was opened with: the file
-      // shrank, or the device answered short. Either way, not data.
-      *error = r < 0 ? errno : 0;
-      break;
-    }
-    got += static_cast<std::size_t>(r);
-  }
-  return got;
+  ++deviceReads_;
+  *error = 0;
+  return bytes_->ReadSome(base_ + offset, std::span<std::uint8_t>(dst, n), error);
 }
 
 bool VolumeSource::PreadAll(std::uint64_t offset, std::uint8_t* dst, std::size_t n, int* error) {
@@ -149,7 +183,7 @@ void VolumeSource::ReadBySector(std::uint64_t offset, std::uint8_t* dst, std::si
     // Pieces end on the device's sector boundaries, so that one bad sector
     // spoils only itself.
     const std::uint64_t onDevice = base_ + at;
-    const std::uint64_t boundary = (onDevice / sectorSize_ + 1) * sectorSize_ - base_;
+    const std::uint64_t boundary = (onDevice / SectorSize() + 1) * SectorSize() - base_;
     const std::uint64_t pieceEnd = std::min(end, boundary);
     const std::size_t piece = static_cast<std::size_t>(pieceEnd - at);
     std::uint8_t* out = dst + (at - offset);

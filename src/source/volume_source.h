@@ -1,7 +1,7 @@
 #pragma once
 // A read-only view of a volume: an image file, a block device, or a partition
-// inside either. Nothing here can write: the descriptor is opened O_RDONLY and
-// every read is a positioned pread. Small reads are served from a read-ahead
+// inside either, read through its ByteSource. Nothing here can write: files
+// and devices are opened O_RDONLY and every read is a positioned pread. Small reads are served from a read-ahead
 // window so that sector-at-a-time callers run at the speed of large reads.
 //
 // Failing media: a read that fails is tried again sector by sector, each bad
@@ -14,6 +14,8 @@
 #include <span>
 #include <string>
 #include <vector>
+
+#include "source/byte_source.h"
 
 namespace tsn {
 
@@ -62,6 +64,10 @@ class VolumeSource {
   // nothing of it), 512 otherwise; a device's are always its own.
   static OpenResult Open(const std::string& path, std::uint64_t offset = 0,
                          std::uint64_t length = 0, std::uint32_t imageSectorSize = 0);
+  // Views `length` bytes of an open source from byte `offset` (length 0: to
+  // its end): a partition of a disk, or the whole of it.
+  static OpenResult Window(std::shared_ptr<ByteSource> bytes, std::uint64_t offset = 0,
+                           std::uint64_t length = 0);
 
   // Reads up to out.size() bytes at byte `offset` from the start of the view.
   // Unreadable sectors read as zeros; bytes past the end are not touched.
@@ -79,16 +85,15 @@ class VolumeSource {
   std::uint64_t Size() const { return length_; }
   // The device's logical sector (512 for image files unless told): the
   // unit in which reads fail and are retried, and partition tables count.
-  std::uint32_t SectorSize() const { return sectorSize_; }
+  std::uint32_t SectorSize() const { return bytes_->SectorSize(); }
   std::uint64_t BaseOffset() const { return base_; }
-  const std::string& Path() const { return path_; }
+  const std::string& Path() const { return bytes_->Path(); }
 
   // Figures for the read-ahead window, for benchmarks and tests.
   std::uint64_t DeviceReads() const { return deviceReads_; }
 
  private:
-  VolumeSource(FileHandle fd, std::string path, std::uint64_t base, std::uint64_t length,
-               std::uint32_t sectorSize);
+  VolumeSource(std::shared_ptr<ByteSource> bytes, std::uint64_t base, std::uint64_t length);
   std::size_t FillWindow(std::uint64_t offset);
   // Fills all of dst from the device; what cannot be read becomes zeros and
   // an unreadable range.
@@ -101,11 +106,9 @@ class VolumeSource {
   bool OverlapsUnreadable(std::uint64_t offset, std::uint64_t length) const;
   void AddUnreadable(std::uint64_t first, std::uint64_t last, int error);
 
-  FileHandle fd_;
-  std::string path_;
+  std::shared_ptr<ByteSource> bytes_;
   std::uint64_t base_ = 0;
   std::uint64_t length_ = 0;
-  std::uint32_t sectorSize_ = 512;
   std::vector<UnreadableRange> unreadable_;
 
   // Never cleared: only what pread filled is read from it.
