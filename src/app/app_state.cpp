@@ -56,11 +56,7 @@ FolderRef AppState::RootFolder() const { return results.RootFolder(); }
 FolderRef AppState::InsertFolderNode(MftFileInfo* record, FolderRef parent, InsertPosition position) {
   const FolderRef folder = results.InsertFolderNode(record, parent, position);
   if (folder == kNoFolder) return kNoFolder;
-  const NodeHandle node = tsn::InsertTreeNode(this, record, NodeOf(parent), position);
-  if (node != kNoNode) {
-    nodeOfFolder.emplace(folder, node);
-    folderOfNode.emplace(node, folder);
-  }
+  MapFolderNode(folder, tsn::InsertTreeNode(this, record, NodeOf(parent), position));
   return folder;
 }
 

@@ -74,6 +74,11 @@ struct AppState final : EngineHost {
     const auto it = folderOfNode.find(node);
     return it != folderOfNode.end() ? it->second : kNoFolder;
   }
+  void MapFolderNode(FolderRef folder, NodeHandle node) {
+    if (folder == kNoFolder || node == kNoNode) return;
+    nodeOfFolder.emplace(folder, node);
+    folderOfNode.emplace(node, folder);
+  }
   // 1 when the last scan command ran to its end, 0 when it stopped early.
   int lastScanResult = 0;
   // 1 when the last copy brought every file back in full; 2 when it ran but

@@ -35,10 +35,7 @@ NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive) {
   // The results made the root record; the tree gets its node.
   const FolderRef root = app->results.RootFolder();
   const NodeHandle node = InsertTreeNode(app, app->results.FolderRecordOf(root), kNoNode, InsertPosition::Last);
-  if (node != kNoNode) {
-    app->nodeOfFolder.emplace(root, node);
-    app->folderOfNode.emplace(node, root);
-  }
+  app->MapFolderNode(root, node);
   return node;
 }
 
