@@ -282,7 +282,7 @@ TEST(NtfsDamage, AttributeListsAreFollowedOnceOnlyIntoTheirOwnRecordsAndJoinedIn
   h.ui.PostCommand(kCmdBuildFileListOnly);
   h.ui.RunDialog();
   const FoundFile* found = nullptr;
-  for (const FoundFile& f : h.app.records->files)
+  for (const FoundFile& f : h.app.Records().files)
     if (f.name == "mult2.dat") found = &f;
   ASSERT_NE(found, nullptr) << h.LogText();
   ASSERT_TRUE(found->runs);
@@ -554,7 +554,7 @@ TEST(NtfsDamage, MftRecordsPastTheEndOfACutShortImageAreNotRead) {
     // the indexed scan the walk before them, over no more than the image holds.
     EXPECT_LE(h.ui.ProgressState().steps, 3 * imageBytes / 1024) << log;
     bool found = false;
-    for (const FoundFile& f : h.app.records->files) found = found || f.name == "gone.txt";
+    for (const FoundFile& f : h.app.Records().files) found = found || f.name == "gone.txt";
     EXPECT_TRUE(found) << log;
   }
   EXPECT_EQ(std::filesystem::file_size(image), imageBytes);

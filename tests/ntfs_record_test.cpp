@@ -381,7 +381,7 @@ TEST(FolderLookup, TheIndexAnswersAsTheDepthFirstWalkDoes) {
     const NodeHandle root = CreateRootFolder(&h.app, &drive);
     std::vector<NodeHandle> nodes{root};
     for (int i = 0; i < 400; ++i) {
-      MftFileInfo* f = h.app.records->NewInfo();
+      MftFileInfo* f = h.app.Records().NewInfo();
       f->SetName("f" + std::to_string(rng() % 1000));
       f->recordNumber = rng() % 300;  // some records twice or more
       nodes.push_back(InsertFolderNode(&h.app, f, nodes[rng() % nodes.size()],

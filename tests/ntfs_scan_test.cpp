@@ -354,15 +354,15 @@ struct Session {
 };
 
 // Folders and files of the tree, as counted by walking it.
-void CountTree(const HeadlessWindow& ui, NodeHandle node, std::uint64_t* dirs, std::uint64_t* files,
-               std::uint64_t* bytes) {
+void CountTree(const AppState& app, const HeadlessWindow& ui, NodeHandle node, std::uint64_t* dirs,
+               std::uint64_t* files, std::uint64_t* bytes) {
   ++*dirs;
-  if (const auto* f = static_cast<const MftFileInfo*>(ui.NodeData(node)))
+  if (const MftFileInfo* f = FolderRecordOf(app, node))
     for (const FoundFile* file = f->firstFile; file != nullptr; file = file->next) {
       ++*files;
       *bytes += file->size;
     }
-  for (NodeHandle c = ui.FirstChild(node); c != kNoNode; c = ui.NextSibling(c)) CountTree(ui, c, dirs, files, bytes);
+  for (NodeHandle c = ui.FirstChild(node); c != kNoNode; c = ui.NextSibling(c)) CountTree(app, ui, c, dirs, files, bytes);
 }
 
 TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
@@ -372,7 +372,7 @@ TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
     s.Run(indexed);
     ASSERT_EQ(s.h.app.lastScanResult, 1) << s.h.LogText();
     std::uint64_t dirs = 0, files = 0, bytes = 0;
-    CountTree(s.h.ui, s.h.ui.RootNode(), &dirs, &files, &bytes);
+    CountTree(s.h.app, s.h.ui, s.h.ui.RootNode(), &dirs, &files, &bytes);
     EXPECT_EQ(s.Drive().foundDirs, dirs);
     EXPECT_EQ(s.Drive().foundFiles, files);
     EXPECT_EQ(s.Drive().foundBytes, bytes);
@@ -381,7 +381,7 @@ TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
     EXPECT_EQ(s.h.ui.ProgressState().position, 0u);
     EXPECT_EQ(s.h.app.busy, 0u);
     // A folder holding deleted entries is no longer active, up to the root.
-    const auto* root = static_cast<const MftFileInfo*>(s.h.ui.NodeData(s.h.ui.RootNode()));
+    const MftFileInfo* root = FolderRecordOf(s.h.app, s.h.ui.RootNode());
     EXPECT_EQ(root->flags & kFlagInUse, 0u);
   }
   // The quick scan's bar runs over both passes, one step a record and one

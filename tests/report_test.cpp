@@ -78,14 +78,14 @@ struct Report : ::testing::Test {
     return printer;
   }
   MftFileInfo* Folder(const char* name, NodeHandle parent, NodeHandle* node) {
-    MftFileInfo* info = h.app.records->NewInfo();
+    MftFileInfo* info = h.app.Records().NewInfo();
     info->SetName(name);
     info->flags = kFlagInUse | kFlagFolder;
     *node = InsertFolderNode(&h.app, info, parent, InsertPosition::Sorted);
     return info;
   }
   FoundFile* File(MftFileInfo* folder, const std::string& name, std::uint32_t flags = 0) {
-    FoundFile* f = h.app.records->NewFile();
+    FoundFile* f = h.app.Records().NewFile();
     f->name = name;
     f->nameLength = static_cast<std::uint32_t>(name.size());
     f->flags = flags;
@@ -149,7 +149,7 @@ TEST_F(Report, AnEmptyTreeOrOneWithNothingDeletedPrintsTheHeaderOnly) {
 
 TEST_F(Report, RowsTakeTwoLinesAndThePageBreaksWhenFewerThanSixLinesRemain) {
   const NodeHandle root = CreateRootFolder(&h.app, &drive);
-  MftFileInfo* r = FolderRecordOf(h.ui, root);
+  MftFileInfo* r = FolderRecordOf(h.app, root);
   for (int i = 1; i <= 7; ++i) File(r, "file" + std::to_string(i));
   Printer(2000, 1000, 50);
   PrintReport(&h.app);
@@ -188,9 +188,9 @@ TEST_F(Report, RootFilesComeFirstThenEveryFolderDepthFirstInTreeOrder) {
   File(aInfo, "a1");
   File(aInfo, "a live", kFlagInUse);
   File(aInfo, "a2", kFlagBadSize);
-  File(FolderRecordOf(h.ui, root), "root1");
+  File(FolderRecordOf(h.app, root), "root1");
   // A node without a record prints nothing, but what lies below it prints.
-  const NodeHandle bare = h.ui.InsertNode(c, "bare", 4, 5, nullptr, true);
+  const NodeHandle bare = InsertFolderNode(&h.app, nullptr, c, InsertPosition::Sorted);
   NodeHandle deep;
   File(Folder("deep", bare, &deep), "deep1");
   Printer(2000, 100000, 50);
@@ -201,7 +201,7 @@ TEST_F(Report, RootFilesComeFirstThenEveryFolderDepthFirstInTreeOrder) {
 
 TEST_F(Report, EachFileShowsItsTimesSizeAndTheFirstVerdictThatApplies) {
   const NodeHandle root = CreateRootFolder(&h.app, &drive);
-  MftFileInfo* r = FolderRecordOf(h.ui, root);
+  MftFileInfo* r = FolderRecordOf(h.app, root);
   FoundFile* fat = File(r, "fat.doc");
   fat->fatDate = static_cast<std::uint16_t>((46 << 9) | (12 << 5) | 6);  // 12-06-2026
   fat->fatTime = static_cast<std::uint16_t>((19 << 11) | (45 << 5));
@@ -243,7 +243,7 @@ TEST_F(Report, EachFileShowsItsTimesSizeAndTheFirstVerdictThatApplies) {
 
 TEST_F(Report, FailuresAtTheEndAreToldAndNothingMoreIsDone) {
   const NodeHandle root = CreateRootFolder(&h.app, &drive);
-  File(FolderRecordOf(h.ui, root), "x");
+  File(FolderRecordOf(h.app, root), "x");
   Printer()->failEndPage = true;
   PrintReport(&h.app);
   EXPECT_EQ(h.ui.MessageBoxes(), std::vector<std::string>{"ERROR: EndPage FAILED"});
@@ -265,7 +265,7 @@ TEST_F(Report, FailuresAtTheEndAreToldAndNothingMoreIsDone) {
 
 TEST_F(Report, PrintRunsAlsoWhileAnOperationRuns) {
   const NodeHandle root = CreateRootFolder(&h.app, &drive);
-  File(FolderRecordOf(h.ui, root), "while busy");
+  File(FolderRecordOf(h.app, root), "while busy");
   Printer();
   h.app.busy = 1;
   MainDialogProc(&h.app, Message{MessageKind::Command, kCmdPrint});
@@ -275,7 +275,7 @@ TEST_F(Report, PrintRunsAlsoWhileAnOperationRuns) {
 
 TEST_F(Report, TheTextPrinterPutsEachPrintedLineOnOneLineAndPagesApartByFormFeeds) {
   const NodeHandle root = CreateRootFolder(&h.app, &drive);
-  MftFileInfo* r = FolderRecordOf(h.ui, root);
+  MftFileInfo* r = FolderRecordOf(h.app, root);
   for (int i = 0; i < 40; ++i) File(r, "file " + std::to_string(i));
   TextPrintout text;
   h.ui.AnswerPrinterWith(std::make_unique<TextPrintSurface>(&text));

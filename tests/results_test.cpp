@@ -14,7 +14,7 @@ using test::HeadlessApp;
 
 FoundFile* AddFile(HeadlessApp& h, MftFileInfo* folder, const std::string& name,
                    std::uint64_t size, std::uint32_t flags = kFlagInUse) {
-  FoundFile* f = h.app.records->NewFile();
+  FoundFile* f = h.app.Records().NewFile();
   f->name = name;
   f->nameLength = static_cast<std::uint32_t>(name.size());
   f->size = size;
@@ -32,9 +32,9 @@ struct Tree {
 Tree MakeTree(HeadlessApp& h, LOGDRIVE_INFO& drive) {
   Tree t{};
   t.root = CreateRootFolder(&h.app, &drive);
-  t.rootInfo = FolderRecordOf(h.ui, t.root);
+  t.rootInfo = FolderRecordOf(h.app, t.root);
   auto folder = [&](const char* name, std::uint64_t record, NodeHandle parent, MftFileInfo** info) {
-    *info = h.app.records->NewInfo();
+    *info = h.app.Records().NewInfo();
     (*info)->SetName(name);
     (*info)->flags = kFlagInUse | kFlagFolder;
     (*info)->recordNumber = record;
@@ -78,12 +78,12 @@ TEST(FolderTree, ADosOnlyNameIsTheLabelAndLookupsAnswerDepthFirst) {
   const NodeHandle root = CreateRootFolder(&h.app, &drive);
   EXPECT_EQ(drive.foundDirs, 1u);
   for (const char* label : {"b", "A", "c"}) {
-    MftFileInfo* f = h.app.records->NewInfo();
+    MftFileInfo* f = h.app.Records().NewInfo();
     f->SetName(label);
     f->recordNumber = 7;
     InsertFolderNode(&h.app, f, root, InsertPosition::Sorted);
   }
-  MftFileInfo* dos = h.app.records->NewInfo();
+  MftFileInfo* dos = h.app.Records().NewInfo();
   dos->SetDosName("DOSNAME");
   EXPECT_EQ(h.ui.NodeLabel(InsertFolderNode(&h.app, dos, root, InsertPosition::Last)), "DOSNAME");
   EXPECT_EQ(h.ui.NodeLabel(FindFolderByRecord(&h.app, root, 7)), "A");

@@ -206,23 +206,23 @@ void PrintListed(const Listed& e, bool json, Output& out) {
             (e.modified.empty() ? std::string(19, '-') : e.modified) + "  " + EscapeControls(e.path) + '\n');
 }
 
-// Every folder of the tree, depth first in tree order, each followed by its
+// Every found folder, depth first in the tree's order, each followed by its
 // files: what the window shows, folder by folder.
-std::vector<Listed> ListTree(const HeadlessWindow& ui) {
+std::vector<Listed> ListTree(const FoundTree& results) {
   std::vector<Listed> out;
   struct Pending {
-    NodeHandle node;
+    FolderRef folder;
     std::string path;
     std::vector<std::string> folders;
   };
   std::vector<Pending> stack;
-  if (ui.RootNode() != kNoNode) stack.push_back({ui.RootNode(), "", {}});
+  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), "", {}});
   while (!stack.empty()) {
     const Pending p = stack.back();
     stack.pop_back();
-    const auto* folder = static_cast<const MftFileInfo*>(ui.NodeData(p.node));
+    const MftFileInfo* folder = results.FolderRecordOf(p.folder);
     if (folder == nullptr) continue;
-    if (p.node != ui.RootNode()) {
+    if (p.folder != results.RootFolder()) {
       Listed d;
       d.path = p.path;
       d.name = folder->Label();
@@ -255,15 +255,14 @@ std::vector<Listed> ListTree(const HeadlessWindow& ui) {
       }
       out.push_back(std::move(e));
     }
-    std::vector<Pending> children;
-    for (NodeHandle c = ui.FirstChild(p.node); c != kNoNode; c = ui.NextSibling(c)) {
-      const auto* child = static_cast<const MftFileInfo*>(ui.NodeData(c));
+    const std::vector<FolderRef>& children = results.Children(p.folder);
+    for (auto c = children.rbegin(); c != children.rend(); ++c) {
+      const MftFileInfo* child = results.FolderRecordOf(*c);
       const std::string label = child ? child->Label() : std::string("?");
-      Pending next{c, p.path + "/" + label, p.folders};
+      Pending next{*c, p.path + "/" + label, p.folders};
       next.folders.push_back(label);
-      children.push_back(std::move(next));
+      stack.push_back(std::move(next));
     }
-    stack.insert(stack.end(), children.rbegin(), children.rend());
   }
   return out;
 }
@@ -401,7 +400,7 @@ int RunScan(const ScanOptions& options) {
   ScanSession session(options, true);
   if (session.status != kExitDone) return session.status;
   Output out;
-  for (const Listed& e : ListTree(session.ui)) {
+  for (const Listed& e : ListTree(session.app.results)) {
     PrintListed(e, options.json, out);
     if (out.Failed()) break;
   }
@@ -427,7 +426,7 @@ int RunCopy(const CopyOptions& options) {
     return 3;
   }
   if (session.status == 1) return 1;
-  const std::vector<Listed> listed = ListTree(session.ui);
+  const std::vector<Listed> listed = ListTree(session.app.results);
   const bool everyDeleted = options.paths.empty();
   std::set<std::string> wanted(options.paths.begin(), options.paths.end());
   std::size_t ticked = 0;

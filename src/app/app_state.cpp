@@ -8,8 +8,8 @@
 
 namespace tsn {
 
-// Found folders are the folder tree's nodes: a folder's reference is its
-// node's handle.
+// Found folders live in the results; each one also gets a node in the
+// window's tree as it is found, so the tree grows while a scan runs.
 
 void AppState::Log(std::uint32_t severity, std::string_view message) {
   WriteLogRow(this, severity, logList, message);
@@ -48,30 +48,35 @@ void AppState::ShowStatus(StatusField field, std::string_view text) {
 
 FolderRef AppState::CreateRootFolder() {
   shownSoFar = {};
-  return tsn::CreateRootFolder(this, nullptr);
+  return FolderOf(tsn::CreateRootFolder(this, nullptr));
 }
 
-FolderRef AppState::RootFolder() const { return ui->RootNode(); }
+FolderRef AppState::RootFolder() const { return results.RootFolder(); }
 
 FolderRef AppState::InsertFolderNode(MftFileInfo* record, FolderRef parent, InsertPosition position) {
-  return tsn::InsertFolderNode(this, record, parent, position);
+  const FolderRef folder = results.InsertFolderNode(record, parent, position);
+  if (folder == kNoFolder) return kNoFolder;
+  MapFolderNode(folder, tsn::InsertTreeNode(this, record, NodeOf(parent), position));
+  return folder;
 }
 
-MftFileInfo* AppState::FolderRecordOf(FolderRef folder) const { return tsn::FolderRecordOf(*ui, folder); }
+MftFileInfo* AppState::FolderRecordOf(FolderRef folder) const { return results.FolderRecordOf(folder); }
 
-FolderRef AppState::ParentFolder(FolderRef folder) const { return ui->ParentNode(folder); }
+FolderRef AppState::ParentFolder(FolderRef folder) const { return results.ParentFolder(folder); }
 
 FolderRef AppState::FindFolderByRecord(FolderRef start, std::uint64_t recordNumber) {
-  return tsn::FindFolderByRecord(this, start, recordNumber);
+  return results.FindFolderByRecord(start, recordNumber);
 }
 
-void AppState::MarkDeletedUpward(FolderRef folder) { tsn::MarkDeletedUpward(this, folder); }
+// The tree paints a folder red from its record's in-use bit, which this
+// clears; the nodes are repainted as the tree next draws them.
+void AppState::MarkDeletedUpward(FolderRef folder) { results.MarkDeletedUpward(folder); }
 
-void AppState::ExpandFolder(FolderRef folder) { ui->ExpandNode(folder); }
+void AppState::ExpandFolder(FolderRef folder) { ui->ExpandNode(NodeOf(folder)); }
 
-void AppState::SelectFolder(FolderRef folder) { ui->SetSelectedNode(folder); }
+void AppState::SelectFolder(FolderRef folder) { ui->SetSelectedNode(NodeOf(folder)); }
 
-void AppState::ShowFolderFiles(FolderRef folder) { tsn::ShowFolderFiles(this, folder); }
+void AppState::ShowFolderFiles(FolderRef folder) { tsn::ShowFolderFiles(this, NodeOf(folder)); }
 
 // Listing a growing folder's files again each time would cost the square of
 // their number on a folder of thousands of entries; when the list still
@@ -83,7 +88,7 @@ void AppState::ShowFolderFilesSoFar(FolderRef folder) {
                          rows == shownSoFar.rows &&
                          (rows == 0 || ui->RowData(fileList, rows - 1) == shownSoFar.lastRow);
   if (!unchanged) {
-    tsn::ShowFolderFiles(this, folder);
+    tsn::ShowFolderFiles(this, NodeOf(folder));
   } else {
     for (FoundFile* f = shownSoFar.lastFile != nullptr ? shownSoFar.lastFile->next : info->firstFile;
          f != nullptr; f = f->next)

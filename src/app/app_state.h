@@ -5,19 +5,22 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "core/entry_records.h"
 #include "ui/control_ids.h"
 #include "ui/window_system.h"
 #include "fs/logdrive_info.h"
+#include "results/found_tree.h"
 #include "source/drive_sources.h"
 
 namespace tsn {
 
 
-// The program as the engine sees it: its log, progress and found results
-// are the window's message log, status strip, folder tree and file list.
+// The program as the engine sees it: its log and progress are the window's
+// message log and status strip; its found results are kept in a FoundTree
+// that the window's folder tree and file list show.
 struct AppState final : EngineHost {
   // Fault context, shown by the fault report.
   std::string routineName;
@@ -58,8 +61,24 @@ struct AppState final : EngineHost {
   DriveSources sources;
   // The records of the drive list now shown; replaced by the next mapping.
   std::vector<std::unique_ptr<LOGDRIVE_INFO>> drives;
-  // The records of the scan now shown (tree nodes and file rows point here).
-  std::unique_ptr<ScanRecords> records = std::make_unique<ScanRecords>();
+  // The folders and records of the scan now shown (file rows point here).
+  FoundTree results;
+  // Each found folder's node in the window's tree, and back.
+  std::unordered_map<FolderRef, NodeHandle> nodeOfFolder;
+  std::unordered_map<NodeHandle, FolderRef> folderOfNode;
+  NodeHandle NodeOf(FolderRef folder) const {
+    const auto it = nodeOfFolder.find(folder);
+    return it != nodeOfFolder.end() ? it->second : kNoNode;
+  }
+  FolderRef FolderOf(NodeHandle node) const {
+    const auto it = folderOfNode.find(node);
+    return it != folderOfNode.end() ? it->second : kNoFolder;
+  }
+  void MapFolderNode(FolderRef folder, NodeHandle node) {
+    if (folder == kNoFolder || node == kNoNode) return;
+    nodeOfFolder.emplace(folder, node);
+    folderOfNode.emplace(node, folder);
+  }
   // 1 when the last scan command ran to its end, 0 when it stopped early.
   int lastScanResult = 0;
   // 1 when the last copy brought every file back in full; 2 when it ran but
@@ -90,7 +109,7 @@ struct AppState final : EngineHost {
   void ShowCounters(std::uint64_t dirs, std::uint64_t files, std::uint64_t bytes) override;
   void ShowStatus(StatusField field, std::string_view text) override;
   void SetRoutineName(const char* name) override { routineName = name; }
-  ScanRecords& Records() override { return *records; }
+  ScanRecords& Records() override { return results.Records(); }
   FolderRef CreateRootFolder() override;
   FolderRef RootFolder() const override;
   FolderRef InsertFolderNode(MftFileInfo* record, FolderRef parent, InsertPosition position) override;

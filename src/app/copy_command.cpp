@@ -8,29 +8,27 @@ namespace tsn {
 
 std::vector<CopyItem> TickedFiles(AppState* app) {
   std::vector<CopyItem> items;
-  const WindowSystem& tree = *app->ui;
+  const FoundTree& results = app->results;
   struct Pending {
-    FolderRef node;
+    FolderRef folder;
     std::vector<std::string> folders;
   };
   std::vector<Pending> stack;
-  if (tree.RootNode() != kNoFolder) stack.push_back({tree.RootNode(), {}});
+  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), {}});
   while (!stack.empty()) {
     Pending p = std::move(stack.back());
     stack.pop_back();
-    const MftFileInfo* folder = FolderRecordOf(tree, p.node);
+    const MftFileInfo* folder = results.FolderRecordOf(p.folder);
     if (folder != nullptr)
       for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next)
         if (f->checkState == kCheckTicked) items.push_back({f, p.folders});
-    std::vector<Pending> children;
-    for (FolderRef c = tree.FirstChild(p.node); c != kNoFolder; c = tree.NextSibling(c)) {
-      Pending child{c, p.folders};
-      const MftFileInfo* info = FolderRecordOf(tree, c);
+    const std::vector<FolderRef>& children = results.Children(p.folder);
+    for (auto c = children.rbegin(); c != children.rend(); ++c) {
+      Pending child{*c, p.folders};
+      const MftFileInfo* info = results.FolderRecordOf(*c);
       child.folders.push_back(info ? info->Label() : std::string("_"));
-      children.push_back(std::move(child));
+      stack.push_back(std::move(child));
     }
-    stack.insert(stack.end(), std::make_move_iterator(children.rbegin()),
-                 std::make_move_iterator(children.rend()));
   }
   return items;
 }

@@ -10,7 +10,7 @@ namespace tsn {
 
 void ShowFolderFiles(AppState* app, NodeHandle treeItem) {
   app->ui->DeleteAllRows(app->fileList);
-  const auto* folder = static_cast<const MftFileInfo*>(app->ui->NodeData(treeItem));
+  const MftFileInfo* folder = app->results.FolderRecordOf(app->FolderOf(treeItem));
   if (folder == nullptr) return;
   for (FoundFile* f = folder->firstFile; f != nullptr; f = f->next) AddFileToDisplayList(app, f);
 }

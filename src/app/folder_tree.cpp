@@ -17,7 +17,11 @@ constexpr int kTreeRecountDelayMs = 100;
 int MarkFor(std::uint32_t state) { return state == kCheckTicked ? kChecked : kUnchecked; }
 }  // namespace
 
-void ReleaseScanRecords(AppState* app) { app->records = std::make_unique<ScanRecords>(); }
+void ReleaseScanRecords(AppState* app) {
+  app->results.Clear();
+  app->nodeOfFolder.clear();
+  app->folderOfNode.clear();
+}
 
 NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive) {
   if (drive != nullptr) {
@@ -27,55 +31,33 @@ NodeHandle CreateRootFolder(AppState* app, LOGDRIVE_INFO* drive) {
   app->ui->DeleteAllRows(app->fileList);
   app->ui->DeleteAllNodes();
   ReleaseScanRecords(app);
-  MftFileInfo* root = app->records->NewInfo();
-  root->SetName("Root");
-  root->flags = kFlagInUse | kFlagFolder;
-  root->recordNumber = 5;
-  root->parentRecord = kNoParent;
-  return InsertFolderNode(app, root, kNoNode, InsertPosition::Last);
+  app->results.CreateRootFolder();
+  // The results made the root record; the tree gets its node.
+  const FolderRef root = app->results.RootFolder();
+  const NodeHandle node = InsertTreeNode(app, app->results.FolderRecordOf(root), kNoNode, InsertPosition::Last);
+  app->MapFolderNode(root, node);
+  return node;
+}
+
+NodeHandle InsertTreeNode(AppState* app, const MftFileInfo* record, NodeHandle parent,
+                          InsertPosition position) {
+  return app->ui->InsertNode(parent, record != nullptr ? record->Label() : std::string(), kClosedFolderImage,
+                             kOpenFolderImage, nullptr, position == InsertPosition::Sorted);
 }
 
 NodeHandle InsertFolderNode(AppState* app, MftFileInfo* record, NodeHandle parent,
                             InsertPosition position) {
-  const NodeHandle node = app->ui->InsertNode(parent, record->Label(), kClosedFolderImage,
-                                              kOpenFolderImage, record, position == InsertPosition::Sorted);
-  if (node != kNoNode) app->records->foldersByRecord.emplace(record->recordNumber, node);
-  return node;
+  const FolderRef parentFolder = app->FolderOf(parent);
+  if (parent != kNoNode && parentFolder == kNoFolder) return kNoNode;
+  return app->NodeOf(app->InsertFolderNode(record, parentFolder, position));
 }
 
-MftFileInfo* FolderRecordOf(const WindowSystem& tree, NodeHandle node) {
-  if (node == kNoNode) return nullptr;
-  return static_cast<MftFileInfo*>(tree.NodeData(node));
+MftFileInfo* FolderRecordOf(const AppState& app, NodeHandle node) {
+  return app.results.FolderRecordOf(app.FolderOf(node));
 }
-
-namespace {
-bool IsInSubtree(const WindowSystem& tree, NodeHandle node, NodeHandle start) {
-  for (; node != kNoNode; node = tree.ParentNode(node))
-    if (node == start) return true;
-  return false;
-}
-}  // namespace
 
 NodeHandle FindFolderByRecord(AppState* app, NodeHandle start, std::uint64_t key) {
-  const WindowSystem& tree = *app->ui;
-  // The scans look up every entry's parent: the index answers at once when
-  // exactly one folder of the subtree carries the key, or none does. Several
-  // (or an entry that no longer matches) take the walk, which gives the
-  // first in depth-first order.
-  const auto [first, last] = app->records->foldersByRecord.equal_range(key);
-  NodeHandle found = kNoNode;
-  int candidates = 0;
-  bool trusted = true;
-  for (auto it = first; it != last && trusted; ++it) {
-    const MftFileInfo* folder = FolderRecordOf(tree, it->second);
-    if (folder == nullptr || folder->recordNumber != key) trusted = false;
-    else if (IsInSubtree(tree, it->second, start)) {
-      found = it->second;
-      ++candidates;
-    }
-  }
-  if (trusted && candidates <= 1) return found;
-  return FindFolderByRecordWalk(app, start, key);
+  return app->NodeOf(app->results.FindFolderByRecord(app->FolderOf(start), key));
 }
 
 NodeHandle FindFolderByRecordWalk(AppState* app, NodeHandle start, std::uint64_t key) {
@@ -87,7 +69,7 @@ NodeHandle FindFolderByRecordWalk(AppState* app, NodeHandle start, std::uint64_t
   while (!stack.empty()) {
     const NodeHandle node = stack.back();
     stack.pop_back();
-    const MftFileInfo* folder = FolderRecordOf(tree, node);
+    const MftFileInfo* folder = FolderRecordOf(*app, node);
     if (folder != nullptr && folder->recordNumber == key) return node;
     std::vector<NodeHandle> children;
     for (NodeHandle c = tree.FirstChild(node); c != kNoNode; c = tree.NextSibling(c))
@@ -97,17 +79,11 @@ NodeHandle FindFolderByRecordWalk(AppState* app, NodeHandle start, std::uint64_t
   return kNoNode;
 }
 
-void MarkDeletedUpward(AppState* app, NodeHandle node) {
-  const WindowSystem& tree = *app->ui;
-  for (MftFileInfo* folder = FolderRecordOf(tree, node); folder != nullptr;
-       folder = FolderRecordOf(tree, node)) {
-    folder->flags &= ~kFlagInUse;
-    node = tree.ParentNode(node);
-  }
-}
+void MarkDeletedUpward(AppState* app, NodeHandle node) { app->MarkDeletedUpward(app->FolderOf(node)); }
 
 void SetFolderFilesCheck(AppState* app, NodeHandle node, std::uint32_t state) {
-  if (MftFileInfo* folder = FolderRecordOf(*app->ui, node))
+  app->results.SetCheckState(app->FolderOf(node), state);
+  if (MftFileInfo* folder = FolderRecordOf(*app, node))
     for (FoundFile* f = folder->firstFile; f != nullptr; f = f->next) f->checkState = state;
   if (node == app->ui->SelectedNode()) ShowFolderFiles(app, node);
 }
@@ -129,7 +105,10 @@ void SetSubtreeCheck(AppState* app, NodeHandle first, std::uint32_t state) {
 
 void CheckAncestors(AppState* app, NodeHandle node, std::uint32_t state) {
   WindowSystem& tree = *app->ui;
-  for (; node != kNoNode; node = tree.ParentNode(node)) tree.SetNodeCheck(node, MarkFor(state));
+  for (; node != kNoNode; node = tree.ParentNode(node)) {
+    tree.SetNodeCheck(node, MarkFor(state));
+    app->results.SetCheckState(app->FolderOf(node), state);
+  }
 }
 
 void FolderTreeClick(AppState* app, const HitTest& hit) {
@@ -163,7 +142,7 @@ int CountCheckedBelow(AppState* app, NodeHandle node, std::uint64_t* dirs, std::
     for (NodeHandle c = tree.FirstChild(parent); c != kNoNode; c = tree.NextSibling(c)) {
       if (tree.NodeCheck(c) != kChecked) continue;  // nor anything below it
       ++*dirs;
-      if (const MftFileInfo* folder = FolderRecordOf(tree, c))
+      if (const MftFileInfo* folder = FolderRecordOf(*app, c))
         for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next)
           if (f->checkState == kCheckTicked) {
             ++*files;
@@ -179,7 +158,7 @@ void UpdateSelectionCounters(AppState* app, LOGDRIVE_INFO* drive) {
   if (drive == nullptr) return;
   drive->tickedDirs = drive->tickedFiles = drive->tickedBytes = 0;
   const NodeHandle root = app->ui->RootNode();
-  if (const MftFileInfo* rootFolder = FolderRecordOf(*app->ui, root)) {
+  if (const MftFileInfo* rootFolder = FolderRecordOf(*app, root)) {
     CountCheckedBelow(app, root, &drive->tickedDirs, &drive->tickedFiles, &drive->tickedBytes);
     for (const FoundFile* f = rootFolder->firstFile; f != nullptr; f = f->next)
       if (f->checkState == kCheckTicked) {

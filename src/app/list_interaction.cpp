@@ -37,12 +37,12 @@ std::uint32_t FileListColour(CustomDrawRecord* record) {
   return CDRF_DODEFAULT;
 }
 
-std::uint32_t FolderTreeColour(CustomDrawRecord* record) {
+std::uint32_t FolderTreeColour(const AppState* app, CustomDrawRecord* record) {
   switch (record->stage) {
     case DrawStage::Prepaint:
       return CDRF_NOTIFYITEMDRAW;
     case DrawStage::ItemPrepaint: {
-      const auto* folder = static_cast<const MftFileInfo*>(record->itemData);
+      const MftFileInfo* folder = FolderRecordOf(*app, record->node);
       if (folder != nullptr)
         record->SetTextColour((folder->flags & kFlagInUse) ? kActiveBlue : kDeletedRed);
       return CDRF_NOTIFYSUBITEMDRAW;

@@ -8,6 +8,6 @@ namespace tsn {
 struct AppState;
 
 std::uint32_t FileListColour(CustomDrawRecord* record);
-std::uint32_t FolderTreeColour(CustomDrawRecord* record);
+std::uint32_t FolderTreeColour(const AppState* app, CustomDrawRecord* record);
 void FileListClick(AppState* app, const HitTest& hit);
 }  // namespace tsn

@@ -123,7 +123,7 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
       if (customDraw) return {true, static_cast<std::intptr_t>(LogRowColour(m.customDraw))};
       break;
     case kFolderTree:
-      if (customDraw) return {true, static_cast<std::intptr_t>(FolderTreeColour(m.customDraw))};
+      if (customDraw) return {true, static_cast<std::intptr_t>(FolderTreeColour(app, m.customDraw))};
       if (m.code == NotifyCode::Click) FolderTreeClick(app, m.hit);
       // Wherever the selection moves, by a click or by the keys, the list follows.
       if (m.code == NotifyCode::SelectionChange) ShowFolderFiles(app, app->ui->SelectedNode());

@@ -77,22 +77,20 @@ void PrintFileRow(AppState* app, const FoundFile& file, ReportSheet* sheet, int 
   }
 }
 
-int PrintFolderFiles(AppState* app, NodeHandle node, ReportSheet* sheet, int h, int* y) {
-  const WindowSystem& tree = *app->ui;
+int PrintFolderFiles(AppState* app, FolderRef folder, ReportSheet* sheet, int h, int* y) {
+  const FoundTree& results = app->results;
   // Depth first with an explicit stack: a folder's files, then its
   // subfolders in tree order, however deep the tree goes.
-  std::vector<NodeHandle> pending;
-  auto pushChildren = [&](NodeHandle parent) {
-    const std::size_t at = pending.size();
-    for (NodeHandle c = tree.FirstChild(parent); c != kNoNode; c = tree.NextSibling(c))
-      pending.push_back(c);
-    std::reverse(pending.begin() + static_cast<std::ptrdiff_t>(at), pending.end());
+  std::vector<FolderRef> pending;
+  auto pushChildren = [&](FolderRef parent) {
+    const std::vector<FolderRef>& children = results.Children(parent);
+    pending.insert(pending.end(), children.rbegin(), children.rend());
   };
-  pushChildren(node);
+  pushChildren(folder);
   while (!pending.empty()) {
-    const NodeHandle child = pending.back();
+    const FolderRef child = pending.back();
     pending.pop_back();
-    PrintDeletedFilesOf(app, FolderRecordOf(tree, child), sheet, h, y);
+    PrintDeletedFilesOf(app, results.FolderRecordOf(child), sheet, h, y);
     pushChildren(child);
   }
   return 1;
@@ -104,9 +102,9 @@ ReportSheet LayOutReport(AppState* app, const ReportMetrics& metrics) {
   sheet.pages.emplace_back();
   const int h = metrics.lineHeight;
   int y = PrintReportHeader(app, &sheet, h);
-  const NodeHandle root = app->ui->RootNode();
-  if (root != kNoNode) {
-    PrintDeletedFilesOf(app, FolderRecordOf(*app->ui, root), &sheet, h, &y);
+  const FolderRef root = app->results.RootFolder();
+  if (root != kNoFolder) {
+    PrintDeletedFilesOf(app, app->results.FolderRecordOf(root), &sheet, h, &y);
     PrintFolderFiles(app, root, &sheet, h, &y);
   }
   return sheet;

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/engine_host.h"
 #include "ui/window_system.h"
 
 namespace tsn {
@@ -54,9 +55,9 @@ struct ReportSheet {
 
 // Prints the page header on the last page; returns the y of the first row.
 int PrintReportHeader(AppState* app, ReportSheet* sheet, int h);
-// The deleted files of every folder below node, depth first, each folder's
-// files before its subfolders. Returns 1.
-int PrintFolderFiles(AppState* app, NodeHandle node, ReportSheet* sheet, int h, int* y);
+// The deleted files of every folder below the found folder, depth first,
+// each folder's files before its subfolders. Returns 1.
+int PrintFolderFiles(AppState* app, FolderRef folder, ReportSheet* sheet, int h, int* y);
 // One file on two lines; starts a new page when fewer than six lines remain.
 void PrintFileRow(AppState* app, const FoundFile& file, ReportSheet* sheet, int h, int* y);
 // The whole report of the tree shown: the root's own deleted files, then

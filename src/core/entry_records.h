@@ -1,13 +1,12 @@
 #pragma once
 // The records of what a scan finds: one MftFileInfo per entry decoded (for a
-// folder it is also the data of its tree node and holds the folder's file
-// list), one FoundFile per file as the file list shows it, and the data runs
+// folder it is also the record of its found folder and holds the folder's
+// file list), one FoundFile per file as the file list shows it, and the data runs
 // of non-resident NTFS attributes.
 #include <cstdint>
 #include <deque>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace tsn {
@@ -111,9 +110,6 @@ FoundFile* FoundFileFromFileInfo(ScanRecords& records, const MftFileInfo& info);
 struct ScanRecords {
   std::deque<MftFileInfo> infos;
   std::deque<FoundFile> files;
-  // The tree nodes of these records by recordNumber, kept by InsertFolderNode
-  // so that finding a folder by its record does not walk the whole tree.
-  std::unordered_multimap<std::uint64_t, std::uintptr_t> foldersByRecord;
   MftFileInfo* NewInfo() { return &infos.emplace_back(); }
   MftFileInfo* Keep(MftFileInfo&& info) { return &infos.emplace_back(std::move(info)); }
   FoundFile* NewFile() { return &files.emplace_back(); }

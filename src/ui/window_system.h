@@ -78,6 +78,7 @@ constexpr std::uint32_t CDRF_NOTIFYSUBITEMDRAW = 0x20;
 struct CustomDrawRecord {
   DrawStage stage = DrawStage::Prepaint;
   void* itemData = nullptr;  // the row's or node's datum
+  NodeHandle node = kNoNode;  // the tree's node being painted
   int subItem = 0;           // column being painted
   Colour textColour{};
   bool textColourSet = false;

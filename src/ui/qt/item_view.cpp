@@ -101,6 +101,7 @@ std::optional<QColor> ItemView::TextColourFor(const QModelIndex& index) {
     pass_.item = CustomDrawRecord{};
     pass_.item.stage = DrawStage::ItemPrepaint;
     pass_.item.itemData = pass_.itemData;
+    if (kind_ == Kind::Tree) pass_.item.node = static_cast<NodeHandle>(pass_.id);
     const std::uint32_t answer = Send(pass_.item);
     pass_.subItemStage = kind_ == Kind::List && (answer & CDRF_NOTIFYSUBITEMDRAW) != 0;
   }
