@@ -82,7 +82,7 @@ struct Tree {
     std::vector<tsn::NodeHandle> nodes{root};
     std::mt19937 rng(5);
     for (std::uint64_t i = 0; i < 10000; ++i) {
-      tsn::MftFileInfo* f = app.records->NewInfo();
+      tsn::MftFileInfo* f = app.Records().NewInfo();
       f->SetName("folder " + std::to_string(i));
       f->recordNumber = 100 + i;
       nodes.push_back(tsn::InsertFolderNode(&app, f, nodes[rng() % nodes.size()], tsn::InsertPosition::Last));

@@ -50,7 +50,7 @@ tsn::NodeHandle FillRoot(Program<Window>& p, tsn::LOGDRIVE_INFO& drive, int n) {
   const tsn::NodeHandle root = tsn::CreateRootFolder(&p.app, &drive);
   tsn::MftFileInfo* folder = tsn::FolderRecordOf(p.window, root);
   for (int i = 0; i < n; ++i) {
-    tsn::FoundFile* f = p.app.records->NewFile();
+    tsn::FoundFile* f = p.app.Records().NewFile();
     f->name = "file number " + std::to_string(i) + " of the folder.bin";
     f->nameLength = static_cast<std::uint32_t>(f->name.size());
     f->size = static_cast<std::uint64_t>(i) * 977;
