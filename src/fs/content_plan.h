@@ -28,7 +28,7 @@ struct DecodedRead {
   bool stopped = false;            // the sink asked to stop
   bool whole = true;               // every byte is the file's own
   std::vector<std::string> notes;  // why it is not, or what else a reader should know
-  // Bytes of the file (first and last, inclusive) that could not be read,
+  // Bytes of the piece (first and last, inclusive) that could not be read,
   // in order, with the error: zeros stand in their place.
   std::vector<UnreadableRange> unreadable;
 };
