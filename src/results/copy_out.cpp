@@ -230,12 +230,12 @@ struct Copier {
           break;
         }
         case ContentPiece::Kind::Decoded: {
+          std::string writeFailure;
           std::uint64_t given = 0;
-          bool writeFailed = false;
           const PieceSink sink = [&](Bytes data, std::uint64_t zeros) {
             const bool written = data.empty() ? SkipHole(fd, zeros) : WriteAll(fd, data.data(), data.size());
             if (!written) {
-              writeFailed = true;
+              writeFailure = std::string("writing the copy failed: ") + std::strerror(errno);
               return false;
             }
             given += data.empty() ? zeros : data.size();
@@ -249,15 +249,17 @@ struct Copier {
                        ReadErrorText(r.error).c_str());
           for (const std::string& n : read.notes) AppendReason(why, n);
           if (read.stopped) {
-            if (writeFailed) return WriteFailed(why);
-            *why = "copying was interrupted";
+            *why = writeFailure.empty() ? "copying was interrupted" : writeFailure;
             failed = true;
             return false;
           }
           whole = whole && read.whole;
-          given = std::min(given, left);
-          left -= given;
-          done += given;
+          // What the decoder did not give reads as zeros: the copy is made
+          // its full size at the end.
+          const std::uint64_t stood = std::min(left, piece.length);
+          if (given < stood && !SkipHole(fd, stood - given)) return WriteFailed(why);
+          left -= stood;
+          done += stood;
           break;
         }
       }
