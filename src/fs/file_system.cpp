@@ -29,7 +29,7 @@ const FileSystemType* ProbeFileSystem(Bytes bootSector) {
 std::string NoKnownFileSystemText() {
   std::string text;
   for (const FileSystemType* row : FileSystemTable())
-    text += (text.empty() ? "neither " : " nor ") + row->namedInText;
+    text += (text.empty() ? "neither " : " nor ") + row->article + " " + row->name;
   return text + " file system";
 }
 

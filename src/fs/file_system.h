@@ -23,13 +23,13 @@ class VolumeSource;
 using BootArea = std::array<std::uint8_t, kBootAreaSize>;
 
 struct FileSystemType {
-  // The names the drive list shows for volumes of this row ("FAT32").
-  std::vector<std::string> names;
-  // The same with its article, for a sentence that names them ("a FAT32").
-  std::string namedInText;
+  // The name the drive list shows for volumes of this row ("FAT32"), and
+  // the article a sentence names it with ("a").
+  std::string name;
+  std::string article;
   // The first letter of fsName of a volume of this row.
   char kind = '\0';
-  // Whether the boot sector (the boot area's first sector) is of this row.
+  // Whether the boot area's first sector is of this row.
   bool (*probe)(Bytes bootSector) = nullptr;
   // The sector, counted in sectors of the size it was found with, of a
   // sound copy of the boot area that volumes of this row keep, read into

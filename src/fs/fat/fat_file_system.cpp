@@ -129,8 +129,8 @@ std::unique_ptr<ContentPlanner> OpenFatContent(EngineHost* host, LOGDRIVE_INFO* 
 }  // namespace
 
 const FileSystemType kFat32FileSystem = {
-    .names = {"FAT32"},
-    .namedInText = "a FAT32",
+    .name = "FAT32",
+    .article = "a",
     .kind = 'F',
     .probe = ProbeFat,
     .findBackupBootArea = FindFat32Backup,

@@ -204,8 +204,8 @@ std::unique_ptr<ContentPlanner> OpenNtfsContent(EngineHost* host, LOGDRIVE_INFO*
 }  // namespace
 
 const FileSystemType kNtfsFileSystem = {
-    .names = {"NTFS"},
-    .namedInText = "an NTFS",
+    .name = "NTFS",
+    .article = "an",
     .kind = 'N',
     .probe = ProbeNtfs,
     .findBackupBootArea = FindNtfsBackup,
