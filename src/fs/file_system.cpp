@@ -1,6 +1,8 @@
 #include "fs/file_system.h"
 
+#include <algorithm>
 #include <array>
+#include <vector>
 
 #include "core/engine_host.h"
 #include "fs/logdrive_info.h"
@@ -13,8 +15,10 @@ namespace {
 // Linked by name rather than registered from each folder's own static
 // initialiser: nothing else would pull those objects out of a static
 // library, and a row the linker dropped would only show as volumes "not
-// listed".
-constexpr std::array<const FileSystemType*, 2> kRows = {&kFat32FileSystem, &kNtfsFileSystem};
+// listed". The order is the one backup boot areas are looked for in: the
+// NTFS copy in the volume's last sector before the FAT32 one in its
+// reserved sectors.
+constexpr std::array<const FileSystemType*, 2> kRows = {&kNtfsFileSystem, &kFat32FileSystem};
 
 }  // namespace
 
@@ -27,9 +31,10 @@ const FileSystemType* ProbeFileSystem(Bytes bootSector) {
 }
 
 std::string NoKnownFileSystemText() {
+  std::vector<const FileSystemType*> rows(FileSystemTable().begin(), FileSystemTable().end());
+  std::sort(rows.begin(), rows.end(), [](const FileSystemType* a, const FileSystemType* b) { return a->name < b->name; });
   std::string text;
-  for (const FileSystemType* row : FileSystemTable())
-    text += (text.empty() ? "neither " : " nor ") + row->article + " " + row->name;
+  for (const FileSystemType* row : rows) text += (text.empty() ? "neither " : " nor ") + row->article + " " + row->name;
   return text + " file system";
 }
 

@@ -50,13 +50,14 @@ struct FileSystemType {
   std::unique_ptr<ContentPlanner> (*openContent)(EngineHost* host, LOGDRIVE_INFO* drive) = nullptr;
 };
 
-// Every row, in the order they are tried.
+// Every row, in the order their backup boot areas are looked for.
 std::span<const FileSystemType* const> FileSystemTable();
 
 // The row whose probe claims the boot sector, or null.
 const FileSystemType* ProbeFileSystem(Bytes bootSector);
 
-// "neither a FAT32 nor an NTFS file system": what a volume of no row holds.
+// "neither a FAT32 nor an NTFS file system", the rows by name: what a
+// volume of no row holds.
 std::string NoKnownFileSystemText();
 
 // Geometry every row reads the same way: the sector and cluster sizes. A
