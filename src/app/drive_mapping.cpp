@@ -4,7 +4,6 @@
 #include <array>
 #include <cinttypes>
 #include <new>
-#include <optional>
 #include <span>
 
 #include "app/app_state.h"
