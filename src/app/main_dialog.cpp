@@ -13,6 +13,7 @@
 #include "ui/list_rows.h"
 #include "app/drive_list.h"
 #include "app/drive_mapping.h"
+#include "fs/file_system.h"
 #include "source/read_sectors.h"
 
 namespace tsn {
@@ -204,17 +205,10 @@ void RunScanCommand(AppState* app, bool indexed) {
   app->lastScanResult = 0;
   app->ui->EnableControl(app->driveList, false);
   if (indexed) ResetScanView(app, drive);
-  switch (drive->Kind()) {
-    case 'F':
-      app->lastScanResult = indexed ? FatIndexedScan(app, drive) : FatFileListScan(app, drive);
-      break;
-    case 'N':
-      app->lastScanResult = indexed ? NtfsIndexedScan(app, drive) : NtfsFileListScan(app, drive);
-      break;
-    default:
-      LogMessage(app, kError, app->logList, "Unrecognized file system.");
-      break;
-  }
+  if (const FileSystemType* fs = drive->fileSystem)
+    app->lastScanResult = indexed ? fs->indexedScan(app, drive) : fs->quickScan(app, drive);
+  else
+    LogMessage(app, kError, app->logList, "Unrecognized file system.");
   // A scan goes on past what it cannot read; the log must say what that was.
   LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
   app->ui->EnableControl(app->driveList, true);

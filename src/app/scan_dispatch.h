@@ -1,10 +1,8 @@
 #pragma once
-// Operations the dispatcher hands work to that live in the scanner, results
-// and window-logic layers.
+// Operations the dispatcher hands work to that live in the results
+// and window-logic layers; the scans are the volume's file system's (fs/file_system.h).
 #include <cstdint>
 
-#include "fs/fat/fat_scans.h"
-#include "fs/ntfs/ntfs_scans.h"
 #include "app/copy_command.h"
 #include "app/folder_tree.h"
 #include "app/print_report.h"

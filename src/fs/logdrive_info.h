@@ -14,6 +14,8 @@
 
 namespace tsn {
 
+struct FileSystemType;
+
 // Boot-sector field offsets (FAT32 layout for the FAT side).
 namespace boot {
 constexpr std::size_t kOemId = 3;               // 8 bytes of text, both
@@ -48,6 +50,7 @@ struct LOGDRIVE_INFO {
   std::string driveName;                         // "C:"
   std::string volumeName;
   std::string fsName;                            // "FAT32", "NTFS", ...: its first byte is the kind
+  const FileSystemType* fileSystem = nullptr;    // the row it was mounted with (fs/file_system.h)
   std::uint32_t maxComponentLength = 0;
   std::uint32_t fsFlags = 0;
   std::uint32_t serialNumber = 0;

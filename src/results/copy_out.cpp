@@ -1,4 +1,5 @@
 #include "core/engine_host.h"
+#include "core/entry_records.h"
 #include "fs/logdrive_info.h"
 #include "results/copy_out.h"
 
@@ -10,15 +11,11 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstring>
-#include <ctime>
 #include <limits>
 #include <memory>
 
-#include "fs/fat/fat_file_content.h"
-#include "fs/fat/fat_table.h"
-#include "fs/ntfs/mft_descriptor.h"
-#include "fs/ntfs/ntfs_file_content.h"
-#include "fs/ntfs/volume_bitmap.h"
+#include "fs/content_plan.h"
+#include "fs/file_system.h"
 #include "results/copy_destination.h"
 #include "source/read_sectors.h"
 
@@ -59,28 +56,6 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-// The FAT stamp is the local time of the machine that wrote it.
-timespec FatStampToTime(std::uint16_t date, std::uint16_t time) {
-  std::tm tm{};
-  tm.tm_year = (date >> 9) + 80;
-  tm.tm_mon = ((date >> 5) & 0x0F) - 1;
-  tm.tm_mday = date & 0x1F;
-  tm.tm_hour = time >> 11;
-  tm.tm_min = (time >> 5) & 0x3F;
-  tm.tm_sec = (time & 0x1F) * 2;
-  tm.tm_isdst = -1;
-  return {std::mktime(&tm), 0};
-}
-
-// NTFS keeps UTC file times; 0 means the time is not known, and is left alone.
-timespec FileTimeToTime(std::uint64_t fileTime) {
-  constexpr std::uint64_t kTicksPerSecond = 10000000;
-  constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
-  if (fileTime == 0) return {0, UTIME_OMIT};
-  return {static_cast<time_t>(static_cast<std::int64_t>(fileTime / kTicksPerSecond) - kSecondsFrom1601To1970),
-          static_cast<long>(fileTime % kTicksPerSecond * 100)};
-}
-
 // False, with errno EFBIG, for a size no file offset can hold.
 bool FitsOffset(std::uint64_t bytes) {
   if (bytes <= static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return true;
@@ -104,10 +79,8 @@ struct Copier {
   EngineHost* app;
   LOGDRIVE_INFO* drive;
   std::vector<std::uint8_t> chunk;
-  // NTFS: the $MFT's map, and which clusters are in use now (when known).
-  std::unique_ptr<MftFileInfo> mft;
-  ntfs::VolumeBitmap bitmap;
-  bool haveBitmap = false;
+  // Plans each file's content, from the tables its file system read for them.
+  std::unique_ptr<ContentPlanner> planner;
   // Set when what was written of a file is no copy at all: its writing
   // failed, the user interrupted it, or none of it could be read. A file
   // whose content is all written, zeros standing in for what could not be
@@ -123,85 +96,11 @@ struct Copier {
     return chunk;
   }
 
-  // Gathers an NTFS file's stream before anything is created for it; false
-  // (with the reason) when there is nothing sound to copy.
-  bool PlanNtfsFile(const FoundFile& file, ntfs::FileStream* stream, std::string* why) {
-    if (!ntfs::ReadFileStream(app, *drive, *mft, file.recordNumber, file.size, stream, why)) return false;
-    if (!(file.flags & kFlagInUse) && stream->inUse) {
-      *why = "its MFT record " + std::to_string(file.recordNumber) + " now belongs to a file in use";
-      return false;
-    }
-    if (stream->encrypted) {
-      *why = "it is encrypted, and its content cannot be recovered without its owner's key";
-      return false;
-    }
-    return true;
-  }
-
-  // Writes the stream to fd, sparse parts as holes; false (with a reason)
-  // when it could not be copied in full. Notes that do not make the copy
-  // incomplete go to *why as well. Each stretch of the file that could not
-  // be read is written as zeros and logged by its bytes in the file, with
-  // the file's path below the destination (`shown`).
-  bool CopyNtfsContent(const ntfs::FileStream& stream, int fd, const std::string& shown, std::string* why) {
-    bool interrupted = false;
-    std::string failure;
-    const ntfs::StreamSink sink = [&](Bytes data, std::uint64_t zeros) {
-      if (!data.empty()) {
-        if (!WriteAll(fd, data.data(), data.size())) {
-          failure = std::string("writing the copy failed: ") + std::strerror(errno);
-          return false;
-        }
-      } else if (!SkipHole(fd, zeros)) {
-        failure = std::string("writing the copy failed: ") + std::strerror(errno);
-        return false;
-      }
-      app->PumpOneMessage();
-      if (!app->Busy()) {
-        interrupted = true;
-        return false;
-      }
-      return true;
-    };
-    // A compressed stream is read a compression unit at a time.
-    const std::uint64_t wanted = stream.compressionUnitClusters != 0
-                                     ? std::uint64_t{stream.compressionUnitClusters} * drive->ClusterBytes()
-                                     : stream.dataSize;
-    const ntfs::StreamRead read = ntfs::ReadStreamContent(app, *drive, stream, Chunk(wanted), sink);
-    for (const UnreadableRange& r : read.unreadable)
-      LogMessage(app, kError, "%s of %s could not be read (%s).", RangeText(r.first, r.last).c_str(),
-                 shown.c_str(), ReadErrorText(r.error).c_str());
-    for (const std::string& n : read.notes) AppendReason(why, n);
-    for (const std::string& n : stream.notes) AppendReason(why, n);
-    if (!stream.inUse && haveBitmap) {
-      const ntfs::ClustersInUse used = ntfs::StreamClustersInUse(stream, bitmap);
-      if (used.inUse > 0)
-        AppendReason(why, std::to_string(used.inUse) + " of its " + std::to_string(used.owned) +
-                              " clusters are now in use by other files; its content is likely overwritten");
-      if (used.unknown > 0)
-        AppendReason(why, "whether " + std::to_string(used.unknown) + " of its " + std::to_string(used.owned) +
-                              " clusters are now in use is not known, as $Bitmap could not be read there");
-    }
-    if (read.stopped) {
-      *why = interrupted ? "copying was interrupted" : failure;
-      failed = true;
-      return false;
-    }
-    // A hole at the end is only a size: the file must be made that long.
-    if (!FitsOffset(stream.dataSize) || ::ftruncate(fd, static_cast<off_t>(stream.dataSize)) != 0) {
-      *why = std::string("writing the copy failed: ") + std::strerror(errno);
-      failed = true;
-      return false;
-    }
-    return read.whole;
-  }
-
   // Copies one file into its folder under the destination. It is written
   // under a ".partial-" name and takes its own name only once complete; what
   // could not be copied in full is logged and counted.
   void CopyOne(const CopyItem& item, CopyDestination& destination, CopyTotals* totals) {
     const FoundFile& file = *item.file;
-    const bool ntfs = drive->Kind() == 'N';
     SaveableName name = SaveableNameOf(file.name);
     if (file.firstCharLost && !name.name.empty()) {
       // The list shows a stand-in letter; the copy is not to pass it off as
@@ -209,14 +108,14 @@ struct Copier {
       name.name[0] = '_';
       name.why += (name.why.empty() ? "" : "; ") + std::string("is a deleted 8.3 name whose first character is lost");
     }
-    // An NTFS file is read before anything is made for it: one that cannot
-    // be recovered (encrypted, or its record gone) leaves no empty or
-    // garbled file behind that might pass for it.
-    ntfs::FileStream stream;
+    // A file is planned before anything is made for it: one that cannot be
+    // recovered (encrypted, or its record gone) leaves no empty or garbled
+    // file behind that might pass for it.
+    const ContentPlan plan = planner->Plan(file);
     std::string why;
-    if (ntfs && !PlanNtfsFile(file, &stream, &why)) {
+    if (!plan.refusal.empty()) {
       LogMessage(app, kError, "%s was not copied: %s.",
-                 destination.ShownPath(item.folders, name.name).c_str(), why.c_str());
+                 destination.ShownPath(item.folders, name.name).c_str(), plan.refusal.c_str());
       ++totals->failed;
       return;
     }
@@ -239,17 +138,8 @@ struct Copier {
       return;
     }
     failed = false;
-    const bool whole =
-        ntfs ? CopyNtfsContent(stream, fd.get(), shown, &why) : CopyFatContent(file, fd.get(), shown, &why);
-    timespec times[2];  // last access, last change
-    if (ntfs) {
-      // Linux file systems keep no settable creation time: the copy gets
-      // the times of last change and access.
-      times[1] = FileTimeToTime(stream.modified ? stream.modified : file.modified);
-      times[0] = stream.accessed ? FileTimeToTime(stream.accessed) : times[1];
-    } else {
-      times[0] = times[1] = FatStampToTime(file.fatDate, file.fatTime);
-    }
+    const bool whole = CopyContent(plan, fd.get(), shown, &why);
+    timespec times[2] = {plan.accessed, plan.modified};  // last access, last change
     ::futimens(fd.get(), times);
     // Some file systems (NFS, FUSE) tell of a failed write only here.
     if (!failed && fd.Close() != 0) {
@@ -282,61 +172,95 @@ struct Copier {
     }
     if (!why.empty()) LogMessage(app, kAlert, "%s was copied, but %s.", copy.c_str(), why.c_str());
     ++totals->files;
-    totals->bytes += ntfs ? stream.dataSize : file.size;
+    totals->bytes += plan.size;
   }
 
-  // Writes the file's bytes to fd; false (with a reason) when it could not
-  // be copied in full. A sector that cannot be read is written as zeros and
-  // the copy goes on, so every readable byte is kept: each unreadable
-  // stretch is logged by its bytes in the file, `shown` being the copy's
-  // path below the destination. Such a copy is whole in size and worth
-  // keeping, yet not a full copy: false.
-  bool CopyFatContent(const FoundFile& file, int fd, const std::string& shown, std::string* why) {
-    const FatFilePlan plan = PlanFatFile(drive, file);
-    for (const std::string& w : plan.warnings) AppendReason(why, w);
+  // Stops the copy when the user interrupted it; false then.
+  bool GoOn(std::string* why) {
+    app->PumpOneMessage();
+    if (app->Busy()) return true;
+    *why = "copying was interrupted";
+    failed = true;
+    return false;
+  }
+
+  bool WriteFailed(std::string* why) {
+    *why = std::string("writing the copy failed: ") + std::strerror(errno);
+    failed = true;
+    return false;
+  }
+
+  // Writes the plan's pieces to fd, holes as holes; false (with a reason)
+  // when the file could not be copied in full. A sector that cannot be read
+  // is written as zeros and the copy goes on, so every readable byte is
+  // kept: each unreadable stretch is logged by its bytes in the file,
+  // `shown` being the copy's path below the destination. Such a copy is
+  // whole in size and worth keeping, yet not a full copy: false. Notes that
+  // do not make the copy incomplete go to *why as well.
+  bool CopyContent(const ContentPlan& plan, int fd, const std::string& shown, std::string* why) {
+    for (const std::string& n : plan.notes) AppendReason(why, n);
     if (!plan.readable) {
       failed = true;
       return false;
     }
-    const FatGeometry g = FatGeometryOf(*drive);
-    std::uint64_t left = file.size;
+    std::uint64_t left = plan.size;
     std::uint64_t done = 0;
+    bool whole = true;
     std::vector<std::pair<std::uint64_t, std::uint64_t>> lost;  // bytes of the file, inclusive
-    const std::span<std::uint8_t> buffer = Chunk(left);
-    for (const ClusterSpan& span : plan.spans) {
-      std::uint64_t at = g.ClusterOffset(span.first);
-      std::uint64_t spanBytes = std::uint64_t{span.count} * g.ClusterBytes();
-      while (left > 0 && spanBytes > 0) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({left, spanBytes, buffer.size()}));
-        const std::size_t whole = (n + kSectorSize - 1) / kSectorSize * kSectorSize;
-        if (ReadBytes(app, drive->volume.get(), at, buffer.first(whole)) == 0) {
-          const VolumeSource* v = drive->volume.get();
-          if (v == nullptr || at + whole > v->Size()) {
-            *why = "its bytes from " + std::to_string(done) + " on lie past the end of the volume";
+    const std::span<std::uint8_t> buffer = Chunk(plan.readBytes);
+    for (const ContentPiece& piece : plan.pieces) {
+      switch (piece.kind) {
+        case ContentPiece::Kind::Extent:
+          if (!CopyExtent(piece, fd, buffer, &left, &done, &lost, why)) return false;
+          break;
+        case ContentPiece::Kind::Zeros: {
+          const std::uint64_t n = std::min(left, piece.length);
+          if (!SkipHole(fd, n)) return WriteFailed(why);
+          left -= n;
+          done += n;
+          if (!GoOn(why)) return false;
+          break;
+        }
+        case ContentPiece::Kind::Resident: {
+          const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.bytes.size()));
+          if (!WriteAll(fd, piece.bytes.data(), n)) return WriteFailed(why);
+          left -= n;
+          done += n;
+          if (!GoOn(why)) return false;
+          break;
+        }
+        case ContentPiece::Kind::Decoded: {
+          std::string writeFailure;
+          std::uint64_t given = 0;
+          const PieceSink sink = [&](Bytes data, std::uint64_t zeros) {
+            const bool written = data.empty() ? SkipHole(fd, zeros) : WriteAll(fd, data.data(), data.size());
+            if (!written) {
+              writeFailure = std::string("writing the copy failed: ") + std::strerror(errno);
+              return false;
+            }
+            given += data.empty() ? zeros : data.size();
+            app->PumpOneMessage();
+            return app->Busy();
+          };
+          const DecodedRead read = piece.decoder->Read(app, buffer, sink);
+          for (const UnreadableRange& r : read.unreadable)
+            LogMessage(app, kError, "%s of %s could not be read (%s).",
+                       RangeText(done + r.first, done + r.last).c_str(), shown.c_str(),
+                       ReadErrorText(r.error).c_str());
+          for (const std::string& n : read.notes) AppendReason(why, n);
+          if (read.stopped) {
+            *why = writeFailure.empty() ? "copying was interrupted" : writeFailure;
+            failed = true;
             return false;
           }
-          for (const UnreadableRange& r : v->UnreadableIn(at, whole)) {
-            const std::uint64_t from = done + (r.first - at);
-            const std::uint64_t to = std::min(done + (r.last - at), done + n - 1);
-            if (from > to) continue;  // in the slack of the last sector
-            if (!lost.empty() && lost.back().second + 1 == from) lost.back().second = to;
-            else lost.emplace_back(from, to);
-          }
-        }
-        if (!WriteAll(fd, buffer.data(), n)) {
-          *why = std::string("writing the copy failed: ") + std::strerror(errno);
-          failed = true;
-          return false;
-        }
-        left -= n;
-        done += n;
-        spanBytes -= whole;
-        at += whole;
-        app->PumpOneMessage();
-        if (!app->Busy()) {
-          *why = "copying was interrupted";
-          failed = true;
-          return false;
+          whole = whole && read.whole;
+          // What the decoder did not give reads as zeros: the copy is made
+          // its full size at the end.
+          const std::uint64_t stood = std::min(left, piece.length);
+          if (given < stood && !SkipHole(fd, stood - given)) return WriteFailed(why);
+          left -= stood;
+          done += stood;
+          break;
         }
       }
     }
@@ -344,20 +268,58 @@ struct Copier {
       if (why->empty()) *why = "its clusters end before its size";
       return false;
     }
-    if (lost.empty()) return true;
-    constexpr std::size_t kRangesNamed = 10;
-    std::uint64_t lostBytes = 0;
-    for (std::size_t i = 0; i < lost.size(); ++i) {
-      lostBytes += lost[i].second - lost[i].first + 1;
-      if (i < kRangesNamed)
-        LogMessage(app, kError, "%s of %s could not be read.",
-                   RangeText(lost[i].first, lost[i].second).c_str(), shown.c_str());
+    if (!lost.empty()) {
+      constexpr std::size_t kRangesNamed = 10;
+      std::uint64_t lostBytes = 0;
+      for (std::size_t i = 0; i < lost.size(); ++i) {
+        lostBytes += lost[i].second - lost[i].first + 1;
+        if (i < kRangesNamed)
+          LogMessage(app, kError, "%s of %s could not be read.",
+                     RangeText(lost[i].first, lost[i].second).c_str(), shown.c_str());
+      }
+      if (lost.size() > kRangesNamed)
+        LogMessage(app, kError, "%zu more unreadable ranges of %s are not listed.",
+                   lost.size() - kRangesNamed, shown.c_str());
+      AppendReason(why, std::to_string(lostBytes) + " of its bytes could not be read, and are zeros in the copy");
+      whole = false;
     }
-    if (lost.size() > kRangesNamed)
-      LogMessage(app, kError, "%zu more unreadable ranges of %s are not listed.",
-                 lost.size() - kRangesNamed, shown.c_str());
-    AppendReason(why, std::to_string(lostBytes) + " of its bytes could not be read, and are zeros in the copy");
-    return false;
+    // A hole at the end is only a size: the file must be made that long.
+    if (!FitsOffset(plan.size) || ::ftruncate(fd, static_cast<off_t>(plan.size)) != 0) return WriteFailed(why);
+    return whole;
+  }
+
+  // Copies bytes of the volume, in whole sectors, up to what is left of
+  // the file; the stretches that could not be read join `lost`.
+  bool CopyExtent(const ContentPiece& piece, int fd, std::span<std::uint8_t> buffer, std::uint64_t* left,
+                  std::uint64_t* done, std::vector<std::pair<std::uint64_t, std::uint64_t>>* lost,
+                  std::string* why) {
+    std::uint64_t at = piece.volumeOffset;
+    std::uint64_t pieceBytes = piece.length;
+    while (*left > 0 && pieceBytes > 0) {
+      const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>({*left, pieceBytes, buffer.size()}));
+      const std::size_t whole = (n + kSectorSize - 1) / kSectorSize * kSectorSize;
+      if (ReadBytes(app, drive->volume.get(), at, buffer.first(whole)) == 0) {
+        const VolumeSource* v = drive->volume.get();
+        if (v == nullptr || at + whole > v->Size()) {
+          *why = "its bytes from " + std::to_string(*done) + " on lie past the end of the volume";
+          return false;
+        }
+        for (const UnreadableRange& r : v->UnreadableIn(at, whole)) {
+          const std::uint64_t from = *done + (r.first - at);
+          const std::uint64_t to = std::min(*done + (r.last - at), *done + n - 1);
+          if (from > to) continue;  // in the slack of the last sector
+          if (!lost->empty() && lost->back().second + 1 == from) lost->back().second = to;
+          else lost->emplace_back(from, to);
+        }
+      }
+      if (!WriteAll(fd, buffer.data(), n)) return WriteFailed(why);
+      *left -= n;
+      *done += n;
+      pieceBytes -= std::min<std::uint64_t>(pieceBytes, whole);
+      at += whole;
+      if (!GoOn(why)) return false;
+    }
+    return true;
   }
 };
 
@@ -374,19 +336,9 @@ CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string&
     totals.refused = true;
     return totals;
   }
-  const bool ntfs = drive->Kind() == 'N';
   Copier copier{app, drive};
-  if (ntfs) {
-    copier.mft = ntfs::BuildMftDescriptor(app, drive);
-    if (!copier.mft) {
-      LogMessage(app, kError, "Nothing was copied: the $MFT of %s cannot be read.",
-                 drive->driveName.c_str());
-      totals.refused = true;
-      return totals;
-    }
-    // Without the bitmap the copies are still made, only not judged.
-    copier.haveBitmap = ntfs::ReadVolumeBitmap(app, drive, *copier.mft, &copier.bitmap);
-  } else if (LoadFat(app, drive) == 0) {
+  copier.planner = drive->fileSystem ? drive->fileSystem->openContent(app, drive) : nullptr;
+  if (!copier.planner) {
     totals.refused = true;
     return totals;
   }
@@ -394,7 +346,6 @@ CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string&
   const std::unique_ptr<CopyDestination> made = CopyDestination::Make(app, source, destination, &why);
   if (!made) {
     LogMessage(app, kError, "Nothing was copied: %s.", why.c_str());
-    drive->fatTable = {};
     totals.refused = true;
     return totals;
   }
@@ -410,7 +361,7 @@ CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string&
       break;
     }
   }
-  drive->fatTable = {};
+  copier.planner.reset();
   app->EndSteps();
   LogMessage(app, kStatus, "%s %" PRIu64 " files, %" PRIu64 " bytes, to %s; %" PRIu64 " could not be copied in full.",
              totals.interrupted ? "Copying interrupted after" : "Copied", totals.files, totals.bytes,

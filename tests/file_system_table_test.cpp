@@ -1,0 +1,110 @@
+// The file-system table: which row claims a volume is what decides how it is
+// mounted, scanned and copied, so every real volume must be claimed by the
+// one row The Sleuth Kit agrees with, and anything else by none.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "fs/boot_sector.h"
+#include "fs/file_system.h"
+#include "source/drive_sources.h"
+#include "test_support.h"
+
+namespace tsn {
+namespace {
+
+using test::RunCommand;
+
+BootArea BootAreaAt(const std::string& path, std::uint64_t offset) {
+  BootArea area{};
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(reinterpret_cast<char*>(area.data()), static_cast<std::streamsize>(area.size()));
+  return area;
+}
+
+// The rows that claim the boot area.
+std::vector<const FileSystemType*> Claimants(const BootArea& area) {
+  std::vector<const FileSystemType*> rows;
+  for (const FileSystemType* row : FileSystemTable())
+    if (row->probe(Bytes(area.data(), area.size()))) rows.push_back(row);
+  return rows;
+}
+
+// What fsstat calls the file system at byte `offset` of the image; empty
+// when it finds none.
+std::string TskType(const std::string& path, std::uint64_t offset) {
+  const test::CommandResult r =
+      RunCommand("fsstat -o " + std::to_string(offset / 512) + " '" + path + "' | sed -n 's/^File System Type: //p'");
+  std::string type = r.out;
+  while (!type.empty() && (type.back() == '\n' || type.back() == ' ')) type.pop_back();
+  return type;
+}
+
+TEST(FileSystemTable, EveryFixtureVolumeIsClaimedByTheOneRowTheSleuthKitAgreesWith) {
+  std::set<std::string> images;
+  std::ifstream manifest(test::Fixture("manifest.jsonl"));
+  for (std::string line; std::getline(manifest, line);)
+    images.insert(nlohmann::json::parse(line)["image"].get<std::string>());
+  ASSERT_GE(images.size(), 10u);
+  std::set<const FileSystemType*> used;
+  int volumes = 0;
+  for (const std::string& image : images) {
+    DriveSources sources;
+    sources.files = {test::Fixture(image)};
+    sources.scanDevices = false;
+    sources.isVolumeBootSector = &IsSoundBootSector;
+    const CandidateList found = ListDriveCandidates(sources);
+    ASSERT_FALSE(found.candidates.empty()) << image;
+    for (const DriveCandidate& c : found.candidates) {
+      const std::string tsk = TskType(c.path, c.offset);
+      const std::vector<const FileSystemType*> rows = Claimants(BootAreaAt(c.path, c.offset));
+      const bool known = tsk == "FAT32" || tsk == "FAT16" || tsk == "FAT12" || tsk == "NTFS";
+      ASSERT_EQ(rows.size(), known ? 1u : 0u) << c.description << " (" << tsk << ")";
+      if (!known) continue;
+      ++volumes;
+      EXPECT_EQ(rows[0]->kind, tsk[0]) << c.description;
+      EXPECT_EQ(ProbeFileSystem(Bytes(BootAreaAt(c.path, c.offset).data(), kBootAreaSize)), rows[0]);
+      used.insert(rows[0]);
+    }
+  }
+  EXPECT_GE(volumes, 12);
+  // A row no volume is claimed by is one nothing tests.
+  EXPECT_EQ(used.size(), FileSystemTable().size());
+}
+
+TEST(FileSystemTable, AVolumeIsClaimedOnlyByTheRowOfItsOwnFileSystem) {
+  struct Case {
+    const char* name;
+    const char* make;  // writes $IMG
+    char kind;         // of the claiming row, or 0 for none
+  };
+  const Case cases[] = {
+      {"zeros", "truncate -s 8M $IMG", 0},
+      {"text", "yes tessilon | head -c 8M > $IMG", 0},
+      {"ext2", "truncate -s 8M $IMG && mkfs.ext2 -q -F $IMG", 0},
+      {"exfat-named", "truncate -s 8M $IMG && printf '\\353\\166\\220EXFAT   ' | dd of=$IMG conv=notrunc status=none", 0},
+      // Claimed, so that drive mapping refuses it by name.
+      {"fat16", "truncate -s 32M $IMG && mkfs.fat -F 16 $IMG >/dev/null", 'F'},
+      {"fat32", "truncate -s 40M $IMG && mkfs.fat -F 32 $IMG >/dev/null", 'F'},
+      {"ntfs", "truncate -s 8M $IMG && mkntfs -q -F -Q $IMG >/dev/null 2>&1", 'N'},
+  };
+  test::ScratchDir dir;
+  for (const Case& c : cases) {
+    const std::string img = dir.Path(std::string(c.name) + ".img");
+    ASSERT_EQ(RunCommand("IMG='" + img + "'; " + c.make).status, 0) << c.name;
+    const std::vector<const FileSystemType*> rows = Claimants(BootAreaAt(img, 0));
+    if (c.kind == 0) {
+      EXPECT_TRUE(rows.empty()) << c.name;
+    } else {
+      ASSERT_EQ(rows.size(), 1u) << c.name;
+      EXPECT_EQ(rows[0]->kind, c.kind) << c.name;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tsn
