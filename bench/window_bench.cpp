@@ -48,7 +48,7 @@ struct Program {
 template <class Window>
 tsn::NodeHandle FillRoot(Program<Window>& p, tsn::LOGDRIVE_INFO& drive, int n) {
   const tsn::NodeHandle root = tsn::CreateRootFolder(&p.app, &drive);
-  tsn::MftFileInfo* folder = tsn::FolderRecordOf(p.window, root);
+  tsn::MftFileInfo* folder = tsn::FolderRecordOf(p.app, root);
   for (int i = 0; i < n; ++i) {
     tsn::FoundFile* f = p.app.Records().NewFile();
     f->name = "file number " + std::to_string(i) + " of the folder.bin";

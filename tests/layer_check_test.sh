@@ -26,6 +26,8 @@ src/results/copy_out.cpp app/folder_tree.h fail
 src/ui/list_rows.cpp app/app_state.h fail
 src/ui/headless/headless_window.cpp app/app_state.h fail
 src/app/main_dialog.cpp ui/qt/qt_window.h fail
+src/app/drive_mapping.cpp fs/fat/fat_table.h fail
+src/results/copy_out.cpp fs/ntfs/mft_record.h fail
 src/fs/fat/fat_table.cpp core/le_bytes.h pass
 src/fs/ntfs/mft_record.cpp fs/logdrive_info.h pass
 src/app/drive_mapping.cpp fs/boot_sector.h pass
