@@ -34,22 +34,6 @@ std::vector<std::vector<std::string>> FlsDeleted(const std::string& image) {
   return out;
 }
 
-// A deleted 8.3 name has lost its first character, which each tool fills in
-// its own way: compare names with the first character of every part masked.
-std::string Key(const std::string& path) {
-  std::string out;
-  bool start = true;
-  for (const char c : path) {
-    if (c == '/') {
-      out += c;
-      start = true;
-      continue;
-    }
-    out += start ? '?' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    start = false;
-  }
-  return out;
-}
 
 class FatFixture : public ::testing::TestWithParam<std::string> {};
 
@@ -81,13 +65,13 @@ TEST_P(FatFixture, IndexedScanShowsTheManifestsLiveTreeAndWhatFlsFindsDeleted) {
   // Every deleted entry fls names, with the same path and size.
   std::map<std::string, Found> ours;
   for (const auto& [path, f] : found)
-    if (f.deleted) ours[Key(path)] = f;
+    if (f.deleted) ours[test::DeletedNameKey(path)] = f;
   std::size_t checked = 0;
   for (const auto& fields : FlsDeleted(image)) {
     if (fields.size() < 8 || fields[0].find('*') == std::string::npos ||
         fields[0].rfind("-/", 0) == 0 || fields[1].find("$OrphanFiles") != std::string::npos)
       continue;  // orphans lie outside the tree, which only the quick scan reads
-    const std::string key = Key("/" + fields[1]);
+    const std::string key = test::DeletedNameKey("/" + fields[1]);
     const auto it = ours.find(key);
     ASSERT_NE(it, ours.end()) << fields[1];
     if (fields[0].rfind("r/r", 0) == 0) {
@@ -107,13 +91,13 @@ TEST_P(FatFixture, QuickScanListsEveryDeletedFileWhoseEntrySurvives) {
   std::multiset<std::pair<std::string, std::uint64_t>> ours;  // name, size
   for (const auto& [path, f] : quick) {
     EXPECT_TRUE(f.deleted);
-    ours.insert({Key(path.substr(path.rfind('/'))), f.size});
+    ours.insert({test::DeletedNameKey(path.substr(path.rfind('/'))), f.size});
   }
   std::size_t checked = 0;
   for (const auto& fields : FlsDeleted(image)) {
     if (fields.size() < 8 || fields[0].rfind("r/r *", 0) != 0) continue;
     const std::string name = fields[1].substr(fields[1].rfind('/') == std::string::npos ? 0 : fields[1].rfind('/') + 1);
-    const auto it = ours.find({Key("/" + name), std::stoull(fields[6])});
+    const auto it = ours.find({test::DeletedNameKey("/" + name), std::stoull(fields[6])});
     EXPECT_NE(it, ours.end()) << fields[1];
     if (it != ours.end()) ours.erase(it);
     ++checked;

@@ -38,23 +38,6 @@ const Case kCases[] = {
     {"gpt_4kn_told", "gpt-4kn-disk.img", 256, "-b 4096 -o 256", "--sector-size 4096"},
 };
 
-// A deleted short name has lost its first character, which each tool fills
-// in its own way: names are compared with the first character of every
-// part masked, and without regard to case.
-std::string Key(const std::string& path) {
-  std::string out;
-  bool start = true;
-  for (const char c : path) {
-    if (c == '/') {
-      out += c;
-      start = true;
-      continue;
-    }
-    out += start ? '?' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    start = false;
-  }
-  return out;
-}
 
 class FourKn : public ::testing::TestWithParam<Case> {
  protected:
@@ -100,15 +83,15 @@ TEST_P(FourKn, BothScansFindEveryDeletedEntryFlsFinds) {
 
   std::map<std::string, std::uint64_t> ours;  // Key of the path -> size
   for (const json& e : indexed.entries)
-    if (e["deleted"].get<bool>()) ours[Key(e["path"].get<std::string>())] = e["size"].get<std::uint64_t>();
+    if (e["deleted"].get<bool>()) ours[test::DeletedNameKey(e["path"].get<std::string>())] = e["size"].get<std::uint64_t>();
   std::multiset<std::pair<std::string, std::uint64_t>> quickFiles;  // Key of the name, size
   for (const json& e : quick.entries) {
     const std::string path = e["path"];
-    quickFiles.insert({Key(path.substr(path.rfind('/'))), e["size"].get<std::uint64_t>()});
+    quickFiles.insert({test::DeletedNameKey(path.substr(path.rfind('/'))), e["size"].get<std::uint64_t>()});
   }
   std::size_t files = 0, folders = 0;
   for (const auto& f : FlsDeleted()) {
-    const auto it = ours.find(Key("/" + f[1]));
+    const auto it = ours.find(test::DeletedNameKey("/" + f[1]));
     ASSERT_NE(it, ours.end()) << f[1] << " is not in the indexed scan";
     if (f[0].rfind("d/d", 0) == 0) {
       ++folders;
@@ -116,7 +99,7 @@ TEST_P(FourKn, BothScansFindEveryDeletedEntryFlsFinds) {
     }
     EXPECT_EQ(std::to_string(it->second), f[6]) << f[1];
     const std::string name = f[1].substr(f[1].rfind('/') == std::string::npos ? 0 : f[1].rfind('/') + 1);
-    const auto q = quickFiles.find({Key("/" + name), std::stoull(f[6])});
+    const auto q = quickFiles.find({test::DeletedNameKey("/" + name), std::stoull(f[6])});
     EXPECT_NE(q, quickFiles.end()) << f[1] << " is not in the quick scan";
     if (q != quickFiles.end()) quickFiles.erase(q);
     ++files;
@@ -137,7 +120,7 @@ TEST_P(FourKn, CopiedDeletedFilesHaveTheBytesThatWereWritten) {
   std::map<std::string, std::string> copied;  // Key of the path -> file
   for (const auto& f : std::filesystem::recursive_directory_iterator(dir.Path("out")))
     if (f.is_regular_file())
-      copied[Key("/" + std::filesystem::relative(f.path(), dir.Path("out")).string())] = f.path().string();
+      copied[test::DeletedNameKey("/" + std::filesystem::relative(f.path(), dir.Path("out")).string())] = f.path().string();
   std::size_t checked = 0;
   bool severalClusters = false;
   for (const json& e : Manifest()) {
@@ -145,7 +128,7 @@ TEST_P(FourKn, CopiedDeletedFilesHaveTheBytesThatWereWritten) {
         e["name_lost"].get<bool>() || e["size"].get<std::uint64_t>() == 0)
       continue;
     const std::string path = e["path"];
-    const auto it = copied.find(Key("/" + path));
+    const auto it = copied.find(test::DeletedNameKey("/" + path));
     ASSERT_NE(it, copied.end()) << path << " was not copied\n" << r.err;
     EXPECT_EQ(test::Sha256OfFile(it->second), e["sha256"].get<std::string>()) << path;
     severalClusters = severalClusters || e["size"].get<std::uint64_t>() > 4 * 4096;
@@ -211,9 +194,9 @@ TEST(SectorSizeOption, AnImageOfAnMbrDiskWith4096ByteSectorsIsReadWhenTold) {
   const test::Scan scan = test::RunScan(disk, false, "--sector-size 4096", 120);
   ASSERT_EQ(scan.status, 0) << scan.log;
   std::set<std::string> deleted;
-  for (const std::string& p : scan.Paths(true)) deleted.insert(Key(p));
-  EXPECT_TRUE(deleted.count(Key("/Photos/holiday.jpg"))) << scan.log;
-  EXPECT_TRUE(deleted.count(Key("/Old/Drafts/draft-1.txt"))) << scan.log;
+  for (const std::string& p : scan.Paths(true)) deleted.insert(test::DeletedNameKey(p));
+  EXPECT_TRUE(deleted.count(test::DeletedNameKey("/Photos/holiday.jpg"))) << scan.log;
+  EXPECT_TRUE(deleted.count(test::DeletedNameKey("/Old/Drafts/draft-1.txt"))) << scan.log;
 }
 
 TEST(SectorSizeOption, ASizeNoDiskHasIsRefused) {

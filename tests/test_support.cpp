@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <cctype>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -232,6 +233,21 @@ FailingImage::~FailingImage() {
     ::waitpid(pid_, &status, 0);
   }
   if (!mount_.empty()) ::rmdir(mount_.c_str());
+}
+
+std::string DeletedNameKey(const std::string& path) {
+  std::string out;
+  bool start = true;
+  for (const char c : path) {
+    if (c == '/') {
+      out += c;
+      start = true;
+      continue;
+    }
+    out += start ? '?' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    start = false;
+  }
+  return out;
 }
 
 }  // namespace tsn::test

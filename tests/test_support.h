@@ -43,6 +43,10 @@ void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::string ReadAll(const std::string& path);
 std::string Sha256OfFile(const std::string& path);
 std::vector<std::string> Split(const std::string& s, char sep);
+// A path to compare found FAT names by: a deleted 8.3 name has lost its first
+// character, which each tool fills in its own way, so the first character of
+// every part is masked, and case does not count.
+std::string DeletedNameKey(const std::string& path);
 std::string Quote(const std::string& s);  // for a shell command line
 
 struct CommandResult {
