@@ -158,9 +158,9 @@ TEST_P(NtfsSectorSize, CopiesHoldTheBytesWrittenAndWhatIcatReads) {
   int compared = 0;
   for (const bool del : {true, false})
     for (const auto& [path, record] : FlsEntries(Image(), del)) {
-      const std::string copy = (del ? out : live) + path;
-      if (!std::filesystem::is_regular_file(copy)) continue;
-      script += "icat " + Quote(Image()) + " " + std::to_string(record) + " | cmp -s - " + Quote(copy) +
+      const std::string copied = (del ? out : live) + path;
+      if (!std::filesystem::is_regular_file(copied)) continue;
+      script += "icat " + Quote(Image()) + " " + std::to_string(record) + " | cmp -s - " + Quote(copied) +
                 " || echo " + Quote(path) + "\n";
       ++compared;
     }
