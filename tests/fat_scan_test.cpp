@@ -137,6 +137,9 @@ TEST_F(FatVolume, ExitDuringAScanKeepsWhatWasFound) {
     if (quick) EXPECT_NE(log.find("File system scan interrupted."), std::string::npos) << log;
     else EXPECT_NE(log.find("File system scan complete."), std::string::npos);
     EXPECT_EQ(h.app.busy, 0u);
+    // Whatever the scan's own last line says, it was cut short.
+    EXPECT_EQ(h.app.lastScanOutcome.ending, Outcome::Ending::Interrupted);
+    EXPECT_FALSE(h.app.lastScanOutcome.Whole());
     EXPECT_FALSE(h.ui.DialogEnded());
     EXPECT_GT(h.app.currentDrive->foundDirs, 0u);
     EXPECT_TRUE(h.ui.IsControlEnabled(kDriveList));

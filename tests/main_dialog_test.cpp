@@ -80,6 +80,8 @@ TEST(ScanCommands, WithoutADriveOrOnAnUnknownKindTheyOnlyLog) {
   h.ui.SetText(kDirsText, "DIRS: 7");
   MainDialogProc(&h.app, Command(kCmdBuildIndexedFileList));
   EXPECT_EQ(h.LogMessages().back(), "Unrecognized file system.");
+  EXPECT_EQ(h.app.lastScanOutcome.ending, Outcome::Ending::Refused);
+  EXPECT_EQ(h.app.lastScanOutcome.errorLines, 1u);
   EXPECT_EQ(h.ui.Text(kDirsText), "0");  // the indexed command reset the view first
   EXPECT_TRUE(h.ui.IsControlEnabled(kDriveList));
 }

@@ -230,19 +230,19 @@ TEST(SectorSizeOption, AProtectiveMbrWithoutItsGptIsSaidSo) {
 // them is found in the volume's own sectors, the boot sector's backup at
 // its sector 6, a FAT sector in the second FAT, and the scan is the same.
 TEST(FourKnReadErrors, CopiesStandInForUnreadableSectorsAtTheVolumesOwnSectors) {
-  struct Case {
+  struct BadSector {
     const char* what;
     std::uint64_t sector;  // of 4096 bytes
     const char* says;
   };
-  const Case cases[] = {
+  const BadSector cases[] = {
       {"boot sector", 0, "its boot sector is unreadable; the backup at sector 6 is used."},
       {"FAT sector", 32 + 1, "1 sector of the first FAT could not be read; it was read from the second FAT instead."},
   };
   const std::string image = test::Fixture("fat32-4kn.img");
   const test::Scan clean = test::RunScan(image, false, "", 120);
   ASSERT_EQ(clean.status, 0) << clean.log;
-  for (const Case& c : cases) {
+  for (const BadSector& c : cases) {
     SCOPED_TRACE(c.what);
     test::FailingImage failing(image, {{c.sector * 4096, c.sector * 4096 + 4095}});
     if (failing.path().empty()) GTEST_SKIP() << failing.why();

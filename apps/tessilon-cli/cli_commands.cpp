@@ -355,12 +355,12 @@ struct ScanSession {
     // A scan told to stop keeps what it found, whatever it returns: the
     // NTFS scans return 0 then, the FAT scans 1.
     interrupted = ui.Interrupted();
-    status = app.lastScanResult == 1 || interrupted ? kExitDone : kExitNotScanned;
+    status = app.lastScanOutcome.ending != Outcome::Ending::Refused || interrupted ? kExitDone : kExitNotScanned;
   }
 
   // The status of a scan that ran: whether all of the volume was seen.
   int DoneStatus() const {
-    if (interrupted) return kExitIncomplete;
+    if (interrupted || app.lastScanOutcome.ending == Outcome::Ending::Interrupted) return kExitIncomplete;
     if (app.currentDrive != nullptr && HadUnreadableAreas(*app.currentDrive)) return kExitIncomplete;
     return kExitDone;
   }

@@ -81,6 +81,14 @@ struct AppState final : EngineHost {
   }
   // 1 when the last scan command ran to its end, 0 when it stopped early.
   int lastScanResult = 0;
+  // What the last scan command came to.
+  Outcome lastScanOutcome;
+  // An operation of the engine holds the busy state; the user stopped it
+  // when it found the state cleared before it gave it up itself.
+  bool operationRunning = false;
+  mutable bool stopSeen = false;
+  // Error lines logged since the program started.
+  std::uint64_t errorLines = 0;
   // 1 when the last copy brought every file back in full; 2 when it ran but
   // some files were not copied in full or it was interrupted; 0 when it
   // could not start (destination refused, the volume's tables unreadable).
@@ -99,8 +107,14 @@ struct AppState final : EngineHost {
 
   void Log(std::uint32_t severity, std::string_view message) override;
   void PumpOneMessage() override;
-  bool Busy() const override { return busy != 0; }
-  void SetBusy(bool on) override { busy = on ? 1 : 0; }
+  bool Busy() const override {
+    if (busy == 0 && operationRunning) stopSeen = true;
+    return busy != 0;
+  }
+  void SetBusy(bool on) override {
+    busy = on ? 1 : 0;
+    operationRunning = on;
+  }
   void StartProgress(ProgressClock* clock) override;
   void UpdateProgressClock(ProgressClock* clock) override;
   void StartSteps(std::uint64_t steps, BarColour colour) override;

@@ -199,10 +199,13 @@ void RunScanCommand(AppState* app, bool indexed) {
   if (app->currentDrive == nullptr) {
     LogMessage(app, kError, app->logList, "Please choose a drive to search");
     app->lastScanResult = 0;
+    app->lastScanOutcome = {};
     return;
   }
   LOGDRIVE_INFO* drive = app->currentDrive;
   app->lastScanResult = 0;
+  app->stopSeen = false;
+  const std::uint64_t errorsBefore = app->errorLines;
   app->ui->EnableControl(app->driveList, false);
   if (indexed) ResetScanView(app, drive);
   if (const FileSystemType* fs = drive->fileSystem)
@@ -211,6 +214,20 @@ void RunScanCommand(AppState* app, bool indexed) {
     LogMessage(app, kError, app->logList, "Unrecognized file system.");
   // A scan goes on past what it cannot read; the log must say what that was.
   LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
+  app->operationRunning = false;
+  Outcome& outcome = app->lastScanOutcome;
+  outcome = {};
+  // The FAT scans return 1 when stopped, the NTFS ones 0: what the user did
+  // is known here, not from that.
+  outcome.ending = app->stopSeen ? Outcome::Ending::Interrupted
+                   : app->lastScanResult == 1 ? Outcome::Ending::Complete
+                                              : Outcome::Ending::Refused;
+  outcome.errorLines = app->errorLines - errorsBefore;
+  if (drive->volume)
+    for (const UnreadableRange& r : drive->volume->UnreadableRanges()) {
+      ++outcome.unreadableRanges;
+      outcome.unreadableBytes += r.Bytes();
+    }
   app->ui->EnableControl(app->driveList, true);
 }
 

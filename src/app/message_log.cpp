@@ -39,6 +39,7 @@ void WriteLogRow(AppState* app, std::uint32_t severity, ControlId list, std::str
     return;
   }
   ui.SetRowText(list, row, 1, text);
+  if (severity == kError && list == app->logList) ++app->errorLines;
   ui.ScrollList(list, 20);
 }
 

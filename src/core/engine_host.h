@@ -36,6 +36,18 @@ struct ProgressClock {
   std::uint64_t phase = 0;      // 1 just started, 2 running
 };
 
+// What one scan or copy came to, for whoever ran it: a program's exit
+// status, a window's title.
+struct Outcome {
+  enum class Ending { Complete, Interrupted, Refused };
+  Ending ending = Ending::Refused;
+  std::uint64_t errorLines = 0;        // lines of severity Error it logged: damage met, reads failed
+  std::uint64_t unreadableRanges = 0;  // areas of the source known unreadable when it ended
+  std::uint64_t unreadableBytes = 0;
+  // Ran to its end with every byte it needed read.
+  bool Whole() const { return ending == Ending::Complete && unreadableRanges == 0; }
+};
+
 class EngineHost {
  public:
   virtual ~EngineHost() = default;
@@ -44,7 +56,8 @@ class EngineHost {
   virtual void Log(std::uint32_t severity, std::string_view message) = 0;
 
   // Progress. The pump lets the user be heard once per unit of work; Busy()
-  // turns false once the user has stopped the operation.
+  // turns false once the user has stopped the operation, and from the
+  // moment an operation sees it so, it is interrupted.
   virtual void PumpOneMessage() = 0;
   virtual bool Busy() const = 0;
   virtual void SetBusy(bool busy) = 0;
