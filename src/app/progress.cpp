@@ -43,13 +43,10 @@ void StartProgress(AppState* app, ProgressClock* clock, ControlId bar, ControlId
   (void)bar;  // the window layer has one progress bar
   clock->startTime = LocalTimeNow();
   clock->blocksDone = 0;
-  clock->phase = 1;
   app->ui->SetText(blockControl, "0");
   app->ui->SetText(clockControl, "00:00:00");
   clock->phase = 2;
-  app->ui->SetProgressRange(0, static_cast<std::uint32_t>(clock->blocksTotal));
-  app->ui->SetProgressStep(1);
-  app->ui->SetProgressColour({255, 0, 0});
+  app->StartSteps(clock->blocksTotal, {255, 0, 0});
 }
 
 void UpdateProgressClock(AppState* app, ProgressClock* clock) {
