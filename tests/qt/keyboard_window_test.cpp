@@ -4,8 +4,6 @@
 // selection of the drive list and the tree choose the drive and the listed
 // folder, and the toolbar's commands have their keys.
 #include <QDirIterator>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QTemporaryDir>
 
 #include "qt_test_support.h"
@@ -169,20 +167,11 @@ class KeyboardWindowTest : public QObject {
     QVERIFY(out.isValid());
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));
-    QString title;
-    const WhenModal answer([&](QWidget* modal) {
-      auto* dialog = qobject_cast<QFileDialog*>(modal);
-      if (dialog == nullptr) {
-        static_cast<QDialog*>(modal)->reject();
-        return;
-      }
-      title = dialog->windowTitle();
-      if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) name->setText(out.path());
-      static_cast<QDialog*>(dialog)->accept();  // as its Choose button does
-      if (dialog->isVisible()) dialog->reject();  // fail below, never hang
-    });
+    FileDialogSeen seen;
+    const WhenModal answer(TypeIntoFileDialog(out.path(), &seen));
     QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
-    QCOMPARE(title, QStringLiteral("Copy the ticked files to"));
+    QCOMPARE(seen.title, QStringLiteral("Copy the ticked files to"));
+    QVERIFY(seen.nameField);
     QCOMPARE(h.app.lastCopyResult, 1);
     QCOMPARE(FilesBelow(out.path()),
              QStringList({"Docs/Old/draft.txt", "Docs/letter.txt", "Photos/gone photo.jpg"}));

@@ -2,8 +2,6 @@
 // Ctrl+O, and image files dropped on the window. Each joins the drive list.
 #include <QDialog>
 #include <QDropEvent>
-#include <QFileDialog>
-#include <QLineEdit>
 #include <QMimeData>
 #include <QToolButton>
 #include <QUrl>
@@ -13,6 +11,8 @@
 namespace tsn {
 namespace {
 using qttest::QtApp;
+using qttest::FileDialogSeen;
+using qttest::TypeIntoFileDialog;
 using qttest::WhenModal;
 
 void NoDevices(AppState& app) { app.sources.scanDevices = false; }
@@ -38,26 +38,11 @@ class OpenImageTest : public QObject {
     QtApp h;
     NoDevices(h.app);
     QVERIFY(h.Show());
-    QString title;
-    QLineEdit* nameField = nullptr;
-    const WhenModal answer([&](QWidget* modal) {
-      auto* dialog = qobject_cast<QFileDialog*>(modal);
-      if (dialog == nullptr) {
-        static_cast<QDialog*>(modal)->reject();
-        return;
-      }
-      title = dialog->windowTitle();
-      // Typed into the name field, as a user would: selectFile() on a shown
-      // dialog only selects in the list view once the folder has been read
-      // on Qt's gatherer thread, so the answer could come too early.
-      nameField = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
-      if (nameField != nullptr) nameField->setText(QStringLiteral(TESSILON_DEMO_IMAGE));
-      static_cast<QDialog*>(dialog)->accept();  // as its Open button does
-      if (dialog->isVisible()) dialog->reject();  // fail below, never hang
-    });
+    FileDialogSeen seen;
+    const WhenModal answer(TypeIntoFileDialog(QStringLiteral(TESSILON_DEMO_IMAGE), &seen));
     QTest::mouseClick(h.window.OpenImageButton(), Qt::LeftButton);
-    QCOMPARE(title, QStringLiteral("Open image"));
-    QVERIFY(nameField != nullptr);
+    QCOMPARE(seen.title, QStringLiteral("Open image"));
+    QVERIFY(seen.nameField);
     QCOMPARE(h.app.sources.files, std::vector<std::string>{TESSILON_DEMO_IMAGE});
     QCOMPARE(h.window.RowCount(kDriveList), 1);
     QCOMPARE(h.window.RowText(kDriveList, 0, 3), std::string("FAT32"));

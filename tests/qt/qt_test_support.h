@@ -3,7 +3,9 @@
 // QtWindow, and a dialog procedure that records what reaches it.
 #include <QApplication>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
+#include <QLineEdit>
 #include <QProcess>
 #include <QTest>
 #include <QTimer>
@@ -132,6 +134,34 @@ class WhenModal {
   std::function<void(QWidget*)> answer_;
   QTimer poll_;
 };
+
+// What a user's answer to a file dialog met: its title, and whether it had
+// the name field the path was typed into.
+struct FileDialogSeen {
+  QString title;
+  bool nameField = false;
+};
+
+// The answer a user gives a file dialog by typing `path` into its name field
+// and choosing it, for WhenModal; any other modal is turned down. Typed,
+// because selectFile() on a shown dialog only selects in the list view once
+// the folder has been read on Qt's gatherer thread, so the answer could come
+// too early.
+inline std::function<void(QWidget*)> TypeIntoFileDialog(QString path, FileDialogSeen* seen) {
+  return [path, seen](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    if (dialog == nullptr) {
+      static_cast<QDialog*>(modal)->reject();
+      return;
+    }
+    seen->title = dialog->windowTitle();
+    auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    seen->nameField = name != nullptr;
+    if (name != nullptr) name->setText(path);
+    static_cast<QDialog*>(dialog)->accept();  // as its Open or Choose button does
+    if (dialog->isVisible()) dialog->reject();  // fail in the test, never hang
+  };
+}
 
 }  // namespace tsn::qttest
 
