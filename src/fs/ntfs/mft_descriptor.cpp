@@ -21,13 +21,11 @@ namespace {
 constexpr int kMaxExtensionRecords = 4096;
 constexpr std::size_t kMaxMftRuns = 65536;
 
-std::uint64_t ClusterBytes(const LOGDRIVE_INFO& d) { return d.ClusterBytes(); }
-
 // A size field of the boot sector: clusters, or 2^-n bytes when negative.
 std::uint64_t BootSizeField(const LOGDRIVE_INFO& drive, std::size_t field) {
   const auto v = static_cast<std::int8_t>(LeU8(drive.Boot(), field));
   if (v < 0) return -v < 32 ? std::uint64_t{1} << -v : 0;
-  return static_cast<std::uint64_t>(v) * ClusterBytes(drive);
+  return static_cast<std::uint64_t>(v) * drive.ClusterBytes();
 }
 
 // Whole strides of the update sequence, and no more than any volume uses.
@@ -129,7 +127,7 @@ std::unique_ptr<MftFileInfo> DescribeFrom(EngineHost* app, LOGDRIVE_INFO* drive,
     LogMessage(app, kError, "On %s, %d of the $MFT's data runs claim clusters or records that another run "
                "already holds; they are left out.",
                drive->driveName.c_str(), dropped);
-  if (!sizeSet) mft->size = static_cast<std::uint64_t>(VcnEnd(runs)) * ClusterBytes(*drive);
+  if (!sizeSet) mft->size = static_cast<std::uint64_t>(VcnEnd(runs)) * drive->ClusterBytes();
   mft->runCount = static_cast<std::uint32_t>(runs.size());
   mft->runs = std::make_shared<const std::vector<DataRun>>(std::move(runs));
   mft->flags = kFlagInUse;
@@ -144,7 +142,7 @@ bool ReadRecord0(EngineHost* app, LOGDRIVE_INFO* drive, std::uint64_t cluster,
     *why = "it is not a file record";
     return false;
   }
-  const std::uint64_t at = cluster * ClusterBytes(*drive);
+  const std::uint64_t at = cluster * drive->ClusterBytes();
   ReadBytes(app, drive->volume.get(), at, buffer);
   if (drive->volume && !drive->volume->UnreadableIn(at, buffer.size()).empty()) {
     std::vector<UnreadablePart> parts;
@@ -229,8 +227,8 @@ std::unique_ptr<MftFileInfo> BuildMftDescriptor(EngineHost* app, LOGDRIVE_INFO* 
   // a damaged size must not send the scans through records that are not there.
   mft->recordCount = mft->size / RecordBytes(*drive);
   const std::uint64_t mapped =
-      static_cast<std::uint64_t>(VcnEnd(*mft->runs)) * ClusterBytes(*drive) / RecordBytes(*drive);
-  const std::uint64_t onVolume = drive->clusterCount * ClusterBytes(*drive) / RecordBytes(*drive);
+      static_cast<std::uint64_t>(VcnEnd(*mft->runs)) * drive->ClusterBytes() / RecordBytes(*drive);
+  const std::uint64_t onVolume = drive->clusterCount * drive->ClusterBytes() / RecordBytes(*drive);
   const std::uint64_t bound = std::min(mapped, onVolume);
   if (mft->recordCount > bound) {
     LogMessage(app, kError, "%s the $MFT claims %" PRIu64 " records, but its runs and the volume hold only %" PRIu64

@@ -26,7 +26,6 @@ constexpr std::size_t kMaxStreamRuns = std::size_t{1} << 22;
 // NTFS writes units of 16 clusters; anything far past that is damage.
 constexpr unsigned kMaxCompressionUnitLog = 8;
 
-std::uint64_t ClusterBytes(const LOGDRIVE_INFO& d) { return d.ClusterBytes(); }
 
 std::string Record(std::uint64_t n) { return "MFT record " + std::to_string(n); }
 
@@ -94,7 +93,7 @@ bool ReadFileStream(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileIn
                     std::string* why) {
   *stream = FileStream{};
   stream->record = record;
-  const std::uint64_t clusterBytes = ClusterBytes(drive);
+  const std::uint64_t clusterBytes = drive.ClusterBytes();
   if (clusterBytes == 0) {
     *why = "the volume gives no cluster size";
     return false;
@@ -212,7 +211,7 @@ class ContentReader {
  public:
   ContentReader(EngineHost* app, const LOGDRIVE_INFO& drive, const FileStream& s,
                 std::span<std::uint8_t> scratch, const StreamSink& sink)
-      : app_(app), drive_(drive), s_(s), scratch_(scratch), sink_(sink), clusterBytes_(ClusterBytes(drive)) {}
+      : app_(app), drive_(drive), s_(s), scratch_(scratch), sink_(sink), clusterBytes_(drive.ClusterBytes()) {}
 
   StreamRead Run() {
     if (s_.resident) {
