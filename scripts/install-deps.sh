@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev               # the fuzz targets: libFuzzer and the sanitizers
   dosfstools mtools ntfs-3g ntfs-3g-dev  # real test images
+  exfatprogs exfat-fuse                  # real exFAT test images, filled through FUSE
   fdisk gdisk util-linux                 # partition tables; setpriv
   sleuthkit                              # independent oracle in the tests
   fuse3 libfuse3-dev                     # failing media for the tests: sectors that answer EIO
