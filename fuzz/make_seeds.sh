@@ -10,7 +10,7 @@
 #                        bare FAT32 and NTFS boot areas
 #   OUTDIR/fat_dir/      directory clusters with their FAT sector (the layout
 #                        of fuzz_fat_dir.cpp), 512-byte and 4 KiB clusters
-#   OUTDIR/fat_volume/   whole FAT32 volumes in the compact form, full size
+#   OUTDIR/fat_volume/   whole FAT12, FAT16 and FAT32 volumes in the compact form, full size
 #                        and cut short after their last data, one with a
 #                        folder that leads back to its parent, one with a
 #                        folder chain that loops
@@ -73,8 +73,9 @@ populate_fat() { # IMAGE
   mcopy -i "$img" blob.bin ::/root-deleted.bin
   for i in 1 2 3; do mcopy -i "$img" keep.txt "::/Frag/gap$i.txt"; done
   mdel -i "$img" ::/Frag/gap2.txt
-  # Forgetting the next-free hint makes the next file take the hole first.
-  poke "$img" $((512 + 492)) '\377\377\377\377'
+  # Forgetting the next-free hint makes the next file take the hole first;
+  # FAT12 and FAT16 (a 16-bit FAT size) keep none, and search from the start.
+  [[ $(u16 "$img" 22) != 0 ]] || poke "$img" $((512 + 492)) '\377\377\377\377'
   head -c 2600 /dev/urandom >frag.bin
   mcopy -i "$img" frag.bin ::/Frag/fragmented.bin
   mdeltree -i "$img" ::/Trash
@@ -87,6 +88,13 @@ populate_fat fat512.img
 truncate -s 272M fat4k.img
 mkfs.fat -F 32 -S 512 -s 8 -n SEEDFAT4K -i 5eed4096 fat4k.img >/dev/null
 populate_fat fat4k.img
+# FAT12 (its FAT over several sectors) and FAT16, with their fixed root folders.
+truncate -s 2M fat12.img
+mkfs.fat -F 12 -S 512 -s 1 -n SEEDFAT12 -i 5eed0c12 fat12.img >/dev/null
+populate_fat fat12.img
+truncate -s 20M fat16.img
+mkfs.fat -F 16 -S 512 -s 2 -n SEEDFAT16 -i 5eed0c16 fat16.img >/dev/null
+populate_fat fat16.img
 
 fat_layout() { # IMAGE: sets RSV FATSZ NFAT SPC DATA (first data sector)
   RSV=$(u16 "$1" 14)
@@ -117,6 +125,8 @@ end_of_data() { # IMAGE
 last_sector=$(($(end_of_data fat512.img) - 1))
 "$COMPACT" pack fat512.img "$OUT/fat_volume/fat512-cut" $((last_sector + 1))
 "$COMPACT" pack fat4k.img "$OUT/fat_volume/fat4k-cut" "$(end_of_data fat4k.img)"
+"$COMPACT" pack fat12.img "$OUT/fat_volume/fat12-full"
+"$COMPACT" pack fat16.img "$OUT/fat_volume/fat16-cut" "$(end_of_data fat16.img)"
 
 fat_layout fat512.img
 docs=$(first_cluster_of fat512.img 'DOCS       ')

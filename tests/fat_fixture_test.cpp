@@ -1,4 +1,4 @@
-// The FAT32 fixture images against their manifest and against fls: the
+// The FAT fixture images against their manifest and against fls: the
 // live tree exactly, and every deleted entry fls can name found by both scans.
 #include <gtest/gtest.h>
 
@@ -39,7 +39,7 @@ class FatFixture : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FatFixture, IndexedScanShowsTheManifestsLiveTreeAndWhatFlsFindsDeleted) {
   const std::string image = test::Fixture(GetParam());
-  std::ifstream manifest(std::string(TESSILON_FIXTURES) + "/manifest.jsonl");
+  std::ifstream manifest(test::Fixture("manifest.jsonl"));
   ASSERT_TRUE(manifest) << "fixtures not built";
   // Hashing the 2 GiB image costs more than its scan; the smaller ones do.
   const bool hash = GetParam() != "fat32-32k.img";
@@ -106,7 +106,8 @@ TEST_P(FatFixture, QuickScanListsEveryDeletedFileWhoseEntrySurvives) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, FatFixture,
-                         ::testing::Values("fat32-512.img", "fat32-4k.img", "fat32-32k.img"),
+                         ::testing::Values("fat32-512.img", "fat32-4k.img", "fat32-32k.img", "fat12-512.img",
+                                           "fat16-2k.img", "fat16-4kn.img"),
                          [](const auto& instance) {
                            std::string n = instance.param.substr(0, instance.param.find('.'));
                            for (char& c : n) if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';

@@ -18,7 +18,8 @@ namespace {
 // listed". The order is the one backup boot areas are looked for in: the
 // NTFS copy in the volume's last sector before the FAT32 one in its
 // reserved sectors.
-constexpr std::array<const FileSystemType*, 2> kRows = {&kNtfsFileSystem, &kFat32FileSystem};
+constexpr std::array<const FileSystemType*, 4> kRows = {&kNtfsFileSystem, &kFat32FileSystem, &kFat16FileSystem,
+                                                         &kFat12FileSystem};
 
 }  // namespace
 

@@ -56,8 +56,8 @@ std::span<const FileSystemType* const> FileSystemTable();
 // The row whose probe claims the boot sector, or null.
 const FileSystemType* ProbeFileSystem(Bytes bootSector);
 
-// "neither a FAT32 nor an NTFS file system", the rows by name: what a
-// volume of no row holds.
+// "neither a FAT12 nor a FAT16 nor a FAT32 nor an NTFS file system", the
+// rows by name: what a volume of no row holds.
 std::string NoKnownFileSystemText();
 
 // Geometry every row reads the same way: the sector and cluster sizes. A
@@ -71,6 +71,8 @@ BootArea ReadBootAreaCopy(EngineHost* host, VolumeSource* volume, std::uint64_t 
 
 // Each file system defines its row in its own folder.
 extern const FileSystemType kFat32FileSystem;
+extern const FileSystemType kFat16FileSystem;
+extern const FileSystemType kFat12FileSystem;
 extern const FileSystemType kNtfsFileSystem;
 
 }  // namespace tsn

@@ -51,6 +51,10 @@ bool IsValidTime(std::uint16_t time) {
   return (time >> 11) <= 23 && ((time >> 5) & 0x3F) <= 59 && (time & 0x1F) <= 30;
 }
 
+std::uint32_t StartOf(const LOGDRIVE_INFO* drive, ShortEntry entry) {
+  return EntryStartCluster(*drive, entry.StartCluster());
+}
+
 }  // namespace
 
 std::uint8_t ShortEntry::Attributes() const { return LeU8(bytes, 11); }
@@ -83,7 +87,7 @@ int IsAcceptableEntry(const LOGDRIVE_INFO* drive, ShortEntry entry, int latestYe
     if (!SpacesOnlyAfterFirstSpace(b + 8, 1, 3)) return 0;
   }
   if (!IsValidDate(entry.Date(), latestYear) || !IsValidTime(entry.Time())) return 0;
-  if (entry.StartCluster() > drive->clusterCount) return 0;
+  if (StartOf(drive, entry) > drive->clusterCount) return 0;
   if ((attr & (kAttrVolumeLabel | kAttrDirectory)) && entry.Size() != 0) return 0;
   return 1;
 }
@@ -109,7 +113,7 @@ std::string ShortName(ShortEntry entry) {
 }
 
 std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry) {
-  const std::uint32_t start = entry.StartCluster();
+  const std::uint32_t start = StartOf(drive, entry);
   if (start > drive->clusterCount) return kFlagBadCluster;
   const std::uint32_t size = entry.Size();
   if (size == 0) return kFlagBadSize;
@@ -126,11 +130,11 @@ std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry) {
 }
 
 bool JudgedOnUnreadableFat(const LOGDRIVE_INFO* drive, ShortEntry entry) {
-  if (drive->fatUnreadable.empty() || entry.Size() == 0 || entry.StartCluster() > drive->clusterCount)
+  if (drive->fatUnreadable.empty() || entry.Size() == 0 || StartOf(drive, entry) > drive->clusterCount)
     return false;
   const std::uint64_t clusterBytes = drive->ClusterBytes();
   const std::uint64_t needed = (entry.Size() + clusterBytes - 1) / clusterBytes;
-  const std::uint64_t start = entry.StartCluster();
+  const std::uint64_t start = StartOf(drive, entry);
   if (UnreadableFatEntriesIn(*drive, start, needed) == 0) return false;
   for (std::uint64_t c = start; c < start + needed; ++c)
     if (c > 0xFFFFFFFFu ||
@@ -183,7 +187,7 @@ MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPo
   info.fatDate = entry.Date();
   info.fatTime = entry.Time();
   info.size = entry.Size();
-  info.recordNumber = entry.StartCluster();
+  info.recordNumber = StartOf(drive, entry);
   info.parentRecord = at.dirCluster;
   return info;
 }

@@ -17,25 +17,39 @@ namespace tsn {
 
 namespace {
 
-// FAT12 and FAT16 are claimed too, so that they are refused by name rather
-// than passed over as unknown.
-bool ProbeFat(Bytes bootSector) {
-  const std::string name = IdentifyVolume(bootSector).fsName;
-  return name == "FAT32" || name == "FAT16" || name == "FAT12";
-}
+// The three widths share every step but telling them apart, which goes by
+// the count of data clusters.
+bool ProbeFat12(Bytes bootSector) { return IdentifyVolume(bootSector).fsName == "FAT12"; }
+bool ProbeFat16(Bytes bootSector) { return IdentifyVolume(bootSector).fsName == "FAT16"; }
+bool ProbeFat32(Bytes bootSector) { return IdentifyVolume(bootSector).fsName == "FAT32"; }
 
-// The free share counts every entry of the table, the two reserved ones and
-// those past the last cluster included, as it has always been shown; but no
-// more of them than there are units, or a table rounded up to whole
-// 4096-byte sectors would show more than all of the volume free.
+// On FAT32 the free share counts every entry of the table, the two
+// reserved ones and those past the last cluster included, as it has always
+// been shown; but no more of them than there are units, or a table rounded
+// up to whole 4096-byte sectors would show more than all of the volume
+// free. FAT12 and FAT16 have no such past: their share is of the data
+// clusters alone, as the volume's own tools count it, and their cluster
+// count is the exact one (one past the last cluster number), since a table
+// of 4,084 entries leaves no room for guesses beyond.
 bool MeasureFatVolume(EngineHost* host, LOGDRIVE_INFO* drive) {
   drive->freeUnits = 0;
-  drive->clusterCount = drive->totalSectors / drive->sectorsPerCluster;
-  drive->allocUnits = drive->clusterCount + 1;
+  const FatGeometry g = FatGeometryOf(*drive);
+  std::size_t first = 0;
+  if (g.entryBits == 32) {
+    drive->clusterCount = drive->totalSectors / drive->sectorsPerCluster;
+    drive->allocUnits = drive->clusterCount + 1;
+  } else {
+    const std::uint64_t dataStart = g.ClusterLba(2);
+    const std::uint64_t dataClusters =
+        drive->totalSectors > dataStart ? (drive->totalSectors - dataStart) / g.sectorsPerCluster : 0;
+    drive->clusterCount = dataClusters + 2;
+    drive->allocUnits = dataClusters;
+    first = 2;
+  }
   if (LoadFat(host, drive) == 0) return false;
-  const std::size_t counted =
-      static_cast<std::size_t>(std::min<std::uint64_t>(drive->fatTable.size(), drive->allocUnits));
-  for (std::size_t i = 0; i < counted; ++i)
+  const std::size_t end = static_cast<std::size_t>(
+      std::min<std::uint64_t>(drive->fatTable.size(), first + drive->allocUnits));
+  for (std::size_t i = first; i < end; ++i)
     if (drive->fatTable[i] == 0) ++drive->freeUnits;
   drive->fatTable = {};
   return true;
@@ -63,17 +77,13 @@ std::uint64_t FindFat32Backup(EngineHost* host, VolumeSource* volume, Bytes prim
 
 bool MountFat(EngineHost* host, LOGDRIVE_INFO* d) {
   const Bytes b = d->Boot();
-  d->totalSectors = LeU32(b, boot::kTotalSectors32);
+  // FAT12/16 give their size in 16 bits when it fits, and only then leave
+  // the 32-bit field to larger volumes.
+  const std::uint16_t total16 = LeU16(b, boot::kTotalSectors16);
+  d->totalSectors = FatEntryBits(*d) != 32 && total16 != 0 ? total16 : LeU32(b, boot::kTotalSectors32);
   d->rootDirSector = std::int64_t{LeU16(b, boot::kSectorsPerFat16)} * LeU8(b, boot::kNumberOfFats) +
                      LeU16(b, boot::kReservedSectors);
   if (!ReadSectorAndClusterSize(host, d)) return false;
-  if (d->fsName != "FAT32") {
-    LogMessage(host, kError,
-               "%s (%s) is a %s volume; only FAT32 and NTFS volumes can be scanned, so it is "
-               "not listed.",
-               d->driveName.c_str(), d->sourceDescription.c_str(), d->fsName.c_str());
-    return false;
-  }
   if (!MeasureFatVolume(host, d)) return false;
   d->dirEntriesPerCluster = static_cast<std::int32_t>(d->ClusterBytes() / 32);
   return true;
@@ -132,8 +142,31 @@ const FileSystemType kFat32FileSystem = {
     .name = "FAT32",
     .article = "a",
     .kind = 'F',
-    .probe = ProbeFat,
+    .probe = ProbeFat32,
     .findBackupBootArea = FindFat32Backup,
+    .mount = MountFat,
+    .quickScan = FatFileListScan,
+    .indexedScan = FatIndexedScan,
+    .openContent = OpenFatContent,
+};
+
+// FAT12 and FAT16 keep no copy of their boot sector.
+const FileSystemType kFat16FileSystem = {
+    .name = "FAT16",
+    .article = "a",
+    .kind = 'F',
+    .probe = ProbeFat16,
+    .mount = MountFat,
+    .quickScan = FatFileListScan,
+    .indexedScan = FatIndexedScan,
+    .openContent = OpenFatContent,
+};
+
+const FileSystemType kFat12FileSystem = {
+    .name = "FAT12",
+    .article = "a",
+    .kind = 'F',
+    .probe = ProbeFat12,
     .mount = MountFat,
     .quickScan = FatFileListScan,
     .indexedScan = FatIndexedScan,

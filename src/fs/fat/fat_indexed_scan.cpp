@@ -18,10 +18,6 @@ namespace {
 constexpr std::size_t kMaxFolderDepth = 512;
 constexpr std::uint32_t kMaxFolderEntries = 65536;
 
-bool StartsWithDotEntries(const std::vector<std::uint8_t>& cluster) {
-  return cluster[0] == '.' && cluster[32] == '.' && cluster[33] == '.';
-}
-
 // One indexed walk. Besides the tree it keeps what bounds the walk on
 // damaged volumes: the start clusters of the folders on the current path (a
 // folder leading back onto it is not entered again), and a budget of
@@ -75,20 +71,7 @@ class FatTreeWalk {
       // What could be read of the cluster is examined all the same: its
       // unreadable sectors read as zeros, which hold no entry.
       if (ReadCluster(app_, drive_, c, buffer) == 0) ReportUnreadableCluster(c, isRoot);
-      const std::size_t slots = buffer.size() / kDirEntrySize;
-      for (std::size_t slot = (!isRoot && StartsWithDotEntries(buffer)) ? 2 : 0; slot < slots; ++slot) {
-        app_->PumpOneMessage();
-        if (!app_->Busy()) return false;
-        const ShortEntry entry{std::span<const std::uint8_t>(buffer).subspan(slot * kDirEntrySize, kDirEntrySize)};
-        if (!IsAcceptableEntry(drive_, entry, latestYear_)) continue;
-        MftFileInfo info = EntryToFileInfo(app_, drive_, {buffer, slot, c, previous});
-        if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive_, entry)) ++judgedWithoutFat;
-        if (info.flags & kFlagFolder) {
-          if (!AddFolder(std::move(info), node, isRoot)) return false;
-        } else {
-          AddFile(info, folder, node, isRoot);
-        }
-      }
+      if (!ExamineEntries(buffer, c, previous, folder, node, isRoot)) return false;
       previous = c;
       c = NextCluster(drive_, drive_->fatTable, c);
       if (c == kNoNextCluster && FatEntryUnreadable(*drive_, previous))
@@ -99,12 +82,42 @@ class FatTreeWalk {
     return true;
   }
 
+  // FAT12/16's root folder: a fixed run of sectors before the data area,
+  // read whole; its entries, like any folder's, lead into the clusters.
+  bool WalkFixedRoot(MftFileInfo* folder, FolderRef node) {
+    std::vector<std::uint8_t> region;
+    if (!ReadFixedRoot(app_, *drive_, region)) return true;
+    return ExamineEntries(region, 0, 0, folder, node, true);
+  }
+
   // Deleted files judged "chain in use" only for want of readable FAT
   // entries.
   std::uint64_t judgedWithoutFat = 0;
   FolderRef root = kNoFolder;
 
  private:
+  // The entries of one folder cluster (or of the fixed root, `dirCluster`
+  // 0); false once the walk has been stopped.
+  bool ExamineEntries(std::span<const std::uint8_t> data, std::uint32_t dirCluster, std::uint32_t previous,
+                      MftFileInfo* folder, FolderRef node, bool isRoot) {
+    const std::size_t slots = data.size() / kDirEntrySize;
+    const bool dots = !isRoot && slots >= 2 && data[0] == '.' && data[32] == '.' && data[33] == '.';
+    for (std::size_t slot = dots ? 2 : 0; slot < slots; ++slot) {
+      app_->PumpOneMessage();
+      if (!app_->Busy()) return false;
+      const ShortEntry entry{data.subspan(slot * kDirEntrySize, kDirEntrySize)};
+      if (!IsAcceptableEntry(drive_, entry, latestYear_)) continue;
+      MftFileInfo info = EntryToFileInfo(app_, drive_, {data, slot, dirCluster, previous});
+      if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive_, entry)) ++judgedWithoutFat;
+      if (info.flags & kFlagFolder) {
+        if (!AddFolder(std::move(info), node, isRoot)) return false;
+      } else {
+        AddFile(info, folder, node, isRoot);
+      }
+    }
+    return true;
+  }
+
   void AddFile(const MftFileInfo& info, MftFileInfo* folder, FolderRef node, bool isRoot) {
     FoundFile* file = FoundFileFromFileInfo(app_->Records(), info);
     AppendToFolder(folder, file);
@@ -195,7 +208,8 @@ int FatIndexedScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   clock.blocksTotal = drive->clusterCount - std::min(drive->freeUnits, drive->clusterCount);
   app->StartProgress(&clock);
   FatTreeWalk walk(app, drive);
-  const std::uint32_t rootCluster = FatGeometryOf(*drive).rootCluster;
+  const FatGeometry g = FatGeometryOf(*drive);
+  const std::uint32_t rootCluster = g.rootCluster;
   std::vector<std::uint8_t> buffer;
   if (!walk.AllocateBuffer(buffer)) return 0;
   if (LoadFat(app, drive) == 0) return 0;
@@ -208,7 +222,9 @@ int FatIndexedScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   LogMessage(app, kAlert, "Beginning file system scan.");
   ReportShortVolume(app, *drive);
   app->SetBusy(true);
-  if (rootCluster < 2 || rootCluster >= drive->clusterCount)
+  if (g.entryBits != 32)
+    walk.WalkFixedRoot(rootInfo, walk.root);
+  else if (rootCluster < 2 || rootCluster >= drive->clusterCount)
     LogMessage(app, kError, "%s: the root folder's cluster %u lies outside the volume; there is no tree to walk.",
                drive->driveName.c_str(), rootCluster);
   else

@@ -122,7 +122,6 @@ int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   }
   UnreadableClusters unreadable(app, *drive, g);
   std::uint64_t judgedWithoutFat = 0;
-  const std::size_t slots = buffer.size() / kDirEntrySize;
   // Clusters are read a batch at a time: the same bytes in the same order as
   // one read per cluster, at the speed of large reads.
   const std::uint64_t batchClusters = std::max<std::uint64_t>(1, kBatchBytes / buffer.size());
@@ -130,7 +129,33 @@ int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   std::uint64_t batchFirst = 0, batchCount = 0;
   bool batchWhole = true;
   char text[64];
+  // Deleted file entries of one folder cluster, or of FAT12/16's fixed root
+  // folder (`cluster` 0), from slot `from` on.
+  const auto takeDeleted = [&](std::span<const std::uint8_t> data, std::size_t from, std::uint32_t cluster,
+                               std::uint32_t before) {
+    const std::size_t count = data.size() / kDirEntrySize;
+    for (std::size_t slot = from; slot < count; ++slot) {
+      if (data[slot * kDirEntrySize] != kDeletedMark) continue;  // the common case, first
+      const ShortEntry entry{data.subspan(slot * kDirEntrySize, kDirEntrySize)};
+      if ((entry.Attributes() & kAttrDirectory) ||
+          !IsAcceptableEntry(drive, entry, latestYear))
+        continue;
+      app->PumpOneMessage();
+      if (rootInfo == nullptr) continue;
+      const MftFileInfo info = EntryToFileInfo(app, drive, {data, slot, cluster, before});
+      if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive, entry)) ++judgedWithoutFat;
+      AppendToFolder(rootInfo, FoundFileFromFileInfo(app->Records(), info));
+      ++drive->foundFiles;
+      std::snprintf(text, sizeof text, "FILES: %" PRIu64, drive->foundFiles);
+      app->ShowStatus(StatusField::Files, text);
+    }
+  };
   app->SetBusy(true);
+  if (g.rootEntries != 0) {
+    // FAT12/16's root folder lies before the clusters, in sectors of its own.
+    std::vector<std::uint8_t> region;
+    if (ReadFixedRoot(app, *drive, region)) takeDeleted(region, 0, 0, 0);
+  }
   std::uint64_t c = 2;
   while (c < end) {
     const auto cluster = static_cast<std::uint32_t>(c);
@@ -157,22 +182,8 @@ int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
     // pump for each of the millions of empty slots would only cost time.
     app->PumpOneMessage();
     const bool dots = data[0] == '.' && data[32] == '.' && data[33] == '.';
-    for (std::size_t slot = dots ? 2 : 0; slot < slots; ++slot) {
-      if (data[slot * kDirEntrySize] != kDeletedMark) continue;  // the common case, first
-      const ShortEntry entry{data.subspan(slot * kDirEntrySize, kDirEntrySize)};
-      if ((entry.Attributes() & kAttrDirectory) ||
-          !IsAcceptableEntry(drive, entry, latestYear))
-        continue;
-      app->PumpOneMessage();
-      if (rootInfo == nullptr) continue;
-      const std::uint32_t before = cluster < previous.size() ? previous[cluster] : 0;
-      const MftFileInfo info = EntryToFileInfo(app, drive, {data, slot, cluster, before});
-      if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive, entry)) ++judgedWithoutFat;
-      AppendToFolder(rootInfo, FoundFileFromFileInfo(app->Records(), info));
-      ++drive->foundFiles;
-      std::snprintf(text, sizeof text, "FILES: %" PRIu64, drive->foundFiles);
-      app->ShowStatus(StatusField::Files, text);
-    }
+    const std::uint32_t before = cluster < previous.size() ? previous[cluster] : 0;
+    takeDeleted(data, dots ? 2 : 0, cluster, before);
     if (!app->Busy()) break;
     ++c;
   }

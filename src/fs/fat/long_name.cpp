@@ -27,12 +27,16 @@ std::vector<std::array<std::uint8_t, 32>> CollectLongNameEntries(EngineHost* app
   const std::uint64_t dataStart = g.ClusterLba(2);
   std::vector<std::array<std::uint8_t, 32>> found;
   std::span<const std::uint8_t> buffer = at.cluster;
-  std::uint64_t bufferLba = g.ClusterLba(at.dirCluster);
+  // FAT12/16's fixed root folder is read whole, as one buffer: nothing of
+  // it lies before that buffer's first entry.
+  const bool fixedRoot = g.entryBits != 32 && at.dirCluster < 2;
+  std::uint64_t bufferLba = fixedRoot ? g.RootSector() : g.ClusterLba(at.dirCluster);
   std::vector<std::uint8_t> sector(g.bytesPerSector);
   const std::size_t entriesPerSector = sector.size() / kEntrySize;
   std::size_t index = at.index;
   while (found.size() < kMaxLongNameEntries) {
     if (index == 0) {
+      if (fixedRoot) break;
       const bool leavingCluster = buffer.data() == at.cluster.data();
       std::uint64_t before = bufferLba - 1;
       if (leavingCluster && at.previousCluster >= 2)
