@@ -134,13 +134,7 @@ Scan RunScan(const std::string& image, bool quick, const std::string& extra, int
   return s;
 }
 
-// TESSILON_FIXTURES in the environment names another fixture folder: a
-// build that takes its images from another one can try fixtures that build
-// does not have yet, without compiling every test again.
-std::string Fixture(const std::string& name) {
-  const char* dir = std::getenv("TESSILON_FIXTURES");
-  return std::string(dir != nullptr && *dir != '\0' ? dir : TESSILON_FIXTURES) + "/" + name;
-}
+std::string Fixture(const std::string& name) { return std::string(TESSILON_FIXTURES) + "/" + name; }
 
 std::vector<nlohmann::json> ManifestOf(const std::string& image) {
   std::vector<nlohmann::json> out;
