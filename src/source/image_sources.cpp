@@ -532,15 +532,15 @@ std::string NextSegmentName(const std::string& path) {
   return {};
 }
 
-// The first segment of a split image: IMG.001 (or IMG.000, as some tools
-// count) or IMG.aa, with the next one beside it.
+// The first segment of a split image, IMG.001 or IMG.aa, with the next one
+// beside it.
 bool IsFirstSplitSegment(const std::string& path) {
   const std::string name = FileName(path);
   const std::size_t dot = name.find_last_of('.');
   if (dot == std::string::npos || dot == 0) return false;
   const std::string suffix = name.substr(dot + 1);
-  const bool first = (suffix.size() >= 3 && suffix.find_first_not_of('0') == suffix.size() - 1 &&
-                      (suffix.back() == '1' || suffix.back() == '0')) ||
+  const bool first = (suffix.size() >= 3 && suffix.back() == '1' &&
+                      suffix.find_first_not_of('0') == suffix.size() - 1) ||
                      (suffix.size() >= 2 && suffix.find_first_not_of('a') == std::string::npos);
   if (!first) return false;
   const std::string next = NextSegmentName(path);
