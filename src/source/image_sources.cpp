@@ -334,8 +334,9 @@ class VmdkSource final : public ContainerSource {
       source->files_.push_back(file);
       if (libvmdk_handle_open(handle, file.c_str(), LIBVMDK_OPEN_READ, error.out()) != 1 ||
           libvmdk_handle_open_extent_data_files(handle, error.out()) != 1) {
-        result.error = (depth == 0 ? path : path + ": its parent disk " + file) +
-                       ": this VMDK image or one of its extent files cannot be opened (" + error.Text() + ")";
+        result.error = depth == 0
+                           ? path + ": this VMDK image or one of its extent files cannot be opened (" + error.Text() + ")"
+                           : path + ": its parent disk " + file + " cannot be opened (" + error.Text() + ")";
         return result;
       }
       source->AddExtentFiles(handle, file);
