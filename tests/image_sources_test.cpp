@@ -201,6 +201,9 @@ TEST(ImageSources, DamagedOrUnreadableContainersSayWhatIsWrong) {
        "qemu-img convert -O qcow2 RAW base.qcow2 && qemu-img create -q -f qcow2 -b base.qcow2 -F qcow2 top.qcow2 "
        "&& rm base.qcow2",
        "top.qcow2", 1, "/top.qcow2: a QCOW image whose backing file base.qcow2 is not beside it; it is not listed"},
+      {"a VMDK descriptor whose flat extent is gone", "fat32-512.img",
+       "qemu-img convert -O vmdk -o subformat=monolithicFlat RAW flat.vmdk && rm flat-flat.vmdk", "flat.vmdk", 1,
+       "/flat.vmdk: this VMDK image or one of its extent files cannot be opened ("},
       {"a gzip of an image", "fat32-512.img", "gzip -c RAW > vol.img.gz", "vol.img.gz", 1,
        "/vol.img.gz is a gzip archive, which cannot be read; export it as raw or E01"},
       {"an AD1 container", "fat32-512.img",
