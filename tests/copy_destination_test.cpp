@@ -101,6 +101,7 @@ struct MountedCase {
   bool readLoop;       // the copy reads the loop device, not the image
   int readPartition;
   const char* to;      // below the scratch folder; "mnt" is the mount, "link" a link to it
+  bool vmdkFlat = false;  // the image is the flat extent of a VMDK, and the copy reads its descriptor
 };
 
 TEST(CopyRefusal, DestinationsThatShareBytesWithTheSourceAreRefusedAndNothingIsMade) {
@@ -112,11 +113,20 @@ TEST(CopyRefusal, DestinationsThatShareBytesWithTheSourceAreRefusedAndNothingIsM
       {"the same, the loop device read", "ntfs-4k.img", true, 0, true, 0, "mnt/new"},
       {"a partition of a whole-disk loop device, the image read", "mbr-disk.img", true, 2, false, 2, "mnt/new"},
       {"the same, the loop device read, another partition", "mbr-disk.img", true, 2, true, 5, "mnt/new/deeper"},
+      {"ntfs-3g on the flat extent of a VMDK, its descriptor read", "ntfs-4k.img", false, 0, false, 0, "mnt/new",
+       true},
   };
   for (const MountedCase& c : cases) {
     SCOPED_TRACE(c.what);
     test::ScratchDir dir;
-    const std::string image = test::CopyOf(test::Fixture(c.fixture), dir, "source.img");
+    std::string image = test::CopyOf(test::Fixture(c.fixture), dir, "source.img");
+    std::string descriptor;
+    if (c.vmdkFlat) {
+      if (!test::HaveTool("qemu-img")) GTEST_SKIP() << "qemu-img is missing";
+      descriptor = dir.Path("source.vmdk");
+      test::Sh("qemu-img convert -O vmdk -o subformat=monolithicFlat " + Quote(image) + " " + Quote(descriptor));
+      image = dir.Path("source-flat.vmdk");
+    }
     const std::string tsk = c.mountPartition == 2 ? "-o 83968 " : "";
     const std::string before = test::Sha256OfFile(image);
     const std::string deletedBefore = RunCommand("fls -r -d " + tsk + Quote(image)).out;
@@ -134,7 +144,7 @@ TEST(CopyRefusal, DestinationsThatShareBytesWithTheSourceAreRefusedAndNothingIsM
       NtfsMount mount(mounted, mnt);
       ASSERT_TRUE(mount.mounted());
       fs::create_directory_symlink(mnt, dir.Path("link"));
-      const std::string source = c.readLoop ? loop->path() : image;
+      const std::string source = c.readLoop ? loop->path() : c.vmdkFlat ? descriptor : image;
       const std::string partition = c.readPartition ? " --partition " + std::to_string(c.readPartition) : "";
       const auto r = Copy(Quote(source) + partition + " --to " + Quote(dir.Path(c.to)));
       EXPECT_EQ(r.status, 1) << r.err;

@@ -3,6 +3,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <csignal>
@@ -21,6 +22,7 @@
 #include "ui/control_ids.h"
 #include "pdf_report.h"
 #include "results/copy_destination.h"
+#include "source/byte_source.h"
 #include "app/copy_command.h"
 #include "app/file_list.h"
 #include "app/print_report.h"
@@ -374,8 +376,12 @@ struct ScanSession {
   int ChooseRow(const ScanOptions& options) {
     const int rows = ui.RowCount(kDriveList);
     if (rows == 0) {
-      std::cerr << "tessilon-cli: " << EscapeControls(options.source)
-                << " holds no FAT32 or NTFS volume to scan\n";
+      // A source that could not be opened at all (a container that cannot
+      // be read, a missing file) has had its reason logged; it was never
+      // looked into for volumes.
+      if (OpenImageSource(options.source, options.sectorSize).source)
+        std::cerr << "tessilon-cli: " << EscapeControls(options.source)
+                  << " holds no FAT32 or NTFS volume to scan\n";
       return -1;
     }
     if (options.partition <= 0) return 0;
@@ -508,7 +514,12 @@ std::string LowerExtension(const std::string& path) {
 
 int RunReport(const ReportOptions& options) {
   std::error_code ec;
-  if (!options.out.empty() && std::filesystem::equivalent(options.out, options.source, ec)) {
+  const std::vector<std::string> sourceFiles = ImageFilesOf(options.source);
+  const bool outIsSource =
+      !options.out.empty() && std::any_of(sourceFiles.begin(), sourceFiles.end(), [&](const std::string& file) {
+        return std::filesystem::equivalent(options.out, file, ec);
+      });
+  if (outIsSource) {
     std::cerr << "tessilon-cli report: " << EscapeControls(options.out)
               << " is the source; it is never written to\n";
     return kExitBadArguments;

@@ -1,5 +1,6 @@
 #include "core/engine_host.h"
 #include "results/copy_destination.h"
+#include "source/byte_source.h"
 
 #include <fcntl.h>
 #include <stdio.h>  // renameat2
@@ -131,7 +132,9 @@ SourceFootprint FootprintOf(const std::string& source) {
       if (!backing.empty()) fp.AddFile(backing);
     }
   } else {
-    fp.AddFile(source);
+    // Every file of an image: a segment or a parent disk is as much the
+    // evidence as the file named.
+    for (const std::string& file : ImageFilesOf(source)) fp.AddFile(file);
   }
   // Every loop device over the image (or over the file behind a loop source).
   if (!fp.filePaths.empty()) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 namespace tsn {
 
@@ -22,6 +23,13 @@ class ByteSource {
   virtual std::uint32_t SectorSize() const = 0;
   // The file or device read, as the log and the destination checks name it.
   virtual const std::string& Path() const = 0;
+  // Every file its bytes come from: the segments of a split or E01 image,
+  // the extents of a VMDK, the parents of a differencing disk. None of them
+  // may be written to while it is read.
+  virtual std::vector<std::string> Files() const { return {Path()}; }
+  // What kind of container it is, for the drive list ("E01, 3 segments");
+  // empty for a raw image or a device.
+  virtual std::string Format() const { return {}; }
 };
 
 struct ByteSourceOpen {
@@ -33,5 +41,16 @@ struct ByteSourceOpen {
 // `imageSectorSize` bytes when given (a copy of a 4Kn disk says nothing of
 // it), 512 otherwise; a device's are always its own.
 ByteSourceOpen OpenRawSource(const std::string& path, std::uint32_t imageSectorSize = 0);
+
+// Opens an image as its content says it is: E01, VHD, VHDX, VMDK or QCOW2
+// through their libraries, IMG.001 or IMG.aa with its sibling segments as one
+// split raw image, anything else (and every block device) as OpenRawSource
+// does. A container that cannot be read (AD1, AFF4, zip...) is an error that
+// names it. The sector size given overrides the one a container records.
+ByteSourceOpen OpenImageSource(const std::string& path, std::uint32_t imageSectorSize = 0);
+
+// The files OpenImageSource reads for path: the path alone when it cannot
+// be opened or is a raw image or a device.
+std::vector<std::string> ImageFilesOf(const std::string& path);
 
 }  // namespace tsn

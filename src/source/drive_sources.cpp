@@ -35,8 +35,12 @@ void AddNamedSource(const std::string& path, std::uint32_t diskNumber, std::uint
   }
   PartitionScan table = ReadPartitionTable(disk, path, probe);
   out.problems.insert(out.problems.end(), table.problems.begin(), table.problems.end());
+  // A container says what it is, so that a drive can be traced to the file
+  // the examiner holds.
+  const std::string format = disk.Format();
+  const std::string shown = format.empty() ? path : path + " (" + format + ")";
   if (table.partitions.empty()) {
-    out.candidates.push_back({path, 0, 0, imageSectorSize, 0, diskNumber, path});
+    out.candidates.push_back({path, 0, 0, imageSectorSize, 0, diskNumber, shown});
     return;
   }
   for (const Partition& p : table.partitions) {
@@ -47,7 +51,7 @@ void AddNamedSource(const std::string& path, std::uint32_t diskNumber, std::uint
     c.imageSectorSize = imageSectorSize;
     c.startLba = p.startLba;
     c.diskNumber = diskNumber;
-    c.description = path + " partition " + std::to_string(p.number);
+    c.description = shown + " partition " + std::to_string(p.number);
     out.candidates.push_back(c);
   }
 }

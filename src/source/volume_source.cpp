@@ -123,7 +123,7 @@ ByteSourceOpen OpenRawSource(const std::string& path, std::uint32_t imageSectorS
 
 OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
                               std::uint64_t length, std::uint32_t imageSectorSize) {
-  ByteSourceOpen opened = OpenRawSource(path, imageSectorSize);
+  ByteSourceOpen opened = OpenImageSource(path, imageSectorSize);
   if (!opened.source) return {nullptr, opened.error};
   return Window(std::move(opened.source), offset, length);
 }

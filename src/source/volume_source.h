@@ -88,6 +88,10 @@ class VolumeSource {
   std::uint32_t SectorSize() const { return bytes_->SectorSize(); }
   std::uint64_t BaseOffset() const { return base_; }
   const std::string& Path() const { return bytes_->Path(); }
+  // The container it is read from ("E01, 2 segments"; empty for a raw image
+  // or a device), and every file that holds its bytes.
+  std::string Format() const { return bytes_->Format(); }
+  std::vector<std::string> Files() const { return bytes_->Files(); }
 
   // Figures for the read-ahead window, for benchmarks and tests.
   std::uint64_t DeviceReads() const { return deviceReads_; }

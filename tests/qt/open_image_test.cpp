@@ -1,8 +1,11 @@
 // Sources the user brings to the window: "Open image" beside the toolbar,
 // Ctrl+O, and image files dropped on the window. Each joins the drive list.
+#include <cstdlib>
+
 #include <QDialog>
 #include <QDropEvent>
 #include <QMimeData>
+#include <QTemporaryDir>
 #include <QToolButton>
 #include <QUrl>
 
@@ -44,6 +47,29 @@ class OpenImageTest : public QObject {
     QCOMPARE(seen.title, QStringLiteral("Open image"));
     QVERIFY(seen.nameField);
     QCOMPARE(h.app.sources.files, std::vector<std::string>{TESSILON_DEMO_IMAGE});
+    QCOMPARE(h.window.RowCount(kDriveList), 1);
+    QCOMPARE(h.window.RowText(kDriveList, 0, 3), std::string("FAT32"));
+  }
+
+  // Examiners hold E01s and virtual disks: the dialog offers them beside raw
+  // images, and one chosen joins the list as a raw image would.
+  void openImageTakesContainerFormats() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString e01 = dir.filePath(QStringLiteral("demo.E01"));
+    const std::string acquire = "ewfacquire -u -q -c deflate:fast -t '" + dir.filePath("demo").toStdString() +
+                                "' '" TESSILON_DEMO_IMAGE "' >/dev/null 2>&1";
+    if (std::system(acquire.c_str()) != 0) QSKIP("ewfacquire could not make an E01 here");
+    QtApp h;
+    NoDevices(h.app);
+    QVERIFY(h.Show());
+    FileDialogSeen seen;
+    const WhenModal answer(TypeIntoFileDialog(e01, &seen));
+    QTest::mouseClick(h.window.OpenImageButton(), Qt::LeftButton);
+    QCOMPARE(seen.nameFilters.size(), 2);
+    for (const char* pattern : {"*.E01", "*.vhd", "*.vhdx", "*.vmdk", "*.qcow2", "*.001"})
+      QVERIFY2(seen.nameFilters[0].contains(QString::fromLatin1(pattern)), pattern);
+    QCOMPARE(seen.nameFilters[1], QStringLiteral("All files (*)"));
     QCOMPARE(h.window.RowCount(kDriveList), 1);
     QCOMPARE(h.window.RowText(kDriveList, 0, 3), std::string("FAT32"));
   }

@@ -140,6 +140,7 @@ class WhenModal {
 struct FileDialogSeen {
   QString title;
   bool nameField = false;
+  QStringList nameFilters;
 };
 
 // The answer a user gives a file dialog by typing `path` into its name field
@@ -155,6 +156,7 @@ inline std::function<void(QWidget*)> TypeIntoFileDialog(QString path, FileDialog
       return;
     }
     seen->title = dialog->windowTitle();
+    seen->nameFilters = dialog->nameFilters();
     auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
     seen->nameField = name != nullptr;
     if (name != nullptr) name->setText(path);

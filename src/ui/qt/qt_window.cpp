@@ -188,7 +188,9 @@ void QtWindow::OpenImages() {
   QFileDialog dialog(this, QStringLiteral("Open image"));
   dialog.setObjectName(QStringLiteral("openImageDialog"));
   dialog.setFileMode(QFileDialog::ExistingFiles);
-  dialog.setNameFilters({QStringLiteral("Disk images (*.img *.raw *.dd *.ima *.vhd *.bin *.iso)"),
+  // Split images are opened by their first segment, which brings the rest.
+  dialog.setNameFilters({QStringLiteral("Disk images (*.img *.raw *.dd *.ima *.bin *.iso *.001 *.aa *.E01 *.e01 "
+                                        "*.vhd *.vhdx *.vmdk *.qcow2 *.qcow)"),
                          QStringLiteral("All files (*)")});
   if (dialog.exec() != QDialog::Accepted) return;
   SendFiles(dialog.selectedFiles());

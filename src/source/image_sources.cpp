@@ -1,0 +1,717 @@
+// Container formats as byte sources: forensic images (E01), virtual machine
+// disks (VHD, VHDX, VMDK, QCOW2) and raw images split into segments. Each is
+// read through its own library, opened for reading only; the libraries are
+// not thread-safe per handle, which is fine in a program that reads from
+// one thread.
+#include <fcntl.h>
+#include <libewf.h>
+#include <libqcow.h>
+#include <libvhdi.h>
+#include <libvmdk.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+
+#include "source/byte_source.h"
+#include "source/volume_source.h"
+
+namespace tsn {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A parent of a parent of... is followed this far; a chain that loops or
+// runs on is not a disk.
+constexpr int kMaxParents = 16;
+// Split images stop at the first missing segment, and at this many.
+constexpr int kMaxSegments = 100000;
+
+// One libyal error, freed when it goes; Text() says what went wrong.
+template <typename E, int (*Sprint)(E*, char*, std::size_t), void (*Free)(E**)>
+class LibError {
+ public:
+  LibError() = default;
+  LibError(const LibError&) = delete;
+  LibError& operator=(const LibError&) = delete;
+  ~LibError() { Clear(); }
+  E** out() {
+    Clear();
+    return &error_;
+  }
+  std::string Text() const {
+    if (error_ == nullptr) return "unknown error";
+    char text[512] = {};
+    if (Sprint(error_, text, sizeof text) < 0) return "unknown error";
+    std::string s(text);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '.')) s.pop_back();
+    return s;
+  }
+  void Clear() {
+    if (error_ != nullptr) Free(&error_);
+    error_ = nullptr;
+  }
+
+ private:
+  E* error_ = nullptr;
+};
+
+using EwfError = LibError<libewf_error_t, libewf_error_sprint, libewf_error_free>;
+using VhdiError = LibError<libvhdi_error_t, libvhdi_error_sprint, libvhdi_error_free>;
+using VmdkError = LibError<libvmdk_error_t, libvmdk_error_sprint, libvmdk_error_free>;
+using QcowError = LibError<libqcow_error_t, libqcow_error_sprint, libqcow_error_free>;
+
+std::string FileName(const std::string& path) { return fs::path(path).filename().string(); }
+
+// A parent named by a child disk, looked for beside the child: the name may
+// have been written on another machine, with its folders and backslashes.
+std::string BesideChild(const std::string& child, const std::string& named) {
+  std::string name = named;
+  const std::size_t cut = name.find_last_of("/\\");
+  if (cut != std::string::npos) name = name.substr(cut + 1);
+  return (fs::path(child).parent_path() / name).string();
+}
+
+// The bytes read from a library that answers all or nothing: -1 is a
+// failure of the medium or of the container, never zeros.
+std::size_t LibraryRead(ssize_t got, std::size_t asked, int* error) {
+  if (got < 0) {
+    *error = EIO;
+    return 0;
+  }
+  const auto n = static_cast<std::size_t>(got);
+  if (n < asked) *error = 0;
+  return std::min(n, asked);
+}
+
+std::uint32_t SectorSizeOr(std::uint32_t given, std::uint32_t recorded) {
+  if (given != 0) return given;
+  if (recorded >= 512 && recorded <= 65536 && (recorded & (recorded - 1)) == 0) return recorded;
+  return 512;
+}
+
+// Base of every container: what the drive list and the destination checks
+// ask of it.
+class ContainerSource : public ByteSource {
+ public:
+  std::uint64_t Size() const override { return size_; }
+  std::uint32_t SectorSize() const override { return sectorSize_; }
+  const std::string& Path() const override { return path_; }
+  std::vector<std::string> Files() const override { return files_; }
+  std::string Format() const override { return format_; }
+
+ protected:
+  std::string path_;
+  std::uint64_t size_ = 0;
+  std::uint32_t sectorSize_ = 512;
+  std::vector<std::string> files_;
+  std::string format_;
+};
+
+// ---- E01 ----------------------------------------------------------------
+
+class EwfSource final : public ContainerSource {
+ public:
+  ~EwfSource() override {
+    EwfError error;
+    if (handle_ != nullptr) {
+      libewf_handle_close(handle_, error.out());
+      libewf_handle_free(&handle_, error.out());
+    }
+  }
+
+  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize) {
+    ByteSourceOpen result;
+    auto source = std::unique_ptr<EwfSource>(new EwfSource);
+    source->path_ = path;
+    EwfError error;
+    char** names = nullptr;
+    int count = 0;
+    if (libewf_glob(path.c_str(), path.size(), LIBEWF_FORMAT_UNKNOWN, &names, &count, error.out()) != 1) {
+      result.error = path + ": the segments of this E01 image cannot be found (" + error.Text() + ")";
+      return result;
+    }
+    for (int i = 0; i < count; ++i) source->files_.emplace_back(names[i]);
+    const bool opened = libewf_handle_initialize(&source->handle_, error.out()) == 1 &&
+                        libewf_handle_open(source->handle_, names, count, LIBEWF_OPEN_READ, error.out()) == 1;
+    EwfError freeError;
+    libewf_glob_free(names, count, freeError.out());
+    size64_t media = 0;
+    std::uint32_t bytesPerSector = 0;
+    if (!opened || libewf_handle_get_media_size(source->handle_, &media, error.out()) != 1 ||
+        libewf_handle_get_bytes_per_sector(source->handle_, &bytesPerSector, error.out()) != 1) {
+      result.error = path + ": this E01 image cannot be opened (" + error.Text() + ")";
+      return result;
+    }
+    source->size_ = media;
+    source->sectorSize_ = SectorSizeOr(imageSectorSize, bytesPerSector);
+    source->recordedSector_ = bytesPerSector == 0 ? 512 : bytesPerSector;
+    source->format_ = "E01";
+    if (count > 1) source->format_ += ", " + std::to_string(count) + " segments";
+    result.source = std::move(source);
+    return result;
+  }
+
+  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
+    EwfError e;
+    const ssize_t got = libewf_handle_read_random(handle_, out.data(), out.size(),
+                                                  static_cast<off64_t>(offset), e.out());
+    std::size_t n = LibraryRead(got, out.size(), error);
+    // A chunk whose checksum fails, or that a damaged segment no longer
+    // holds, is handed back as if it had read: libewf keeps a list of them,
+    // and what lies on the list is not data.
+    const std::uint64_t firstBad = FirstChecksumError(offset, n);
+    if (firstBad < offset + n) {
+      n = static_cast<std::size_t>(firstBad - offset);
+      *error = EIO;
+    }
+    return n;
+  }
+
+ private:
+  EwfSource() = default;
+
+  // The first byte of [offset, offset+length) on libewf's list of bad
+  // chunks; offset+length when none is.
+  std::uint64_t FirstChecksumError(std::uint64_t offset, std::uint64_t length) {
+    EwfError e;
+    std::uint32_t count = 0;
+    const std::uint64_t end = offset + length;
+    if (length == 0 || libewf_handle_get_number_of_checksum_errors(handle_, &count, e.out()) != 1) return end;
+    std::uint64_t first = end;
+    for (std::uint32_t i = 0; i < count; ++i) {
+      std::uint64_t start = 0, sectors = 0;
+      if (libewf_handle_get_checksum_error(handle_, i, &start, &sectors, e.out()) != 1) continue;
+      const std::uint64_t from = start * recordedSector_;
+      const std::uint64_t to = (start + sectors) * recordedSector_;
+      if (from < end && to > offset) first = std::min(first, std::max(from, offset));
+    }
+    return first;
+  }
+
+  libewf_handle_t* handle_ = nullptr;
+  std::uint32_t recordedSector_ = 512;
+};
+
+// ---- VHD and VHDX -------------------------------------------------------
+
+class VhdiSource final : public ContainerSource {
+ public:
+  ~VhdiSource() override {
+    // Children first: each holds a pointer to its parent.
+    for (libvhdi_file_t*& file : chain_) {
+      VhdiError error;
+      libvhdi_file_close(file, error.out());
+      libvhdi_file_free(&file, error.out());
+    }
+  }
+
+  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize, bool vhdx) {
+    ByteSourceOpen result;
+    auto source = std::unique_ptr<VhdiSource>(new VhdiSource);
+    source->path_ = path;
+    const std::string kind = vhdx ? "VHDX" : "VHD";
+    std::string file = path;
+    bool differencing = false;
+    for (int depth = 0;; ++depth) {
+      VhdiError error;
+      libvhdi_file_t* handle = nullptr;
+      if (libvhdi_file_initialize(&handle, error.out()) != 1) {
+        result.error = path + ": " + error.Text();
+        return result;
+      }
+      source->chain_.push_back(handle);
+      source->files_.push_back(file);
+      if (libvhdi_file_open(handle, file.c_str(), LIBVHDI_OPEN_READ, error.out()) != 1) {
+        result.error = depth == 0 ? path + ": this " + kind + " image cannot be opened (" + error.Text() + ")"
+                                  : path + ": its parent disk " + file + " cannot be opened (" + error.Text() + ")";
+        return result;
+      }
+      if (depth > 0) {
+        libvhdi_file_t* child = source->chain_[source->chain_.size() - 2];
+        if (libvhdi_file_set_parent_file(child, handle, error.out()) != 1) {
+          result.error = path + ": its parent disk " + file + " does not fit it (" + error.Text() + ")";
+          return result;
+        }
+      }
+      std::uint32_t type = 0;
+      if (libvhdi_file_get_disk_type(handle, &type, error.out()) != 1) {
+        result.error = path + ": " + error.Text();
+        return result;
+      }
+      if (type != LIBVHDI_DISK_TYPE_DIFFERENTIAL) break;
+      if (depth == 0) differencing = true;
+      const std::string parent = ParentName(handle);
+      if (parent.empty()) {
+        result.error = path + ": a differencing " + kind + " disk that does not name its parent; it is not listed";
+        return result;
+      }
+      if (depth + 1 >= kMaxParents) {
+        result.error = path + ": its chain of parent disks runs past " + std::to_string(kMaxParents) + "; it is not listed";
+        return result;
+      }
+      const std::string next = BesideChild(file, parent);
+      struct stat st {};
+      if (::stat(next.c_str(), &st) != 0) {
+        result.error = path + ": a differencing " + kind + " disk whose parent " + FileName(parent) +
+                       " is not beside it; it is not listed";
+        return result;
+      }
+      file = next;
+    }
+    VhdiError error;
+    size64_t media = 0;
+    std::uint32_t bytesPerSector = 0;
+    libvhdi_file_t* top = source->chain_.front();
+    if (libvhdi_file_get_media_size(top, &media, error.out()) != 1) {
+      result.error = path + ": " + error.Text();
+      return result;
+    }
+    if (libvhdi_file_get_bytes_per_sector(top, &bytesPerSector, error.out()) != 1) bytesPerSector = 512;
+    source->size_ = media;
+    source->sectorSize_ = SectorSizeOr(imageSectorSize, bytesPerSector);
+    source->format_ = kind;
+    if (differencing) source->format_ += " differencing, parent " + FileName(source->files_[1]);
+    result.source = std::move(source);
+    return result;
+  }
+
+  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
+    VhdiError e;
+    return LibraryRead(libvhdi_file_read_buffer_at_offset(chain_.front(), out.data(), out.size(),
+                                                          static_cast<off64_t>(offset), e.out()),
+                       out.size(), error);
+  }
+
+ private:
+  VhdiSource() = default;
+
+  static std::string ParentName(libvhdi_file_t* handle) {
+    VhdiError error;
+    std::size_t size = 0;
+    if (libvhdi_file_get_utf8_parent_filename_size(handle, &size, error.out()) != 1 || size <= 1) return {};
+    std::string name(size, '\0');
+    if (libvhdi_file_get_utf8_parent_filename(handle, reinterpret_cast<std::uint8_t*>(name.data()), size,
+                                              error.out()) != 1)
+      return {};
+    name.resize(std::strlen(name.c_str()));
+    return name;
+  }
+
+  std::vector<libvhdi_file_t*> chain_;  // the disk, then its parent, its parent's parent...
+};
+
+// ---- VMDK ---------------------------------------------------------------
+
+class VmdkSource final : public ContainerSource {
+ public:
+  ~VmdkSource() override {
+    for (libvmdk_handle_t*& handle : chain_) {
+      VmdkError error;
+      libvmdk_handle_close(handle, error.out());
+      libvmdk_handle_free(&handle, error.out());
+    }
+  }
+
+  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize) {
+    ByteSourceOpen result;
+    auto source = std::unique_ptr<VmdkSource>(new VmdkSource);
+    source->path_ = path;
+    std::string file = path;
+    for (int depth = 0;; ++depth) {
+      VmdkError error;
+      libvmdk_handle_t* handle = nullptr;
+      if (libvmdk_handle_initialize(&handle, error.out()) != 1) {
+        result.error = path + ": " + error.Text();
+        return result;
+      }
+      source->chain_.push_back(handle);
+      source->files_.push_back(file);
+      if (libvmdk_handle_open(handle, file.c_str(), LIBVMDK_OPEN_READ, error.out()) != 1 ||
+          libvmdk_handle_open_extent_data_files(handle, error.out()) != 1) {
+        result.error = depth == 0
+                           ? path + ": this VMDK image or one of its extent files cannot be opened (" + error.Text() + ")"
+                           : path + ": its parent disk " + file + " cannot be opened (" + error.Text() + ")";
+        return result;
+      }
+      source->AddExtentFiles(handle, file);
+      if (depth > 0) {
+        libvmdk_handle_t* child = source->chain_[source->chain_.size() - 2];
+        if (libvmdk_handle_set_parent_handle(child, handle, error.out()) != 1) {
+          result.error = path + ": its parent disk " + file + " does not fit it (" + error.Text() + ")";
+          return result;
+        }
+      }
+      const std::string parent = ParentName(handle);
+      if (parent.empty()) break;
+      if (depth + 1 >= kMaxParents) {
+        result.error = path + ": its chain of parent disks runs past " + std::to_string(kMaxParents) + "; it is not listed";
+        return result;
+      }
+      const std::string next = BesideChild(file, parent);
+      struct stat st {};
+      if (::stat(next.c_str(), &st) != 0) {
+        result.error = path + ": a VMDK snapshot whose parent " + FileName(parent) + " is not beside it; it is not listed";
+        return result;
+      }
+      file = next;
+    }
+    VmdkError error;
+    size64_t media = 0;
+    if (libvmdk_handle_get_media_size(source->chain_.front(), &media, error.out()) != 1) {
+      result.error = path + ": " + error.Text();
+      return result;
+    }
+    source->size_ = media;
+    source->sectorSize_ = SectorSizeOr(imageSectorSize, 512);
+    source->format_ = "VMDK";
+    if (source->files_.size() > 1) source->format_ += ", " + std::to_string(source->files_.size()) + " files";
+    result.source = std::move(source);
+    return result;
+  }
+
+  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
+    VmdkError e;
+    return LibraryRead(libvmdk_handle_read_buffer_at_offset(chain_.front(), out.data(), out.size(),
+                                                            static_cast<off64_t>(offset), e.out()),
+                       out.size(), error);
+  }
+
+ private:
+  VmdkSource() = default;
+
+  // The extent files the descriptor names, beside it, once each.
+  void AddExtentFiles(libvmdk_handle_t* handle, const std::string& descriptor) {
+    VmdkError error;
+    int count = 0;
+    if (libvmdk_handle_get_number_of_extents(handle, &count, error.out()) != 1) return;
+    for (int i = 0; i < count; ++i) {
+      libvmdk_extent_descriptor_t* extent = nullptr;
+      if (libvmdk_handle_get_extent_descriptor(handle, i, &extent, error.out()) != 1) continue;
+      std::size_t size = 0;
+      if (libvmdk_extent_descriptor_get_utf8_filename_size(extent, &size, error.out()) == 1 && size > 1) {
+        std::string name(size, '\0');
+        if (libvmdk_extent_descriptor_get_utf8_filename(extent, reinterpret_cast<std::uint8_t*>(name.data()), size,
+                                                        error.out()) == 1) {
+          name.resize(std::strlen(name.c_str()));
+          const std::string file = BesideChild(descriptor, name);
+          if (std::find(files_.begin(), files_.end(), file) == files_.end()) files_.push_back(file);
+        }
+      }
+      libvmdk_extent_descriptor_free(&extent, error.out());
+    }
+  }
+
+  static std::string ParentName(libvmdk_handle_t* handle) {
+    VmdkError error;
+    std::size_t size = 0;
+    if (libvmdk_handle_get_utf8_parent_filename_size(handle, &size, error.out()) != 1 || size <= 1) return {};
+    std::string name(size, '\0');
+    if (libvmdk_handle_get_utf8_parent_filename(handle, reinterpret_cast<std::uint8_t*>(name.data()), size,
+                                                error.out()) != 1)
+      return {};
+    name.resize(std::strlen(name.c_str()));
+    return name;
+  }
+
+  std::vector<libvmdk_handle_t*> chain_;
+};
+
+// ---- QCOW2 --------------------------------------------------------------
+
+class QcowSource final : public ContainerSource {
+ public:
+  ~QcowSource() override {
+    for (libqcow_file_t*& file : chain_) {
+      QcowError error;
+      libqcow_file_close(file, error.out());
+      libqcow_file_free(&file, error.out());
+    }
+  }
+
+  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize) {
+    ByteSourceOpen result;
+    auto source = std::unique_ptr<QcowSource>(new QcowSource);
+    source->path_ = path;
+    std::string file = path;
+    for (int depth = 0;; ++depth) {
+      QcowError error;
+      libqcow_file_t* handle = nullptr;
+      if (libqcow_file_initialize(&handle, error.out()) != 1) {
+        result.error = path + ": " + error.Text();
+        return result;
+      }
+      source->chain_.push_back(handle);
+      source->files_.push_back(file);
+      if (libqcow_file_open(handle, file.c_str(), LIBQCOW_OPEN_READ, error.out()) != 1) {
+        result.error = depth == 0 ? path + ": this QCOW image cannot be opened (" + error.Text() + ")"
+                                  : path + ": its backing file " + file + " cannot be opened (" + error.Text() + ")";
+        return result;
+      }
+      if (depth > 0) {
+        libqcow_file_t* child = source->chain_[source->chain_.size() - 2];
+        if (libqcow_file_set_parent_file(child, handle, error.out()) != 1) {
+          result.error = path + ": its backing file " + file + " does not fit it (" + error.Text() + ")";
+          return result;
+        }
+      }
+      std::size_t size = 0;
+      if (libqcow_file_get_utf8_backing_filename_size(handle, &size, error.out()) != 1 || size <= 1) break;
+      std::string backing(size, '\0');
+      if (libqcow_file_get_utf8_backing_filename(handle, reinterpret_cast<std::uint8_t*>(backing.data()), size,
+                                                 error.out()) != 1)
+        break;
+      backing.resize(std::strlen(backing.c_str()));
+      if (depth + 1 >= kMaxParents) {
+        result.error = path + ": its chain of backing files runs past " + std::to_string(kMaxParents) + "; it is not listed";
+        return result;
+      }
+      const std::string next = BesideChild(file, backing);
+      struct stat st {};
+      if (::stat(next.c_str(), &st) != 0) {
+        result.error = path + ": a QCOW image whose backing file " + FileName(backing) +
+                       " is not beside it; it is not listed";
+        return result;
+      }
+      file = next;
+    }
+    QcowError error;
+    size64_t media = 0;
+    if (libqcow_file_get_media_size(source->chain_.front(), &media, error.out()) != 1) {
+      result.error = path + ": " + error.Text();
+      return result;
+    }
+    source->size_ = media;
+    source->sectorSize_ = SectorSizeOr(imageSectorSize, 512);
+    source->format_ = "QCOW2";
+    if (source->chain_.size() > 1) source->format_ += ", backing file " + FileName(source->files_[1]);
+    result.source = std::move(source);
+    return result;
+  }
+
+  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
+    QcowError e;
+    return LibraryRead(libqcow_file_read_buffer_at_offset(chain_.front(), out.data(), out.size(),
+                                                          static_cast<off64_t>(offset), e.out()),
+                       out.size(), error);
+  }
+
+ private:
+  QcowSource() = default;
+  std::vector<libqcow_file_t*> chain_;
+};
+
+// ---- split raw ----------------------------------------------------------
+
+// The name of the segment after `path` (IMG.001 -> IMG.002, IMG.az ->
+// IMG.ba); empty when its suffix is not a segment number or has run out.
+std::string NextSegmentName(const std::string& path) {
+  const std::size_t dot = path.find_last_of('.');
+  if (dot == std::string::npos || path.find('/', dot) != std::string::npos) return {};
+  std::string name = path;
+  const std::size_t first = dot + 1;
+  if (first >= name.size()) return {};
+  const bool digits = std::all_of(name.begin() + static_cast<std::ptrdiff_t>(first), name.end(),
+                                  [](char c) { return c >= '0' && c <= '9'; });
+  const bool letters = std::all_of(name.begin() + static_cast<std::ptrdiff_t>(first), name.end(),
+                                   [](char c) { return c >= 'a' && c <= 'z'; });
+  if (!digits && !letters) return {};
+  for (std::size_t i = name.size(); i-- > first;) {
+    char& c = name[i];
+    const char last = digits ? '9' : 'z';
+    if (c != last) {
+      ++c;
+      return name;
+    }
+    c = digits ? '0' : 'a';
+  }
+  return {};
+}
+
+// The first segment of a split image, IMG.001 or IMG.aa, with the next one
+// beside it.
+bool IsFirstSplitSegment(const std::string& path) {
+  const std::string name = FileName(path);
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return false;
+  const std::string suffix = name.substr(dot + 1);
+  const bool first = (suffix.size() >= 3 && suffix.back() == '1' &&
+                      suffix.find_first_not_of('0') == suffix.size() - 1) ||
+                     (suffix.size() >= 2 && suffix.find_first_not_of('a') == std::string::npos);
+  if (!first) return false;
+  const std::string next = NextSegmentName(path);
+  struct stat st {};
+  return !next.empty() && ::stat(next.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+class SplitRawSource final : public ContainerSource {
+ public:
+  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize) {
+    ByteSourceOpen result;
+    auto source = std::unique_ptr<SplitRawSource>(new SplitRawSource);
+    source->path_ = path;
+    std::string file = path;
+    for (int i = 0; i < kMaxSegments && !file.empty(); ++i) {
+      struct stat st {};
+      if (::stat(file.c_str(), &st) != 0) break;
+      if (!S_ISREG(st.st_mode)) break;
+      FileHandle fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
+      if (!fd.valid()) {
+        result.error = path + ": its segment " + file + " cannot be read (" + std::strerror(errno) + ")";
+        return result;
+      }
+      const auto size = SizeOfOpenFile(fd.fd());
+      if (!size) {
+        result.error = path + ": the size of its segment " + file + " cannot be told";
+        return result;
+      }
+      source->segments_.push_back({std::move(fd), source->size_, *size});
+      source->size_ += *size;
+      source->files_.push_back(file);
+      file = NextSegmentName(file);
+    }
+    source->sectorSize_ = SectorSizeOr(imageSectorSize, 512);
+    source->format_ = "split raw, " + std::to_string(source->segments_.size()) + " segments";
+    result.source = std::move(source);
+    return result;
+  }
+
+  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
+    std::size_t got = 0;
+    // The segment holding offset: the last that starts at or before it.
+    auto it = std::upper_bound(segments_.begin(), segments_.end(), offset,
+                               [](std::uint64_t v, const Segment& s) { return v < s.start; });
+    if (it == segments_.begin()) return 0;
+    --it;
+    for (; it != segments_.end() && got < out.size(); ++it) {
+      const std::uint64_t at = offset + got;
+      if (at >= it->start + it->size) continue;
+      const std::size_t want =
+          static_cast<std::size_t>(std::min<std::uint64_t>(out.size() - got, it->start + it->size - at));
+      std::size_t done = 0;
+      while (done < want) {
+        const ssize_t r = ::pread(it->fd.fd(), out.data() + got + done, want - done,
+                                  static_cast<off_t>(at - it->start + done));
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) {
+          *error = r < 0 ? errno : 0;
+          return got + done;
+        }
+        done += static_cast<std::size_t>(r);
+      }
+      got += done;
+    }
+    return got;
+  }
+
+ private:
+  struct Segment {
+    FileHandle fd;
+    std::uint64_t start = 0;
+    std::uint64_t size = 0;
+  };
+  SplitRawSource() = default;
+  std::vector<Segment> segments_;
+};
+
+// ---- telling them apart -------------------------------------------------
+
+enum class Kind { Raw, Ewf, Vhd, Vhdx, Vmdk, Qcow, Split, Unreadable };
+
+struct Recognised {
+  Kind kind = Kind::Raw;
+  std::string what;  // an unreadable container's name: "an AD1 container"
+};
+
+bool StartsWith(const std::vector<std::uint8_t>& bytes, std::string_view sig) {
+  return bytes.size() >= sig.size() && std::memcmp(bytes.data(), sig.data(), sig.size()) == 0;
+}
+
+std::vector<std::uint8_t> ReadAt(int fd, std::uint64_t offset, std::size_t n) {
+  std::vector<std::uint8_t> bytes(n);
+  const ssize_t r = ::pread(fd, bytes.data(), n, static_cast<off_t>(offset));
+  bytes.resize(r > 0 ? static_cast<std::size_t>(r) : 0);
+  return bytes;
+}
+
+bool Contains(const std::vector<std::uint8_t>& bytes, std::string_view text) {
+  return std::search(bytes.begin(), bytes.end(), text.begin(), text.end()) != bytes.end();
+}
+
+Recognised Recognise(const std::string& path, int fd, std::uint64_t size) {
+  using namespace std::string_view_literals;
+  const std::vector<std::uint8_t> head = ReadAt(fd, 0, 4096);
+  if (StartsWith(head, "EVF\x09\x0d\x0a\xff\x00"sv)) return {Kind::Ewf, {}};
+  if (StartsWith(head, "EVF2\x0d\x0a\x81\x00"sv)) return {Kind::Unreadable, "an Ex01 (EWF2) image"};
+  if (StartsWith(head, "LVF\x09\x0d\x0a\xff\x00"sv) || StartsWith(head, "LEF2\x0d\x0a\x81\x00"sv))
+    return {Kind::Unreadable, "an L01 logical evidence file"};
+  if (StartsWith(head, "vhdxfile"sv)) return {Kind::Vhdx, {}};
+  if (StartsWith(head, "KDMV"sv) || StartsWith(head, "COWD"sv) || StartsWith(head, "# Disk DescriptorFile"sv))
+    return {Kind::Vmdk, {}};
+  if (StartsWith(head, "QFI\xfb"sv)) return {Kind::Qcow, {}};
+  // A dynamic VHD keeps a copy of its footer at the start; a fixed one only
+  // at the end (in the last 511 bytes on disks made before 2004).
+  if (StartsWith(head, "conectix"sv)) return {Kind::Vhd, {}};
+  if (size >= 1024) {
+    const std::vector<std::uint8_t> tail = ReadAt(fd, size - 512, 512);
+    if (StartsWith(tail, "conectix"sv)) return {Kind::Vhd, {}};
+  }
+  if (StartsWith(head, "ADSEGMENTEDFILE"sv)) return {Kind::Unreadable, "an AD1 container"};
+  if (StartsWith(head, "AFF10\r\n"sv)) return {Kind::Unreadable, "an AFF image"};
+  if (StartsWith(head, "PK\x03\x04"sv)) {
+    const std::string lower = [&] {
+      std::string s = FileName(path);
+      std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+      return s;
+    }();
+    const bool aff4 = (lower.size() > 5 && lower.compare(lower.size() - 5, 5, ".aff4") == 0) ||
+                      Contains(head, "information.turtle") || Contains(head, "aff4");
+    return {Kind::Unreadable, aff4 ? "an AFF4 container" : "a zip archive"};
+  }
+  if (StartsWith(head, "7z\xbc\xaf\x27\x1c"sv)) return {Kind::Unreadable, "a 7z archive"};
+  if (StartsWith(head, "\x1f\x8b\x08"sv)) return {Kind::Unreadable, "a gzip archive"};
+  if (StartsWith(head, "\xfd" "7zXZ\x00"sv)) return {Kind::Unreadable, "an xz archive"};
+  if (IsFirstSplitSegment(path)) return {Kind::Split, {}};
+  return {Kind::Raw, {}};
+}
+
+// How the file at path is to be read, from its first bytes; Raw for a block
+// device or a file that cannot be read (OpenRawSource then says why).
+Recognised RecogniseFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+  FileHandle fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd.valid()) return {};
+  return Recognise(path, fd.fd(), static_cast<std::uint64_t>(st.st_size));
+}
+
+}  // namespace
+
+ByteSourceOpen OpenImageSource(const std::string& path, std::uint32_t imageSectorSize) {
+  const Recognised r = RecogniseFile(path);
+  switch (r.kind) {
+    case Kind::Ewf: return EwfSource::Open(path, imageSectorSize);
+    case Kind::Vhd: return VhdiSource::Open(path, imageSectorSize, false);
+    case Kind::Vhdx: return VhdiSource::Open(path, imageSectorSize, true);
+    case Kind::Vmdk: return VmdkSource::Open(path, imageSectorSize);
+    case Kind::Qcow: return QcowSource::Open(path, imageSectorSize);
+    case Kind::Split: return SplitRawSource::Open(path, imageSectorSize);
+    case Kind::Unreadable:
+      return {nullptr, path + " is " + r.what + ", which cannot be read; export it as raw or E01"};
+    case Kind::Raw: break;
+  }
+  return OpenRawSource(path, imageSectorSize);
+}
+
+std::vector<std::string> ImageFilesOf(const std::string& path) {
+  const ByteSourceOpen opened = OpenImageSource(path);
+  if (!opened.source) return {path};
+  return opened.source->Files();
+}
+
+}  // namespace tsn
