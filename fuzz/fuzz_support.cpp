@@ -10,6 +10,7 @@
 #include "app/fault_report.h"
 #include "core/trace.h"
 #include "app/main_dialog.h"
+#include "source/byte_source.h"
 #include "ui/control_ids.h"
 
 namespace tsn::fuzz {
@@ -24,6 +25,9 @@ MemoryImage::MemoryImage(std::uint64_t size) : size_(size) {
   fd_ = ::memfd_create("tessilon-fuzz", MFD_CLOEXEC);
   if (fd_ < 0 || ::ftruncate(fd_, static_cast<off_t>(size)) != 0) Fail("memfd_create");
   path_ = "/proc/self/fd/" + std::to_string(fd_);
+  // Fuzz inputs are for our own parsers: a container signature the fuzzer
+  // happens on must not hand them to the image libraries.
+  SetContainerFormatsRead(false);
 }
 
 MemoryImage::~MemoryImage() {

@@ -49,6 +49,12 @@ ByteSourceOpen OpenRawSource(const std::string& path, std::uint32_t imageSectorS
 // names it. The sector size given overrides the one a container records.
 ByteSourceOpen OpenImageSource(const std::string& path, std::uint32_t imageSectorSize = 0);
 
+// Whether OpenImageSource looks at content for container formats (on by
+// default). The fuzz targets turn it off: their inputs are meant for our own
+// parsers, and a container signature the fuzzer stumbles on would only hand
+// the bytes to a library we do not build or fix.
+void SetContainerFormatsRead(bool read);
+
 // The files OpenImageSource reads for path: the path alone when it cannot
 // be opened or is a raw image or a device.
 std::vector<std::string> ImageFilesOf(const std::string& path);

@@ -692,7 +692,14 @@ Recognised RecogniseFile(const std::string& path) {
 
 }  // namespace
 
+namespace {
+bool containerFormatsRead = true;
+}  // namespace
+
+void SetContainerFormatsRead(bool read) { containerFormatsRead = read; }
+
 ByteSourceOpen OpenImageSource(const std::string& path, std::uint32_t imageSectorSize) {
+  if (!containerFormatsRead) return OpenRawSource(path, imageSectorSize);
   const Recognised r = RecogniseFile(path);
   switch (r.kind) {
     case Kind::Ewf: return EwfSource::Open(path, imageSectorSize);
