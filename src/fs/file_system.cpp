@@ -18,11 +18,16 @@ namespace {
 // listed". The order is the one backup boot areas are looked for in: the
 // NTFS copy in the volume's last sector before the FAT32 one in its
 // reserved sectors.
-constexpr std::array<const FileSystemType*, 2> kRows = {&kNtfsFileSystem, &kFat32FileSystem};
+constexpr std::array<const FileSystemType*, 3> kRows = {&kNtfsFileSystem, &kFat32FileSystem, &kExFatFileSystem};
 
 }  // namespace
 
 std::span<const FileSystemType* const> FileSystemTable() { return kRows; }
+
+char LOGDRIVE_INFO::Kind() const {
+  if (fileSystem != nullptr) return fileSystem->kind;
+  return fsName.empty() ? '\0' : fsName[0];
+}
 
 const FileSystemType* ProbeFileSystem(Bytes bootSector) {
   for (const FileSystemType* row : FileSystemTable())

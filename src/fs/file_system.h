@@ -72,5 +72,6 @@ BootArea ReadBootAreaCopy(EngineHost* host, VolumeSource* volume, std::uint64_t 
 // Each file system defines its row in its own folder.
 extern const FileSystemType kFat32FileSystem;
 extern const FileSystemType kNtfsFileSystem;
+extern const FileSystemType kExFatFileSystem;
 
 }  // namespace tsn
