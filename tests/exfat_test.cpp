@@ -4,8 +4,10 @@
 // entry sets written by hand into a copy of one of them.
 #include <gtest/gtest.h>
 
-#include <bit>
+#include <sys/stat.h>
+
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <map>
 
@@ -203,15 +205,16 @@ struct SetAt {
   std::vector<std::uint8_t> bytes;
 };
 
-SetAt FindDeletedSet(const std::string& image, const std::string& asciiName) {
+SetAt FindSet(const std::string& image, const std::string& asciiName, bool deleted = true) {
+  const unsigned char fileType = deleted ? 0x05 : 0x85, nameType = deleted ? 0x41 : 0xC1;
   const std::string data = test::ReadAll(image);
   // The first File Name entry holds the first 15 characters.
   std::string utf16;
   for (char c : asciiName.substr(0, 15)) utf16 += std::string{c, '\0'};
   for (std::size_t at = data.find(utf16); at != std::string::npos; at = data.find(utf16, at + 1)) {
-    if (at % 32 != 2 || static_cast<unsigned char>(data[at - 2]) != 0x41) continue;
+    if (at % 32 != 2 || static_cast<unsigned char>(data[at - 2]) != nameType) continue;
     const std::uint64_t file = at - 2 - 64;
-    if (static_cast<unsigned char>(data[file]) != 0x05) continue;
+    if (static_cast<unsigned char>(data[file]) != fileType) continue;
     const std::size_t slots = 1 + static_cast<unsigned char>(data[file + 1]);
     SetAt s{file, std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(file),
                                             data.begin() + static_cast<std::ptrdiff_t>(file + slots * 32))};
@@ -274,7 +277,7 @@ TEST(ExFatDamage, EntrySetsAreListedOrSkippedAsTheirBytesAllow) {
   for (const Damage& d : kDamage) {
     SCOPED_TRACE(d.name);
     const std::string image = test::CopyOf(fixture, dir, "damaged.img");
-    SetAt set = FindDeletedSet(image, "root-deleted.txt");
+    SetAt set = FindSet(image, "root-deleted.txt");
     ASSERT_FALSE(set.bytes.empty());
     d.apply(set.bytes);
     WriteBytes(image, set.offset, set.bytes);
@@ -343,6 +346,93 @@ TEST(ExFatDamage, DeletedFragmentedFileFollowsTheChainItLeft) {
   EXPECT_EQ(test::Sha256OfFile(dir.Path("out/Frag/woven-a.bin")), sha);
 }
 
+// A live file's stream made to say only its first 5000 bytes were written,
+// and its modified time given 1.5 s past its two seconds at UTC-1: the copy
+// holds zeros past 5000 and has that very time.
+TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
+  test::ScratchDir dir;
+  const std::string intact = test::Fixture("exfat-4k.img");
+  const std::string image = test::CopyOf(intact, dir, "vdl.img");
+  SetAt set = FindSet(image, "many-clusters.bin", false);
+  ASSERT_FALSE(set.bytes.empty());
+  const std::uint32_t stamp = LeU32(Bytes(set.bytes), 12);
+  set.bytes[21] = 150;       // modified, 10-ms units
+  set.bytes[23] = 0x80 | 0x7C;  // modified, UTC offset: -4 quarter hours
+  std::memset(&set.bytes[32 + 8], 0, 8);
+  set.bytes[32 + 8] = 5000 & 0xFF;
+  set.bytes[32 + 9] = 5000 >> 8;
+  Reseal(set.bytes);
+  WriteBytes(image, set.offset, set.bytes);
+  const auto r = RunCommand(Cli("copy " + Quote(image) + " --to " + Quote(dir.Path("out")) +
+                                " /Documents/many-clusters.bin"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string expected;
+  for (const auto& e : test::ManifestOf("exfat-4k.img"))
+    if (e["path"] == "Documents/many-clusters.bin") expected = std::string(e["size"].get<std::size_t>(), '\0');
+  const std::string original = RunCommand(Cli("copy " + Quote(intact) + " --to " + Quote(dir.Path("whole")) +
+                                              " /Documents/many-clusters.bin") + " >/dev/null && cat " +
+                                          Quote(dir.Path("whole/Documents/many-clusters.bin"))).out;
+  ASSERT_EQ(original.size(), expected.size());
+  expected.replace(0, 5000, original.substr(0, 5000));
+  EXPECT_TRUE(test::ReadAll(dir.Path("out/Documents/many-clusters.bin")) == expected);
+  std::tm tm{};
+  tm.tm_year = static_cast<int>(stamp >> 25) + 80;
+  tm.tm_mon = static_cast<int>((stamp >> 21) & 0x0F) - 1;
+  tm.tm_mday = static_cast<int>((stamp >> 16) & 0x1F);
+  tm.tm_hour = static_cast<int>((stamp >> 11) & 0x1F);
+  tm.tm_min = static_cast<int>((stamp >> 5) & 0x3F);
+  tm.tm_sec = static_cast<int>(stamp & 0x1F) * 2;
+  const std::time_t utc = timegm(&tm) + 3600 + 1;
+  struct stat st {};
+  ASSERT_EQ(::stat(dir.Path("out/Documents/many-clusters.bin").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, utc);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 500'000'000);
+}
+
+// Unreadable sectors, served as EIO through FUSE: a folder's cluster is
+// named with its byte range and the rest of the tree is still found; with
+// the allocation bitmap unreadable no deleted file is judged recoverable.
+TEST(ExFatReadErrors, AnUnreadableFolderOrBitmapIsToldAndCostsOnlyWhatItHeld) {
+  const std::string image = test::Fixture("exfat-4k.img");
+  const auto boot = ReadBytes(image, 0, 512);
+  const Bytes b(boot);
+  const std::uint64_t heap = std::uint64_t{LeU32(b, 88)} * 512, cluster = 512ULL << LeU8(b, 109);
+  const auto at = [&](std::uint32_t c) { return heap + (c - 2ULL) * cluster; };
+  const auto rootBytes = ReadBytes(image, at(LeU32(b, 96)), cluster);
+  std::uint32_t bitmap = 0;
+  for (std::size_t e = 0; e < rootBytes.size(); e += 32)
+    if (rootBytes[e] == 0x81) bitmap = LeU32(Bytes(rootBytes), e + 20);
+  ASSERT_NE(bitmap, 0u);
+  const SetAt documents = FindSet(image, "Documents", false);
+  ASSERT_FALSE(documents.bytes.empty());
+  const std::uint64_t folder = at(LeU32(Bytes(documents.bytes), 32 + 20));
+
+  {
+    test::FailingImage failing(image, {{folder, folder + 511}});
+    if (failing.path().empty()) GTEST_SKIP() << failing.why();
+    const test::Scan s = test::RunScan(failing.path(), false);
+    EXPECT_TRUE(s.Logged("of folder \"/Documents\" could not be read (bytes " + std::to_string(folder))) << s.log;
+    EXPECT_EQ(s.Find("/Documents/readme.txt"), nullptr);
+    EXPECT_NE(s.Find("/Unicode/Русский/Удалённый файл.txt"), nullptr);
+  }
+  {
+    test::FailingImage failing(image, {{at(bitmap), at(bitmap) + 511}});
+    if (failing.path().empty()) GTEST_SKIP() << failing.why();
+    for (const bool quick : {false, true}) {
+      const test::Scan s = test::RunScan(failing.path(), quick);
+      EXPECT_TRUE(s.Logged("allocation bitmap could not be read in full (bytes " + std::to_string(at(bitmap)))) << s.log;
+      EXPECT_TRUE(s.Logged("judged while the allocation bitmap could not be read in full")) << s.log;
+      std::size_t deleted = 0;
+      for (const auto& f : s.entries) {
+        if (!f["deleted"].get<bool>() || f["folder"].get<bool>()) continue;
+        ++deleted;
+        EXPECT_NE(f["state"], "Recovery may be possible") << f["path"];
+      }
+      EXPECT_GT(deleted, 20u);
+    }
+  }
+}
+
 // A folder whose first cluster is its parent's, and a FAT chain that loops:
 // both scans end, and say what they passed over.
 TEST(ExFatDamage, FolderLoopsAndChainLoopsEnd) {
@@ -358,7 +448,7 @@ TEST(ExFatDamage, FolderLoopsAndChainLoopsEnd) {
   WriteBytes(image, fat + root * 4ULL, {static_cast<std::uint8_t>(self), static_cast<std::uint8_t>(self >> 8),
                                         static_cast<std::uint8_t>(self >> 16), static_cast<std::uint8_t>(self >> 24)});
   // A deleted folder ("Trash") made to start at the root's cluster.
-  SetAt trash = FindDeletedSet(image, "Trash");
+  SetAt trash = FindSet(image, "Trash");
   ASSERT_FALSE(trash.bytes.empty());
   std::memcpy(&trash.bytes[32 + 20], &root, 4);
   Reseal(trash.bytes);
