@@ -70,7 +70,12 @@ std::uint64_t ExFatBitmap::FreeClusters(std::uint32_t clusterCount) const {
 }
 
 int LoadExFatFat(EngineHost* host, LOGDRIVE_INFO* drive, const ExFatGeometry& g) {
-  const std::uint64_t entries = std::uint64_t{g.clusterCount} + 2;
+  const std::uint64_t start = (g.fatOffset + (g.secondFatActive ? g.fatLength : 0)) * g.bytesPerSector;
+  // No more entries than the image holds: a boot sector may claim billions
+  // of clusters on a small image. Those past it end every chain.
+  const std::uint64_t size = drive->volume ? drive->volume->Size() : 0;
+  const std::uint64_t onImage = size > start ? (size - start) / 4 : 0;
+  const std::uint64_t entries = std::min<std::uint64_t>(std::uint64_t{g.clusterCount} + 2, onImage);
   try {
     drive->fatTable.assign(entries, 0);
   } catch (const std::bad_alloc&) {
@@ -78,7 +83,6 @@ int LoadExFatFat(EngineHost* host, LOGDRIVE_INFO* drive, const ExFatGeometry& g)
                entries);
     return 0;
   }
-  const std::uint64_t start = (g.fatOffset + (g.secondFatActive ? g.fatLength : 0)) * g.bytesPerSector;
   std::vector<std::uint8_t> chunk;
   for (std::uint64_t done = 0; done < entries * 4;) {
     const std::uint64_t bytes = std::min(kFatChunkBytes, entries * 4 - done);
@@ -221,8 +225,15 @@ ExFatVolume OpenExFatVolume(EngineHost* host, LOGDRIVE_INFO* drive) {
   // first entry free) leaves it as one run.
   const bool chained = drive->fatTable.size() > v.root.bitmapCluster && drive->fatTable[v.root.bitmapCluster] != 0;
   fault.clear();
-  const std::vector<std::uint32_t> clusters =
+  std::vector<std::uint32_t> clusters =
       ExFatClusters(*drive, v.g, v.root.bitmapCluster, !chained, v.g.ClustersFor(needed), &fault);
+  // Only the clusters on the image are held; the bits of the rest read as
+  // taken (Taken), like those of any cluster the bitmap does not reach.
+  const std::uint64_t size = drive->volume ? drive->volume->Size() : 0;
+  const auto past = std::find_if(clusters.begin(), clusters.end(),
+                                 [&](std::uint32_t c) { return v.g.ClusterOffset(c) >= size; });
+  const bool cut = past != clusters.end();
+  clusters.erase(past, clusters.end());
   try {
     v.bitmap.bits.assign(clusters.size() * v.g.clusterBytes, 0xFF);
   } catch (const std::bad_alloc&) {
@@ -231,7 +242,10 @@ ExFatVolume OpenExFatVolume(EngineHost* host, LOGDRIVE_INFO* drive) {
     return v;
   }
   v.bitmap.readable = clusters.size() == v.g.ClustersFor(needed);
-  if (!v.bitmap.readable)
+  if (cut)
+    LogMessage(host, kError, "%s: its allocation bitmap runs past the end of %s; the clusters it describes there "
+               "are taken as in use.", drive->driveName.c_str(), drive->sourceDescription.c_str());
+  else if (!v.bitmap.readable)
     LogMessage(host, kError, "%s: its allocation bitmap could not be followed (%s); the clusters it does not reach "
                "are taken as in use.", drive->driveName.c_str(), fault.c_str());
   for (std::size_t i = 0; i < clusters.size(); ++i) {
