@@ -433,6 +433,28 @@ TEST(ExFatReadErrors, AnUnreadableFolderOrBitmapIsToldAndCostsOnlyWhatItHeld) {
   }
 }
 
+// A boot sector whose fields hang together but claim four billion clusters
+// on a 64 MiB image: listed and scanned within a small address space.
+TEST(ExFatDamage, ABootSectorClaimingBillionsOfClustersCostsNoMemory) {
+  test::ScratchDir dir;
+  const std::string image = test::CopyOf(test::Fixture("exfat-4k.img"), dir, "claims.img");
+  const auto le = [](std::uint64_t v, int n) {
+    std::vector<std::uint8_t> b;
+    for (int i = 0; i < n; ++i) b.push_back(static_cast<std::uint8_t>(v >> (8 * i)));
+    return b;
+  };
+  WriteBytes(image, 92, le(0xFFFFFFF0u, 4));        // ClusterCount
+  WriteBytes(image, 84, le(0x08000000u, 4));        // FatLength, room for every entry
+  WriteBytes(image, 88, le(0x08000000u + 2048, 4)); // ClusterHeapOffset, after it
+  WriteBytes(image, 72, le(1ULL << 40, 8));         // VolumeLength
+  for (const char* command : {"drives --no-devices --json", "scan --json", "scan --json --quick"}) {
+    const auto r = RunCommand("prlimit --as=400000000 " + Cli(command) + " " + Quote(image));
+    EXPECT_EQ(r.status, 0) << command << "\n" << r.err;
+    const std::string said = command[0] == 'd' ? r.out : r.err;
+    EXPECT_NE(said.find(command[0] == 'd' ? "\"exFAT\"" : "holds only"), std::string::npos) << command << "\n" << said;
+  }
+}
+
 // A folder whose first cluster is its parent's, and a FAT chain that loops:
 // both scans end, and say what they passed over.
 TEST(ExFatDamage, FolderLoopsAndChainLoopsEnd) {
