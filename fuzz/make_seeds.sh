@@ -14,6 +14,11 @@
 #                        and cut short after their last data, one with a
 #                        folder that leads back to its parent, one with a
 #                        folder chain that loops
+#   OUTDIR/exfat_volume/ a small exFAT volume (mkfs.exfat, filled through
+#                        exfat-fuse on a loop device) in the compact form,
+#                        with live, deleted and fragmented files and a
+#                        deleted folder; full size and cut short
+#   OUTDIR/exfat_entry_set/ the same volume's folder clusters
 #   OUTDIR/ntfs_record/  MFT records of a fresh NTFS volume, the root's with
 #                        its INDX block
 #   OUTDIR/ntfs_volume/  a small NTFS volume in the compact form, with live
@@ -32,14 +37,18 @@ COMPACT=$(realpath "$2")
 POPULATE=$(realpath "$3")
 export LC_ALL=C.UTF-8 MTOOLS_SKIP_CHECK=1
 unset MTOOLSRC || true
-for tool in mkfs.fat mmd mcopy mdel mdeltree mkntfs ntfsinfo sfdisk sgdisk od dd truncate grep; do
+for tool in mkfs.fat mmd mcopy mdel mdeltree mkntfs ntfsinfo sfdisk sgdisk od dd truncate grep mkfs.exfat \
+  mount.exfat-fuse losetup; do
   command -v "$tool" >/dev/null || die "missing tool: $tool"
 done
 
 WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+EXFAT_LOOP=
+# The exFAT volume is filled through FUSE on a loop device; both go however
+# the script ends.
+trap 'mountpoint -q "$WORK/mnt" 2>/dev/null && umount "$WORK/mnt"; [[ -n $EXFAT_LOOP ]] && losetup -d "$EXFAT_LOOP"; rm -rf "$WORK"' EXIT
 rm -rf "$OUT"
-mkdir -p "$OUT"/{partitions,fat_dir,fat_volume,ntfs_record,ntfs_volume}
+mkdir -p "$OUT"/{partitions,fat_dir,fat_volume,ntfs_record,ntfs_volume,exfat_volume,exfat_entry_set}
 cd "$WORK"
 
 u16() { od -An -tu2 -j "$2" -N2 "$1" | tr -d ' '; }
@@ -160,6 +169,39 @@ dir_seed fat4k.img "$OUT/fat_dir/spc8-tree" 3 14
 dir_seed fat512.img fat_dir_free 0 96
 dd if=/dev/zero of=fat_dir_free bs=1 seek=$((6 + 8)) count=504 conv=notrunc status=none
 mv fat_dir_free "$OUT/fat_dir/spc1-no-chains"
+
+# --- exfat_volume, exfat_entry_set ------------------------------------------
+
+truncate -s 64M exfat.img
+EXFAT_LOOP=$(losetup -f --show exfat.img) || die "losetup failed (needs root and loop devices)"
+mkfs.exfat -c 4096 -L SEEDEXFAT "$EXFAT_LOOP" >/dev/null
+mkdir -p mnt
+mount.exfat-fuse "$EXFAT_LOOP" mnt 2>/dev/null || die "mount.exfat-fuse failed"
+mkdir -p mnt/Docs/Deeper mnt/Trash/Inner mnt/Frag
+for i in $(seq 1 30); do printf 'keep me\n' >"mnt/Docs/A rather long document name, number $i.txt"; done
+head -c 3000 /dev/urandom >'mnt/Docs/Deeper/中文 文件名 résumé 😀.bin'
+head -c 9000 /dev/urandom >mnt/Trash/a.bin
+printf 'inner\n' >mnt/Trash/Inner/b.txt
+: >mnt/empty.txt
+head -c 5000 /dev/urandom >mnt/root-deleted.bin
+for i in 1 2 3 4 5 6; do
+  head -c 4096 /dev/urandom >>mnt/Frag/woven-a.bin
+  head -c 4096 /dev/urandom >>mnt/Frag/woven-b.bin
+done
+rm -r mnt/Trash mnt/root-deleted.bin mnt/Frag/woven-b.bin 'mnt/Docs/A rather long document name, number 7.txt'
+umount mnt
+losetup -d "$EXFAT_LOOP"
+EXFAT_LOOP=
+"$COMPACT" pack exfat.img "$OUT/exfat_volume/exfat-full"
+"$COMPACT" pack exfat.img "$OUT/exfat_volume/exfat-cut" "$(end_of_data exfat.img)"
+# Folder clusters: the root's and the two that follow it (the first
+# folders made), each a seed of its own and all three together.
+heap=$(u32 exfat.img 88)
+root=$(u32 exfat.img 96)
+for c in 0 1 2; do
+  dd if=exfat.img of="$OUT/exfat_entry_set/cluster-$c" bs=512 skip=$((heap + (root - 2 + c) * 8)) count=8 status=none
+done
+cat "$OUT"/exfat_entry_set/cluster-{0,1,2} >"$OUT/exfat_entry_set/three-clusters"
 
 # --- partitions: disk images -----------------------------------------------
 

@@ -2,7 +2,7 @@
 # Fails, naming each offending line, when a source file includes a header of
 # a layer above its own, or one file system includes another. The layers,
 # lowest first:
-#   core < source < fs < fs/fat, fs/ntfs < results < ui < app < ui/headless, ui/qt < apps
+#   core < source < fs < fs/fat, fs/ntfs, fs/exfat < results < ui < app < ui/headless, ui/qt < apps
 # The application and copy-out reach a file system only through the table
 # in fs/. ui is the window-system interface alone; the window logic that needs the
 # application record lives in app, and the toolkits sit on top of both.

@@ -59,7 +59,7 @@ TEST(BootSectorDamage, ABootSectorThatCannotBeTrustedIsReadFromItsBackup) {
          WriteAt(img, 0, sector);
          WriteAt(img, ntfsLast, sector);
        },
-       "holds neither a FAT12 nor a FAT16 nor a FAT32 nor an NTFS file system; it is not listed.", 1},
+       "holds no exFAT, FAT12, FAT16, FAT32 or NTFS file system; it is not listed.", 1},
       {"fat32-boot-sector-zeroed", fat32, [&](const std::string& img) { WriteAt(img, 0, sector); },
        "its boot sector reads as zeros; the backup at sector 6 is used.", 0},
       {"fat32-backup-named-by-the-primary", movedBackup, [](const std::string& img) { WriteAt(img, 13, {0}); },

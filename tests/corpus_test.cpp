@@ -6,6 +6,7 @@
 // image must be exactly as it was.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -28,7 +29,11 @@
 namespace tsn {
 namespace {
 
-const std::string kCorpus = TESSILON_CORPUS;
+// TESSILON_TEST_CORPUS points the suite at another corpus, as
+// TESSILON_TEST_FIXTURES does for the fixtures.
+const std::string kCorpus = std::getenv("TESSILON_TEST_CORPUS") != nullptr && *std::getenv("TESSILON_TEST_CORPUS") != '\0'
+                                ? std::getenv("TESSILON_TEST_CORPUS")
+                                : TESSILON_CORPUS;
 
 struct Variant {
   std::string file, kind, expect, sha;
@@ -69,6 +74,7 @@ const std::map<std::string, std::set<std::string>>& Families() {
       {"Ntfs", {"mft-record-header", "mft-record-bitflip", "attribute-header", "run-list",
                 "mft-runs-overlap", "index-root", "index-block", "self-pointing-attribute-list",
                 "attribute-list", "ntfs-boot"}},
+      {"ExFat", {"exfat-boot", "exfat-bitmap", "exfat-fat", "exfat-entry"}},
   };
   return families;
 }
@@ -217,7 +223,7 @@ TEST(CorpusUnreadable, EveryScanEndsNamesWhatItCouldNotReadAndLeavesTheImage) {
 
 INSTANTIATE_TEST_SUITE_P(Damage, CorpusFamily,
                          ::testing::Values("FatBootSector", "FatTable", "FatEntries", "Cycles",
-                                           "Truncation", "PartitionTables", "Ntfs"),
+                                           "Truncation", "PartitionTables", "Ntfs", "ExFat"),
                          [](const ::testing::TestParamInfo<std::string>& family) { return family.param; });
 
 }  // namespace

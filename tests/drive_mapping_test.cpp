@@ -155,7 +155,7 @@ TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
   HeadlessApp h;
   h.OpenImages({img}, -1);
   EXPECT_EQ(h.ui.RowCount(kDriveList), 0);  // no file systems on them
-  EXPECT_NE(h.LogText().find("E: (" + img + " partition 3) holds neither a FAT12 nor a FAT16 nor a FAT32 nor an NTFS file system"),
+  EXPECT_NE(h.LogText().find("E: (" + img + " partition 3) holds no exFAT, FAT12, FAT16, FAT32 or NTFS file system"),
             std::string::npos) << h.LogText();
 }
 

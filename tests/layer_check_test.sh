@@ -28,8 +28,13 @@ src/ui/headless/headless_window.cpp app/app_state.h fail
 src/app/main_dialog.cpp ui/qt/qt_window.h fail
 src/app/drive_mapping.cpp fs/fat/fat_table.h fail
 src/results/copy_out.cpp fs/ntfs/mft_record.h fail
+src/fs/exfat/exfat_scans.cpp fs/fat/fat_table.h fail
+src/fs/fat/fat_quick_scan.cpp fs/exfat/exfat_entry_set.h fail
+src/fs/exfat/exfat_scans.cpp app/app_state.h fail
+src/app/main_dialog.cpp fs/exfat/exfat_volume.h fail
 src/fs/fat/fat_table.cpp core/le_bytes.h pass
 src/fs/ntfs/mft_record.cpp fs/logdrive_info.h pass
+src/fs/exfat/exfat_scans.cpp fs/exfat/exfat_entry_set.h pass
 src/app/drive_mapping.cpp fs/boot_sector.h pass
 src/ui/qt/qt_window.cpp app/app_state.h pass
 ROWS

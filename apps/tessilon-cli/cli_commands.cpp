@@ -18,6 +18,7 @@
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "cli_output.h"
+#include "fs/file_system.h"
 #include "app/column_tables.h"
 #include "ui/control_ids.h"
 #include "pdf_report.h"
@@ -315,7 +316,7 @@ int RunDrives(const DrivesOptions& options) {
 namespace {
 
 // A headless program that has scanned one source: the drive list built from
-// it alone, its first FAT32 or NTFS volume (or the partition asked for)
+// it alone, its first volume of a file system it reads (or the partition asked for)
 // chosen, and the scan run, exactly as the window does it. With
 // `stopOnInterrupt`, Ctrl-C stops the scan and keeps what it found.
 struct ScanSession {
@@ -381,7 +382,7 @@ struct ScanSession {
       // looked into for volumes.
       if (OpenImageSource(options.source, options.sectorSize).source)
         std::cerr << "tessilon-cli: " << EscapeControls(options.source)
-                  << " holds no FAT32 or NTFS volume to scan\n";
+                  << " holds " << NoKnownFileSystemText() << " to scan\n";
       return -1;
     }
     if (options.partition <= 0) return 0;
@@ -392,8 +393,8 @@ struct ScanSession {
       if (s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0)
         return r;
     }
-    std::cerr << "tessilon-cli: " << EscapeControls(options.source) << " has no FAT32 or NTFS partition "
-              << options.partition << '\n';
+    std::cerr << "tessilon-cli: " << EscapeControls(options.source) << " has no partition " << options.partition
+              << " that holds a file system it reads\n";
     return -1;
   }
 

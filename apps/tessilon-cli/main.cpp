@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
   // write, which ends the listing quietly, not as a signal that kills.
   std::signal(SIGPIPE, SIG_IGN);
 
-  CLI::App app{"Tessilon: finds deleted files on FAT32 and NTFS volumes (read-only)"};
+  CLI::App app{"Tessilon: finds deleted files on FAT, exFAT and NTFS volumes (read-only)"};
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 done, 1 the source could not be scanned, 2 bad arguments, 3 done but with "

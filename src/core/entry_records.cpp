@@ -18,6 +18,7 @@ FoundFile* FoundFileFromFileInfo(ScanRecords& records, const MftFileInfo& info) 
   f->fatTime = info.fatTime;
   f->size = info.size;
   f->startCluster = static_cast<std::uint32_t>(info.recordNumber);
+  f->exfat = info.exfat;
   return f;
 }
 

@@ -32,6 +32,18 @@ using ResidentData = std::shared_ptr<const std::vector<std::uint8_t>>;
 
 struct FoundFile;
 
+// What an exFAT entry set says beyond a FAT entry: where the set lies, how
+// much of the file was ever written, whether its clusters are one run
+// without a chain in the FAT, and the finer parts of its modified time.
+struct ExFatFields {
+  std::uint64_t entrySetOffset = 0;   // byte offset of the set's File entry on the volume; 0 on other volumes
+  std::uint64_t validDataLength = 0;  // bytes from the start that hold data; the rest reads as zeros
+  bool noFatChain = false;            // the clusters are contiguous and the FAT holds no chain for them
+  bool checksumFailed = false;        // listed although its set's checksum does not hold
+  std::uint8_t modifiedTenMs = 0;     // 0..199: 10-ms units past the two-second FAT time
+  std::uint8_t modifiedUtcOffset = 0; // bit 7: valid; low 7 bits: signed quarter hours from UTC
+};
+
 struct MftFileInfo {
   ResidentData residentData;
   std::string name;     // long (Win32) name, UTF-8; empty when there is none
@@ -56,6 +68,7 @@ struct MftFileInfo {
   std::uint64_t modified = 0;
   std::uint64_t recordCount = 0;
   std::uint64_t fileCount = 0;
+  ExFatFields exfat;
   FoundFile* firstFile = nullptr;
   FoundFile* lastFile = nullptr;
   RunList runs;
@@ -94,6 +107,7 @@ struct FoundFile {
   std::uint64_t recordNumber = 0;  // 0: found on a FAT volume
   std::uint64_t recordSector = 0;
   RunList runs;
+  ExFatFields exfat;
   FoundFile* next = nullptr;
 };
 

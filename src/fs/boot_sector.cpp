@@ -122,6 +122,34 @@ bool IsSoundNtfs(Bytes b) {
   return sane(boot::kNtfsClustersPerRecord) && sane(boot::kNtfsClustersPerIndexBlock);
 }
 
+// exFAT zeroes the whole of the old BIOS parameter block, so that no FAT
+// reader takes it for one of its own; its own fields sit further down and
+// count in powers of two. The FAT and the cluster heap must follow one
+// another inside the volume, and the FAT must have an entry for every
+// cluster.
+bool IsSoundExFat(Bytes b) {
+  if (!FieldIs(b, boot::kOemId, "EXFAT   ") || !HasBootSignature(b)) return false;
+  for (std::size_t i = 11; i < 64; ++i)
+    if (LeU8(b, i) != 0) return false;
+  const unsigned sectorShift = LeU8(b, exfat::kBytesPerSectorShift);
+  const unsigned clusterShift = LeU8(b, exfat::kSectorsPerClusterShift);
+  const unsigned fats = LeU8(b, exfat::kNumberOfFats);
+  if (sectorShift < 9 || sectorShift > 12 || clusterShift > 25 - sectorShift || (fats != 1 && fats != 2))
+    return false;
+  const std::uint64_t volumeLength = LeU64(b, exfat::kVolumeLength);
+  const std::uint64_t fatOffset = LeU32(b, exfat::kFatOffset);
+  const std::uint64_t fatLength = LeU32(b, exfat::kFatLength);
+  const std::uint64_t heapOffset = LeU32(b, exfat::kClusterHeapOffset);
+  const std::uint64_t clusters = LeU32(b, exfat::kClusterCount);
+  const std::uint64_t root = LeU32(b, exfat::kRootCluster);
+  const std::uint64_t bytesPerSector = std::uint64_t{1} << sectorShift;
+  if (fatOffset < 24 || fatLength == 0 || clusters == 0 || clusters > 0xFFFFFFF5u) return false;
+  if ((clusters + 2) * 4 > fatLength * bytesPerSector) return false;
+  if (heapOffset < fatOffset + fatLength * fats) return false;
+  if (volumeLength <= heapOffset || ((volumeLength - heapOffset) >> clusterShift) < clusters) return false;
+  return root >= 2 && root < clusters + 2;
+}
+
 std::string EscapedText(Bytes f) {
   std::string s;
   for (const std::uint8_t c : f) {
@@ -139,7 +167,7 @@ std::string EscapedText(Bytes f) {
 }  // namespace
 
 BootLayout SoundLayout(Bytes b) {
-  if (FieldIs(b, boot::kOemId, "EXFAT   ")) return BootLayout::ExFat;
+  if (IsSoundExFat(b)) return BootLayout::ExFat;
   if (IsSoundNtfs(b)) return BootLayout::Ntfs;
   if (IsSoundFat32(b)) return BootLayout::Fat32;
   if (IsSoundFat12Or16(b)) return BootLayout::Fat12Or16;
@@ -160,7 +188,10 @@ VolumeIdentity IdentifyVolume(Bytes b) {
     return id;
   }
   if (FieldIs(b, boot::kOemId, "EXFAT   ")) {
+    // The label lives in the root folder, not here.
     id.fsName = "exFAT";
+    id.serialNumber = LeU32(b, exfat::kSerialNumber);
+    id.maxComponentLength = 255;
     return id;
   }
   if (!HasBootSignature(b)) return id;
@@ -198,6 +229,8 @@ std::vector<std::uint64_t> Fat32BackupSectors(Bytes primary) {
   sectors.push_back(kFormattersBackupSector);
   return sectors;
 }
+
+bool IsSoundExFatBootSector(Bytes bootSector) { return IsSoundExFat(bootSector); }
 
 bool IsSoundBootSector(const std::uint8_t* sector512) {
   return SoundLayout(Bytes(sector512, kSectorSize)) != BootLayout::Unsound;

@@ -30,6 +30,10 @@ BootLayout SoundLayout(Bytes bootSector);
 // asks when that sector could be a partition table.
 bool IsSoundBootSector(const std::uint8_t* sector512);
 
+// Whether an exFAT boot sector's fields hang together: what a volume is
+// mounted on and a backup copy is taken by.
+bool IsSoundExFatBootSector(Bytes bootSector);
+
 // NTFS keeps its backup boot sector in the volume's last sector, which its
 // total-sectors field counts up to but not including: true when `copy`,
 // read at 512-byte sector `sector`, is a sound NTFS boot sector that places

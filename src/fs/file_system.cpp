@@ -1,6 +1,7 @@
 #include "fs/file_system.h"
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <vector>
 
@@ -18,12 +19,17 @@ namespace {
 // listed". The order is the one backup boot areas are looked for in: the
 // NTFS copy in the volume's last sector before the FAT32 one in its
 // reserved sectors.
-constexpr std::array<const FileSystemType*, 4> kRows = {&kNtfsFileSystem, &kFat32FileSystem, &kFat16FileSystem,
-                                                         &kFat12FileSystem};
+constexpr std::array<const FileSystemType*, 5> kRows = {&kNtfsFileSystem, &kFat32FileSystem, &kExFatFileSystem,
+                                                         &kFat16FileSystem, &kFat12FileSystem};
 
 }  // namespace
 
 std::span<const FileSystemType* const> FileSystemTable() { return kRows; }
+
+char LOGDRIVE_INFO::Kind() const {
+  if (fileSystem != nullptr) return fileSystem->kind;
+  return fsName.empty() ? '\0' : fsName[0];
+}
 
 const FileSystemType* ProbeFileSystem(Bytes bootSector) {
   for (const FileSystemType* row : FileSystemTable())
@@ -32,10 +38,18 @@ const FileSystemType* ProbeFileSystem(Bytes bootSector) {
 }
 
 std::string NoKnownFileSystemText() {
-  std::vector<const FileSystemType*> rows(FileSystemTable().begin(), FileSystemTable().end());
-  std::sort(rows.begin(), rows.end(), [](const FileSystemType* a, const FileSystemType* b) { return a->name < b->name; });
-  std::string text;
-  for (const FileSystemType* row : rows) text += (text.empty() ? "neither " : " nor ") + row->article + " " + row->name;
+  std::vector<std::string> names;
+  for (const FileSystemType* row : FileSystemTable()) names.push_back(row->name);
+  // In the order a reader looks names up: "exFAT" beside "FAT12", not after "NTFS".
+  const auto folded = [](std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  };
+  std::sort(names.begin(), names.end(),
+            [&](const std::string& a, const std::string& b) { return folded(a) < folded(b); });
+  std::string text = "no ";
+  for (std::size_t i = 0; i < names.size(); ++i)
+    text += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
   return text + " file system";
 }
 

@@ -23,10 +23,8 @@ class VolumeSource;
 using BootArea = std::array<std::uint8_t, kBootAreaSize>;
 
 struct FileSystemType {
-  // The name the drive list shows for volumes of this row ("FAT32"), and
-  // the article a sentence names it with ("a").
+  // The name the drive list shows for volumes of this row ("FAT32").
   std::string name;
-  std::string article;
   // The first letter of fsName of a volume of this row.
   char kind = '\0';
   // Whether the boot area's first sector is of this row.
@@ -56,8 +54,8 @@ std::span<const FileSystemType* const> FileSystemTable();
 // The row whose probe claims the boot sector, or null.
 const FileSystemType* ProbeFileSystem(Bytes bootSector);
 
-// "neither a FAT12 nor a FAT16 nor a FAT32 nor an NTFS file system", the
-// rows by name: what a volume of no row holds.
+// "no exFAT, FAT12, FAT16, FAT32 or NTFS file system", the rows by name:
+// what a volume of no row holds.
 std::string NoKnownFileSystemText();
 
 // Geometry every row reads the same way: the sector and cluster sizes. A
@@ -74,5 +72,6 @@ extern const FileSystemType kFat32FileSystem;
 extern const FileSystemType kFat16FileSystem;
 extern const FileSystemType kFat12FileSystem;
 extern const FileSystemType kNtfsFileSystem;
+extern const FileSystemType kExFatFileSystem;
 
 }  // namespace tsn

@@ -38,6 +38,21 @@ constexpr std::size_t kNtfsClustersPerIndexBlock = 68;  // i8, NTFS: the same wa
 constexpr std::size_t kSignature = 510;         // 0x55 0xAA, both
 }  // namespace boot
 
+// exFAT boot-sector fields; sectors and clusters are powers of two.
+namespace exfat {
+constexpr std::size_t kVolumeLength = 72;             // u64, sectors
+constexpr std::size_t kFatOffset = 80;                // u32, sectors
+constexpr std::size_t kFatLength = 84;                // u32, sectors
+constexpr std::size_t kClusterHeapOffset = 88;        // u32, sectors
+constexpr std::size_t kClusterCount = 92;             // u32
+constexpr std::size_t kRootCluster = 96;              // u32
+constexpr std::size_t kSerialNumber = 100;            // u32
+constexpr std::size_t kVolumeFlags = 106;             // u16: bit 0, the second FAT is the active one
+constexpr std::size_t kBytesPerSectorShift = 108;     // u8, 9..12
+constexpr std::size_t kSectorsPerClusterShift = 109;  // u8, up to 25 less the sector shift
+constexpr std::size_t kNumberOfFats = 110;            // u8, 1 or 2
+}  // namespace exfat
+
 constexpr std::size_t kBootAreaSize = 1536;
 
 struct LOGDRIVE_INFO {
@@ -81,7 +96,9 @@ struct LOGDRIVE_INFO {
   std::string sourceDescription;                 // which file or device, for the log
 
   std::uint64_t ClusterBytes() const { return std::uint64_t{bytesPerSector} * sectorsPerCluster; }
-  char Kind() const { return fsName.empty() ? '\0' : fsName[0]; }
+  // The row's kind when the volume was mounted with one, else the first
+  // letter of its name ("exFAT" would otherwise pass for 'e').
+  char Kind() const;
   Bytes Boot() const { return Bytes(bootSector.data(), bootSector.size()); }
 };
 

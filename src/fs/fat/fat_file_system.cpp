@@ -140,7 +140,6 @@ std::unique_ptr<ContentPlanner> OpenFatContent(EngineHost* host, LOGDRIVE_INFO* 
 
 const FileSystemType kFat32FileSystem = {
     .name = "FAT32",
-    .article = "a",
     .kind = 'F',
     .probe = ProbeFat32,
     .findBackupBootArea = FindFat32Backup,
@@ -153,7 +152,6 @@ const FileSystemType kFat32FileSystem = {
 // FAT12 and FAT16 keep no copy of their boot sector.
 const FileSystemType kFat16FileSystem = {
     .name = "FAT16",
-    .article = "a",
     .kind = 'F',
     .probe = ProbeFat16,
     .mount = MountFat,
@@ -164,7 +162,6 @@ const FileSystemType kFat16FileSystem = {
 
 const FileSystemType kFat12FileSystem = {
     .name = "FAT12",
-    .article = "a",
     .kind = 'F',
     .probe = ProbeFat12,
     .mount = MountFat,

@@ -205,7 +205,6 @@ std::unique_ptr<ContentPlanner> OpenNtfsContent(EngineHost* host, LOGDRIVE_INFO*
 
 const FileSystemType kNtfsFileSystem = {
     .name = "NTFS",
-    .article = "an",
     .kind = 'N',
     .probe = ProbeNtfs,
     .findBackupBootArea = FindNtfsBackup,
