@@ -9,7 +9,8 @@
 #                        primary header is gone, an EBR chain that loops,
 #                        bare FAT32 and NTFS boot areas
 #   OUTDIR/fat_dir/      directory clusters with their FAT sector (the layout
-#                        of fuzz_fat_dir.cpp), 512-byte and 4 KiB clusters
+#                        of fuzz_fat_dir.cpp), 512-byte and 4 KiB clusters,
+#                        FAT12 and FAT16 with their fixed root folders
 #   OUTDIR/fat_volume/   whole FAT12, FAT16 and FAT32 volumes in the compact form, full size
 #                        and cut short after their last data, one with a
 #                        folder that leads back to its parent, one with a
@@ -169,6 +170,21 @@ dir_seed fat4k.img "$OUT/fat_dir/spc8-tree" 3 14
 dir_seed fat512.img fat_dir_free 0 96
 dd if=/dev/zero of=fat_dir_free bs=1 seek=$((6 + 8)) count=504 conv=notrunc status=none
 mv fat_dir_free "$OUT/fat_dir/spc1-no-chains"
+# FAT12 and FAT16: the first FAT sector, the first 4 sectors of the fixed
+# root folder (all its entries here), then the first data clusters.
+narrow_dir_seed() { # IMAGE OUT LOG2SPC WIDTH-CODE CLUSTERS
+  local img=$1 out=$2 spc=$((1 << $3))
+  local rsv=$(u16 "$img" 14) fats=$(od -An -tu1 -j 16 -N1 "$img" | tr -d ' ') spf=$(u16 "$img" 22)
+  local root=$((rsv + fats * spf)) rootsecs=$((($(u16 "$img" 17) * 32 + 511) / 512))
+  local total=$(u16 "$img" 19)
+  ((total != 0)) || total=$(u32 "$img" 32)
+  printf "\\$(printf %03o "$3")$(le32 $((total / spc)))\\$(printf %03o $((1 | $4 << 1)))" >"$out"
+  sectors "$img" "$rsv" 1 "$out"
+  sectors "$img" "$root" 4 "$out"
+  sectors "$img" $((root + rootsecs)) $(($5 * spc)) "$out"
+}
+narrow_dir_seed fat16.img "$OUT/fat_dir/fat16-spc2-tree" 1 1 48
+narrow_dir_seed fat12.img "$OUT/fat_dir/fat12-spc1-tree" 0 2 96
 
 # --- exfat_volume, exfat_entry_set ------------------------------------------
 

@@ -66,7 +66,7 @@ const std::map<std::string, std::set<std::string>>& Families() {
       {"FatBootSector", {"boot-field", "boot-bitflip", "boot-random", "boot-backup"}},
       {"FatTable", {"fat-entry", "fat-bitflip", "fat-noise", "file-chain-loop"}},
       {"FatEntries", {"entry-bitflip", "entry-random", "entry-start", "entry-size", "entry-attribute",
-                      "lfn-bitflip", "lfn-random", "lfn-long-run"}},
+                      "lfn-bitflip", "lfn-random", "lfn-long-run", "root-entry"}},
       {"Cycles", {"folder-cycle", "chain-loop", "chain-into-parent", "root-chain-loop"}},
       {"Truncation", {"truncated"}},
       {"PartitionTables", {"mbr-entry", "mbr-bitflip", "ebr-loop", "ebr-entry", "gpt-header",

@@ -173,30 +173,60 @@ INSTANTIATE_TEST_SUITE_P(Images, Fat1216,
                          });
 
 // Windows XP's FAT16 volume from the Digital Forensics Tool Testing images,
-// with its published MD5s. Deleted files are copied contiguously from their
-// first cluster, as FAT leaves nothing else to go by: the two fragmented
-// ones in the root come out with the MD5s the table gives for that
-// assumption. The deleted \dir1 is not listed: its entry gives the folder a
-// size of 1024, which no folder entry may have, and the entries inside it
-// were never marked deleted, so neither scan has anything of it to show.
+// with its published sizes and MD5s. Deleted files are copied contiguously
+// from their first cluster, as FAT leaves nothing else to go by: the three
+// fragmented ones come out with the MD5s the table gives for that
+// assumption. XP recorded the deleted \dir1 and \dir1\dir2 with the size of
+// their one cluster and never marked the entries inside \dir1 deleted, so
+// only the indexed scan, walking the deleted folder, finds what it held.
+// The deleted entries it lists are those fls -r -d lists, the earlier
+// System Volume Information tree (whose last folder's cluster \dir1\dir2
+// took over) included.
 TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
   const std::string image = test::RealImage("dftt-6-undel-fat.zip", "6-undel-fat/6-fat-undel.dd");
   if (image.empty()) GTEST_SKIP() << "real images not available";
   const std::string before = test::Sha256OfFile(image);
-  const std::map<std::string, std::string> published = {
-      {"/sing.dat", "59b20779f69ff9f0ac5fcd2c38835a79"},
-      {"/mult1.dat", "ffd27bd782bdce67750b6b9ee069d2ef"},
-      // fragmented: the table's MD5s for a contiguous reading
-      {"/frag1.dat", "c4f3b9a0f17d464f4fc61b94ecf6cc21"},
-      {"/frag2.dat", "965370acfa85aa7e26ab04bbd45cdcae"},
+  struct Published {
+    std::string path;
+    std::uint64_t size;
+    std::string md5;
+    bool inRoot;
   };
+  const std::vector<Published> published = {
+      {"/sing.dat", 780, "59b20779f69ff9f0ac5fcd2c38835a79", true},
+      {"/mult1.dat", 3801, "ffd27bd782bdce67750b6b9ee069d2ef", true},
+      {"/dir1/mult2.dat", 1715, "59cf0e9cd107bc1e75afb7374f6e05bb", false},
+      // fragmented: the table's MD5s for a contiguous reading
+      {"/frag1.dat", 1584, "c4f3b9a0f17d464f4fc61b94ecf6cc21", true},
+      {"/frag2.dat", 3873, "965370acfa85aa7e26ab04bbd45cdcae", true},
+      {"/dir1/dir2/frag3.dat", 2027, "a7a14ac62f79fdea4056ed5e8bcf97ef", false},
+  };
+  std::set<std::string> flsDeleted, flsFiles;
+  std::istringstream fls(RunCommand("fls -r -p -d " + image).out);
+  for (std::string line; std::getline(fls, line);) {
+    const std::string key = test::DeletedNameKey("/" + line.substr(line.find('\t') + 1));
+    flsDeleted.insert(key);
+    if (line.rfind("r/r", 0) == 0) flsFiles.insert(key);
+  }
+  ASSERT_EQ(flsFiles.size(), 7u);
   for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "quick" : "indexed");
     const test::Scan scan = test::RunScan(image, quick);
     ASSERT_EQ(scan.status, 0) << scan.log;
-    std::set<std::string> deleted;
-    for (const std::string& p : scan.Paths(true)) deleted.insert(test::DeletedNameKey(p));
-    for (const auto& [path, md5] : published) EXPECT_EQ(deleted.count(test::DeletedNameKey(path)), 1u) << path;
-    EXPECT_EQ(deleted.size(), published.size()) << scan.log;
+    std::map<std::string, const nlohmann::json*> deleted;
+    for (const auto& e : scan.entries)
+      if (e["deleted"].get<bool>()) deleted[test::DeletedNameKey(e["path"].get<std::string>())] = &e;
+    for (const Published& p : published) {
+      if (quick && !p.inRoot) continue;
+      const auto it = deleted.find(test::DeletedNameKey(p.path));
+      ASSERT_NE(it, deleted.end()) << p.path << "\n" << scan.log;
+      EXPECT_EQ((*it->second)["size"], p.size) << p.path;
+      EXPECT_EQ((*it->second)["state"], "Recovery may be possible") << p.path;
+    }
+    std::set<std::string> keys;
+    for (const auto& [key, entry] : deleted) keys.insert(key);
+    if (quick) EXPECT_EQ(keys.size(), 4u) << scan.log;
+    else EXPECT_EQ(keys, flsDeleted) << scan.log;
     EXPECT_TRUE(scan.Logged("claims 12033 sectors but its image holds 12032")) << scan.log;
   }
   test::ScratchDir dir;
@@ -207,8 +237,10 @@ TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
     if (e.is_regular_file())
       md5[test::DeletedNameKey("/" + std::filesystem::relative(e.path(), dir.Path("out")).string())] =
           RunCommand("md5sum < " + test::Quote(e.path().string()) + " | cut -c1-32").out;
-  EXPECT_EQ(md5.size(), published.size());
-  for (const auto& [path, want] : published) EXPECT_EQ(md5[test::DeletedNameKey(path)], want + "\n") << path;
+  std::set<std::string> copied;
+  for (const auto& [key, sum] : md5) copied.insert(key);
+  EXPECT_EQ(copied, flsFiles);
+  for (const Published& p : published) EXPECT_EQ(md5[test::DeletedNameKey(p.path)], p.md5 + "\n") << p.path;
   EXPECT_EQ(test::Sha256OfFile(image), before);
 }
 

@@ -88,6 +88,14 @@ TEST(IsAcceptableEntry, ChecksNameBytesDateTimeClusterAndSize) {
       {"the last cluster", MakeEntry("AB         ", 0x20, 1000), true},
       {"past the last cluster", MakeEntry("AB         ", 0x20, 1001), false},
       {"a folder with a size", MakeEntry("DIR        ", 0x10, 10, 1), false},
+      // Some writers record a folder's clusters as its size.
+      {"a folder of one cluster's size", MakeEntry("DIR        ", 0x10, 10, 4096), true},
+      {"a folder of three clusters' size", MakeEntry("DIR        ", 0x10, 10, 3 * 4096), true},
+      {"a folder of a sector's size", MakeEntry("DIR        ", 0x10, 10, 512), false},
+      {"a folder of clusters and a byte", MakeEntry("DIR        ", 0x10, 10, 4097), false},
+      {"a folder of every cluster's size", MakeEntry("DIR        ", 0x10, 10, 1000 * 4096), true},
+      {"a folder larger than the volume", MakeEntry("DIR        ", 0x10, 10, 1001 * 4096), false},
+      {"a label with a cluster's size", MakeEntry("LABEL      ", 0x08, 0, 4096), false},
       {"a long-name entry", MakeEntry("AB         ", 0x0F, 0), false},
   };
   for (const Case& c : cases) EXPECT_EQ(Accepted(c.entry), c.accepted) << c.why;

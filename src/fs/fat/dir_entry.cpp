@@ -51,6 +51,14 @@ bool IsValidTime(std::uint16_t time) {
   return (time >> 11) <= 23 && ((time >> 5) & 0x3F) <= 59 && (time & 0x1F) <= 30;
 }
 
+// Most writers give a folder size 0; some (Windows XP among them) record
+// the clusters it holds. Any other size is what garbage looks like.
+bool IsFolderSize(const LOGDRIVE_INFO& drive, std::uint32_t size) {
+  if (size == 0) return true;
+  const std::uint64_t clusterBytes = drive.ClusterBytes();
+  return clusterBytes != 0 && size % clusterBytes == 0 && size / clusterBytes <= drive.clusterCount;
+}
+
 std::uint32_t StartOf(const LOGDRIVE_INFO* drive, ShortEntry entry) {
   return EntryStartCluster(*drive, entry.StartCluster());
 }
@@ -88,7 +96,8 @@ int IsAcceptableEntry(const LOGDRIVE_INFO* drive, ShortEntry entry, int latestYe
   }
   if (!IsValidDate(entry.Date(), latestYear) || !IsValidTime(entry.Time())) return 0;
   if (StartOf(drive, entry) > drive->clusterCount) return 0;
-  if ((attr & (kAttrVolumeLabel | kAttrDirectory)) && entry.Size() != 0) return 0;
+  if ((attr & kAttrVolumeLabel) && entry.Size() != 0) return 0;
+  if ((attr & kAttrDirectory) && !IsFolderSize(*drive, entry.Size())) return 0;
   return 1;
 }
 
@@ -150,7 +159,7 @@ void ReportJudgedWithoutFat(EngineHost* app, const LOGDRIVE_INFO& drive, std::ui
              drive.driveName.c_str(), files, files == 1 ? "file lies" : "files lie", files == 1 ? "it is" : "they are");
 }
 
-MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at) {
+MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at, bool inDeletedFolder) {
   const ShortEntry entry(at.cluster.subspan(at.index * kDirEntrySize, kDirEntrySize));
   std::uint64_t unreadable = kNoSector;
   const auto longEntries = CollectLongNameEntries(app, drive, at, &unreadable);
@@ -179,8 +188,8 @@ MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPo
     name = ShortName(entry);
     info.firstCharLost = entry.IsDeleted() && !name.empty();
   }
-  info.deletedEntry = entry.IsDeleted();
-  if (!entry.IsDeleted()) info.flags |= kFlagInUse;
+  info.deletedEntry = entry.IsDeleted() || inDeletedFolder;
+  if (!info.deletedEntry) info.flags |= kFlagInUse;
   if (entry.Attributes() & kAttrDirectory) info.flags |= kFlagFolder;
   if (info.flags == 0) info.flags = AssessDeletedEntry(drive, entry);
   info.SetName(std::move(name));

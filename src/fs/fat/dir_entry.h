@@ -35,8 +35,11 @@ int CurrentYearUtc();
 int IsAcceptableEntry(const LOGDRIVE_INFO* drive, ShortEntry entry, int latestYear);
 // Builds the record of an accepted entry. Callers keep the records of
 // folders (they become tree nodes) and let those of files go once their
-// FoundFile is made.
-MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at);
+// FoundFile is made. An entry read in a deleted folder is deleted with it,
+// though its first byte was never marked: deleting a folder frees the
+// chains of what it holds.
+MftFileInfo EntryToFileInfo(EngineHost* app, LOGDRIVE_INFO* drive, const EntryPosition& at,
+                            bool inDeletedFolder = false);
 std::uint32_t AssessDeletedEntry(const LOGDRIVE_INFO* drive, ShortEntry entry);
 // Whether a deleted file is judged "chain in use" only because FAT entries
 // of its span could not be read: whether it could be recovered is unknown.

@@ -41,8 +41,9 @@ class FatTreeWalk {
   }
 
   // Walks the folder whose chain starts at `first`; files go to `folder`,
-  // subfolders under `node`. Returns false once the walk has been stopped.
-  bool WalkChain(std::uint32_t first, MftFileInfo* folder, FolderRef node, bool isRoot,
+  // subfolders under `node`. Everything in a deleted folder is taken as
+  // deleted. Returns false once the walk has been stopped.
+  bool WalkChain(std::uint32_t first, MftFileInfo* folder, FolderRef node, bool isRoot, bool deleted,
                  std::vector<std::uint8_t>& buffer) {
     std::unordered_set<std::uint32_t> chain;
     std::uint32_t previous = 0;
@@ -71,7 +72,7 @@ class FatTreeWalk {
       // What could be read of the cluster is examined all the same: its
       // unreadable sectors read as zeros, which hold no entry.
       if (ReadCluster(app_, drive_, c, buffer) == 0) ReportUnreadableCluster(c, isRoot);
-      if (!ExamineEntries(buffer, c, previous, folder, node, isRoot)) return false;
+      if (!ExamineEntries(buffer, c, previous, folder, node, isRoot, deleted)) return false;
       previous = c;
       c = NextCluster(drive_, drive_->fatTable, c);
       if (c == kNoNextCluster && FatEntryUnreadable(*drive_, previous))
@@ -87,7 +88,7 @@ class FatTreeWalk {
   bool WalkFixedRoot(MftFileInfo* folder, FolderRef node) {
     std::vector<std::uint8_t> region;
     if (!ReadFixedRoot(app_, *drive_, region)) return true;
-    return ExamineEntries(region, 0, 0, folder, node, true);
+    return ExamineEntries(region, 0, 0, folder, node, true, false);
   }
 
   // Deleted files judged "chain in use" only for want of readable FAT
@@ -99,7 +100,7 @@ class FatTreeWalk {
   // The entries of one folder cluster (or of the fixed root, `dirCluster`
   // 0); false once the walk has been stopped.
   bool ExamineEntries(std::span<const std::uint8_t> data, std::uint32_t dirCluster, std::uint32_t previous,
-                      MftFileInfo* folder, FolderRef node, bool isRoot) {
+                      MftFileInfo* folder, FolderRef node, bool isRoot, bool deleted) {
     const std::size_t slots = data.size() / kDirEntrySize;
     const bool dots = !isRoot && slots >= 2 && data[0] == '.' && data[32] == '.' && data[33] == '.';
     for (std::size_t slot = dots ? 2 : 0; slot < slots; ++slot) {
@@ -107,7 +108,7 @@ class FatTreeWalk {
       if (!app_->Busy()) return false;
       const ShortEntry entry{data.subspan(slot * kDirEntrySize, kDirEntrySize)};
       if (!IsAcceptableEntry(drive_, entry, latestYear_)) continue;
-      MftFileInfo info = EntryToFileInfo(app_, drive_, {data, slot, dirCluster, previous});
+      MftFileInfo info = EntryToFileInfo(app_, drive_, {data, slot, dirCluster, previous}, deleted);
       if (info.flags == kFlagChainInUse && JudgedOnUnreadableFat(drive_, entry)) ++judgedWithoutFat;
       if (info.flags & kFlagFolder) {
         if (!AddFolder(std::move(info), node, isRoot)) return false;
@@ -156,7 +157,7 @@ class FatTreeWalk {
     if (!AllocateBuffer(buffer)) return true;  // this subtree stays unread; the walk goes on
     onPath_.insert(start);
     path_.push_back(folder->Label());
-    const bool goOn = WalkChain(start, folder, node, false, buffer);
+    const bool goOn = WalkChain(start, folder, node, false, folder->deletedEntry, buffer);
     path_.pop_back();
     onPath_.erase(start);
     return goOn;
@@ -228,7 +229,7 @@ int FatIndexedScan(EngineHost* app, LOGDRIVE_INFO* drive) {
     LogMessage(app, kError, "%s: the root folder's cluster %u lies outside the volume; there is no tree to walk.",
                drive->driveName.c_str(), rootCluster);
   else
-    walk.WalkChain(rootCluster, rootInfo, walk.root, true, buffer);
+    walk.WalkChain(rootCluster, rootInfo, walk.root, true, false, buffer);
   ShowFoundCounters(app, drive);
   app->ShowFolderFiles(walk.root);
   ReportJudgedWithoutFat(app, *drive, walk.judgedWithoutFat);
