@@ -338,7 +338,7 @@ TEST(CopyExitStatus, EachOutcomeHasItsStatus) {
   const Case cases[] = {
       {image, 2, "--to is required"},
       {image + " --to " + out + " --bogus", 2, "--bogus"},
-      {Quote(dir.Path("zeros.img")) + " --to " + out, 1, "no FAT32 or NTFS volume"},
+      {Quote(dir.Path("zeros.img")) + " --to " + out, 1, "holds no exFAT, FAT12, FAT16, FAT32 or NTFS file system"},
       {image + " --to " + Quote(dir.Path("a-file") + "/sub"), 1, "a-file is not a folder"},
       {image + " --to " + out + " /Documents/readme.txt /no/such.txt", 3, "no file /no/such.txt was found"},
       {image + " --to " + out + " /Documents/readme.txt", 0, "Copied 1 files"},
