@@ -280,6 +280,7 @@ struct Copier {
           const PieceSink sink = [&](Bytes data, std::uint64_t zeros) {
             const bool written = data.empty() ? Hole(fd, zeros) : Put(fd, data.data(), data.size());
             if (!written) {
+              writeError = errno;
               writeFailure = std::string("writing the copy failed: ") + std::strerror(errno);
               return false;
             }
@@ -412,9 +413,11 @@ CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string&
   }
   copier.planner.reset();
   app->EndSteps();
-  // Written after an interruption too: it tells what was taken by then.
+  // Written after an interruption too: it tells what was taken by then. A
+  // copy that kept nothing leaves nothing behind, a manifest neither.
   std::vector<std::string> manifestNames;
-  if (manifest.Write(*made, &manifestNames, &why)) {
+  if (totals.files + totals.incomplete == 0) {
+  } else if (manifest.Write(*made, &manifestNames, &why)) {
     std::string names;
     for (const std::string& n : manifestNames) names += (names.empty() ? "" : ", ") + made->ShownPath({}, n);
     LogMessage(app, kStatus, "The hashes of the copies are in %s.", names.c_str());
