@@ -194,6 +194,9 @@ Stamp FromFatStamp(std::uint16_t date, std::uint16_t time) {
 
 struct Listed {
   std::string path, name, state, created, modified;
+  // The path with "_" for each first character a deleted 8.3 name lost, as
+  // The Sleuth Kit shows it, where `path` has the list's stand-in letter.
+  std::string tskPath;
   Stamp createdAt, modifiedAt;
   bool folder = false, deleted = false;
   bool ntfs = false;  // the record is an MFT record number; else a first cluster
@@ -217,7 +220,7 @@ void SetTimes(Listed& e, Stamp created, Stamp modified) {
 // in a name would split the line, so it is written \x7c.
 std::string BodyLine(const Listed& e) {
   std::string name;
-  for (char c : EscapeControls(e.path)) {
+  for (char c : EscapeControls(e.tskPath)) {
     if (c == '|') name += "\\x7c";
     else name += c;
   }
@@ -260,6 +263,14 @@ void PrintListed(const Listed& e, bool json, Output& out) {
             (e.modified.empty() ? std::string(19, '-') : e.modified) + "  " + EscapeControls(e.path) + '\n');
 }
 
+// A name with its first character, lost to deletion, shown as "_".
+std::string TskName(const std::string& name, bool firstCharLost) {
+  if (!firstCharLost || name.empty()) return name;
+  std::size_t n = 1;
+  while (n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) ++n;
+  return "_" + name.substr(n);
+}
+
 // Every found folder, depth first in the tree's order, each followed by its
 // files: what the window shows, folder by folder.
 // `ntfs`: the entries carry MFT records and file times, not FAT's first
@@ -268,11 +279,11 @@ std::vector<Listed> ListTree(const FoundTree& results, bool ntfs) {
   std::vector<Listed> out;
   struct Pending {
     FolderRef folder;
-    std::string path;
+    std::string path, tskPath;
     std::vector<std::string> folders;
   };
   std::vector<Pending> stack;
-  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), "", {}});
+  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), "", "", {}});
   while (!stack.empty()) {
     const Pending p = stack.back();
     stack.pop_back();
@@ -281,6 +292,7 @@ std::vector<Listed> ListTree(const FoundTree& results, bool ntfs) {
     if (p.folder != results.RootFolder()) {
       Listed d;
       d.path = p.path;
+      d.tskPath = p.tskPath;
       d.name = folder->Label();
       d.folder = true;
       d.deleted = folder->deletedEntry;
@@ -297,6 +309,7 @@ std::vector<Listed> ListTree(const FoundTree& results, bool ntfs) {
       e.file = f;
       e.folders = p.folders;
       e.path = p.path + "/" + f->name;
+      e.tskPath = p.tskPath + "/" + TskName(f->name, f->firstCharLost);
       e.name = f->name;
       e.deleted = !(f->flags & kFlagInUse);
       e.size = f->size;
@@ -315,7 +328,8 @@ std::vector<Listed> ListTree(const FoundTree& results, bool ntfs) {
     for (auto c = children.rbegin(); c != children.rend(); ++c) {
       const MftFileInfo* child = results.FolderRecordOf(*c);
       const std::string label = child ? child->Label() : std::string("?");
-      Pending next{*c, p.path + "/" + label, p.folders};
+      Pending next{*c, p.path + "/" + label, p.tskPath + "/" + TskName(label, child && child->firstCharLost),
+                   p.folders};
       next.folders.push_back(label);
       stack.push_back(std::move(next));
     }
