@@ -5,6 +5,7 @@ packages=(
   build-essential cmake pkg-config git
   qt6-base-dev libgl-dev                 # the desktop window
   libcli11-dev nlohmann-json3-dev        # argument parsing, JSON output
+  libssl-dev                             # MD5 and SHA-256 of the copy manifest
   googletest libgtest-dev libbenchmark-dev
   clang libclang-rt-14-dev               # the fuzz targets: libFuzzer and the sanitizers
   dosfstools mtools ntfs-3g ntfs-3g-dev  # real test images

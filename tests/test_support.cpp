@@ -255,4 +255,11 @@ std::string DeletedNameKey(const std::string& path) {
   return out;
 }
 
+bool IsCopyManifest(const std::filesystem::path& file) {
+  const std::string name = file.filename().string();
+  for (const char* manifest : {"tessilon-manifest", "SHA256SUMS", "MD5SUMS"})
+    if (name.rfind(manifest, 0) == 0) return true;
+  return false;
+}
+
 }  // namespace tsn::test

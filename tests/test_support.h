@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -106,6 +107,10 @@ class FailingImage {
   std::string mount_, path_, why_;
   int pid_ = -1;
 };
+
+// Whether a file below a copy's destination is the manifest the copy wrote
+// beside the files (tessilon-manifest.csv, SHA256SUMS, MD5SUMS).
+bool IsCopyManifest(const std::filesystem::path& file);
 
 // A private copy of a file in dir, for tests that damage it on purpose.
 std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name);

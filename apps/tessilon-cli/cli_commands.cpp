@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -23,8 +24,10 @@
 #include "ui/control_ids.h"
 #include "pdf_report.h"
 #include "results/copy_destination.h"
+#include "results/copy_manifest.h"
 #include "source/byte_source.h"
 #include "app/copy_command.h"
+#include "results/copy_out.h"
 #include "app/file_list.h"
 #include "app/print_report.h"
 #include "ui/headless/headless_window.h"
@@ -160,32 +163,84 @@ class TerminalWindow : public HeadlessWindow {
   std::chrono::steady_clock::time_point last_{};
 };
 
-std::string IsoFileTime(std::uint64_t fileTime) {
+// A time as Unix seconds, with whether it is known at all: a stamp of zero
+// is no time, and a body file writes 0 for it.
+struct Stamp {
+  std::int64_t seconds = 0;
+  bool known = false;
+  std::string Iso() const { return known ? IsoUtc(seconds) : std::string(); }
+};
+
+Stamp FromFileTime(std::uint64_t fileTime) {
   if (fileTime == 0) return {};
-  const std::string t = FormatFileTime(fileTime);  // MM-DD-YYYY hh:mm, UTC
-  const std::uint64_t seconds = fileTime / 10'000'000ULL % 60;
-  char out[40];
-  std::snprintf(out, sizeof out, "%s-%s-%sT%s:%02" PRIu64 "Z", t.substr(6, 4).c_str(),
-                t.substr(0, 2).c_str(), t.substr(3, 2).c_str(), t.substr(11, 5).c_str(), seconds);
-  return out;
+  constexpr std::int64_t kUnixEpochIn1601 = 11'644'473'600;
+  return {static_cast<std::int64_t>(fileTime / 10'000'000ULL) - kUnixEpochIn1601, true};
 }
 
-// FAT stamps are local time of the machine that wrote them: no zone.
-std::string IsoFatTime(std::uint16_t date, std::uint16_t time) {
-  if (date == 0) return {};
-  char out[40];
-  std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d", (date >> 9) + 1980,
-                (date >> 5) & 0x0F, date & 0x1F, time >> 11, (time >> 5) & 0x3F, (time & 0x1F) * 2);
-  return out;
+// FAT stamps are the local time of the machine that wrote them, with no
+// zone: they are read as if UTC, as The Sleuth Kit does unless told a zone.
+// A stamp with no valid date is no time.
+Stamp FromFatStamp(std::uint16_t date, std::uint16_t time) {
+  const std::int64_t year = (date >> 9) + 1980, month = (date >> 5) & 0x0F, day = date & 0x1F;
+  if (date == 0 || month < 1 || month > 12 || day < 1) return {};
+  // Days from the civil date (Howard Hinnant's public-domain method).
+  const std::int64_t y = month <= 2 ? year - 1 : year;
+  const std::int64_t era = y / 400;
+  const std::int64_t yoe = y - era * 400;
+  const std::int64_t doy = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+  const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  const std::int64_t days = era * 146097 + doe - 719468;
+  return {days * 86400 + (time >> 11) * 3600 + ((time >> 5) & 0x3F) * 60 + (time & 0x1F) * 2, true};
 }
 
 struct Listed {
   std::string path, name, state, created, modified;
+  // The path with "_" for each first character a deleted 8.3 name lost, as
+  // The Sleuth Kit shows it, where `path` has the list's stand-in letter.
+  std::string tskPath;
+  Stamp createdAt, modifiedAt;
   bool folder = false, deleted = false;
+  bool ntfs = false;  // the record is an MFT record number; else a first cluster
   std::uint64_t size = 0, record = 0;
   FoundFile* file = nullptr;          // files only
   std::vector<std::string> folders;   // the folder path below Root
 };
+
+void SetTimes(Listed& e, Stamp created, Stamp modified) {
+  e.createdAt = created;
+  e.modifiedAt = modified;
+  e.created = created.Iso();
+  e.modified = modified.Iso();
+}
+
+// One line of The Sleuth Kit's body file (3.x):
+// MD5|name|inode|mode_as_string|UID|GID|size|atime|mtime|ctime|crtime.
+// Deleted entries are marked as `fls -m` marks them: " (deleted)" after the
+// name and, on NTFS, "-" for the name's type. The inode is the MFT record
+// number on NTFS and the first cluster on FAT. Times not known are 0; a "|"
+// in a name would split the line, so it is written \x7c.
+std::string BodyLine(const Listed& e) {
+  std::string name;
+  for (char c : EscapeControls(e.tskPath)) {
+    if (c == '|') name += "\\x7c";
+    else name += c;
+  }
+  if (e.deleted) name += " (deleted)";
+  const char type = e.folder ? 'd' : 'r';
+  std::string mode = std::string(1, e.deleted && e.ntfs ? '-' : type) + "/" + type + "rwxrwxrwx";
+  const auto t = [](const Stamp& s) { return std::to_string(s.known ? s.seconds : 0); };
+  return "0|" + name + "|" + std::to_string(e.record) + "|" + mode + "|0|0|" + std::to_string(e.size) + "|0|" +
+         t(e.modifiedAt) + "|0|" + t(e.createdAt) + "\n";
+}
+
+std::string CsvLine(const Listed& e) {
+  return CsvField(e.path) + "," + CsvField(e.name) + "," + (e.folder ? "dir" : "file") + "," +
+         (e.deleted ? "true" : "false") + "," + CsvField(e.state) + "," + std::to_string(e.size) + "," +
+         e.created + "," + e.modified + "," + (e.ntfs ? "mft_record" : "first_cluster") + "," +
+         std::to_string(e.record) + "\r\n";
+}
+
+constexpr const char* kCsvHeader = "path,name,type,deleted,state,size,created,modified,locator_kind,locator\r\n";
 
 void PrintListed(const Listed& e, bool json, Output& out) {
   if (json) {
@@ -209,17 +264,27 @@ void PrintListed(const Listed& e, bool json, Output& out) {
             (e.modified.empty() ? std::string(19, '-') : e.modified) + "  " + EscapeControls(e.path) + '\n');
 }
 
+// A name with its first character, lost to deletion, shown as "_".
+std::string TskName(const std::string& name, bool firstCharLost) {
+  if (!firstCharLost || name.empty()) return name;
+  std::size_t n = 1;
+  while (n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) ++n;
+  return "_" + name.substr(n);
+}
+
 // Every found folder, depth first in the tree's order, each followed by its
 // files: what the window shows, folder by folder.
-std::vector<Listed> ListTree(const FoundTree& results) {
+// `ntfs`: the entries carry MFT records and file times, not FAT's first
+// clusters and DOS stamps.
+std::vector<Listed> ListTree(const FoundTree& results, bool ntfs) {
   std::vector<Listed> out;
   struct Pending {
     FolderRef folder;
-    std::string path;
+    std::string path, tskPath;
     std::vector<std::string> folders;
   };
   std::vector<Pending> stack;
-  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), "", {}});
+  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), "", "", {}});
   while (!stack.empty()) {
     const Pending p = stack.back();
     stack.pop_back();
@@ -228,13 +293,14 @@ std::vector<Listed> ListTree(const FoundTree& results) {
     if (p.folder != results.RootFolder()) {
       Listed d;
       d.path = p.path;
+      d.tskPath = p.tskPath;
       d.name = folder->Label();
       d.folder = true;
       d.deleted = folder->deletedEntry;
       d.state = folder->deletedEntry ? "Deleted" : "Active";
-      d.created = IsoFileTime(folder->created);
-      d.modified = folder->modified != 0 ? IsoFileTime(folder->modified)
-                                         : IsoFatTime(folder->fatDate, folder->fatTime);
+      d.ntfs = ntfs;
+      if (d.ntfs) SetTimes(d, FromFileTime(folder->created), FromFileTime(folder->modified));
+      else SetTimes(d, Stamp{}, FromFatStamp(folder->fatDate, folder->fatTime));
       d.record = folder->recordNumber;
       d.folders = p.folders;
       out.push_back(std::move(d));
@@ -244,16 +310,17 @@ std::vector<Listed> ListTree(const FoundTree& results) {
       e.file = f;
       e.folders = p.folders;
       e.path = p.path + "/" + f->name;
+      e.tskPath = p.tskPath + "/" + TskName(f->name, f->firstCharLost);
       e.name = f->name;
       e.deleted = !(f->flags & kFlagInUse);
       e.size = f->size;
       e.state = FileStateText(f->flags);
-      if (f->recordNumber != 0) {
-        e.created = IsoFileTime(f->created);
-        e.modified = IsoFileTime(f->modified);
+      e.ntfs = ntfs;
+      if (e.ntfs) {
+        SetTimes(e, FromFileTime(f->created), FromFileTime(f->modified));
         e.record = f->recordNumber;
       } else {
-        e.modified = IsoFatTime(f->fatDate, f->fatTime);
+        SetTimes(e, Stamp{}, FromFatStamp(f->fatDate, f->fatTime));
         e.record = f->startCluster;
       }
       out.push_back(std::move(e));
@@ -262,7 +329,8 @@ std::vector<Listed> ListTree(const FoundTree& results) {
     for (auto c = children.rbegin(); c != children.rend(); ++c) {
       const MftFileInfo* child = results.FolderRecordOf(*c);
       const std::string label = child ? child->Label() : std::string("?");
-      Pending next{*c, p.path + "/" + label, p.folders};
+      Pending next{*c, p.path + "/" + label, p.tskPath + "/" + TskName(label, child && child->firstCharLost),
+                   p.folders};
       next.folders.push_back(label);
       stack.push_back(std::move(next));
     }
@@ -299,6 +367,7 @@ int RunDrives(const DrivesOptions& options) {
   app.sources.files = options.sources;
   app.sources.scanDevices = options.devices;
   app.sources.imageSectorSize = options.sectorSize;
+  app.sources.volumeOffsetSectors = options.offset;
   ApplyDeviceDirs(app.sources);
   HeadlessWindow ui;
   ui.PostCommand(kCmdBuildDriveList);
@@ -331,6 +400,7 @@ struct ScanSession {
     app.sources.files = {options.source};
     app.sources.scanDevices = false;
     app.sources.imageSectorSize = options.sectorSize;
+    app.sources.volumeOffsetSectors = options.offset;
     app.ui = &ui;
     ui.SetDialogProc([this](const Message& m) { return MainDialogProc(&app, m); });
     MainDialogProc(&app, Message{MessageKind::InitDialog});
@@ -373,6 +443,11 @@ struct ScanSession {
     logPrinted_ = ui.RowCount(kLogList);
   }
 
+  std::vector<Listed> Listing() const {
+    const bool ntfs = app.currentDrive != nullptr && app.currentDrive->fsName.rfind("NTFS", 0) == 0;
+    return ListTree(app.results, ntfs);
+  }
+
  private:
   int ChooseRow(const ScanOptions& options) {
     const int rows = ui.RowCount(kDriveList);
@@ -407,8 +482,11 @@ int RunScan(const ScanOptions& options) {
   ScanSession session(options, true);
   if (session.status != kExitDone) return session.status;
   Output out;
-  for (const Listed& e : ListTree(session.app.results)) {
-    PrintListed(e, options.json, out);
+  if (options.csv) out.Write(kCsvHeader);
+  for (const Listed& e : session.Listing()) {
+    if (options.bodyfile) out.Write(BodyLine(e));
+    else if (options.csv) out.Write(CsvLine(e));
+    else PrintListed(e, options.json, out);
     if (out.Failed()) break;
   }
   if (!FinishOutput(out, "the listing")) return kExitOutputFailed;
@@ -427,13 +505,14 @@ int RunCopy(const CopyOptions& options) {
   scan.source = options.source;
   scan.partition = options.partition;
   scan.sectorSize = options.sectorSize;
+  scan.offset = options.offset;
   ScanSession session(scan);
   if (session.interrupted) {
     std::cerr << "tessilon-cli copy: interrupted during the scan; nothing was copied\n";
     return 3;
   }
   if (session.status == 1) return 1;
-  const std::vector<Listed> listed = ListTree(session.app.results);
+  const std::vector<Listed> listed = session.Listing();
   const bool everyDeleted = options.paths.empty();
   std::set<std::string> wanted(options.paths.begin(), options.paths.end());
   std::size_t ticked = 0;
@@ -466,6 +545,49 @@ int RunCopy(const CopyOptions& options) {
     default:
       return 1;
   }
+}
+
+int RunCat(const CatOptions& options) {
+  ScanOptions scan;
+  scan.source = options.source;
+  scan.quick = options.quick;
+  scan.partition = options.partition;
+  scan.sectorSize = options.sectorSize;
+  scan.offset = options.offset;
+  ScanSession session(scan, true);
+  if (session.status != kExitDone) return session.status;
+  if (session.interrupted) return kExitIncomplete;
+  std::vector<const Listed*> found;
+  const std::vector<Listed> listed = session.Listing();
+  for (const Listed& e : listed)
+    if (e.file != nullptr && (options.byRecord ? e.record == options.record : e.path == options.path))
+      found.push_back(&e);
+  const std::string asked = options.byRecord ? "record " + std::to_string(options.record)
+                                             : EscapeControls(options.path);
+  if (found.empty()) {
+    std::cerr << "tessilon-cli cat: no file " << asked << " was found on " << EscapeControls(options.source)
+              << '\n';
+    return kExitNotScanned;
+  }
+  // An MFT record is one file wherever its names are; FAT first clusters
+  // are shared by every empty file and may be by deleted ones.
+  if (found.size() > 1 && !found.front()->ntfs) {
+    std::cerr << "tessilon-cli cat: " << found.size() << " files start at cluster " << options.record
+              << "; name one by its path:\n";
+    for (const Listed* e : found) std::cerr << "  " << EscapeControls(e->path) << '\n';
+    return kExitBadArguments;
+  }
+  const CopyTotals totals =
+      CopyContentTo(&session.app, session.app.currentDrive, *found.front()->file, 1, found.front()->path);
+  session.PrintNewLog();
+  if (totals.writeError == EPIPE) return kExitDone;
+  if (totals.writeError != 0) {
+    std::cerr << "tessilon-cli cat: the content could not be written: " << std::strerror(totals.writeError)
+              << '\n';
+    return kExitOutputFailed;
+  }
+  if (totals.files == 1) return session.DoneStatus();
+  return totals.incomplete == 1 ? kExitIncomplete : kExitNotScanned;
 }
 
 namespace {
@@ -559,6 +681,7 @@ int RunReport(const ReportOptions& options) {
   scan.quick = options.quick;
   scan.partition = options.partition;
   scan.sectorSize = options.sectorSize;
+  scan.offset = options.offset;
   ScanSession session(scan, true);
   if (session.status != kExitDone) return session.status;
 

@@ -5,6 +5,10 @@
 
 #include "cli_commands.h"
 
+#ifndef TESSILON_VERSION
+#define TESSILON_VERSION "unknown"
+#endif
+
 #ifndef TESSILON_DEMO_IMAGE
 #define TESSILON_DEMO_IMAGE ""
 #endif
@@ -33,6 +37,13 @@ void AddSectorSizeOption(CLI::App* command, std::uint32_t& size) {
           "512|1024|2048|4096"));
 }
 
+// A volume at a known place in a disk image, as The Sleuth Kit's -o takes
+// it: in sectors of --sector-size. The partition table is not read then.
+CLI::Option* AddOffsetOption(CLI::App* command, std::uint64_t& sectors) {
+  return command->add_option("--offset", sectors,
+                             "read the volume that starts this many sectors into the image (as fls -o)");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -42,6 +53,7 @@ int main(int argc, char** argv) {
 
   CLI::App app{"Tessilon: finds deleted files on FAT, exFAT and NTFS volumes (read-only)"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "tessilon-cli " TESSILON_VERSION);
   app.footer(
       "Exit status: 0 done, 1 the source could not be scanned, 2 bad arguments, 3 done but with "
       "unreadable areas or interrupted, 4 the output could not be written.");
@@ -52,6 +64,7 @@ int main(int argc, char** argv) {
   drivesCmd->add_flag("!--no-devices", drives.devices, "leave out the machine's block devices");
   drivesCmd->add_flag("--json", drives.json, "one JSON object a line");
   AddSectorSizeOption(drivesCmd, drives.sectorSize);
+  AddOffsetOption(drivesCmd, drives.offset);
 
   tsn::cli::ScanOptions scan;
   auto* scanCmd = app.add_subcommand("scan", "every folder and file found, one per line");
@@ -59,9 +72,14 @@ int main(int argc, char** argv) {
   auto* quick = scanCmd->add_flag("--quick", scan.quick, "Build File List ONLY!");
   bool indexed = false;
   scanCmd->add_flag("--indexed", indexed, "Build Indexed File List (the default)")->excludes(quick);
-  scanCmd->add_flag("--json", scan.json, "one JSON object a line");
-  scanCmd->add_option("--partition", scan.partition, "which partition of a disk image (1-based)");
+  auto* json = scanCmd->add_flag("--json", scan.json, "one JSON object a line");
+  auto* body = scanCmd->add_flag("--bodyfile", scan.bodyfile, "The Sleuth Kit's body file, for mactime -b")
+                   ->excludes(json);
+  scanCmd->add_flag("--csv", scan.csv, "one CSV row an entry, with a header")->excludes(json)->excludes(body);
+  auto* scanPartition =
+      scanCmd->add_option("--partition", scan.partition, "which partition of a disk image (1-based)");
   AddSectorSizeOption(scanCmd, scan.sectorSize);
+  AddOffsetOption(scanCmd, scan.offset)->excludes(scanPartition);
 
   tsn::cli::ReportOptions report;
   auto* reportCmd = app.add_subcommand("report", "the Deleted File Report of every deleted file found");
@@ -71,15 +89,33 @@ int main(int argc, char** argv) {
   bool reportIndexed = false;
   reportCmd->add_flag("--indexed", reportIndexed, "report what Build Indexed File List finds (the default)")
       ->excludes(reportQuick);
-  reportCmd->add_option("--partition", report.partition, "which partition of a disk image (1-based)");
+  auto* reportPartition =
+      reportCmd->add_option("--partition", report.partition, "which partition of a disk image (1-based)");
   AddSectorSizeOption(reportCmd, report.sectorSize);
+  AddOffsetOption(reportCmd, report.offset)->excludes(reportPartition);
   tsn::cli::CopyOptions copy;
   auto* copyCmd = app.add_subcommand("copy", "copy found files out (every deleted file if no PATH)");
   copyCmd->add_option("SOURCE", copy.source, "disk image or device")->required();
   copyCmd->add_option("--to", copy.to, "folder to copy into; never on the source")->required();
   copyCmd->add_option("PATH", copy.paths, "files to copy, as scan prints them");
-  copyCmd->add_option("--partition", copy.partition, "which partition of a disk image (1-based)");
+  auto* copyPartition =
+      copyCmd->add_option("--partition", copy.partition, "which partition of a disk image (1-based)");
   AddSectorSizeOption(copyCmd, copy.sectorSize);
+  AddOffsetOption(copyCmd, copy.offset)->excludes(copyPartition);
+
+  tsn::cli::CatOptions cat;
+  auto* catCmd = app.add_subcommand("cat", "one found file's content to stdout, as a copy reads it (like icat)");
+  catCmd->add_option("SOURCE", cat.source, "disk image or device")->required();
+  auto* catPath = catCmd->add_option("PATH", cat.path, "the file, as scan prints it");
+  catCmd->add_option("--record", cat.record, "the file by its MFT record, or on FAT its first cluster")
+      ->excludes(catPath);
+  auto* catQuick = catCmd->add_flag("--quick", cat.quick, "find it with Build File List ONLY!");
+  bool catIndexed = false;
+  catCmd->add_flag("--indexed", catIndexed, "find it with Build Indexed File List (the default)")->excludes(catQuick);
+  auto* catPartition =
+      catCmd->add_option("--partition", cat.partition, "which partition of a disk image (1-based)");
+  AddSectorSizeOption(catCmd, cat.sectorSize);
+  AddOffsetOption(catCmd, cat.offset)->excludes(catPartition);
 
   try {
     app.parse(argc, argv);
@@ -100,6 +136,14 @@ int main(int argc, char** argv) {
   if (*reportCmd) {
     if (!NamesSource("report", report.source)) return tsn::cli::kExitBadArguments;
     return tsn::cli::RunReport(report);
+  }
+  if (*catCmd) {
+    cat.byRecord = catCmd->count("--record") > 0;
+    if (!cat.byRecord && cat.path.empty()) {
+      std::cerr << "tessilon-cli cat: name the file by its PATH or --record N (tessilon-cli cat --help)\n";
+      return tsn::cli::kExitBadArguments;
+    }
+    return tsn::cli::RunCat(cat);
   }
   return tsn::cli::RunCopy(copy);
 }

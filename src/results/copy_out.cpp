@@ -16,7 +16,9 @@
 
 #include "fs/content_plan.h"
 #include "fs/file_system.h"
+#include "results/content_hash.h"
 #include "results/copy_destination.h"
+#include "results/copy_manifest.h"
 #include "source/read_sectors.h"
 
 namespace tsn {
@@ -87,6 +89,34 @@ struct Copier {
   // read, is kept under its name and counted as not copied in full.
   bool failed = false;
 
+  // The hashes of the file being written; null when none are taken.
+  ContentHash* hash = nullptr;
+  // Writing to a pipe: holes are written as zeros, as nothing can seek.
+  bool stream = false;
+  // errno of the last write that failed.
+  int writeError = 0;
+
+  bool Put(int fd, const std::uint8_t* data, std::size_t size) {
+    if (!WriteAll(fd, data, size)) return false;
+    if (hash != nullptr) hash->Update(data, size);
+    return true;
+  }
+
+  bool Hole(int fd, std::uint64_t bytes) {
+    if (stream) {
+      static const std::uint8_t zeros[64 * 1024] = {};
+      while (bytes > 0) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, sizeof zeros));
+        if (!Put(fd, zeros, n)) return false;
+        bytes -= n;
+      }
+      return true;
+    }
+    if (!SkipHole(fd, bytes)) return false;
+    if (hash != nullptr) hash->Skip(bytes);
+    return true;
+  }
+
   // Grown to what the files need, up to kChunkBytes: most files are small,
   // and clearing a megabyte for each copy would cost more than they do.
   std::span<std::uint8_t> Chunk(std::uint64_t wanted) {
@@ -99,8 +129,9 @@ struct Copier {
   // Copies one file into its folder under the destination. It is written
   // under a ".partial-" name and takes its own name only once complete; what
   // could not be copied in full is logged and counted.
-  void CopyOne(const CopyItem& item, CopyDestination& destination, CopyTotals* totals) {
+  void CopyOne(const CopyItem& item, CopyDestination& destination, CopyTotals* totals, CopyManifest* manifest) {
     const FoundFile& file = *item.file;
+    CopyManifest::Entry& entry = manifest->Add(item.folders, file);
     SaveableName name = SaveableNameOf(file.name);
     if (file.firstCharLost && !name.name.empty()) {
       // The list shows a stand-in letter; the copy is not to pass it off as
@@ -116,6 +147,7 @@ struct Copier {
     if (!plan.refusal.empty()) {
       LogMessage(app, kError, "%s was not copied: %s.",
                  destination.ShownPath(item.folders, name.name).c_str(), plan.refusal.c_str());
+      entry.note = plan.refusal;
       ++totals->failed;
       return;
     }
@@ -123,6 +155,7 @@ struct Copier {
     const std::string shown = destination.ShownPath(item.folders, name.name);
     if (folder < 0) {
       LogMessage(app, kError, "%s was not copied: %s.", shown.c_str(), why.c_str());
+      entry.note = why;
       ++totals->failed;
       return;
     }
@@ -133,12 +166,16 @@ struct Copier {
     std::string partial;
     FileDescriptor fd(destination.CreatePartial(folder, name.name, &partial));
     if (fd.get() < 0) {
-      LogMessage(app, kError, "%s was not copied: %s.", shown.c_str(), std::strerror(errno));
+      entry.note = std::strerror(errno);
+      LogMessage(app, kError, "%s was not copied: %s.", shown.c_str(), entry.note.c_str());
       ++totals->failed;
       return;
     }
     failed = false;
+    ContentHash contentHash;
+    hash = &contentHash;
     const bool whole = CopyContent(plan, fd.get(), shown, &why);
+    hash = nullptr;
     timespec times[2] = {plan.accessed, plan.modified};  // last access, last change
     ::futimens(fd.get(), times);
     // Some file systems (NFS, FUSE) tell of a failed write only here.
@@ -159,17 +196,24 @@ struct Copier {
       else
         LogMessage(app, kError, "%s was not copied: %s; what was written of it is left as %s.",
                    shown.c_str(), why.c_str(), destination.ShownPath(item.folders, partial).c_str());
+      entry.note = why;
       ++totals->failed;
       return;
     }
     const std::string copy = destination.ShownPath(item.folders, saved);
+    entry.copy = copy.substr(std::min(copy.size(), destination.ShownPath({}, "").size() + 1));
+    entry.size = contentHash.Size();
+    entry.note = why;
+    contentHash.Finish(&entry.md5, &entry.sha256);
     if (saved != name.name)
       LogMessage(app, kAlert, "%s is taken; the copy is saved as %s.", shown.c_str(), copy.c_str());
     if (!whole) {
       LogMessage(app, kError, "%s was not copied in full: %s.", copy.c_str(), why.c_str());
+      entry.state = CopyManifest::State::Incomplete;
       ++totals->incomplete;
       return;
     }
+    entry.state = CopyManifest::State::Complete;
     if (!why.empty()) LogMessage(app, kAlert, "%s was copied, but %s.", copy.c_str(), why.c_str());
     ++totals->files;
     totals->bytes += plan.size;
@@ -185,6 +229,7 @@ struct Copier {
   }
 
   bool WriteFailed(std::string* why) {
+    writeError = errno;
     *why = std::string("writing the copy failed: ") + std::strerror(errno);
     failed = true;
     return false;
@@ -215,7 +260,7 @@ struct Copier {
           break;
         case ContentPiece::Kind::Zeros: {
           const std::uint64_t n = std::min(left, piece.length);
-          if (!SkipHole(fd, n)) return WriteFailed(why);
+          if (!Hole(fd, n)) return WriteFailed(why);
           left -= n;
           done += n;
           if (!GoOn(why)) return false;
@@ -223,7 +268,7 @@ struct Copier {
         }
         case ContentPiece::Kind::Resident: {
           const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.bytes.size()));
-          if (!WriteAll(fd, piece.bytes.data(), n)) return WriteFailed(why);
+          if (!Put(fd, piece.bytes.data(), n)) return WriteFailed(why);
           left -= n;
           done += n;
           if (!GoOn(why)) return false;
@@ -233,8 +278,9 @@ struct Copier {
           std::string writeFailure;
           std::uint64_t given = 0;
           const PieceSink sink = [&](Bytes data, std::uint64_t zeros) {
-            const bool written = data.empty() ? SkipHole(fd, zeros) : WriteAll(fd, data.data(), data.size());
+            const bool written = data.empty() ? Hole(fd, zeros) : Put(fd, data.data(), data.size());
             if (!written) {
+              writeError = errno;
               writeFailure = std::string("writing the copy failed: ") + std::strerror(errno);
               return false;
             }
@@ -257,7 +303,7 @@ struct Copier {
           // What the decoder did not give reads as zeros: the copy is made
           // its full size at the end.
           const std::uint64_t stood = std::min(left, piece.length);
-          if (given < stood && !SkipHole(fd, stood - given)) return WriteFailed(why);
+          if (given < stood && !Hole(fd, stood - given)) return WriteFailed(why);
           left -= stood;
           done += stood;
           break;
@@ -284,7 +330,10 @@ struct Copier {
       whole = false;
     }
     // A hole at the end is only a size: the file must be made that long.
-    if (!FitsOffset(plan.size) || ::ftruncate(fd, static_cast<off_t>(plan.size)) != 0) return WriteFailed(why);
+    if (!stream) {
+      if (!FitsOffset(plan.size) || ::ftruncate(fd, static_cast<off_t>(plan.size)) != 0) return WriteFailed(why);
+      if (hash != nullptr) hash->ExtendTo(plan.size);
+    }
     return whole;
   }
 
@@ -312,7 +361,7 @@ struct Copier {
           else lost->emplace_back(from, to);
         }
       }
-      if (!WriteAll(fd, buffer.data(), n)) return WriteFailed(why);
+      if (!Put(fd, buffer.data(), n)) return WriteFailed(why);
       *left -= n;
       *done += n;
       pieceBytes -= std::min<std::uint64_t>(pieceBytes, whole);
@@ -349,10 +398,11 @@ CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string&
     totals.refused = true;
     return totals;
   }
+  CopyManifest manifest(*drive);
   app->SetBusy(true);
   app->StartSteps(items.size(), {255, 0, 0});
   for (const CopyItem& item : items) {
-    copier.CopyOne(item, *made, &totals);
+    copier.CopyOne(item, *made, &totals, &manifest);
     app->StepProgress();
     app->ShowCounters(0, totals.files, totals.bytes);
     app->PumpOneMessage();
@@ -363,9 +413,58 @@ CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string&
   }
   copier.planner.reset();
   app->EndSteps();
+  // Written after an interruption too: it tells what was taken by then. A
+  // copy that kept nothing leaves nothing behind, a manifest neither.
+  std::vector<std::string> manifestNames;
+  if (totals.files + totals.incomplete == 0) {
+  } else if (manifest.Write(*made, &manifestNames, &why)) {
+    std::string names;
+    for (const std::string& n : manifestNames) names += (names.empty() ? "" : ", ") + made->ShownPath({}, n);
+    LogMessage(app, kStatus, "The hashes of the copies are in %s.", names.c_str());
+  } else {
+    LogMessage(app, kError, "The manifest of the copy could not be written: %s.", why.c_str());
+    totals.manifestFailed = true;
+  }
   LogMessage(app, kStatus, "%s %" PRIu64 " files, %" PRIu64 " bytes, to %s; %" PRIu64 " could not be copied in full.",
              totals.interrupted ? "Copying interrupted after" : "Copied", totals.files, totals.bytes,
              destination.c_str(), totals.incomplete + totals.failed);
+  app->SetBusy(false);
+  return totals;
+}
+
+CopyTotals CopyContentTo(EngineHost* app, LOGDRIVE_INFO* drive, const FoundFile& file, int fd,
+                         const std::string& shown) {
+  CopyTotals totals;
+  Copier copier{app, drive};
+  copier.stream = true;
+  copier.planner = drive->fileSystem ? drive->fileSystem->openContent(app, drive) : nullptr;
+  if (!copier.planner) {
+    totals.refused = true;
+    return totals;
+  }
+  const ContentPlan plan = copier.planner->Plan(file);
+  if (!plan.refusal.empty()) {
+    LogMessage(app, kError, "%s cannot be read: %s.", shown.c_str(), plan.refusal.c_str());
+    ++totals.failed;
+    return totals;
+  }
+  app->SetBusy(true);
+  std::string why;
+  const bool whole = copier.CopyContent(plan, fd, shown, &why);
+  if (copier.failed) {
+    // A reader that went away (`cat | head`) wanted no more: no fault to log.
+    if (copier.writeError != EPIPE)
+      LogMessage(app, kError, "%s was not written in full: %s.", shown.c_str(), why.c_str());
+    totals.writeError = copier.writeError;
+    ++totals.failed;
+  } else if (!whole) {
+    LogMessage(app, kError, "%s is not whole: %s.", shown.c_str(), why.c_str());
+    ++totals.incomplete;
+  } else {
+    if (!why.empty()) LogMessage(app, kAlert, "%s was written, but %s.", shown.c_str(), why.c_str());
+    ++totals.files;
+    totals.bytes += plan.size;
+  }
   app->SetBusy(false);
   return totals;
 }

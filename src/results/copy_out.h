@@ -29,16 +29,28 @@ struct CopyTotals {
   // Nothing was copied: the destination was refused, or the volume's tables
   // could not be read.
   bool refused = false;
-  // 1 when every file came back in full; 2 when some did not or the copy
-  // was interrupted; 0 when it could not start.
+  // The manifest beside the copies (copy_manifest.h) could not be written.
+  bool manifestFailed = false;
+  // errno of a write that failed (CopyContentTo); 0 when none did.
+  int writeError = 0;
+  // 1 when every file came back in full; 2 when some did not, the copy
+  // was interrupted or its manifest could not be written; 0 when it could
+  // not start.
   int Result() const {
     if (refused) return 0;
-    return (incomplete == 0 && failed == 0 && !interrupted) ? 1 : 2;
+    return (incomplete == 0 && failed == 0 && !interrupted && !manifestFailed) ? 1 : 2;
   }
 };
 
-// Copies the items into destination under the busy protocol.
+// Copies the items into destination under the busy protocol, and leaves
+// beside them the manifest of what was written (copy_manifest.h).
 CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string& destination,
                        const std::vector<CopyItem>& items);
+
+// Writes one file's content, read as a copy reads it, to fd, which may be a
+// pipe: holes go out as zeros. `shown` names it in the log. Counts it in
+// files, incomplete (zeros where it could not be read) or failed.
+CopyTotals CopyContentTo(EngineHost* app, LOGDRIVE_INFO* drive, const FoundFile& file, int fd,
+                         const std::string& shown);
 
 }  // namespace tsn

@@ -21,13 +21,34 @@ constexpr std::uint64_t kSector = 512;
 
 // A named file or device: one candidate per partition, or the whole of it.
 void AddNamedSource(const std::string& path, std::uint32_t diskNumber, std::uint32_t imageSectorSize,
-                    BootSectorProbe probe, CandidateList& out) {
+                    std::uint64_t offsetSectors, BootSectorProbe probe, CandidateList& out) {
   OpenResult opened = VolumeSource::Open(path, 0, 0, imageSectorSize);
   if (!opened.source) {
     out.problems.push_back(opened.error);
     return;
   }
   VolumeSource& disk = *opened.source;
+  const std::string format = disk.Format();
+  const std::string shown = format.empty() ? path : path + " (" + format + ")";
+  if (offsetSectors != 0) {
+    // The examiner says where the volume starts, as with The Sleuth Kit's
+    // -o: the sectors there are taken as a volume, whatever table there is.
+    const std::uint64_t sector = disk.SectorSize();
+    if (offsetSectors > disk.Size() / sector || disk.Size() - offsetSectors * sector < sector) {
+      out.problems.push_back(path + ": sector " + std::to_string(offsetSectors) + " lies past its end (" +
+                             std::to_string(disk.Size()) + " bytes); it holds no volume there.");
+      return;
+    }
+    DriveCandidate c;
+    c.path = path;
+    c.offset = offsetSectors * sector;
+    c.imageSectorSize = imageSectorSize;
+    c.startLba = offsetSectors;
+    c.diskNumber = diskNumber;
+    c.description = shown + " at sector " + std::to_string(offsetSectors);
+    out.candidates.push_back(c);
+    return;
+  }
   if (disk.Size() < disk.SectorSize()) {
     out.problems.push_back(path + ": shorter than one sector (" + std::to_string(disk.Size()) +
                            " bytes); it holds no volume.");
@@ -37,8 +58,6 @@ void AddNamedSource(const std::string& path, std::uint32_t diskNumber, std::uint
   out.problems.insert(out.problems.end(), table.problems.begin(), table.problems.end());
   // A container says what it is, so that a drive can be traced to the file
   // the examiner holds.
-  const std::string format = disk.Format();
-  const std::string shown = format.empty() ? path : path + " (" + format + ")";
   if (table.partitions.empty()) {
     out.candidates.push_back({path, 0, 0, imageSectorSize, 0, diskNumber, shown});
     return;
@@ -113,7 +132,7 @@ void AddBlockDevices(const DriveSources& sources, std::uint32_t firstDisk, Candi
     if (e.parent.empty()) {
       // A disk the kernel found no partitions on may still hold a table (a
       // loop device attached without partition scanning): read it ourselves.
-      AddNamedSource(node, diskNumbers[disk], 0, sources.isVolumeBootSector, out);
+      AddNamedSource(node, diskNumbers[disk], 0, 0, sources.isVolumeBootSector, out);
       continue;
     }
     DriveCandidate c;
@@ -135,7 +154,8 @@ CandidateList ListDriveCandidates(const DriveSources& sources) {
   CandidateList out;
   std::uint32_t disk = 0;
   for (const std::string& path : sources.files)
-    AddNamedSource(path, disk++, sources.imageSectorSize, sources.isVolumeBootSector, out);
+    AddNamedSource(path, disk++, sources.imageSectorSize, sources.volumeOffsetSectors, sources.isVolumeBootSector,
+                   out);
   if (sources.scanDevices) AddBlockDevices(sources, disk, out);
   return out;
 }

@@ -16,6 +16,9 @@ namespace tsn {
 struct DriveSources {
   std::vector<std::string> files;       // images or devices the user named
   std::uint32_t imageSectorSize = 0;    // of the named image files; 0: 512
+  // A volume this many sectors (of imageSectorSize) into each named file,
+  // read as it is without looking for a partition table; 0: none.
+  std::uint64_t volumeOffsetSectors = 0;
   bool scanDevices = true;              // also list /sys/class/block
   std::string sysfsBlockDir = "/sys/class/block";
   std::string deviceDir = "/dev";

@@ -87,6 +87,8 @@ class VolumeSource {
   // unit in which reads fail and are retried, and partition tables count.
   std::uint32_t SectorSize() const { return bytes_->SectorSize(); }
   std::uint64_t BaseOffset() const { return base_; }
+  // Bytes of the whole disk or image the view lies in.
+  std::uint64_t MediaSize() const { return bytes_->Size(); }
   const std::string& Path() const { return bytes_->Path(); }
   // The container it is read from ("E01, 2 segments"; empty for a raw image
   // or a device), and every file that holds its bytes.

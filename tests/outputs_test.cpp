@@ -1,0 +1,314 @@
+// The records an examiner takes away from the command line: the body file
+// checked entry by entry against The Sleuth Kit's `fls -m` and read by
+// mactime, the CSV against the JSON listing, the copy manifest against
+// sha256sum and md5sum (also over a sector that answers EIO), `cat` against
+// icat, --offset against --partition, and the man pages through groff.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+
+#include "test_support.h"
+
+namespace tsn {
+namespace {
+
+using test::Quote;
+using test::RunCommand;
+
+std::string Cli(const std::string& args) { return std::string("timeout 120 ") + TESSILON_CLI + " " + args; }
+
+struct BodyEntry {
+  std::string inode, mode;
+  std::uint64_t size = 0;
+  std::int64_t mtime = 0, crtime = 0;
+};
+
+// name -> entry, of the lines of a body file; the NTFS metadata files, the
+// $FILE_NAME duplicates and named streams that fls adds are left out.
+std::map<std::string, BodyEntry> ParseBody(const std::string& text) {
+  std::map<std::string, BodyEntry> out;
+  for (const std::string& line : test::Split(text, '\n')) {
+    const std::vector<std::string> f = test::Split(line, '|');
+    if (f.size() != 11) continue;
+    const std::string& name = f[1];
+    if (name.rfind("/$", 0) == 0 || name.find("($FILE_NAME)") != std::string::npos) continue;
+    if (name.substr(name.rfind('/')).find(':') != std::string::npos) continue;
+    out[name] = {f[2], f[3], std::stoull(f[6]), std::stoll(f[8]), std::stoll(f[10])};
+  }
+  return out;
+}
+
+// One CSV record a line (the listing has no line breaks in its names),
+// quoted fields as RFC 4180 writes them.
+std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::vector<std::string> row(1);
+  bool quoted = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') row.back() += '"', ++i;
+      else if (c == '"') quoted = false;
+      else row.back() += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      row.emplace_back();
+    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      rows.push_back(std::move(row));
+      row.assign(1, "");
+      ++i;
+    } else {
+      row.back() += c;
+    }
+  }
+  return rows;
+}
+
+// The rows of a CSV with a header, each as column -> field.
+std::vector<std::map<std::string, std::string>> CsvRecords(const std::string& text) {
+  const auto rows = ParseCsv(text);
+  std::vector<std::map<std::string, std::string>> out;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    EXPECT_EQ(rows[r].size(), rows[0].size()) << "row " << r;
+    std::map<std::string, std::string> m;
+    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) m[rows[0][c]] = rows[r][c];
+    out.push_back(std::move(m));
+  }
+  return out;
+}
+
+TEST(CliBodyFile, MatchesFlsEntryByEntry) {
+  for (const std::string image : {"fat32-512.img", "ntfs-1k.img"}) {
+    SCOPED_TRACE(image);
+    const bool ntfs = image.rfind("ntfs", 0) == 0;
+    const std::string path = test::Fixture(image);
+    const auto ours = RunCommand(Cli("scan --bodyfile " + Quote(path)));
+    ASSERT_EQ(ours.status, 0) << ours.err;
+    // FAT stamps carry no zone: both read them as UTC.
+    const auto tsk = RunCommand("fls -z UTC -r -m / " + Quote(path));
+    ASSERT_EQ(tsk.status, 0) << tsk.err;
+    std::map<std::string, BodyEntry> mine = ParseBody(ours.out), theirs = ParseBody(tsk.out);
+    ASSERT_GT(mine.size(), 100u);
+    // The volume label: fls tells it apart, the scan lists it as a file.
+    for (auto it = theirs.begin(); it != theirs.end();) {
+      const auto at = it->first.find("(Volume Label Entry)");
+      if (at == std::string::npos) {
+        ++it;
+        continue;
+      }
+      std::string label = it->first.substr(0, at);
+      while (label.back() == ' ') label.pop_back();
+      EXPECT_EQ(mine.erase(label), 1u) << label;
+      it = theirs.erase(it);
+    }
+    for (const auto& [name, e] : mine) {
+      const auto t = theirs.find(name);
+      if (t == theirs.end()) {
+        ADD_FAILURE() << name << " is not in fls's body file";
+        continue;
+      }
+      EXPECT_EQ(e.mode, t->second.mode) << name;
+      EXPECT_EQ(e.mtime, t->second.mtime) << name;
+      if (ntfs) {
+        EXPECT_EQ(e.crtime, t->second.crtime) << name;
+        EXPECT_EQ(e.inode, t->second.inode.substr(0, t->second.inode.find('-'))) << name;
+      }
+      if (e.mode[2] == 'r') EXPECT_EQ(e.size, t->second.size) << name;
+    }
+    // The scan passes over deleted NTFS files of no length (it has nothing
+    // to bring back of them); everything else fls lists, it lists.
+    for (const auto& [name, t] : theirs)
+      if (!mine.count(name))
+        EXPECT_TRUE(ntfs && t.size == 0 && name.find(" (deleted)") != std::string::npos) << name << " is missing";
+
+    const test::ScratchDir dir;
+    test::WriteFile(dir.Path("body"), std::vector<std::uint8_t>(ours.out.begin(), ours.out.end()));
+    const auto timeline = RunCommand("mactime -b " + Quote(dir.Path("body")) + " -d -z UTC");
+    EXPECT_EQ(timeline.status, 0) << timeline.err;
+    EXPECT_GT(test::Split(timeline.out, '\n').size(), mine.size() / 2);
+    EXPECT_EQ(timeline.err, "");
+  }
+}
+
+TEST(CliCsv, AgreesWithTheJsonListing) {
+  const std::regex iso(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ)");
+  for (const std::string image : {"fat32-512.img", "ntfs-1k.img"}) {
+    SCOPED_TRACE(image);
+    const std::string path = test::Fixture(image);
+    const auto csv = RunCommand(Cli("scan --csv " + Quote(path)));
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    const test::Scan json = test::RunScan(path, false);
+    const auto rows = CsvRecords(csv.out);
+    ASSERT_EQ(rows.size(), json.entries.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const auto& r = rows[i];
+      const auto& j = json.entries[i];
+      EXPECT_EQ(r.at("path"), j["path"].get<std::string>());
+      EXPECT_EQ(r.at("deleted"), j["deleted"].get<bool>() ? "true" : "false");
+      EXPECT_EQ(r.at("type"), j["folder"].get<bool>() ? "dir" : "file");
+      EXPECT_EQ(r.at("state"), j["state"].get<std::string>());
+      EXPECT_EQ(r.at("size"), std::to_string(j["size"].get<std::uint64_t>()));
+      EXPECT_EQ(r.at("locator"), std::to_string(j["record"].get<std::uint64_t>()));
+      for (const char* time : {"created", "modified"}) {
+        EXPECT_EQ(r.at(time), j[time].is_null() ? std::string() : j[time].get<std::string>()) << time;
+        if (!r.at(time).empty()) EXPECT_TRUE(std::regex_match(r.at(time), iso)) << r.at(time);
+      }
+    }
+    // Every file system's JSON times carry the zone, FAT's (read as UTC) too.
+    const nlohmann::json* deep = json.Find("/Deep/level-01");
+    ASSERT_NE(deep, nullptr);
+    EXPECT_TRUE(std::regex_match((*deep)["modified"].get<std::string>(), iso));
+  }
+}
+
+// What sha256sum and md5sum make of the copies, in the destination folder.
+void ExpectSumsVerify(const std::string& dir) {
+  for (const char* tool : {"sha256sum -c --strict SHA256SUMS", "md5sum -c --strict MD5SUMS"}) {
+    const auto r = RunCommand("cd " + Quote(dir) + " && " + tool);
+    EXPECT_EQ(r.status, 0) << tool << "\n" << r.out << r.err;
+  }
+}
+
+TEST(CopyManifest, ItsHashesVerifyEveryCopy) {
+  for (const std::string image : {"fat32-512.img", "ntfs-1k.img"}) {
+    SCOPED_TRACE(image);
+    const test::ScratchDir dir;
+    const std::string to = dir.Path("out");
+    const auto r = RunCommand(Cli("copy --to " + Quote(to) + " " + Quote(test::Fixture(image))));
+    ASSERT_EQ(r.status, 0) << r.err;
+    ExpectSumsVerify(to);
+    const auto rows = CsvRecords(test::ReadAll(to + "/tessilon-manifest.csv"));
+    const test::Scan scan = test::RunScan(test::Fixture(image), false);
+    std::size_t deletedFiles = 0;
+    for (const auto& e : scan.entries) deletedFiles += e["deleted"] == true && e["folder"] == false;
+    ASSERT_EQ(rows.size(), deletedFiles);
+    for (const auto& row : rows) {
+      EXPECT_EQ(row.at("state"), "complete") << row.at("copy");
+      EXPECT_EQ(row.at("source"), test::Fixture(image));
+      EXPECT_EQ(row.at("source_format"), "raw");
+      EXPECT_EQ(row.at("source_size"), std::to_string(std::filesystem::file_size(test::Fixture(image))));
+      const std::string copy = to + "/" + row.at("copy");
+      EXPECT_EQ(row.at("size"), std::to_string(std::filesystem::file_size(copy)));
+      EXPECT_EQ(row.at("sha256"), test::Sha256OfFile(copy));
+      const auto md5 = RunCommand("md5sum " + Quote(copy));
+      EXPECT_EQ(row.at("md5"), md5.out.substr(0, 32));
+      const nlohmann::json* e = scan.Find(row.at("source_path"));
+      ASSERT_NE(e, nullptr) << row.at("source_path");
+      EXPECT_EQ(row.at("locator"), std::to_string((*e)["record"].get<std::uint64_t>()));
+    }
+  }
+}
+
+// A deleted file one of whose clusters answers EIO: the copy is kept with
+// zeros there, the manifest says "incomplete", and its hashes are those of
+// the file as written.
+TEST(CopyManifest, MarksACopyWithUnreadableBytesIncomplete) {
+  const std::string image = test::Fixture("ntfs-1k.img");
+  const std::string file = "/Documents/deleted-many-clusters.bin";
+  const test::Scan scan = test::RunScan(image, false);
+  const nlohmann::json* e = scan.Find(file);
+  ASSERT_NE(e, nullptr);
+  const auto clusters = test::IstatDataClusters(image, (*e)["record"].get<std::uint64_t>());
+  ASSERT_GE(clusters.size(), 3u);
+  const auto fsstat = RunCommand("fsstat " + Quote(image));
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(fsstat.out, m, std::regex(R"(Cluster Size: (\d+))")));
+  const std::uint64_t at = clusters[1] * std::stoull(m[1]);
+  test::FailingImage failing(image, {{at, at + 511}});
+  if (failing.path().empty()) GTEST_SKIP() << failing.why();
+  const test::ScratchDir dir;
+  const std::string to = dir.Path("out");
+  const auto r = RunCommand(Cli("copy --to " + Quote(to) + " " + Quote(failing.path()) + " " + Quote(file)));
+  EXPECT_EQ(r.status, 3) << r.err;
+  const auto rows = CsvRecords(test::ReadAll(to + "/tessilon-manifest.csv"));
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].at("state"), "incomplete");
+  EXPECT_NE(rows[0].at("note").find("could not be read"), std::string::npos) << rows[0].at("note");
+  EXPECT_EQ(rows[0].at("size"), std::to_string((*e)["size"].get<std::uint64_t>()));
+  ExpectSumsVerify(to);
+}
+
+TEST(CliCat, WritesWhatIcatDoes) {
+  const struct {
+    std::string image, path;
+    bool byRecord;
+  } cases[] = {
+      {"ntfs-1k.img", "/Documents/readme.txt", false},
+      {"ntfs-1k.img", "/Compressed/deleted-compressed.txt", true},
+      {"ntfs-1k.img", "/Documents/deleted-many-clusters.bin", false},
+      {"fat32-512.img", "/Documents/many-clusters.bin", false},
+      {"fat32-512.img", "/Documents/deleted-many-clusters.bin", false},
+      {"fat32-512.img", "/Documents/deleted-note.txt", true},
+  };
+  const test::ScratchDir dir;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image + c.path);
+    const std::string image = test::Fixture(c.image);
+    const auto fls = ParseBody(RunCommand("fls -r -m / " + Quote(image)).out);
+    const bool deleted = c.path.find("deleted") != std::string::npos;
+    const auto t = fls.find(c.path + (deleted ? " (deleted)" : ""));
+    ASSERT_NE(t, fls.end());
+    const auto icat = RunCommand("icat " + Quote(image) + " " + t->second.inode);
+    ASSERT_EQ(icat.status, 0) << icat.err;
+    std::string args = "cat " + Quote(image) + " ";
+    if (c.byRecord) {
+      const test::Scan scan = test::RunScan(image, false);
+      ASSERT_NE(scan.Find(c.path), nullptr);
+      args += "--record " + std::to_string((*scan.Find(c.path))["record"].get<std::uint64_t>());
+    } else {
+      args += Quote(c.path);
+    }
+    const auto ours = RunCommand(Cli(args));
+    EXPECT_EQ(ours.status, 0) << ours.err;
+    EXPECT_EQ(ours.out.size(), icat.out.size());
+    EXPECT_TRUE(ours.out == icat.out);
+  }
+  // Nothing on stdout when the file is not there.
+  const auto missing = RunCommand(Cli("cat " + Quote(test::Fixture("fat32-512.img")) + " /no/such.txt"));
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_EQ(missing.out, "");
+  EXPECT_NE(missing.err.find("no file /no/such.txt"), std::string::npos) << missing.err;
+}
+
+TEST(CliOffset, ReadsTheVolumeThePartitionDoes) {
+  const std::string disk = test::Fixture("mbr-disk.img");
+  const auto table = RunCommand("mmls " + Quote(disk));
+  ASSERT_EQ(table.status, 0);
+  const struct {
+    int partition;
+    std::string offset;
+  } cases[] = {{1, "2048"}, {2, "83968"}};
+  for (const auto& c : cases) {
+    EXPECT_NE(table.out.find(std::string(10 - c.offset.size(), '0') + c.offset), std::string::npos) << table.out;
+    const auto byPartition =
+        RunCommand(Cli("scan --json --partition " + std::to_string(c.partition) + " " + Quote(disk)));
+    const auto byOffset = RunCommand(Cli("scan --json --offset " + c.offset + " " + Quote(disk)));
+    EXPECT_EQ(byOffset.status, 0) << byOffset.err;
+    EXPECT_GT(byOffset.out.size(), 1000u);
+    EXPECT_EQ(byOffset.out, byPartition.out);
+  }
+  const auto past = RunCommand(Cli("scan --offset 999999999 " + Quote(disk)));
+  EXPECT_EQ(past.status, 1);
+  EXPECT_NE(past.err.find("sector 999999999 lies past its end"), std::string::npos) << past.err;
+  EXPECT_EQ(RunCommand(Cli("scan --offset 2048 --partition 1 " + Quote(disk))).status, 2);
+}
+
+TEST(CliDocs, ManPagesRenderCleanAndVersionIsTheProjects) {
+  for (const char* page : {"tessilon.1", "tessilon-cli.1"}) {
+    const auto r = RunCommand("groff -man -ww -z " + Quote(std::string(TESSILON_SOURCE_DIR) + "/docs/" + page));
+    EXPECT_EQ(r.status, 0) << page;
+    EXPECT_EQ(r.err, "") << page;
+  }
+  std::smatch m;
+  const std::string cmake = test::ReadAll(std::string(TESSILON_SOURCE_DIR) + "/CMakeLists.txt");
+  ASSERT_TRUE(std::regex_search(cmake, m, std::regex(R"(project\(tessilon VERSION ([0-9.]+))")));
+  EXPECT_EQ(RunCommand(Cli("--version")).out, "tessilon-cli " + m[1].str() + "\n");
+}
+
+}  // namespace
+}  // namespace tsn
