@@ -118,13 +118,17 @@ TEST(CliBodyFile, MatchesFlsEntryByEntry) {
         EXPECT_EQ(e.crtime, t->second.crtime) << name;
         EXPECT_EQ(e.inode, t->second.inode.substr(0, t->second.inode.find('-'))) << name;
       }
-      if (e.mode[2] == 'r') EXPECT_EQ(e.size, t->second.size) << name;
+      if (e.mode[2] == 'r') {
+        EXPECT_EQ(e.size, t->second.size) << name;
+      }
     }
     // The scan passes over deleted NTFS files of no length (it has nothing
     // to bring back of them); everything else fls lists, it lists.
-    for (const auto& [name, t] : theirs)
-      if (!mine.count(name))
+    for (const auto& [name, t] : theirs) {
+      if (!mine.count(name)) {
         EXPECT_TRUE(ntfs && t.size == 0 && name.find(" (deleted)") != std::string::npos) << name << " is missing";
+      }
+    }
 
     const test::ScratchDir dir;
     test::WriteFile(dir.Path("body"), std::vector<std::uint8_t>(ours.out.begin(), ours.out.end()));
@@ -156,7 +160,9 @@ TEST(CliCsv, AgreesWithTheJsonListing) {
       EXPECT_EQ(r.at("locator"), std::to_string(j["record"].get<std::uint64_t>()));
       for (const char* time : {"created", "modified"}) {
         EXPECT_EQ(r.at(time), j[time].is_null() ? std::string() : j[time].get<std::string>()) << time;
-        if (!r.at(time).empty()) EXPECT_TRUE(std::regex_match(r.at(time), iso)) << r.at(time);
+        if (!r.at(time).empty()) {
+          EXPECT_TRUE(std::regex_match(r.at(time), iso)) << r.at(time);
+        }
       }
     }
     // Every file system's JSON times carry the zone, FAT's (read as UTC) too.

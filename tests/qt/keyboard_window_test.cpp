@@ -173,8 +173,9 @@ class KeyboardWindowTest : public QObject {
     QCOMPARE(seen.title, QStringLiteral("Copy the ticked files to"));
     QVERIFY(seen.nameField);
     QCOMPARE(h.app.lastCopyResult, 1);
-    QCOMPARE(FilesBelow(out.path()),
-             QStringList({"Docs/Old/draft.txt", "Docs/letter.txt", "Photos/gone photo.jpg"}));
+    // The ticked files, and beside them the manifest that hashes them.
+    QCOMPARE(FilesBelow(out.path()), QStringList({"Docs/Old/draft.txt", "Docs/letter.txt", "MD5SUMS",
+                                                  "Photos/gone photo.jpg", "SHA256SUMS", "tessilon-manifest.csv"}));
     QCOMPARE(ContentOf(out.filePath("Docs/letter.txt")), ContentOf(Original("letter.txt")));
     QCOMPARE(ContentOf(out.filePath("Docs/Old/draft.txt")), ContentOf(Original("draft.txt")));
     QCOMPARE(ContentOf(out.filePath("Photos/gone photo.jpg")), ContentOf(Original("gone photo.jpg")));
