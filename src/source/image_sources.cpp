@@ -198,312 +198,240 @@ class EwfSource final : public ContainerSource {
   std::uint32_t recordedSector_ = 512;
 };
 
-// ---- VHD and VHDX -------------------------------------------------------
+// ---- VHD, VHDX, VMDK and QCOW2: chains of libyal handles ------------------
 
-class VhdiSource final : public ContainerSource {
- public:
-  ~VhdiSource() override {
-    // Children first: each holds a pointer to its parent.
-    for (libvhdi_file_t*& file : chain_) {
-      VhdiError error;
-      libvhdi_file_close(file, error.out());
-      libvhdi_file_free(&file, error.out());
-    }
-  }
+// The UTF-8 text a libyal getter pair hands out (its size, then the text
+// itself); empty when there is none or it cannot be had.
+template <typename Error, typename H, typename E>
+std::string Utf8Text(H* handle, int (*sizeOf)(H*, std::size_t*, E**),
+                     int (*text)(H*, std::uint8_t*, std::size_t, E**)) {
+  Error error;
+  std::size_t size = 0;
+  if (sizeOf(handle, &size, error.out()) != 1 || size <= 1) return {};
+  std::string name(size, '\0');
+  if (text(handle, reinterpret_cast<std::uint8_t*>(name.data()), size, error.out()) != 1) return {};
+  name.resize(std::strlen(name.c_str()));
+  return name;
+}
 
-  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize, bool vhdx) {
-    ByteSourceOpen result;
-    auto source = std::unique_ptr<VhdiSource>(new VhdiSource);
-    source->path_ = path;
-    const std::string kind = vhdx ? "VHDX" : "VHD";
-    std::string file = path;
-    bool differencing = false;
-    for (int depth = 0;; ++depth) {
-      VhdiError error;
-      libvhdi_file_t* handle = nullptr;
-      if (libvhdi_file_initialize(&handle, error.out()) != 1) {
-        result.error = path + ": " + error.Text();
-        return result;
-      }
-      source->chain_.push_back(handle);
-      source->files_.push_back(file);
-      if (libvhdi_file_open(handle, file.c_str(), LIBVHDI_OPEN_READ, error.out()) != 1) {
-        result.error = depth == 0 ? path + ": this " + kind + " image cannot be opened (" + error.Text() + ")"
-                                  : path + ": its parent disk " + file + " cannot be opened (" + error.Text() + ")";
-        return result;
-      }
-      if (depth > 0) {
-        libvhdi_file_t* child = source->chain_[source->chain_.size() - 2];
-        if (libvhdi_file_set_parent_file(child, handle, error.out()) != 1) {
-          result.error = path + ": its parent disk " + file + " does not fit it (" + error.Text() + ")";
-          return result;
-        }
-      }
-      std::uint32_t type = 0;
-      if (libvhdi_file_get_disk_type(handle, &type, error.out()) != 1) {
-        result.error = path + ": " + error.Text();
-        return result;
-      }
-      if (type != LIBVHDI_DISK_TYPE_DIFFERENTIAL) break;
-      if (depth == 0) differencing = true;
-      const std::string parent = ParentName(handle);
-      if (parent.empty()) {
-        result.error = path + ": a differencing " + kind + " disk that does not name its parent; it is not listed";
-        return result;
-      }
-      if (depth + 1 >= kMaxParents) {
-        result.error = path + ": its chain of parent disks runs past " + std::to_string(kMaxParents) + "; it is not listed";
-        return result;
-      }
-      const std::string next = BesideChild(file, parent);
-      struct stat st {};
-      if (::stat(next.c_str(), &st) != 0) {
-        result.error = path + ": a differencing " + kind + " disk whose parent " + FileName(parent) +
-                       " is not beside it; it is not listed";
-        return result;
-      }
-      file = next;
-    }
-    VhdiError error;
-    size64_t media = 0;
-    std::uint32_t bytesPerSector = 0;
-    libvhdi_file_t* top = source->chain_.front();
-    if (libvhdi_file_get_media_size(top, &media, error.out()) != 1) {
-      result.error = path + ": " + error.Text();
-      return result;
-    }
-    if (libvhdi_file_get_bytes_per_sector(top, &bytesPerSector, error.out()) != 1) bytesPerSector = 512;
-    source->size_ = media;
-    source->sectorSize_ = SectorSizeOr(imageSectorSize, bytesPerSector);
-    source->format_ = kind;
-    if (differencing) source->format_ += " differencing, parent " + FileName(source->files_[1]);
-    result.source = std::move(source);
-    return result;
-  }
-
-  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
-    VhdiError e;
-    return LibraryRead(libvhdi_file_read_buffer_at_offset(chain_.front(), out.data(), out.size(),
-                                                          static_cast<off64_t>(offset), e.out()),
-                       out.size(), error);
-  }
-
- private:
-  VhdiSource() = default;
-
-  static std::string ParentName(libvhdi_file_t* handle) {
-    VhdiError error;
-    std::size_t size = 0;
-    if (libvhdi_file_get_utf8_parent_filename_size(handle, &size, error.out()) != 1 || size <= 1) return {};
-    std::string name(size, '\0');
-    if (libvhdi_file_get_utf8_parent_filename(handle, reinterpret_cast<std::uint8_t*>(name.data()), size,
-                                              error.out()) != 1)
-      return {};
-    name.resize(std::strlen(name.c_str()));
-    return name;
-  }
-
-  std::vector<libvhdi_file_t*> chain_;  // the disk, then its parent, its parent's parent...
+// What a disk says of the disk beneath it: nothing (the chain ends), a
+// name, or a fault that keeps the disk from being listed.
+struct ParentLookup {
+  std::string name;
+  std::string fault;
 };
 
-// ---- VMDK ---------------------------------------------------------------
-
-class VmdkSource final : public ContainerSource {
+// A disk with the parents (or backing files) it names, each opened through
+// one handle of its library, the disk first. Lib names the library's calls
+// and says in its own words what a chain of its kind lacks.
+template <typename Lib>
+class ChainSource final : public ContainerSource {
  public:
-  ~VmdkSource() override {
-    for (libvmdk_handle_t*& handle : chain_) {
-      VmdkError error;
-      libvmdk_handle_close(handle, error.out());
-      libvmdk_handle_free(&handle, error.out());
+  using Handle = typename Lib::Handle;
+  using Error = typename Lib::Error;
+
+  ~ChainSource() override {
+    // Children first: each holds a pointer to its parent.
+    for (Handle*& handle : chain_) {
+      Error error;
+      Lib::Close(handle, error.out());
+      Lib::Free(&handle, error.out());
     }
   }
 
-  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize) {
+  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize, const Lib& lib) {
     ByteSourceOpen result;
-    auto source = std::unique_ptr<VmdkSource>(new VmdkSource);
+    auto source = std::unique_ptr<ChainSource>(new ChainSource);
     source->path_ = path;
     std::string file = path;
     for (int depth = 0;; ++depth) {
-      VmdkError error;
-      libvmdk_handle_t* handle = nullptr;
-      if (libvmdk_handle_initialize(&handle, error.out()) != 1) {
+      Error error;
+      Handle* handle = nullptr;
+      if (Lib::Initialize(&handle, error.out()) != 1) {
         result.error = path + ": " + error.Text();
         return result;
       }
       source->chain_.push_back(handle);
       source->files_.push_back(file);
-      if (libvmdk_handle_open(handle, file.c_str(), LIBVMDK_OPEN_READ, error.out()) != 1 ||
-          libvmdk_handle_open_extent_data_files(handle, error.out()) != 1) {
-        result.error = depth == 0
-                           ? path + ": this VMDK image or one of its extent files cannot be opened (" + error.Text() + ")"
-                           : path + ": its parent disk " + file + " cannot be opened (" + error.Text() + ")";
+      if (Lib::OpenRead(handle, file.c_str(), error.out()) != 1) {
+        result.error = depth == 0 ? path + ": this " + lib.Image() + " cannot be opened (" + error.Text() + ")"
+                                  : path + ": its " + Lib::kParent + " " + file + " cannot be opened (" +
+                                        error.Text() + ")";
         return result;
       }
-      source->AddExtentFiles(handle, file);
+      Lib::AddFiles(handle, file, source->files_);
       if (depth > 0) {
-        libvmdk_handle_t* child = source->chain_[source->chain_.size() - 2];
-        if (libvmdk_handle_set_parent_handle(child, handle, error.out()) != 1) {
-          result.error = path + ": its parent disk " + file + " does not fit it (" + error.Text() + ")";
+        Handle* child = source->chain_[source->chain_.size() - 2];
+        if (Lib::SetParent(child, handle, error.out()) != 1) {
+          result.error = path + ": its " + Lib::kParent + " " + file + " does not fit it (" + error.Text() + ")";
           return result;
         }
       }
-      const std::string parent = ParentName(handle);
-      if (parent.empty()) break;
-      if (depth + 1 >= kMaxParents) {
-        result.error = path + ": its chain of parent disks runs past " + std::to_string(kMaxParents) + "; it is not listed";
+      const ParentLookup parent = lib.Parent(handle, error);
+      if (!parent.fault.empty()) {
+        result.error = path + ": " + parent.fault;
         return result;
       }
-      const std::string next = BesideChild(file, parent);
+      if (parent.name.empty()) break;
+      if (depth + 1 >= kMaxParents) {
+        result.error = path + ": its chain of " + Lib::kParent + "s runs past " + std::to_string(kMaxParents) +
+                       "; it is not listed";
+        return result;
+      }
+      const std::string next = BesideChild(file, parent.name);
       struct stat st {};
       if (::stat(next.c_str(), &st) != 0) {
-        result.error = path + ": a VMDK snapshot whose parent " + FileName(parent) + " is not beside it; it is not listed";
+        result.error = path + ": " + lib.NotBeside(FileName(parent.name)) + " is not beside it; it is not listed";
         return result;
       }
       file = next;
     }
-    VmdkError error;
+    Error error;
     size64_t media = 0;
-    if (libvmdk_handle_get_media_size(source->chain_.front(), &media, error.out()) != 1) {
+    Handle* top = source->chain_.front();
+    if (Lib::MediaSize(top, &media, error.out()) != 1) {
       result.error = path + ": " + error.Text();
       return result;
     }
     source->size_ = media;
-    source->sectorSize_ = SectorSizeOr(imageSectorSize, 512);
-    source->format_ = "VMDK";
-    if (source->files_.size() > 1) source->format_ += ", " + std::to_string(source->files_.size()) + " files";
+    source->sectorSize_ = SectorSizeOr(imageSectorSize, Lib::RecordedSectorSize(top));
+    source->format_ = lib.Format(source->files_, source->chain_.size());
     result.source = std::move(source);
     return result;
   }
 
   std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
-    VmdkError e;
-    return LibraryRead(libvmdk_handle_read_buffer_at_offset(chain_.front(), out.data(), out.size(),
-                                                            static_cast<off64_t>(offset), e.out()),
+    Error e;
+    return LibraryRead(Lib::ReadAt(chain_.front(), out.data(), out.size(), static_cast<off64_t>(offset), e.out()),
                        out.size(), error);
   }
 
  private:
-  VmdkSource() = default;
+  ChainSource() = default;
+  std::vector<Handle*> chain_;  // the disk, then its parent, its parent's parent...
+};
 
+// A VHD or VHDX disk: differencing disks name their parent.
+struct VhdiLib {
+  using Handle = libvhdi_file_t;
+  using Error = VhdiError;
+  static constexpr auto Initialize = libvhdi_file_initialize;
+  static constexpr auto Close = libvhdi_file_close;
+  static constexpr auto Free = libvhdi_file_free;
+  static constexpr auto SetParent = libvhdi_file_set_parent_file;
+  static constexpr auto MediaSize = libvhdi_file_get_media_size;
+  static constexpr auto ReadAt = libvhdi_file_read_buffer_at_offset;
+  static constexpr const char* kParent = "parent disk";
+
+  static int OpenRead(Handle* handle, const char* file, libvhdi_error_t** error) {
+    return libvhdi_file_open(handle, file, LIBVHDI_OPEN_READ, error);
+  }
+  static void AddFiles(Handle*, const std::string&, std::vector<std::string>&) {}
+  static std::uint32_t RecordedSectorSize(Handle* handle) {
+    VhdiError error;
+    std::uint32_t bytesPerSector = 0;
+    if (libvhdi_file_get_bytes_per_sector(handle, &bytesPerSector, error.out()) != 1) bytesPerSector = 512;
+    return bytesPerSector;
+  }
+
+  ParentLookup Parent(Handle* handle, VhdiError& error) const {
+    std::uint32_t type = 0;
+    if (libvhdi_file_get_disk_type(handle, &type, error.out()) != 1) return {{}, error.Text()};
+    if (type != LIBVHDI_DISK_TYPE_DIFFERENTIAL) return {};
+    std::string name = Utf8Text<VhdiError>(handle, libvhdi_file_get_utf8_parent_filename_size,
+                                           libvhdi_file_get_utf8_parent_filename);
+    if (name.empty()) return {{}, "a differencing " + kind + " disk that does not name its parent; it is not listed"};
+    return {std::move(name), {}};
+  }
+  std::string Image() const { return kind + " image"; }
+  std::string NotBeside(const std::string& parent) const {
+    return "a differencing " + kind + " disk whose parent " + parent;
+  }
+  std::string Format(const std::vector<std::string>& files, std::size_t chain) const {
+    return chain > 1 ? kind + " differencing, parent " + FileName(files[1]) : kind;
+  }
+
+  std::string kind;  // "VHD" or "VHDX"
+};
+
+// A VMDK disk: its descriptor names extent files, and a snapshot names its
+// parent.
+struct VmdkLib {
+  using Handle = libvmdk_handle_t;
+  using Error = VmdkError;
+  static constexpr auto Initialize = libvmdk_handle_initialize;
+  static constexpr auto Close = libvmdk_handle_close;
+  static constexpr auto Free = libvmdk_handle_free;
+  static constexpr auto SetParent = libvmdk_handle_set_parent_handle;
+  static constexpr auto MediaSize = libvmdk_handle_get_media_size;
+  static constexpr auto ReadAt = libvmdk_handle_read_buffer_at_offset;
+  static constexpr const char* kParent = "parent disk";
+
+  static int OpenRead(Handle* handle, const char* file, libvmdk_error_t** error) {
+    return libvmdk_handle_open(handle, file, LIBVMDK_OPEN_READ, error) == 1 &&
+                   libvmdk_handle_open_extent_data_files(handle, error) == 1
+               ? 1
+               : -1;
+  }
   // The extent files the descriptor names, beside it, once each.
-  void AddExtentFiles(libvmdk_handle_t* handle, const std::string& descriptor) {
+  static void AddFiles(Handle* handle, const std::string& descriptor, std::vector<std::string>& files) {
     VmdkError error;
     int count = 0;
     if (libvmdk_handle_get_number_of_extents(handle, &count, error.out()) != 1) return;
     for (int i = 0; i < count; ++i) {
       libvmdk_extent_descriptor_t* extent = nullptr;
       if (libvmdk_handle_get_extent_descriptor(handle, i, &extent, error.out()) != 1) continue;
-      std::size_t size = 0;
-      if (libvmdk_extent_descriptor_get_utf8_filename_size(extent, &size, error.out()) == 1 && size > 1) {
-        std::string name(size, '\0');
-        if (libvmdk_extent_descriptor_get_utf8_filename(extent, reinterpret_cast<std::uint8_t*>(name.data()), size,
-                                                        error.out()) == 1) {
-          name.resize(std::strlen(name.c_str()));
-          const std::string file = BesideChild(descriptor, name);
-          if (std::find(files_.begin(), files_.end(), file) == files_.end()) files_.push_back(file);
-        }
+      const std::string name = Utf8Text<VmdkError>(extent, libvmdk_extent_descriptor_get_utf8_filename_size,
+                                                   libvmdk_extent_descriptor_get_utf8_filename);
+      if (!name.empty()) {
+        const std::string file = BesideChild(descriptor, name);
+        if (std::find(files.begin(), files.end(), file) == files.end()) files.push_back(file);
       }
       libvmdk_extent_descriptor_free(&extent, error.out());
     }
   }
+  static std::uint32_t RecordedSectorSize(Handle*) { return 512; }
 
-  static std::string ParentName(libvmdk_handle_t* handle) {
-    VmdkError error;
-    std::size_t size = 0;
-    if (libvmdk_handle_get_utf8_parent_filename_size(handle, &size, error.out()) != 1 || size <= 1) return {};
-    std::string name(size, '\0');
-    if (libvmdk_handle_get_utf8_parent_filename(handle, reinterpret_cast<std::uint8_t*>(name.data()), size,
-                                                error.out()) != 1)
-      return {};
-    name.resize(std::strlen(name.c_str()));
-    return name;
+  ParentLookup Parent(Handle* handle, VmdkError&) const {
+    return {Utf8Text<VmdkError>(handle, libvmdk_handle_get_utf8_parent_filename_size,
+                                libvmdk_handle_get_utf8_parent_filename),
+            {}};
   }
-
-  std::vector<libvmdk_handle_t*> chain_;
+  std::string Image() const { return "VMDK image or one of its extent files"; }
+  std::string NotBeside(const std::string& parent) const { return "a VMDK snapshot whose parent " + parent; }
+  std::string Format(const std::vector<std::string>& files, std::size_t) const {
+    return files.size() > 1 ? "VMDK, " + std::to_string(files.size()) + " files" : "VMDK";
+  }
 };
 
-// ---- QCOW2 --------------------------------------------------------------
+// A QCOW2 image: an overlay names its backing file.
+struct QcowLib {
+  using Handle = libqcow_file_t;
+  using Error = QcowError;
+  static constexpr auto Initialize = libqcow_file_initialize;
+  static constexpr auto Close = libqcow_file_close;
+  static constexpr auto Free = libqcow_file_free;
+  static constexpr auto SetParent = libqcow_file_set_parent_file;
+  static constexpr auto MediaSize = libqcow_file_get_media_size;
+  static constexpr auto ReadAt = libqcow_file_read_buffer_at_offset;
+  static constexpr const char* kParent = "backing file";
 
-class QcowSource final : public ContainerSource {
- public:
-  ~QcowSource() override {
-    for (libqcow_file_t*& file : chain_) {
-      QcowError error;
-      libqcow_file_close(file, error.out());
-      libqcow_file_free(&file, error.out());
-    }
+  static int OpenRead(Handle* handle, const char* file, libqcow_error_t** error) {
+    return libqcow_file_open(handle, file, LIBQCOW_OPEN_READ, error);
   }
+  static void AddFiles(Handle*, const std::string&, std::vector<std::string>&) {}
+  static std::uint32_t RecordedSectorSize(Handle*) { return 512; }
 
-  static ByteSourceOpen Open(const std::string& path, std::uint32_t imageSectorSize) {
-    ByteSourceOpen result;
-    auto source = std::unique_ptr<QcowSource>(new QcowSource);
-    source->path_ = path;
-    std::string file = path;
-    for (int depth = 0;; ++depth) {
-      QcowError error;
-      libqcow_file_t* handle = nullptr;
-      if (libqcow_file_initialize(&handle, error.out()) != 1) {
-        result.error = path + ": " + error.Text();
-        return result;
-      }
-      source->chain_.push_back(handle);
-      source->files_.push_back(file);
-      if (libqcow_file_open(handle, file.c_str(), LIBQCOW_OPEN_READ, error.out()) != 1) {
-        result.error = depth == 0 ? path + ": this QCOW image cannot be opened (" + error.Text() + ")"
-                                  : path + ": its backing file " + file + " cannot be opened (" + error.Text() + ")";
-        return result;
-      }
-      if (depth > 0) {
-        libqcow_file_t* child = source->chain_[source->chain_.size() - 2];
-        if (libqcow_file_set_parent_file(child, handle, error.out()) != 1) {
-          result.error = path + ": its backing file " + file + " does not fit it (" + error.Text() + ")";
-          return result;
-        }
-      }
-      std::size_t size = 0;
-      if (libqcow_file_get_utf8_backing_filename_size(handle, &size, error.out()) != 1 || size <= 1) break;
-      std::string backing(size, '\0');
-      if (libqcow_file_get_utf8_backing_filename(handle, reinterpret_cast<std::uint8_t*>(backing.data()), size,
-                                                 error.out()) != 1)
-        break;
-      backing.resize(std::strlen(backing.c_str()));
-      if (depth + 1 >= kMaxParents) {
-        result.error = path + ": its chain of backing files runs past " + std::to_string(kMaxParents) + "; it is not listed";
-        return result;
-      }
-      const std::string next = BesideChild(file, backing);
-      struct stat st {};
-      if (::stat(next.c_str(), &st) != 0) {
-        result.error = path + ": a QCOW image whose backing file " + FileName(backing) +
-                       " is not beside it; it is not listed";
-        return result;
-      }
-      file = next;
-    }
-    QcowError error;
-    size64_t media = 0;
-    if (libqcow_file_get_media_size(source->chain_.front(), &media, error.out()) != 1) {
-      result.error = path + ": " + error.Text();
-      return result;
-    }
-    source->size_ = media;
-    source->sectorSize_ = SectorSizeOr(imageSectorSize, 512);
-    source->format_ = "QCOW2";
-    if (source->chain_.size() > 1) source->format_ += ", backing file " + FileName(source->files_[1]);
-    result.source = std::move(source);
-    return result;
+  ParentLookup Parent(Handle* handle, QcowError&) const {
+    return {Utf8Text<QcowError>(handle, libqcow_file_get_utf8_backing_filename_size,
+                                libqcow_file_get_utf8_backing_filename),
+            {}};
   }
-
-  std::size_t ReadSome(std::uint64_t offset, std::span<std::uint8_t> out, int* error) override {
-    QcowError e;
-    return LibraryRead(libqcow_file_read_buffer_at_offset(chain_.front(), out.data(), out.size(),
-                                                          static_cast<off64_t>(offset), e.out()),
-                       out.size(), error);
+  std::string Image() const { return "QCOW image"; }
+  std::string NotBeside(const std::string& backing) const { return "a QCOW image whose backing file " + backing; }
+  std::string Format(const std::vector<std::string>& files, std::size_t chain) const {
+    return chain > 1 ? "QCOW2, backing file " + FileName(files[1]) : "QCOW2";
   }
-
- private:
-  QcowSource() = default;
-  std::vector<libqcow_file_t*> chain_;
 };
 
 // ---- split raw ----------------------------------------------------------
@@ -703,10 +631,10 @@ ByteSourceOpen OpenImageSource(const std::string& path, std::uint32_t imageSecto
   const Recognised r = RecogniseFile(path);
   switch (r.kind) {
     case Kind::Ewf: return EwfSource::Open(path, imageSectorSize);
-    case Kind::Vhd: return VhdiSource::Open(path, imageSectorSize, false);
-    case Kind::Vhdx: return VhdiSource::Open(path, imageSectorSize, true);
-    case Kind::Vmdk: return VmdkSource::Open(path, imageSectorSize);
-    case Kind::Qcow: return QcowSource::Open(path, imageSectorSize);
+    case Kind::Vhd: return ChainSource<VhdiLib>::Open(path, imageSectorSize, {"VHD"});
+    case Kind::Vhdx: return ChainSource<VhdiLib>::Open(path, imageSectorSize, {"VHDX"});
+    case Kind::Vmdk: return ChainSource<VmdkLib>::Open(path, imageSectorSize, {});
+    case Kind::Qcow: return ChainSource<QcowLib>::Open(path, imageSectorSize, {});
     case Kind::Split: return SplitRawSource::Open(path, imageSectorSize);
     case Kind::Unreadable:
       return {nullptr, path + " is " + r.what + ", which cannot be read; export it as raw or E01"};

@@ -14,6 +14,7 @@
 #include "fs/exfat/exfat_entry_set.h"
 #include "fs/exfat/exfat_volume.h"
 #include "fs/logdrive_info.h"
+#include "fs/scan_support.h"
 #include "source/read_sectors.h"
 #include "source/volume_source.h"
 
@@ -76,58 +77,6 @@ void ReportJudgedWithoutBitmap(EngineHost* host, const LOGDRIVE_INFO& drive, std
              drive.driveName.c_str(), files, files == 1 ? "file was" : "files were", files == 1 ? "it is" : "they are");
 }
 
-// Clusters whose sectors could not be read, in runs, as the FAT quick scan
-// names them.
-class UnreadableRuns {
- public:
-  UnreadableRuns(EngineHost* host, const LOGDRIVE_INFO& drive, const ExFatGeometry& g)
-      : host_(host), drive_(drive), g_(g) {}
-
-  void Check(std::uint32_t cluster) {
-    if (!BytesUnreadable(drive_.volume.get(), g_.ClusterOffset(cluster), g_.clusterBytes)) return;
-    if (count_ > 0 && cluster == last_ + 1) {
-      last_ = cluster;
-      return;
-    }
-    Flush();
-    first_ = last_ = cluster;
-    count_ = 1;
-  }
-
-  void Finish() {
-    Flush();
-    if (runs_ > kRunsNamed)
-      LogMessage(host_, kError, "%s %" PRIu64 " more runs of clusters could not be read in full.",
-                 drive_.driveName.c_str(), runs_ - kRunsNamed);
-  }
-
- private:
-  void Flush() {
-    if (count_ == 0) return;
-    count_ = 0;
-    if (++runs_ > kRunsNamed) return;
-    const VolumeSource& v = *drive_.volume;
-    const std::vector<UnreadableRange> bad =
-        v.UnreadableIn(g_.ClusterOffset(first_), (std::uint64_t{last_} - first_ + 1) * g_.clusterBytes);
-    if (bad.empty()) return;
-    std::string where = RangeText(v.BaseOffset() + bad.front().first, v.BaseOffset() + bad.front().last);
-    if (bad.size() > 1) where += " and " + std::to_string(bad.size() - 1) + " more ranges";
-    const std::string clusters = first_ == last_ ? "cluster " + std::to_string(first_)
-                                                 : "clusters " + std::to_string(first_) + "\u2013" + std::to_string(last_);
-    LogMessage(host_, kError, "%s %s could not be read in full (%s of %s); deleted entries that stood in the "
-               "unreadable sectors are missing from the list.",
-               drive_.driveName.c_str(), clusters.c_str(), where.c_str(), v.Path().c_str());
-  }
-
-  static constexpr std::uint64_t kRunsNamed = 5;
-  EngineHost* host_;
-  const LOGDRIVE_INFO& drive_;
-  const ExFatGeometry& g_;
-  std::uint32_t first_ = 0, last_ = 0;
-  std::uint64_t count_ = 0;
-  std::uint64_t runs_ = 0;
-};
-
 // One set found in a folder, kept until the folder has been read through.
 struct FoundSet {
   ExFatEntrySet set;
@@ -162,13 +111,13 @@ class ExFatTreeWalk {
       limit = v_.g.ClustersFor(bytes);
       if (limit > maxClusters) {
         LogMessage(host_, kError, "%s claims %" PRIu64 " bytes, more than a folder can hold; only the first %" PRIu64
-                   " clusters are read.", FolderText(isRoot).c_str(), bytes, maxClusters);
+                   " clusters are read.", FolderText(path_, isRoot).c_str(), bytes, maxClusters);
         limit = maxClusters;
       }
     }
     std::string fault;
     const std::vector<std::uint32_t> clusters = ExFatClusters(*drive_, v_.g, first, contiguous, limit, &fault);
-    if (!fault.empty()) LogMessage(host_, kError, "%s %s: %s.", drive_->driveName.c_str(), FolderText(isRoot).c_str(), fault.c_str());
+    if (!fault.empty()) LogMessage(host_, kError, "%s %s: %s.", drive_->driveName.c_str(), FolderText(path_, isRoot).c_str(), fault.c_str());
     std::vector<FoundSet> sets;
     if (!ReadSets(clusters, deleted, isRoot, sets)) return false;
     for (FoundSet& found : sets) {
@@ -246,7 +195,7 @@ class ExFatTreeWalk {
           // are often half overwritten, and say nothing by failing.
           LogMessage(host_, kError, "%s the entry set at byte %" PRIu64 " of %s is damaged (%s); it is skipped.",
                      drive_->driveName.c_str(), drive_->volume ? drive_->volume->BaseOffset() + offset : offset,
-                     FolderText(isRoot).c_str(),
+                     FolderText(path_, isRoot).c_str(),
                      set.status == ExFatEntrySet::Status::Incomplete ? "it runs past the folder's end" : set.fault.c_str());
         }
         at += kExFatSlotSize;
@@ -309,22 +258,14 @@ class ExFatTreeWalk {
     return goOn;
   }
 
-  std::string FolderText(bool isRoot) const {
-    if (isRoot) return "the root folder";
-    std::string path;
-    for (const std::string& name : path_) path += "/" + name;
-    return "folder \"" + path + "\"";
-  }
-
   void ReportUnreadable(std::uint32_t cluster, bool isRoot) {
     const VolumeSource* v = drive_->volume.get();
     if (v == nullptr) return;
     const std::vector<UnreadableRange> bad = v->UnreadableIn(v_.g.ClusterOffset(cluster), v_.g.clusterBytes);
     if (bad.empty()) return;
-    std::string where = RangeText(v->BaseOffset() + bad.front().first, v->BaseOffset() + bad.front().last);
-    if (bad.size() > 1) where += " and " + std::to_string(bad.size() - 1) + " more ranges";
+    const std::string where = UnreadableWhere(*v, bad);
     LogMessage(host_, kError, "%s cluster %u of %s could not be read (%s of %s); the entries that stood there are "
-               "missing.", drive_->driveName.c_str(), cluster, FolderText(isRoot).c_str(), where.c_str(),
+               "missing.", drive_->driveName.c_str(), cluster, FolderText(path_, isRoot).c_str(), where.c_str(),
                v->Path().c_str());
   }
 
@@ -391,7 +332,8 @@ int ExFatQuickScan(EngineHost* host, LOGDRIVE_INFO* drive) {
   const ExFatVolume v = OpenExFatVolume(host, drive);
   ReportShortExFatVolume(host, *drive, g);
   const std::uint64_t end = HeapEnd(*drive, g);
-  UnreadableRuns unreadable(host, *drive, g);
+  UnreadableClusterRuns unreadable(
+      host, *drive, [&g](std::uint32_t cluster) { return g.ClusterOffset(cluster); }, g.clusterBytes);
   std::uint64_t judgedWithoutBitmap = 0;
   const std::uint64_t batchClusters = std::max<std::uint64_t>(1, kBatchBytes / g.clusterBytes);
   std::uint64_t batchFirst = 0, batchCount = 0;
@@ -410,13 +352,7 @@ int ExFatQuickScan(EngineHost* host, LOGDRIVE_INFO* drive) {
     }
     if (!batchWhole) unreadable.Check(cluster);
     const std::span<const std::uint8_t> data(batch.data() + (c - batchFirst) * g.clusterBytes, g.clusterBytes);
-    if (c % 1000 == 0) {
-      ++clock.blocksDone;
-      host->UpdateProgressClock(&clock);
-    }
-    std::memcpy(text, "CLUSTER: ", 9);
-    const auto done = std::to_chars(text + 9, text + sizeof text, cluster);
-    host->ShowStatus(StatusField::Dirs, std::string_view(text, static_cast<std::size_t>(done.ptr - text)));
+    ShowScanCluster(host, clock, c);
     host->PumpOneMessage();
     for (std::size_t at = 0; at + kExFatSlotSize <= data.size(); at += kExFatSlotSize) {
       if (data[at] != kExFatDeletedFile) continue;  // the common case, first
@@ -455,16 +391,7 @@ int ExFatQuickScan(EngineHost* host, LOGDRIVE_INFO* drive) {
   unreadable.Finish();
   ReportJudgedWithoutBitmap(host, *drive, judgedWithoutBitmap);
   drive->fatTable = {};
-  if (c >= end)
-    LogMessage(host, kStatus, "File system scan complete.");
-  else
-    LogMessage(host, kAlert, "File system scan interrupted.");
-  host->SelectFolder(root);
-  host->ShowFolderFiles(root);
-  host->EndSteps();
-  host->ShowStatus(StatusField::Size, "0");
-  host->ShowStatus(StatusField::Clock, "00:00:00");
-  host->SetBusy(false);
+  EndClusterScan(host, root, c >= end);
   return 1;
 }
 

@@ -8,6 +8,7 @@
 #include "fs/fat/dir_entry.h"
 #include "fs/fat/fat_scans.h"
 #include "fs/fat/fat_table.h"
+#include "fs/scan_support.h"
 #include "source/read_sectors.h"
 
 namespace tsn {
@@ -57,7 +58,7 @@ class FatTreeWalk {
       if (chain.size() > maxFolderClusters_) {
         LogMessage(app_, kError, "%s runs on past the %u entries a folder can hold, at cluster %u; the rest of its "
                    "chain is not read.",
-                   FolderText(isRoot).c_str(), kMaxFolderEntries, c);
+                   FolderText(path_, isRoot).c_str(), kMaxFolderEntries, c);
         break;
       }
       if (clusterBudget_ == 0) {
@@ -78,7 +79,7 @@ class FatTreeWalk {
       if (c == kNoNextCluster && FatEntryUnreadable(*drive_, previous))
         LogMessage(app_, kError, "%s the FAT entry of cluster %u of %s could not be read; the folder's clusters after it "
                    "cannot be found.",
-                   drive_->driveName.c_str(), previous, FolderText(isRoot).c_str());
+                   drive_->driveName.c_str(), previous, FolderText(path_, isRoot).c_str());
     }
     return true;
   }
@@ -163,14 +164,6 @@ class FatTreeWalk {
     return goOn;
   }
 
-  // "the root folder", or the folder being walked by its path.
-  std::string FolderText(bool isRoot) const {
-    if (isRoot) return "the root folder";
-    std::string path;
-    for (const std::string& name : path_) path += "/" + name;
-    return "folder \"" + path + "\"";
-  }
-
   // The entries in a folder cluster's unreadable sectors are lost; the
   // listing alone cannot show that, so the log says where.
   void ReportUnreadableCluster(std::uint32_t cluster, bool isRoot) {
@@ -180,10 +173,9 @@ class FatTreeWalk {
     if (bad.empty()) return;  // past the end of a short image, which is logged once
     std::uint64_t badBytes = 0;
     for (const UnreadableRange& r : bad) badBytes += r.Bytes();
-    std::string where = RangeText(v->BaseOffset() + bad.front().first, v->BaseOffset() + bad.front().last);
-    if (bad.size() > 1) where += " and " + std::to_string(bad.size() - 1) + " more ranges";
+    const std::string where = UnreadableWhere(*v, bad);
     LogMessage(app_, kError, "%s cluster %u of %s could not be read%s (%s of %s); the entries that stood there are missing.",
-               drive_->driveName.c_str(), cluster, FolderText(isRoot).c_str(),
+               drive_->driveName.c_str(), cluster, FolderText(path_, isRoot).c_str(),
                badBytes == g_.ClusterBytes() ? "" : " in full", where.c_str(), v->Path().c_str());
   }
 

@@ -10,6 +10,7 @@
 #include "fs/fat/fat_scans.h"
 #include "fs/fat/fat_table.h"
 #include "fs/logdrive_info.h"
+#include "fs/scan_support.h"
 #include "source/read_sectors.h"
 
 namespace tsn {
@@ -26,62 +27,6 @@ std::uint64_t ClustersOnVolume(const LOGDRIVE_INFO& drive, const FatGeometry& g)
   if (sectors <= dataStart || g.sectorsPerCluster == 0) return 2;
   return 2 + (sectors - dataStart) / g.sectorsPerCluster;
 }
-
-// Clusters with unreadable sectors, reported in runs: the deleted entries
-// that stood in those sectors are missing from the list, and only the log
-// can say so. A dying disk may have thousands; the first few runs are named
-// and the rest counted.
-class UnreadableClusters {
- public:
-  UnreadableClusters(EngineHost* app, const LOGDRIVE_INFO& drive, const FatGeometry& g)
-      : app_(app), drive_(drive), g_(g) {}
-
-  void Check(std::uint32_t cluster) {
-    if (!BytesUnreadable(drive_.volume.get(), g_.ClusterOffset(cluster), g_.ClusterBytes())) return;
-    if (count_ > 0 && cluster == last_ + 1) {
-      last_ = cluster;
-      return;
-    }
-    Flush();
-    first_ = last_ = cluster;
-    count_ = 1;
-  }
-
-  void Flush() {
-    if (count_ == 0) return;
-    count_ = 0;
-    if (++runs_ > kRunsNamed) return;
-    const VolumeSource& v = *drive_.volume;
-    const std::uint64_t from = g_.ClusterOffset(first_);
-    const std::vector<UnreadableRange> bad =
-        v.UnreadableIn(from, (std::uint64_t{last_} - first_ + 1) * g_.ClusterBytes());
-    std::string where = RangeText(v.BaseOffset() + bad.front().first, v.BaseOffset() + bad.front().last);
-    if (bad.size() > 1) where += " and " + std::to_string(bad.size() - 1) + " more ranges";
-    const std::string clusters =
-        first_ == last_ ? "cluster " + std::to_string(first_)
-                        : "clusters " + std::to_string(first_) + "\u2013" + std::to_string(last_);
-    LogMessage(app_, kError, "%s %s could not be read in full (%s of %s); deleted entries that stood in the unreadable "
-               "sectors are missing from the list.",
-               drive_.driveName.c_str(), clusters.c_str(), where.c_str(), v.Path().c_str());
-  }
-
-  // Ends the last run, and counts those not named.
-  void Finish() {
-    Flush();
-    if (runs_ > kRunsNamed)
-      LogMessage(app_, kError, "%s %" PRIu64 " more runs of clusters could not be read in full.",
-                 drive_.driveName.c_str(), runs_ - kRunsNamed);
-  }
-
- private:
-  static constexpr std::uint64_t kRunsNamed = 5;
-  EngineHost* app_;
-  const LOGDRIVE_INFO& drive_;
-  const FatGeometry& g_;
-  std::uint32_t first_ = 0, last_ = 0;
-  std::uint64_t count_ = 0;
-  std::uint64_t runs_ = 0;
-};
 
 }  // namespace
 
@@ -120,7 +65,8 @@ int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
     drive->fatTable = {};
     return 0;
   }
-  UnreadableClusters unreadable(app, *drive, g);
+  UnreadableClusterRuns unreadable(
+      app, *drive, [&g](std::uint32_t cluster) { return g.ClusterOffset(cluster); }, g.ClusterBytes());
   std::uint64_t judgedWithoutFat = 0;
   // Clusters are read a batch at a time: the same bytes in the same order as
   // one read per cluster, at the speed of large reads.
@@ -169,15 +115,7 @@ int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
     if (!batchWhole) unreadable.Check(cluster);
     const std::span<const std::uint8_t> data(batch.data() + (c - batchFirst) * buffer.size(),
                                              buffer.size());
-    if (c % 1000 == 0) {
-      ++clock.blocksDone;
-      app->UpdateProgressClock(&clock);
-    }
-    // Set for every cluster: formatted without printf, which would cost more
-    // than examining the cluster.
-    std::memcpy(text, "CLUSTER: ", 9);
-    const auto done = std::to_chars(text + 9, text + sizeof text, cluster);
-    app->ShowStatus(StatusField::Dirs, std::string_view(text, static_cast<std::size_t>(done.ptr - text)));
+    ShowScanCluster(app, clock, c);
     // One pump per cluster and one per entry taken keep the window alive; a
     // pump for each of the millions of empty slots would only cost time.
     app->PumpOneMessage();
@@ -190,16 +128,7 @@ int FatFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   unreadable.Finish();
   ReportJudgedWithoutFat(app, *drive, judgedWithoutFat);
   drive->fatTable = {};
-  if (c >= end)
-    LogMessage(app, kStatus, "File system scan complete.");
-  else
-    LogMessage(app, kAlert, "File system scan interrupted.");
-  app->SelectFolder(root);
-  app->ShowFolderFiles(root);
-  app->EndSteps();
-  app->ShowStatus(StatusField::Size, "0");
-  app->ShowStatus(StatusField::Clock, "00:00:00");
-  app->SetBusy(false);
+  EndClusterScan(app, root, c >= end);
   return 1;
 }
 
