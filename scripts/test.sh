@@ -26,7 +26,7 @@ cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSILON_BUILD_GUI=
 cmake --build build-asan -j"$jobs"
 (cd build-asan &&
   ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    ctest --output-on-failure -j"$jobs" --timeout 900 \
+    LSAN_OPTIONS=suppressions="$PWD/../scripts/lsan-suppressions.txt" ctest --output-on-failure -j"$jobs" --timeout 900 \
     -E '^FaultReport\.(AnAccessViolationIsReportedShownAndEndsTheProcess|WithoutAWindowOnlyTheLineIsWritten)$')
 
 seconds=${TESSILON_FUZZ_SECONDS:-60}
