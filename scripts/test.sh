@@ -59,7 +59,7 @@ report() { # TARGET
     tail -n 60 "$log"
   fi
 }
-targets=(partitions fat_dir fat_volume ntfs_record ntfs_volume)
+targets=(partitions fat_dir fat_volume ntfs_record ntfs_volume exfat_entry_set exfat_volume)
 for ((i = 0; i < ${#targets[@]}; i += 2)); do
   pair=("${targets[@]:i:2}")
   pids=()
