@@ -388,6 +388,19 @@ namespace {
 // it alone, its first volume of a file system it reads (or the partition asked for)
 // chosen, and the scan run, exactly as the window does it. With
 // `stopOnInterrupt`, Ctrl-C stops the scan and keeps what it found.
+// The scan a copy, cat or report runs first: the same source, partition,
+// sector size and offset, and the same scan when the command names one.
+template <typename Options>
+ScanOptions ScanOptionsOf(const Options& options) {
+  ScanOptions scan;
+  scan.source = options.source;
+  scan.partition = options.partition;
+  scan.sectorSize = options.sectorSize;
+  scan.offset = options.offset;
+  if constexpr (requires { options.quick; }) scan.quick = options.quick;
+  return scan;
+}
+
 struct ScanSession {
   AppState app;
   TerminalWindow ui;
@@ -501,12 +514,7 @@ int RunCopy(const CopyOptions& options) {
     return 1;
   }
   InterruptCatcher interrupts;
-  ScanOptions scan;
-  scan.source = options.source;
-  scan.partition = options.partition;
-  scan.sectorSize = options.sectorSize;
-  scan.offset = options.offset;
-  ScanSession session(scan);
+  ScanSession session(ScanOptionsOf(options));
   if (session.interrupted) {
     std::cerr << "tessilon-cli copy: interrupted during the scan; nothing was copied\n";
     return 3;
@@ -548,13 +556,7 @@ int RunCopy(const CopyOptions& options) {
 }
 
 int RunCat(const CatOptions& options) {
-  ScanOptions scan;
-  scan.source = options.source;
-  scan.quick = options.quick;
-  scan.partition = options.partition;
-  scan.sectorSize = options.sectorSize;
-  scan.offset = options.offset;
-  ScanSession session(scan, true);
+  ScanSession session(ScanOptionsOf(options), true);
   if (session.status != kExitDone) return session.status;
   if (session.interrupted) return kExitIncomplete;
   std::vector<const Listed*> found;
@@ -676,13 +678,7 @@ int RunReport(const ReportOptions& options) {
     std::cerr << "tessilon-cli: " << what << " could not be written: " << out.Cause() << '\n';
     return kExitOutputFailed;
   }
-  ScanOptions scan;
-  scan.source = options.source;
-  scan.quick = options.quick;
-  scan.partition = options.partition;
-  scan.sectorSize = options.sectorSize;
-  scan.offset = options.offset;
-  ScanSession session(scan, true);
+  ScanSession session(ScanOptionsOf(options), true);
   if (session.status != kExitDone) return session.status;
 
   std::unique_ptr<PrintSurface> printer;
