@@ -18,6 +18,9 @@ packages=(
   strace                                 # a signal at a chosen write, in the copy tests
   poppler-utils                          # reads printed reports back
   xvfb xauth                             # a display for the window tests
+  fonts-noto-core fonts-droid-fallback fonts-symbola  # a glyph for every script a file name may be in
+  dpkg-dev librsvg2-bin appstream        # the Debian package: its dependencies, icons, metainfo check
+  jq                                     # reads the JSON listing in the package test
   gzip unzip tar coreutils
 )
 missing=()

@@ -11,6 +11,10 @@ jobs=$(nproc)
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"
 (cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$jobs" --timeout 900)
+# The Debian package from that build, unpacked into a fresh root and run
+# from there.
+deb=$(bash scripts/package.sh build | tail -n1)
+bash tests/package_test.sh "$deb" build build/fixtures
 
 [[ ${TESSILON_SANITIZE:-1} == 1 ]] || exit 0
 

@@ -4,10 +4,7 @@
 #include <iostream>
 
 #include "cli_commands.h"
-
-#ifndef TESSILON_VERSION
-#define TESSILON_VERSION "unknown"
-#endif
+#include "core/version.h"
 
 #ifndef TESSILON_DEMO_IMAGE
 #define TESSILON_DEMO_IMAGE ""

@@ -1,5 +1,6 @@
 #pragma once
 // Identifiers of the main window's controls, toolbar commands and timers.
+#include "core/version.h"
 #include "ui/window_system.h"
 
 namespace tsn {
@@ -29,6 +30,6 @@ constexpr int kCmdExit = 5007;
 constexpr int kTimerTreeCheck = 10000;
 constexpr int kTimerListCheck = 10001;
 
-constexpr const char* kWindowTitle = "Tessilon ver 5.03222.05";
+constexpr const char* kWindowTitle = "Tessilon ver " TESSILON_VERSION;
 
 }  // namespace tsn
