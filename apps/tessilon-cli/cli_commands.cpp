@@ -618,6 +618,9 @@ class WatchedPrinter final : public PrintSurface {
     if (escape_) inner_->TextOut(x, y, EscapeControls(text));
     else inner_->TextOut(x, y, text);
   }
+  std::vector<char32_t> MissingGlyphs(std::string_view text) const override {
+    return inner_->MissingGlyphs(text);
+  }
   bool NewPage() override { return inner_->NewPage(); }
   bool EndPage() override { return inner_->EndPage(); }
   bool EndDocument() override { return outcome_->ended = inner_->EndDocument(); }

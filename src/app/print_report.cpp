@@ -1,10 +1,57 @@
 #include "app/print_report.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <memory>
+#include <utility>
 
 #include "app/app_state.h"
+#include "app/message_log.h"
 
 namespace tsn {
+
+namespace {
+
+// The code point at text[at], and how many bytes it takes; a byte that
+// starts no valid sequence stands for itself.
+std::pair<char32_t, std::size_t> NextCodePoint(std::string_view text, std::size_t at) {
+  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+  const unsigned char lead = byte(at);
+  const std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3 : (lead >> 3) == 0x1E ? 4 : 0;
+  if (length <= 1 || at + length > text.size()) return {lead, 1};
+  char32_t c = lead & (0x7F >> length);
+  for (std::size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80) return {lead, 1};
+    c = (c << 6) | (byte(at + i) & 0x3F);
+  }
+  return {c, length};
+}
+
+// A text the printer cannot draw whole is not left with blanks: each
+// character that no font has is printed as its code, <U+XXXX>, and the log
+// says which name it was.
+std::string DrawableText(AppState* app, const PrintSurface& printer, const std::string& text) {
+  const std::vector<char32_t> missing = printer.MissingGlyphs(text);
+  if (missing.empty()) return text;
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const auto [c, length] = NextCodePoint(text, at);
+    if (std::find(missing.begin(), missing.end(), c) != missing.end()) {
+      char code[16];
+      std::snprintf(code, sizeof code, "<U+%04X>", static_cast<unsigned>(c));
+      out += code;
+    } else {
+      out.append(text, at, length);
+    }
+    at += length;
+  }
+  LogMessage(app, kAlert, app->logList,
+             "No font on this machine draws every character of \"%s\"; the report prints it as \"%s\".",
+             text.c_str(), out.c_str());
+  return out;
+}
+
+}  // namespace
 
 void PrintReport(AppState* app) {
   WindowSystem& ui = *app->ui;
@@ -21,7 +68,7 @@ void PrintReport(AppState* app) {
   const ReportSheet sheet = LayOutReport(app, metrics);
   for (std::size_t page = 0; page < sheet.pages.size(); ++page) {
     if (page > 0) printer->NewPage();  // a page break that fails is ignored
-    for (const ReportText& t : sheet.pages[page].texts) printer->TextOut(t.x, t.y, t.text);
+    for (const ReportText& t : sheet.pages[page].texts) printer->TextOut(t.x, t.y, DrawableText(app, *printer, t.text));
   }
   if (!printer->EndPage()) {
     ui.ShowMessageBox("EndPage FAILED", "ERROR");

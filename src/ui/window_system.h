@@ -56,6 +56,12 @@ class PrintSurface {
   virtual int TextWidth(std::string_view text) const = 0;
   // Draws text with its top left corner at (x, y).
   virtual void TextOut(int x, int y, std::string_view text) = 0;
+  // The characters of the text that no font the surface can use has a
+  // glyph for, each once; they would print blank.
+  virtual std::vector<char32_t> MissingGlyphs(std::string_view text) const {
+    (void)text;
+    return {};
+  }
   // Ends the page and starts the next one.
   virtual bool NewPage() = 0;
   virtual bool EndPage() = 0;

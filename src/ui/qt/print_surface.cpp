@@ -1,6 +1,7 @@
 #include "ui/qt/print_surface.h"
 
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QIODevice>
 #include <QMarginsF>
@@ -9,6 +10,8 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPrinter>
+#include <QTextLayout>
+#include <algorithm>
 
 #include "app/report_layout.h"
 
@@ -27,6 +30,20 @@ QFont ReportFont() {
   return font;
 }
 }  // namespace
+
+bool DrawsEveryCharacter(const QFont& font, QPaintDevice* device, const QString& text) {
+  // Laid out as it is drawn, fallback fonts and all; a character no font
+  // covers comes out as glyph 0, which PDF viewers show as nothing.
+  QTextLayout layout(text, font, device);
+  layout.beginLayout();
+  layout.createLine();
+  layout.endLayout();
+  for (const QGlyphRun& run : layout.glyphRuns()) {
+    const QList<quint32> glyphs = run.glyphIndexes();
+    if (std::find(glyphs.begin(), glyphs.end(), 0u) != glyphs.end()) return false;
+  }
+  return true;
+}
 
 QtPrintSurface::QtPrintSurface(std::unique_ptr<QPagedPaintDevice> owned)
     : owned_(std::move(owned)), device_(owned_.get()), font_(ReportFont()) {}
@@ -96,6 +113,19 @@ void QtPrintSurface::TextOut(int x, int y, std::string_view text) {
   // Text is placed by its top, as the report's rows are; Qt draws from the
   // baseline.
   painter_->drawText(QPoint(x, y + painter_->fontMetrics().ascent()), ToQString(text));
+}
+
+std::vector<char32_t> QtPrintSurface::MissingGlyphs(std::string_view text) const {
+  const QString s = ToQString(text);
+  if (DrawsEveryCharacter(font_, device_, s)) return {};
+  // Only a name that does not draw whole is looked at character by
+  // character, to tell which ones are missing.
+  std::vector<char32_t> missing;
+  for (const char32_t c : s.toUcs4()) {
+    if (std::find(missing.begin(), missing.end(), c) != missing.end()) continue;
+    if (!DrawsEveryCharacter(font_, device_, QString::fromUcs4(&c, 1))) missing.push_back(c);
+  }
+  return missing;
 }
 
 bool QtPrintSurface::NewPage() { return device_->newPage(); }

@@ -9,12 +9,17 @@
 #include "ui/window_system.h"
 
 class QIODevice;
+class QPaintDevice;
 class QPagedPaintDevice;
 class QPdfWriter;
 class QPainter;
 class QPrinter;
 
 namespace tsn {
+
+// Whether every character of the text has a glyph in the font or in the
+// fonts Qt falls back to for it, as drawn on the device.
+bool DrawsEveryCharacter(const QFont& font, QPaintDevice* device, const QString& text);
 
 class QtPrintSurface final : public PrintSurface {
  public:
@@ -34,6 +39,7 @@ class QtPrintSurface final : public PrintSurface {
   int LineHeight() const override;
   int TextWidth(std::string_view text) const override;
   void TextOut(int x, int y, std::string_view text) override;
+  std::vector<char32_t> MissingGlyphs(std::string_view text) const override;
   bool NewPage() override;
   bool EndPage() override;
   bool EndDocument() override;
