@@ -268,7 +268,7 @@ std::vector<UnreadableRange> VolumeSource::UnreadableIn(std::uint64_t offset,
 std::size_t VolumeSource::FillWindow(std::uint64_t offset) {
   // Grow the window while reads run on from where the last one ended, as the
   // kernel's read-ahead does; a jump elsewhere starts small again so random
-  // record reads do not pay for a megabyte each.
+  // record and index-block reads do not pay for more than their page.
   const bool sequential = windowFilled_ > 0 && offset == windowStart_ + windowFilled_;
   readAhead_ = sequential ? std::min(readAhead_ * 2, kMaxReadAhead) : kMinReadAhead;
   // Replaced, not resized, when it grows: the old bytes would only be
@@ -302,7 +302,7 @@ ReadOutcome VolumeSource::Read(std::uint64_t offset, std::span<std::uint8_t> out
       done += n;
       continue;
     }
-    if (want - done >= kMinReadAhead) {
+    if (want - done >= kDirectRead) {
       // Large reads go straight to the device; copying them through the
       // window would only cost time.
       ReadDevice(at, out.data() + done, want - done);

@@ -134,8 +134,13 @@ class VolumeSource {
   std::uint64_t deviceBytes_ = 0;
   std::uint64_t copiedBytes_ = 0;
 
-  static constexpr std::size_t kMinReadAhead = 64 * 1024;
+  // A read at a new place brings one page: scattered reads (index blocks,
+  // records) cost what they ask for, and a reader that runs on doubles the
+  // window each time it reaches the end of it.
+  static constexpr std::size_t kMinReadAhead = 4 * 1024;
   static constexpr std::size_t kMaxReadAhead = 1024 * 1024;
+  // Reads at least this large go straight to the device.
+  static constexpr std::size_t kDirectRead = 64 * 1024;
 };
 
 struct OpenResult {
