@@ -19,6 +19,7 @@
 #include "app/folder_tree.h"
 #include "test_support.h"
 #include "fs/logdrive_info.h"
+#include "source/volume_source.h"
 
 namespace tsn {
 namespace {
@@ -494,6 +495,58 @@ TEST(NtfsBuilt, ADeletedFolderThatComesBeforeItsParentInTheMftStillLandsUnderIt)
     ASSERT_EQ(s.status, 0) << s.log;
     EXPECT_EQ(Difference(s.Records(true), fls), "");
     for (const auto& e : s.entries) EXPECT_EQ(e["path"].get<std::string>().find("_Folder."), std::string::npos);
+  }
+}
+
+// The bytes of a folder's $I30 index allocation, as istat reads them.
+std::uint64_t IstatIndexBytes(const std::string& image, std::uint64_t record) {
+  const auto r = RunCommand("istat '" + image + "' " + std::to_string(record));
+  std::smatch m;
+  static const std::regex alloc(R"(Type: \$INDEX_ALLOCATION \(160-\d+\)\s+Name: \$I30\s+Non-Resident\s+size: (\d+))");
+  return std::regex_search(r.out, m, alloc) ? std::stoull(m[1]) : 0;
+}
+
+TEST(NtfsBuilt, EachScanReadsTheMftOnceWhateverTheIndexesInterleave) {
+  test::ScratchDir dir;
+  ntfstest::PopulateTool(dir);
+  const std::string one = dir.Path("one.txt");
+  std::ofstream(one) << "x\n";
+  // Folders of a few hundred files, half of them deleted: the index walk
+  // meets an entry for every file, the passes a record for every one.
+  std::string commands, removals;
+  for (int d = 0; d < 4; ++d) {
+    commands += "mkdir\t/Folder " + std::to_string(d) + "\n";
+    for (int f = 0; f < 600; ++f) {
+      const std::string path = "/Folder " + std::to_string(d) + "/document " + std::to_string(f) + ".txt";
+      commands += "file\t" + path + "\t" + one + "\n";
+      if (f % 2 == 0) removals += "rm\t" + path + "\n";
+    }
+  }
+  const std::string image = ntfstest::MakeNtfsImage(dir, "folders.img", 64, 4096, commands + removals);
+  const std::uint64_t mft = IstatSize(image, 0);
+  ASSERT_GT(mft, 2400u * 1024);
+  std::uint64_t folders = 0, indexes = 0;
+  for (const auto& [path, record] : FlsEntries(image, false))
+    if (path.rfind("/Folder ", 0) == 0 && path.find('/', 1) == std::string::npos) {
+      ++folders;
+      indexes += IstatIndexBytes(image, record);
+    }
+  ASSERT_EQ(folders, 4u);
+  const std::uint64_t bitmap = IstatSize(image, 6);
+  for (const bool indexed : {false, true}) {
+    SCOPED_TRACE(indexed ? "indexed" : "quick");
+    Session s(image);
+    const VolumeSource& v = *s.Drive().volume;
+    const std::uint64_t before = v.DeviceBytes() + v.CopiedBytes();
+    s.Run(indexed);
+    ASSERT_EQ(s.h.app.lastScanResult, 1) << s.h.LogText();
+    EXPECT_GE(s.Drive().foundFiles, indexed ? 2400u : 1200u);  // and the system files, live
+    // What the source brought in and what its window copied out: the MFT
+    // once, each index block once or twice (through the window), a
+    // read-ahead window for each folder's own record, and the bitmap.
+    const std::uint64_t moved = v.DeviceBytes() + v.CopiedBytes() - before;
+    const std::uint64_t bound = mft * 3 / 2 + (indexed ? 2 * indexes + 16 * 65536 : 0) + 2 * bitmap + 65536;
+    EXPECT_LE(moved, bound) << "MFT " << mft << ", indexes " << indexes << ", bitmap " << bitmap;
   }
 }
 

@@ -30,6 +30,9 @@ class ByteSource {
   // What kind of container it is, for the drive list ("E01, 3 segments");
   // empty for a raw image or a device.
   virtual std::string Format() const { return {}; }
+  // A hint that `length` bytes at `offset` are about to be read, so that a
+  // disk can fetch them while the caller works on what it has. Reads nothing.
+  virtual void Prefetch(std::uint64_t /*offset*/, std::uint64_t /*length*/) {}
 };
 
 struct ByteSourceOpen {

@@ -95,8 +95,15 @@ class VolumeSource {
   std::string Format() const { return bytes_->Format(); }
   std::vector<std::string> Files() const { return bytes_->Files(); }
 
-  // Figures for the read-ahead window, for benchmarks and tests.
+  // Tells the source that these bytes are wanted soon (see ByteSource::Prefetch).
+  void Prefetch(std::uint64_t offset, std::uint64_t length);
+
+  // Figures for the read-ahead window, for benchmarks and tests: reads
+  // handed to the source, the bytes they brought, and the bytes copied out
+  // of the window on top of them.
   std::uint64_t DeviceReads() const { return deviceReads_; }
+  std::uint64_t DeviceBytes() const { return deviceBytes_; }
+  std::uint64_t CopiedBytes() const { return copiedBytes_; }
 
  private:
   VolumeSource(std::shared_ptr<ByteSource> bytes, std::uint64_t base, std::uint64_t length);
@@ -124,9 +131,16 @@ class VolumeSource {
   std::size_t windowFilled_ = 0;
   std::size_t readAhead_ = kMinReadAhead;
   std::uint64_t deviceReads_ = 0;
+  std::uint64_t deviceBytes_ = 0;
+  std::uint64_t copiedBytes_ = 0;
 
-  static constexpr std::size_t kMinReadAhead = 64 * 1024;
+  // A read at a new place brings one page: scattered reads (index blocks,
+  // records) cost what they ask for, and a reader that runs on doubles the
+  // window each time it reaches the end of it.
+  static constexpr std::size_t kMinReadAhead = 4 * 1024;
   static constexpr std::size_t kMaxReadAhead = 1024 * 1024;
+  // Reads at least this large go straight to the device.
+  static constexpr std::size_t kDirectRead = 64 * 1024;
 };
 
 struct OpenResult {

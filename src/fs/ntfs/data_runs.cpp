@@ -225,4 +225,29 @@ int ReadStreamBytes(EngineHost* app, const LOGDRIVE_INFO& drive, std::span<const
   return whole;
 }
 
+void PrefetchStreamBytes(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs, std::uint64_t offset,
+                         std::uint64_t length) {
+  const std::uint64_t clusterBytes = drive.ClusterBytes();
+  if (clusterBytes == 0 || !drive.volume) return;
+  std::uint64_t at = offset;
+  const std::uint64_t end = offset + length < offset ? UINT64_MAX : offset + length;
+  // One hint a run; bounded by the runs, each met at most once.
+  for (std::size_t guard = 0; at < end && guard <= runs.size(); ++guard) {
+    const std::uint64_t vcn = at / clusterBytes;
+    if (vcn > static_cast<std::uint64_t>(INT64_MAX)) return;
+    const DataRun* run = RunAt(runs, static_cast<std::int64_t>(vcn));
+    if (run == nullptr) return;
+    std::uint64_t runEnd = 0;
+    if (__builtin_mul_overflow(static_cast<std::uint64_t>(run->startVcn + run->length), clusterBytes, &runEnd))
+      runEnd = UINT64_MAX;
+    const std::uint64_t pieceEnd = std::min(end, runEnd);
+    if (run->lcn >= 0)
+      drive.volume->Prefetch(
+          (static_cast<std::uint64_t>(run->lcn) + vcn - static_cast<std::uint64_t>(run->startVcn)) * clusterBytes +
+              at % clusterBytes,
+          pieceEnd - at);
+    at = pieceEnd;
+  }
+}
+
 }  // namespace tsn::ntfs

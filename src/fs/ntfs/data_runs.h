@@ -77,6 +77,11 @@ int ReadStreamBytes(EngineHost* app, const LOGDRIVE_INFO& drive, std::span<const
                     std::uint64_t offset, std::span<std::uint8_t> out,
                     std::vector<UnreadablePart>* unreadable = nullptr);
 
+// Tells the volume's source that `length` bytes at byte `offset` of the
+// stream are about to be read. Reads nothing.
+void PrefetchStreamBytes(const LOGDRIVE_INFO& drive, std::span<const DataRun> runs, std::uint64_t offset,
+                         std::uint64_t length);
+
 // Bytes [start, end) of a stream that its runs map to clusters on disk.
 struct StreamExtent {
   std::uint64_t start = 0;

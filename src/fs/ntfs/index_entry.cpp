@@ -69,13 +69,12 @@ MftFileInfo* DescriptorFromIndexEntry(EngineHost* app, LOGDRIVE_INFO*, const Ind
 }
 
 FoundFile* FoundFileFromIndexEntry(EngineHost* app, LOGDRIVE_INFO*, const IndexEntry& entry,
-                                   Bytes record, std::int64_t sector) {
-  std::string name;
-  if (!entry.Name(&name)) return nullptr;
+                                   std::string name, std::uint16_t recordFlags, std::int64_t sector) {
+  if (name.empty()) return nullptr;
   FoundFile* file = app->Records().NewFile();
   file->name = std::move(name);
   file->nameLength = static_cast<std::uint32_t>(file->name.size());
-  file->flags = RecordFlags(record);
+  file->flags = recordFlags;
   file->created = entry.Created();
   file->modified = entry.Modified();
   file->size = entry.Size();

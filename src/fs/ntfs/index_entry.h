@@ -77,10 +77,11 @@ EntryVerdict CheckEntryRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const
 
 // A folder's record made from its index entry, owned by the scan's records.
 MftFileInfo* DescriptorFromIndexEntry(EngineHost* app, LOGDRIVE_INFO* drive, const IndexEntry& entry);
-// A file's record from its index entry and its MFT record (already checked),
-// owned by the scan's records.
+// A file's record from its index entry, its decoded name and its MFT
+// record's header flags (the record already checked), owned by the scan's
+// records.
 FoundFile* FoundFileFromIndexEntry(EngineHost* app, LOGDRIVE_INFO* drive, const IndexEntry& entry,
-                                   Bytes record, std::int64_t sector);
+                                   std::string name, std::uint16_t recordFlags, std::int64_t sector);
 
 }  // namespace ntfs
 }  // namespace tsn

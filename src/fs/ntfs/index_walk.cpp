@@ -14,6 +14,7 @@
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/index_entry.h"
 #include "fs/ntfs/mft_record.h"
+#include "fs/ntfs/record_table.h"
 #include "fs/logdrive_info.h"
 
 namespace tsn::ntfs {
@@ -68,8 +69,8 @@ struct IndexAllocation {
 class IndexWalk {
  public:
   IndexWalk(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DamageLog* damage,
-            std::vector<std::uint64_t>* unreadIndexes)
-      : app_(app), drive_(drive), mft_(mft), damage_(damage), unreadIndexes_(unreadIndexes),
+            std::vector<std::uint64_t>* unreadIndexes, const RecordTable* table)
+      : app_(app), drive_(drive), mft_(mft), damage_(damage), unreadIndexes_(unreadIndexes), table_(table),
         clusterBytes_(drive->ClusterBytes()),
         // Sound indexes never hold more bytes than can be read of the
         // volume; indexes that claim the same clusters over and over cannot
@@ -90,6 +91,7 @@ class IndexWalk {
   bool HandleEntry(FolderIndex& f, const IndexEntry& e);
   bool HandleUnreadableEntry(FolderIndex& f, const IndexEntry& e, const std::string& name,
                              const std::vector<UnreadablePart>& unreadable);
+  void ListFile(FolderIndex& f, FoundFile* file);
   // A folder listed by its index entry, counted and shown; kNoFolder when not.
   FolderRef ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector);
   void ReadIndexBitmap(FolderIndex& f, Bytes record);
@@ -104,6 +106,7 @@ class IndexWalk {
   const MftFileInfo& mft_;
   DamageLog* damage_;
   std::vector<std::uint64_t>* unreadIndexes_;
+  const RecordTable* table_;
   std::uint64_t clusterBytes_;
   std::uint64_t byteBudget_;
   bool budgetTold_ = false;
@@ -357,6 +360,22 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
   if (e.Namespace() == filename::kDos) return true;
   // Blocks no longer in use keep copies of entries that moved: each name once.
   if (!f.listed.emplace(number, units).second) return true;
+  const RecordTable::Verdict known = table_ != nullptr && number < mft_.recordCount
+                                         ? table_->Judge(number, e.Sequence(), f.record, units)
+                                         : RecordTable::Verdict::Read;
+  if (known == RecordTable::Verdict::Stale) return true;  // deleted files come from the MFT passes
+  // A file the table vouches for is listed without reading its record;
+  // a folder's record is read, as its index starts there.
+  if (known == RecordTable::Verdict::Current &&
+      !(e.IsFolder() && (table_->Flags(number) & record::kFlagDirectory))) {
+    FoundFile* file = FoundFileFromIndexEntry(app_, drive_, e, std::move(name), table_->Flags(number),
+                                              MftRecordSector(app_, *drive_, mft_, number));
+    if (file == nullptr) return true;
+    std::uint64_t size = 0;
+    if (table_->DataSize(number, &size)) file->size = size;
+    ListFile(f, file);
+    return true;
+  }
   std::vector<std::uint8_t> record(RecordBytes(*drive_));
   std::int64_t sector = kNoSector;
   std::vector<UnreadablePart> unreadable;
@@ -398,7 +417,7 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
     sub.depth = f.depth + 1;
     return WalkFolder(sub, record) != 0;
   }
-  FoundFile* file = FoundFileFromIndexEntry(app_, drive_, e, r, sector);
+  FoundFile* file = FoundFileFromIndexEntry(app_, drive_, e, std::move(name), RecordFlags(r), sector);
   if (file == nullptr) return true;
   // The size in an index entry is only brought up to date now and then
   // (system files show 0); the record's own $DATA tells the truth.
@@ -406,13 +425,17 @@ bool IndexWalk::HandleEntry(FolderIndex& f, const IndexEntry& e) {
   if (HasAttributeList(app_, r) == 1) ParseListedAttributes(app_, *drive_, mft_, r, number, &data);
   else ParseRecordAttributes(app_, *drive_, r, &data);
   if (data.size != 0 || !data.runs.empty() || data.residentData) file->size = data.size;
+  ListFile(f, file);
+  return true;
+}
+
+void IndexWalk::ListFile(FolderIndex& f, FoundFile* file) {
   AppendToFolder(f.folder, file);
   ++f.folder->fileCount;
   ++drive_->foundFiles;
   drive_->foundBytes += file->size;
   app_->StepProgress();
   ShowFoundCounters(app_, drive_);
-  return true;
 }
 
 FolderRef IndexWalk::ListFolder(FolderIndex& f, const IndexEntry& e, std::int64_t sector) {
@@ -471,7 +494,7 @@ std::string FolderPath(const EngineHost* app, FolderRef node) {
 
 int WalkDirectory(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                   std::uint64_t recordNumber, FolderRef folderNode, DamageLog* damage,
-                  std::vector<std::uint64_t>* unreadIndexes) {
+                  std::vector<std::uint64_t>* unreadIndexes, const RecordTable* table) {
   MftFileInfo* folder = app->FolderRecordOf(folderNode);
   if (folder == nullptr) return 1;
   std::vector<std::uint8_t> record(RecordBytes(*drive));
@@ -493,7 +516,7 @@ int WalkDirectory(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                drive->driveName.c_str(), folder->Label().c_str(), recordNumber);
     return 1;
   }
-  IndexWalk walk(app, drive, mft, damage, unreadIndexes);
+  IndexWalk walk(app, drive, mft, damage, unreadIndexes, table);
   walk.MarkWalked(recordNumber);
   FolderIndex f;
   f.record = recordNumber;

@@ -19,6 +19,7 @@ struct MftFileInfo;
 namespace ntfs {
 
 class DamageLog;
+class RecordTable;
 
 // Deeper than any real folder tree; a chain of folders this deep is damage.
 constexpr std::size_t kMaxFolderDepth = 512;
@@ -30,9 +31,11 @@ constexpr std::size_t kMaxFolderDepth = 512;
 // interrupted. `unreadIndexes`, when given, receives the record numbers of
 // the folders whose index could not be read in full (an index block or the
 // folder's own record unreadable), whose entries the MFT still names.
+// `table`, when given, judges the entries in place of reading the records
+// they name.
 int WalkDirectory(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
                   std::uint64_t recordNumber, FolderRef folderNode, DamageLog* damage,
-                  std::vector<std::uint64_t>* unreadIndexes = nullptr);
+                  std::vector<std::uint64_t>* unreadIndexes = nullptr, const RecordTable* table = nullptr);
 
 // A folder's path in the tree as the file list shows it: "/Docs/Old", and
 // "/" for the root.

@@ -9,6 +9,7 @@
 #include "fs/ntfs/mft_descriptor.h"
 #include "fs/ntfs/ntfs_layout.h"
 #include "fs/ntfs/ntfs_scans.h"
+#include "fs/ntfs/record_table.h"
 #include "fs/ntfs/volume_bitmap.h"
 #include "fs/logdrive_info.h"
 
@@ -31,8 +32,16 @@ int NtfsIndexedScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   DamageLog damage(app);
 
   LogMessage(app, kAlert, "Begin phase 1...");
+  // One read of the MFT serves all three phases: the walk judges index
+  // entries by the table, the passes place the deleted entries kept.
+  DeletedEntries entries;
+  int walked = 0;
   std::vector<std::uint64_t> unreadIndexes;
-  int walked = WalkDirectory(app, drive, *mft, kRootFolderRecord, root, &damage, &unreadIndexes);
+  {
+    RecordTable table(mft->recordCount);
+    if (ReadMftOnce(app, drive, *mft, &entries, &table) == 1)
+      walked = WalkDirectory(app, drive, *mft, kRootFolderRecord, root, &damage, &unreadIndexes, &table);
+  }
   // What unreadable index blocks held is still named by the MFT records of
   // the files and folders in them.
   if (walked != 0 && !unreadIndexes.empty()) walked = UnindexedEntriesPass(app, drive, *mft, unreadIndexes, &damage);
@@ -49,10 +58,10 @@ int NtfsIndexedScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   VolumeBitmap bitmap;
   if (ReadVolumeBitmap(app, drive, *mft, &bitmap)) {
     LogMessage(app, kAlert, "Begin phase 2...");
-    if (DeletedFolderPass(app, drive, *mft, bitmap, &damage) == 1) {
+    if (DeletedFolderPass(app, drive, *mft, entries, false, &damage) == 1) {
       LogMessage(app, kAlert, "Phase 2 completed");
       LogMessage(app, kAlert, "Begin Phase 3...");
-      if (DeletedFilePass(app, drive, *mft, bitmap, app->RootFolder(), &damage) == 1) {
+      if (DeletedFilePass(app, drive, *mft, entries, bitmap, app->RootFolder(), &damage) == 1) {
         damage.Flush();
         LogMessage(app, kAlert, "Phase 3 completed");
       }

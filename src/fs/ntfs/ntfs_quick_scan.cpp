@@ -15,6 +15,8 @@
 #include "fs/ntfs/index_walk.h"
 #include "fs/ntfs/mft_descriptor.h"
 #include "fs/ntfs/mft_record.h"
+#include "fs/ntfs/mft_sweep.h"
+#include "fs/ntfs/record_table.h"
 #include "fs/ntfs/ntfs_scans.h"
 #include "fs/ntfs/orphan_folders.h"
 #include "fs/ntfs/volume_bitmap.h"
@@ -32,78 +34,39 @@ constexpr const char* kBrokenRuns = "deleted files whose data runs are damaged";
 constexpr const char* kForeignList = "attribute lists naming records of other files";
 constexpr const char* kUnreadLists = "MFT records whose attribute list could not be read in full";
 
-// The records a pass reads, without the stretches of the $MFT that lie in
-// no cluster the volume holds: those read as zeros, and the $MFT of a
-// damaged volume cut short may claim hundreds of millions of them past the
-// end of its image.
-class HeldRecords {
- public:
-  HeldRecords(const LOGDRIVE_INFO& drive, const MftFileInfo& mft)
-      : extents_(drive, mft.runs ? std::span<const DataRun>(*mft.runs) : std::span<const DataRun>()),
-        count_(mft.recordCount),
-        recordBytes_(RecordBytes(drive)) {}
-
-  // The first record at or after n with a byte in a cluster the volume
-  // holds; the record count when there is none.
-  std::uint64_t Next(std::uint64_t n) {
-    if (n >= count_) return count_;
-    const StreamExtent e = extents_.Next(n * recordBytes_);
-    return e.start == e.end ? count_ : e.start / recordBytes_;
-  }
-
- private:
-  HeldExtents extents_;
-  std::uint64_t count_;
-  std::uint64_t recordBytes_;
-};
-
-// Reads record N for a pass into buffer; its sector, or kNoSector when it
-// is not there or not a sound file record (damage is told once per record).
-std::int64_t ReadPassRecord(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
-                            std::uint64_t n, std::span<std::uint8_t> buffer, DamageLog* damage) {
-  const std::int64_t sector = MftRecordSector(app, drive, mft, n);
-  if (sector == kNoSector) return kNoSector;
-  std::vector<UnreadablePart> unreadable;
-  ReadStreamBytes(app, drive, *mft.runs, n * RecordBytes(drive), buffer, &unreadable);
-  if (!unreadable.empty()) {
-    if (damage->Once(kUnreadableRecords, n))
-      damage->Note(kUnreadableRecords,
-                   "MFT record %" PRIu64 " could not be read (%s); whatever file or folder it held "
-                   "is not known.",
-                   n, UnreadableText(drive, unreadable).c_str());
-    return kNoSector;
-  }
-  switch (ClassifyRecord(app, buffer)) {
-    case RecordKind::Valid:
-      FixupRecord(app, buffer, kFixupStride, kFixupRepair);
-      return sector;
-    case RecordKind::Empty:
-      return kNoSector;  // never used
+// What a pass's read of record N met, told once per record.
+void TellRead(const LOGDRIVE_INFO& drive, DamageLog* damage, const DeletedEntries::ReadNote& note) {
+  const std::uint64_t n = note.record;
+  switch (note.kind) {
+    case RecordKind::Unreadable:
+      if (damage->Once(kUnreadableRecords, n))
+        damage->Note(kUnreadableRecords,
+                     "MFT record %" PRIu64 " could not be read (%s); whatever file or folder it held "
+                     "is not known.",
+                     n, UnreadableText(drive, note.unreadable).c_str());
+      return;
     case RecordKind::Torn:
       if (damage->Once(kTornRecords, n))
         damage->Note(kTornRecords,
                      "MFT record %" PRIu64 " (sector %" PRId64 ") fails its update-sequence check, "
                      "a torn write or damage; it is passed over.",
-                     n, sector);
-      return kNoSector;
-    case RecordKind::Unreadable:
-      return kNoSector;  // told above
+                     n, note.sector);
+      return;
     case RecordKind::NotARecord:
       if (damage->Once(kNotRecords, n))
         damage->Note(kNotRecords,
                      "MFT record %" PRIu64 " (sector %" PRId64 ") holds no file record; it is "
                      "passed over.",
-                     n, sector);
-      return kNoSector;
+                     n, note.sector);
+      return;
+    case RecordKind::Valid:
+    case RecordKind::Empty:  // never used
+      return;
   }
-  return kNoSector;
 }
 
-template <typename Target>
-void ParseFor(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, Bytes record,
-              std::uint64_t n, bool listed, Target* target, DamageLog* damage) {
-  const unsigned found = listed ? ParseListedAttributes(app, drive, mft, record, n, target)
-                                : ParseRecordAttributes(app, drive, record, target);
+// The damage that decoding record N's attributes met (Parse's bits).
+void TellParse(DamageLog* damage, std::uint64_t n, unsigned found) {
   if ((found & kDamageAttributes) && damage->Once(kBrokenAttributes, n))
     damage->Note(kBrokenAttributes,
                  "MFT record %" PRIu64 ": an attribute runs past the end of the record; the "
@@ -126,12 +89,11 @@ void ParseFor(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mf
                  n);
 }
 
-// The names a pass takes from record N, through its attribute list if it has one.
-FileNameInfo NamesOf(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, Bytes record,
-                     std::uint64_t n, bool listed, DamageLog* damage) {
-  FileNameInfo names;
-  ParseFor(app, drive, mft, record, n, listed, &names, damage);
-  return names;
+template <typename Target>
+unsigned Parse(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, Bytes record,
+               std::uint64_t n, bool listed, Target* target) {
+  return listed ? ParseListedAttributes(app, drive, mft, record, n, target)
+                : ParseRecordAttributes(app, drive, record, target);
 }
 
 // Deleted folders are placed under their parent as soon as it is in the
@@ -206,7 +168,7 @@ class FolderPlacer {
 }  // namespace
 
 std::uint32_t ChainInUse(EngineHost*, const LOGDRIVE_INFO&, const VolumeBitmap& bitmap,
-                         const MftFileInfo& file) {
+                         const FoundFile& file) {
   if (file.runCount == 0 || !file.runs) return 0;
   for (const DataRun& r : *file.runs)
     if (r.length > 0 && r.lcn >= 0 &&
@@ -221,16 +183,20 @@ int UnindexedEntriesPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInf
   // The files each of them lists already, gathered when first needed.
   std::unordered_map<std::uint64_t, std::unordered_set<std::uint64_t>> listed;
   std::uint64_t files = 0, dirs = 0;
-  std::vector<std::uint8_t> buffer(RecordBytes(*drive));
-  const Bytes record(buffer.data(), buffer.size());
-  HeldRecords held(*drive, mft);
-  for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
+  MftSweep sweep(app, *drive, mft);
+  for (std::uint64_t n = sweep.Next(0); n < mft.recordCount; n = sweep.Next(n + 1)) {
     app->PumpOneMessage();
     if (!app->Busy()) return 0;
-    const std::int64_t sector = ReadPassRecord(app, *drive, mft, n, buffer, damage);
-    if (sector == kNoSector || !RecordInUse(record) || RecordBase(record) != 0) continue;
-    const FileNameInfo names =
-        NamesOf(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, damage);
+    const SweptRecord& swept = sweep.Read(n);
+    if (swept.sector == kNoSector) continue;
+    TellRead(*drive, damage, {n, swept.kind, swept.sector, swept.unreadable});
+    if (swept.kind != RecordKind::Valid) continue;
+    const std::int64_t sector = swept.sector;
+    const Bytes record(swept.bytes.data(), swept.bytes.size());
+    if (!RecordInUse(record) || RecordBase(record) != 0) continue;
+    const bool hasList = HasAttributeList(app, record) == 1;
+    FileNameInfo names;
+    TellParse(damage, n, Parse(app, *drive, mft, record, n, hasList, &names));
     // The root folder names itself as its parent.
     if (!names.HasName() || names.parentRecord == n || !wanted.count(names.parentRecord)) continue;
     const FolderRef parent = app->FindFolderByRecord(app->RootFolder(), names.parentRecord);
@@ -262,7 +228,7 @@ int UnindexedEntriesPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInf
       for (const FoundFile* f = folder->firstFile; f != nullptr; f = f->next) known->second.insert(f->recordNumber);
     if (!known->second.insert(n).second) continue;
     DataInfo data;
-    ParseFor(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, &data, damage);
+    TellParse(damage, n, Parse(app, *drive, mft, record, n, hasList, &data));
     FoundFile* file = app->Records().NewFile();
     file->name = names.name.empty() ? names.dosName : names.name;
     file->nameLength = static_cast<std::uint32_t>(file->name.size());
@@ -285,86 +251,126 @@ int UnindexedEntriesPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInf
   return 1;
 }
 
-int DeletedFolderPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
-                      const VolumeBitmap&, DamageLog* damage) {
-  std::vector<std::uint8_t> buffer(RecordBytes(*drive));
-  const Bytes record(buffer.data(), buffer.size());
+void DeletedEntries::Take(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft,
+                          const SweptRecord& swept) {
+  const std::uint64_t n = swept.number;
+  if (swept.sector == kNoSector) return;
+  if (swept.kind != RecordKind::Valid) {
+    if (swept.kind != RecordKind::Empty) notes.push_back({n, swept.kind, swept.sector, swept.unreadable});
+    return;
+  }
+  const Bytes record(swept.bytes.data(), swept.bytes.size());
+  const std::uint16_t flags = RecordFlags(record);
+  // Extension records carry pieces of their base record's file.
+  if ((flags & record::kFlagInUse) || RecordBase(record) != 0) return;
+  const bool listed = HasAttributeList(app, record) == 1;
+  FileNameInfo names;
+  const unsigned namesDamage = Parse(app, drive, mft, record, n, listed, &names);
+  if (flags & record::kFlagDirectory) {
+    if (names.HasName() || namesDamage != 0)
+      folders.push_back({n, static_cast<std::uint64_t>(swept.sector), namesDamage, std::move(names)});
+    return;
+  }
+  File kept{n, names.parentRecord, namesDamage, 0, nullptr};
+  if (names.HasName()) {
+    DataInfo data;
+    kept.dataDamage = Parse(app, drive, mft, record, n, listed, &data);
+    if (data.size != 0 || !data.runs.empty()) {
+      FoundFile* file = app->Records().NewFile();
+      file->name = names.name.empty() ? std::move(names.dosName) : std::move(names.name);
+      file->nameLength = static_cast<std::uint32_t>(file->name.size());
+      file->created = names.created;
+      file->modified = names.modified;
+      file->size = data.size;
+      file->runCount = static_cast<std::uint32_t>(data.runs.size());
+      if (!data.runs.empty()) file->runs = std::make_shared<const std::vector<DataRun>>(std::move(data.runs));
+      file->recordNumber = n;
+      file->recordSector = static_cast<std::uint64_t>(swept.sector);
+      kept.file = file;
+    }
+  }
+  if (kept.file != nullptr || kept.namesDamage != 0 || kept.dataDamage != 0) files.push_back(kept);
+}
+
+int ReadMftOnce(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DeletedEntries* entries,
+                RecordTable* table) {
+  MftSweep sweep(app, *drive, mft);
+  std::uint64_t read = 0;
+  for (std::uint64_t n = sweep.Next(0); n < mft.recordCount; n = sweep.Next(n + 1)) {
+    // The user is heard every thousand records: a millisecond's work.
+    if (read++ % 1024 == 0) {
+      app->PumpOneMessage();
+      if (!app->Busy()) return 0;
+    }
+    const SweptRecord& swept = sweep.Read(n);
+    if (table != nullptr) table->Take(app, *drive, swept);
+    entries->Take(app, *drive, mft, swept);
+  }
+  return 1;
+}
+
+int DeletedFolderPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DeletedEntries& entries,
+                      bool readHere, DamageLog* damage) {
   FolderPlacer placer(app, drive);
-  HeldRecords held(*drive, mft);
-  for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
+  MftSweep sweep(app, *drive, mft);
+  std::size_t note = 0, folder = 0;
+  for (std::uint64_t n = sweep.Next(0); n < mft.recordCount; n = sweep.Next(n + 1)) {
     app->PumpOneMessage();
     if (!app->Busy()) {
       placer.Finish();  // what was found stays shown
       return 0;
     }
     app->StepProgress();
-    const std::int64_t sector = ReadPassRecord(app, *drive, mft, n, buffer, damage);
-    if (sector == kNoSector) continue;
-    const std::uint16_t flags = RecordFlags(record);
-    if ((flags & record::kFlagInUse) || !(flags & record::kFlagDirectory) || RecordBase(record) != 0)
-      continue;
-    const FileNameInfo names =
-        NamesOf(app, *drive, mft, record, n, HasAttributeList(app, record) == 1, damage);
-    if (!names.HasName()) continue;
-    MftFileInfo* folder = app->Records().NewInfo();
-    folder->SetName(names.name);
-    folder->SetDosName(names.dosName);
-    folder->parentRecord = names.parentRecord;
-    folder->created = names.created;
-    folder->modified = names.modified;
-    folder->recordNumber = n;
-    folder->recordSector = static_cast<std::uint64_t>(sector);
-    folder->deletedEntry = true;
-    placer.Offer(folder);
+    if (readHere) entries.Take(app, *drive, mft, sweep.Read(n));
+    for (; note < entries.notes.size() && entries.notes[note].record == n; ++note)
+      TellRead(*drive, damage, entries.notes[note]);
+    for (; folder < entries.folders.size() && entries.folders[folder].record == n; ++folder) {
+      DeletedEntries::Folder& kept = entries.folders[folder];
+      TellParse(damage, n, kept.damage);
+      if (!kept.names.HasName()) continue;
+      MftFileInfo* info = app->Records().NewInfo();
+      info->SetName(std::move(kept.names.name));
+      info->SetDosName(std::move(kept.names.dosName));
+      info->parentRecord = kept.names.parentRecord;
+      info->created = kept.names.created;
+      info->modified = kept.names.modified;
+      info->recordNumber = n;
+      info->recordSector = kept.sector;
+      info->deletedEntry = true;
+      placer.Offer(info);
+    }
   }
   placer.Finish();
   return 1;
 }
 
-int DeletedFilePass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft,
+int DeletedFilePass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DeletedEntries& entries,
                     const VolumeBitmap& bitmap, FolderRef root, DamageLog* damage) {
-  std::vector<std::uint8_t> buffer(RecordBytes(*drive));
-  const Bytes record(buffer.data(), buffer.size());
-  HeldRecords held(*drive, mft);
-  for (std::uint64_t n = held.Next(0); n < mft.recordCount; n = held.Next(n + 1)) {
+  MftSweep sweep(app, *drive, mft);
+  std::size_t next = 0;
+  for (std::uint64_t n = sweep.Next(0); n < mft.recordCount; n = sweep.Next(n + 1)) {
     if (!app->Busy()) return 0;
     app->PumpOneMessage();
     app->StepProgress();
-    const std::int64_t sector = ReadPassRecord(app, *drive, mft, n, buffer, damage);
-    if (sector == kNoSector) continue;
-    const std::uint16_t flags = RecordFlags(record);
-    // Extension records carry pieces of their base record's file.
-    if ((flags & (record::kFlagInUse | record::kFlagDirectory)) || RecordBase(record) != 0) continue;
-    const bool listed = HasAttributeList(app, record) == 1;
-    const FileNameInfo names = NamesOf(app, *drive, mft, record, n, listed, damage);
-    if (!names.HasName()) continue;
-    DataInfo data;
-    ParseFor(app, *drive, mft, record, n, listed, &data, damage);
-    if (data.size == 0 && data.runs.empty()) continue;
-    MftFileInfo* file = app->Records().NewInfo();
-    file->SetName(names.name);
-    file->SetDosName(names.dosName);
-    file->parentRecord = names.parentRecord;
-    file->created = names.created;
-    file->modified = names.modified;
-    file->residentData = data.residentData;
-    file->size = data.size;
-    file->runCount = static_cast<std::uint32_t>(data.runs.size());
-    file->runs = std::make_shared<const std::vector<DataRun>>(std::move(data.runs));
-    file->recordNumber = n;
-    file->recordSector = static_cast<std::uint64_t>(sector);
-    file->deletedEntry = true;
-    file->flags = ChainInUse(app, *drive, bitmap, *file);
-    const FolderRef parent = app->FindFolderByRecord(root, file->parentRecord);
-    if (parent != kNoFolder) {
-      MftFileInfo* folder = app->FolderRecordOf(parent);
-      if (folder == nullptr) continue;
-      AppendFoundFile(app, drive, folder, *file);
-      app->MarkDeletedUpward(parent);
-    } else {
-      AddOrphanFilesFolder(app, drive, file);
-      ++drive->foundDirs;
-      ShowFoundCounters(app, drive);
+    // What reading the record met was told by the folder pass.
+    for (; next < entries.files.size() && entries.files[next].record == n; ++next) {
+      const DeletedEntries::File& kept = entries.files[next];
+      TellParse(damage, n, kept.namesDamage);
+      TellParse(damage, n, kept.dataDamage);
+      FoundFile* file = kept.file;
+      if (file == nullptr) continue;
+      file->flags = ChainInUse(app, *drive, bitmap, *file);
+      const FolderRef parent = app->FindFolderByRecord(root, kept.parentRecord);
+      if (parent != kNoFolder) {
+        MftFileInfo* folder = app->FolderRecordOf(parent);
+        if (folder == nullptr) continue;
+        AppendFoundFile(app, drive, folder, file);
+        app->MarkDeletedUpward(parent);
+      } else {
+        AddOrphanFilesFolder(app, drive, file, kept.parentRecord);
+        ++drive->foundDirs;
+        ShowFoundCounters(app, drive);
+      }
     }
   }
   return 1;
@@ -397,8 +403,10 @@ int NtfsFileListScan(EngineHost* app, LOGDRIVE_INFO* drive) {
   app->SetBusy(true);
   app->StartSteps(2 * mft->recordCount, {190, 0, 0});
   DamageLog damage(app);
-  DeletedFolderPass(app, drive, *mft, bitmap, &damage);
-  if (DeletedFilePass(app, drive, *mft, bitmap, root, &damage) == 0) return 0;
+  // The folder pass reads the MFT, once; the file pass places what it kept.
+  DeletedEntries entries;
+  DeletedFolderPass(app, drive, *mft, entries, true, &damage);
+  if (DeletedFilePass(app, drive, *mft, entries, bitmap, root, &damage) == 0) return 0;
   damage.Flush();
   app->EndSteps();
   app->SetBusy(false);

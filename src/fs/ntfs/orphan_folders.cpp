@@ -25,11 +25,11 @@ FolderRef NewOrphanFolder(EngineHost* app, LOGDRIVE_INFO* drive, bool forFiles, 
 }
 }  // namespace
 
-int AddOrphanFilesFolder(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* file) {
-  const FolderRef node = NewOrphanFolder(app, drive, true, file->parentRecord);
+int AddOrphanFilesFolder(EngineHost* app, LOGDRIVE_INFO* drive, FoundFile* file, std::uint64_t missingParent) {
+  const FolderRef node = NewOrphanFolder(app, drive, true, missingParent);
   MftFileInfo* folder = app->FolderRecordOf(node);
   if (folder == nullptr) return 0;
-  AppendFoundFile(app, drive, folder, *file);
+  AppendFoundFile(app, drive, folder, file);
   app->MarkDeletedUpward(node);
   return 1;
 }
@@ -42,23 +42,11 @@ FolderRef AddOrphanDirsFolder(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo
   return node;
 }
 
-int AppendFoundFile(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* folder, const MftFileInfo& file) {
-  FoundFile* found = app->Records().NewFile();
-  found->flags = file.flags;
-  found->recordSector = file.recordSector;
-  found->recordNumber = file.recordNumber;
-  found->residentData = file.residentData;
-  found->runs = file.runs;
-  found->runCount = file.runCount;
-  found->size = file.size;
-  found->created = file.created;
-  found->modified = file.modified;
-  found->name = file.name.empty() ? file.dosName : file.name;
-  found->nameLength = static_cast<std::uint32_t>(found->name.size());
-  AppendToFolder(folder, found);
+int AppendFoundFile(EngineHost* app, LOGDRIVE_INFO* drive, MftFileInfo* folder, FoundFile* file) {
+  AppendToFolder(folder, file);
   ++folder->fileCount;
   ++drive->foundFiles;
-  drive->foundBytes += file.size;
+  drive->foundBytes += file->size;
   app->StepProgress();
   ShowFoundCounters(app, drive);
   return 1;
