@@ -184,7 +184,7 @@ INSTANTIATE_TEST_SUITE_P(Images, Fat1216,
 // took over) included.
 TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
   const std::string image = test::RealImage("dftt-6-undel-fat.zip", "6-undel-fat/6-fat-undel.dd");
-  if (image.empty()) GTEST_SKIP() << "real images not available";
+  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const std::string before = test::Sha256OfFile(image);
   struct Published {
     std::string path;
