@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/main_dialog.h"
@@ -36,120 +37,81 @@ void Poke(const std::string& path, std::uint64_t offset, std::uint64_t v, int wi
   ::close(fd);
 }
 
-PartitionScan ScanTable(const std::string& path) {
-  OpenResult opened = VolumeSource::Open(path);
-  EXPECT_TRUE(opened.source) << opened.error;
-  if (!opened.source) return {};
-  return ReadPartitionTable(*opened.source, "disk");
-}
-
-std::string Problems(const PartitionScan& scan) {
-  std::string out;
-  for (const auto& p : scan.problems) out += p + "\n";
-  return out;
-}
-
-// An MBR disk of 64 sectors: one FAT32 partition and an extended one, with
-// the entries given; hand-made, as no partitioning tool writes such tables.
-std::vector<std::uint8_t> MbrDisk(std::uint32_t extendedStart) {
-  std::vector<std::uint8_t> disk(64 * 512, 0);
-  PutLe(disk, 446 + 4, 0x0C, 1);
-  PutLe(disk, 446 + 8, 8, 4);
-  PutLe(disk, 446 + 12, 16, 4);
-  PutLe(disk, 446 + 16 + 4, 0x05, 1);
-  PutLe(disk, 446 + 16 + 8, extendedStart, 4);
-  PutLe(disk, 446 + 16 + 12, 30, 4);
-  disk[510] = 0x55, disk[511] = 0xAA;
-  return disk;
-}
-
-TEST(DamagedPartitionTables, AnExtendedPartitionPastTheEndOfTheDiskIsNamed) {
-  test::ScratchDir dir;
-  test::WriteFile(dir.Path("disk"), MbrDisk(100000));
-  const PartitionScan scan = ScanTable(dir.Path("disk"));
-  ASSERT_EQ(scan.partitions.size(), 1u);
-  EXPECT_NE(Problems(scan).find("partition 2, the extended partition, starts at sector 100000, past the end "
-                                "of the disk (64 sectors)"),
-            std::string::npos)
-      << Problems(scan);
-}
-
-TEST(DamagedPartitionTables, AChainOfLogicalPartitionsThatLeadsNowhereSaysWhere) {
-  test::ScratchDir dir;
-  // The first EBR at sector 30 holds logical partition 5 and links on.
-  std::vector<std::uint8_t> disk = MbrDisk(30);
-  const std::size_t ebr = 30 * 512;
-  PutLe(disk, ebr + 446 + 4, 0x0C, 1);
-  PutLe(disk, ebr + 446 + 8, 2, 4);
-  PutLe(disk, ebr + 446 + 12, 4, 4);
-  PutLe(disk, ebr + 446 + 16 + 4, 0x05, 1);
-  disk[ebr + 510] = 0x55, disk[ebr + 511] = 0xAA;
-  struct Case {
-    std::uint32_t link;
-    const char* line;
-  } cases[] = {
-      {500000, "the chain of logical partitions leads to sector 500030, past the end of the disk"},
-      {10, "the chain of logical partitions leads to sector 40, which holds no extended boot record"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.link);
-    PutLe(disk, ebr + 446 + 16 + 8, c.link, 4);
-    PutLe(disk, ebr + 446 + 16 + 12, 4, 4);
-    test::WriteFile(dir.Path("disk"), disk);
-    const PartitionScan scan = ScanTable(dir.Path("disk"));
-    ASSERT_EQ(scan.partitions.size(), 2u);  // partition 1 and logical partition 5
-    EXPECT_EQ(scan.partitions[1].number, 5);
-    EXPECT_NE(Problems(scan).find(c.line), std::string::npos) << Problems(scan);
-  }
-  // An extended partition with nothing in it yet is no damage.
-  test::WriteFile(dir.Path("empty"), MbrDisk(30));
-  EXPECT_TRUE(ScanTable(dir.Path("empty")).problems.empty()) << Problems(ScanTable(dir.Path("empty")));
-}
-
-class DamagedGpt : public ::testing::Test {
- protected:
-  void SetUp() override {
-    disk_ = dir_.Path("gpt.img");
-    // 256 sectors: the header at 1, its 128 entries at 2 to 33, one partition.
-    Sh("truncate -s 128K '" + disk_ + "' && sgdisk -a 1 -n 1:40:200 -t 1:0700 '" + disk_ + "' >/dev/null");
-    const PartitionScan clean = ScanTable(disk_);
-    ASSERT_EQ(clean.partitions.size(), 1u) << Problems(clean);
-    ASSERT_TRUE(clean.problems.empty()) << Problems(clean);
-  }
-  test::ScratchDir dir_;
-  std::string disk_;
+// Hand-made partition tables, as no partitioning tool writes them: an MBR
+// disk of 64 sectors with a FAT32 partition and an extended one at sector
+// 30 (its EBR, when a case writes one, holds logical partition 5 and a
+// link); or a GPT disk of 256 sectors from sgdisk, its header at 1 and its
+// 128 entries at 2 to 33, one partition. Each case pokes little-endian
+// values (offset, value, width) into one of them.
+using Pokes = std::vector<std::tuple<std::uint64_t, std::uint64_t, int>>;
+struct TableCase {
+  std::string name;
+  bool gpt;
+  Pokes pokes;
+  std::size_t partitions;
+  std::string line;  // a problem the table is read with; empty: none
 };
 
-TEST_F(DamagedGpt, EntriesPastTheEndOfTheDiskAreNotReadFromItsStart) {
-  // 2^55 + 2 sectors is byte 1024 once multiplied out in 64 bits: where the
-  // real entries lie. They must not be found there.
-  Poke(disk_, 512 + 72, (std::uint64_t{1} << 55) + 2, 8);
-  const PartitionScan scan = ScanTable(disk_);
-  EXPECT_TRUE(scan.partitions.empty());
-  EXPECT_NE(Problems(scan).find("the GPT's partition entries start at sector 36028797018963970, past the end "
-                                "of the disk (256 sectors); the table is passed over."),
-            std::string::npos)
-      << Problems(scan);
-}
-
-TEST_F(DamagedGpt, EntriesRunningOffTheDiskAreReadAsFarAsTheyGo) {
-  // The array moved to the last four sectors: room for 16 of its 128 entries.
-  Poke(disk_, 512 + 72, 252, 8);
-  const PartitionScan scan = ScanTable(disk_);
-  EXPECT_NE(Problems(scan).find("the GPT's 128 partition entries run past the end of the disk; only the first "
-                                "16 are read."),
-            std::string::npos)
-      << Problems(scan);
-}
-
-TEST_F(DamagedGpt, AnEntryOverEverySectorIsClippedToTheDiskNotDropped) {
-  Poke(disk_, 1024 + 32, 0, 8);
-  Poke(disk_, 1024 + 40, ~std::uint64_t{0}, 8);
-  const PartitionScan scan = ScanTable(disk_);
-  ASSERT_EQ(scan.partitions.size(), 1u) << Problems(scan);
-  EXPECT_EQ(scan.partitions[0].startLba, 0u);
-  EXPECT_EQ(scan.partitions[0].sectorCount, 256u);
-  EXPECT_NE(Problems(scan).find("partition 1 runs past the end of the disk"), std::string::npos) << Problems(scan);
+TEST(DamagedPartitionTables, EachDamageIsNamedAndWhatCanBeReadIsRead) {
+  constexpr std::uint64_t kEbr = 30 * 512, kLink = kEbr + 446 + 16;
+  const Pokes mbr = {{446 + 4, 0x0C, 1}, {446 + 8, 8, 4}, {446 + 12, 16, 4}, {446 + 16 + 4, 0x05, 1},
+                     {446 + 16 + 8, 30, 4}, {446 + 16 + 12, 30, 4}, {510, 0xAA55, 2}};
+  auto ebrLinkingTo = [&](std::uint64_t link) {
+    return Pokes{{kEbr + 446 + 4, 0x0C, 1}, {kEbr + 446 + 8, 2, 4}, {kEbr + 446 + 12, 4, 4}, {kEbr + 510, 0xAA55, 2},
+                 {kLink + 4, 5, 1}, {kLink + 8, link, 4}, {kLink + 12, 4, 4}};
+  };
+  const TableCase cases[] = {
+      {"extended-with-nothing-in-it-yet", false, {}, 1, ""},
+      {"extended-past-the-end", false, {{446 + 16 + 8, 100000, 4}}, 1,
+       "partition 2, the extended partition, starts at sector 100000, past the end of the disk (64 sectors)"},
+      {"ebr-link-past-the-end", false, ebrLinkingTo(500000), 2,
+       "the chain of logical partitions leads to sector 500030, past the end of the disk"},
+      {"ebr-link-to-no-ebr", false, ebrLinkingTo(10), 2,
+       "the chain of logical partitions leads to sector 40, which holds no extended boot record"},
+      {"gpt-sound", true, {}, 1, ""},
+      // 2^55 + 2 sectors is byte 1024 once multiplied out in 64 bits: where
+      // the real entries lie. They must not be found there.
+      {"gpt-entries-past-the-end", true, {{512 + 72, (std::uint64_t{1} << 55) + 2, 8}}, 0,
+       "the GPT's partition entries start at sector 36028797018963970, past the end of the disk (256 sectors); "
+       "the table is passed over."},
+      // The array moved to the last four sectors: room for 16 of 128 entries.
+      {"gpt-entries-run-off", true, {{512 + 72, 252, 8}}, 1,
+       "the GPT's 128 partition entries run past the end of the disk; only the first 16 are read."},
+      {"gpt-entry-over-every-sector", true, {{1024 + 32, 0, 8}, {1024 + 40, ~std::uint64_t{0}, 8}}, 1,
+       "partition 1 runs past the end of the disk"},
+  };
+  test::ScratchDir dir;
+  for (const TableCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string disk = dir.Path(c.name);
+    if (c.gpt) {
+      Sh("truncate -s 128K '" + disk + "' && sgdisk -a 1 -n 1:40:200 -t 1:0700 '" + disk + "' >/dev/null");
+    } else {
+      std::vector<std::uint8_t> bytes(64 * 512, 0);
+      for (const auto& [at, v, width] : mbr) PutLe(bytes, at, v, width);
+      test::WriteFile(disk, bytes);
+    }
+    for (const auto& [at, v, width] : c.pokes) Poke(disk, at, v, width);
+    OpenResult opened = VolumeSource::Open(disk);
+    ASSERT_TRUE(opened.source) << opened.error;
+    const PartitionScan scan = ReadPartitionTable(*opened.source, "disk");
+    std::string problems;
+    for (const auto& p : scan.problems) problems += p + "\n";
+    ASSERT_EQ(scan.partitions.size(), c.partitions) << problems;
+    if (c.line.empty()) {
+      EXPECT_EQ(problems, "");
+    } else {
+      EXPECT_NE(problems.find(c.line), std::string::npos) << problems;
+    }
+    if (c.partitions == 2) {
+      EXPECT_EQ(scan.partitions[1].number, 5);
+    }
+  }
+  // Clipped to the disk, not dropped.
+  OpenResult opened = VolumeSource::Open(dir.Path("gpt-entry-over-every-sector"));
+  const PartitionScan clipped = ReadPartitionTable(*opened.source, "disk");
+  EXPECT_EQ(clipped.partitions[0].startLba, 0u);
+  EXPECT_EQ(clipped.partitions[0].sectorCount, 256u);
 }
 
 // A FAT32 volume of 512-byte clusters, as small as FAT32 allows.

@@ -128,11 +128,8 @@ TEST(DriveMapping, AnUnreadablePartitionTableSectorIsNamed) {
 }
 
 TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
-  const std::string packed = std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/gpt-3-partitions.raw.gz";
-  if (!test::HaveTool("mmls") || !std::ifstream(packed)) GTEST_SKIP() << "no mmls or image";
-  test::ScratchDir dir;
-  const std::string img = dir.Path("gpt3.raw");
-  Sh("gzip -dc " + packed + " > " + img);
+  const std::string img = test::RealImage("gpt-3-partitions.raw.gz");
+  if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   DriveSources sources;
   sources.files = {img};
   sources.scanDevices = false;

@@ -150,7 +150,7 @@ TEST(FatRealImages, LoopsEndAndSayWhere) {
   for (const char* name : {"fat32-loop.raw.gz", "fatcat-directory-loop.img.gz"}) {
     SCOPED_TRACE(name);
     const std::string img = test::RealImage(name);
-    if (img.empty()) GTEST_SKIP() << "real images not available";
+    if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
     const Scan s = RunScan(img, false);
     ASSERT_EQ(s.status, 0) << s.log;
     EXPECT_NE(s.log.find("it is not walked again"), std::string::npos) << s.log;
@@ -163,7 +163,7 @@ TEST(FatRealImages, LoopsEndAndSayWhere) {
 
 TEST(FatRealImages, AVolumeClaimingATerabyteFailsCleanly) {
   const std::string img = test::RealImage("fatcat-fake-big-disk-1T.img.gz");
-  if (img.empty()) GTEST_SKIP() << "real images not available";
+  if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const Scan s = RunScan(img, true);
   EXPECT_EQ(s.status, 0);
   EXPECT_NE(s.log.find("claims 2181300224 sectors but its image holds 262144"), std::string::npos) << s.log;
@@ -172,7 +172,7 @@ TEST(FatRealImages, AVolumeClaimingATerabyteFailsCleanly) {
 
 TEST(FatRealImages, LiveTreeMatchesThePublishedListing) {
   const std::string img = test::RealImage("fat32-full-test.tgz", "fat32_full_test.raw");
-  if (img.empty()) GTEST_SKIP() << "real images not available";
+  if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   std::ifstream truth(std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/fat32-full-test.txt");
   std::map<std::string, std::string> expected;  // path -> minutes and seconds of its mtime
   for (std::string line; std::getline(truth, line);) {
@@ -197,7 +197,7 @@ TEST(FatRealImages, LiveTreeMatchesThePublishedListing) {
 
 TEST(FatRealImages, ADeletedFolderAndItsDeletedEntries) {
   const std::string img = test::RealImage("fat32-deleted-dir.raw.gz");
-  if (img.empty()) GTEST_SKIP() << "real images not available";
+  if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const Scan indexed = RunScan(img, false);
   ASSERT_EQ(indexed.status, 0);
   ASSERT_NE(indexed.Find("/test"), nullptr);

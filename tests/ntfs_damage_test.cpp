@@ -106,7 +106,7 @@ void RunDamaged(const std::string& source, const std::vector<Damaged>& cases) {
 
 TEST(NtfsDamage, BrokenRecordsRunsRecordZeroAndCutsArePassedOverAndTold) {
   const std::string source = Dftt7();
-  if (source.empty()) GTEST_SKIP() << "real images not available";
+  if (source.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   auto data = [](Buffer& r) { return FindAttribute(r, 0x80); };
   std::mt19937 rng(3);
   auto garbage = [&] {
@@ -245,7 +245,7 @@ void SplitMft(const std::string& img, const NtfsGeometry& g, bool listNamesItsel
 
 TEST(NtfsDamage, AttributeListsAreFollowedOnceOnlyIntoTheirOwnRecordsAndJoinedInVcnOrder) {
   const std::string source = Dftt7();
-  if (source.empty()) GTEST_SKIP() << "real images not available";
+  if (source.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   test::ScratchDir dir;
   {
     // TSK reads the rebuilt $MFT as a sound one.
@@ -294,7 +294,7 @@ TEST(NtfsDamage, AttributeListsAreFollowedOnceOnlyIntoTheirOwnRecordsAndJoinedIn
 
 TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
   const std::string source = test::RealImage("win10-ntfs-index.raw.gz");
-  if (source.empty()) GTEST_SKIP() << "real images not available";
+  if (source.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   test::ScratchDir dir;
   const std::string image = test::CopyOf(source, dir, "index.img");
   const NtfsGeometry g = GeometryOf(image, 128 * 512);

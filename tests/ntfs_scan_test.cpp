@@ -87,7 +87,7 @@ void ExpectDftt7Deleted(const Scan& s) {
 
 TEST(NtfsRealImages, Dftt7GroundTruthInBothScansAndTheLiveTreeAsFlsListsIt) {
   const std::string image = Dftt7();
-  if (image.empty()) GTEST_SKIP() << "real images not available";
+  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const std::string before = test::Sha256OfFile(image);
   const Scan quick = RunScan(image, true);
   ASSERT_EQ(quick.status, 0) << quick.log;
@@ -118,7 +118,7 @@ TEST(NtfsRealImages, Dftt7GroundTruthInBothScansAndTheLiveTreeAsFlsListsIt) {
 
 TEST(NtfsRealImages, Dftt8RecordsSpanTwoClustersOfHalfAKilobyte) {
   const std::string image = test::RealImage("dftt-8-jpeg-search.zip", "8-jpeg-search/8-jpeg-search.dd");
-  if (image.empty()) GTEST_SKIP() << "real images not available";
+  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const Scan indexed = RunScan(image, false);
   ASSERT_EQ(indexed.status, 0) << indexed.log;
   EXPECT_EQ(Difference(indexed.Records(false), FlsEntries(image, false)), "");
@@ -147,7 +147,7 @@ TEST(NtfsRealImages, Win10FolderIndexOverBlocksOfTwoClusters) {
   // Clusters of 2048 bytes, index blocks of 4096: blocks are read by their
   // own size, or every one of them would fail its check.
   const std::string image = test::RealImage("win10-ntfs-index.raw.gz");
-  if (image.empty()) GTEST_SKIP() << "real images not available";
+  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const Scan s = RunScan(image, false);
   ASSERT_EQ(s.status, 0) << s.log;
   EXPECT_FALSE(s.Logged("-- Error")) << s.log;
@@ -163,7 +163,7 @@ TEST(NtfsRealImages, Win10FolderIndexOverBlocksOfTwoClusters) {
 
 TEST(NtfsRealImages, Win2003CyrillicNamesOnA128GiBVolume) {
   const std::string image = test::RealImage("win2003-ntfs-mbr.tgz", "vss_2003.raw");
-  if (image.empty()) GTEST_SKIP() << "real images not available";
+  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const Scan s = RunScan(image, false);
   ASSERT_EQ(s.status, 0) << s.log;
   EXPECT_FALSE(s.Logged("-- Error")) << s.log;

@@ -273,34 +273,6 @@ TEST_F(Report, PrintRunsAlsoWhileAnOperationRuns) {
   EXPECT_EQ(h.app.busy, 1u);
 }
 
-TEST_F(Report, TheTextPrinterPutsEachPrintedLineOnOneLineAndPagesApartByFormFeeds) {
-  const NodeHandle root = CreateRootFolder(&h.app, &drive);
-  MftFileInfo* r = FolderRecordOf(h.app, root);
-  for (int i = 0; i < 40; ++i) File(r, "file " + std::to_string(i));
-  TextPrintout text;
-  h.ui.AnswerPrinterWith(std::make_unique<TextPrintSurface>(&text));
-  PrintReport(&h.app);
-  ASSERT_TRUE(text.ended);
-  const std::string& out = text.text;
-  // 29 rows fit on a page of fixed-pitch text.
-  ASSERT_EQ(std::count(out.begin(), out.end(), '\f'), 1);
-  const std::string first = out.substr(0, out.find('\f'));
-  EXPECT_NE(first.find("\n  file 28\n"), std::string::npos);
-  EXPECT_EQ(first.find("file 29"), std::string::npos);
-  const std::string second = out.substr(out.find('\f') + 1);
-  // Centred on the 2331-dot page: 1165 - 460 / 2 = 935 dots, column 46.
-  EXPECT_EQ(second.rfind(std::string(46, ' ') + "Tessilon ver 5.03222.05\n", 0), 0u) << second.substr(0, 200);
-  // Texts stand at their dot positions, 20 dots a column: 100, 550, 1000
-  // and 1300 are columns 5, 27, 50 and 65.
-  const std::string sp5(5, ' ');
-  EXPECT_NE(first.find("\n" + sp5 + "Create Data" + std::string(11, ' ') + "Modified Data" +
-                       std::string(10, ' ') + "Size" + std::string(11, ' ') + "Status\n"),
-            std::string::npos);
-  EXPECT_NE(first.find("\n" + sp5 + "FAT N/A" + std::string(15, ' ') + "00-00-1980 00:00" +
-                       std::string(7, ' ') + "100" + std::string(12, ' ') + "Recovery may be possible\n"),
-            std::string::npos);
-}
-
 TEST(ReportText, OverlappingTextsKeepABlankBetweenThem) {
   ReportSheet sheet;
   sheet.pages = {ReportPage{{{0, 10, "a name far longer than its column"}, {100, 10, "next"}}},

@@ -169,9 +169,16 @@ std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint
   return clusters;
 }
 
+std::string RealImagesDir() {
+  return std::filesystem::weakly_canonical(std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages").string();
+}
+
 std::string RealImage(const std::string& archive, const std::string& member) {
-  const std::string source = std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/" + archive;
-  if (!std::filesystem::exists(source)) return {};
+  const std::string source = RealImagesDir() + "/" + archive;
+  if (!std::filesystem::exists(source)) {
+    if (std::getenv("CI") != nullptr) ADD_FAILURE() << "CI: no real image " << source;
+    return {};
+  }
   const std::string dir = std::string(TESSILON_BUILD_DIR) + "/realimages";
   std::filesystem::create_directories(dir);
   const bool gz = archive.size() > 3 && archive.compare(archive.size() - 3, 3, ".gz") == 0 &&

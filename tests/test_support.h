@@ -14,6 +14,19 @@
 #include "app/app_state.h"
 #include "ui/headless/headless_window.h"
 
+// Whether the tests run sanitized: such a program reserves terabytes of
+// address space it never uses, so no address-space bound can be set on it.
+#if defined(__SANITIZE_ADDRESS__)
+#define TESSILON_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TESSILON_SANITIZED 1
+#endif
+#endif
+#ifndef TESSILON_SANITIZED
+#define TESSILON_SANITIZED 0
+#endif
+
 namespace tsn::test {
 
 // An AppState wired to a headless window, with the dialog initialised.
@@ -86,8 +99,11 @@ std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint
 // The path of a volume from the shared real-world images, unpacked into the
 // build folder on first use (never into the source tree). `member` names the
 // file inside a .tgz or .zip; for a .gz it is ignored. Empty when the
-// archive is not there.
+// archive is not there, which fails the test when CI is set: a CI run must
+// not pass by skipping them.
 std::string RealImage(const std::string& archive, const std::string& member = "");
+std::string RealImagesDir();
+#define TESSILON_SKIP_WITHOUT_REAL_IMAGES() GTEST_SKIP() << "no real images at " << ::tsn::test::RealImagesDir()
 
 // An image file served read-only through FUSE, answering EIO for every read
 // that touches one of `bad` (inclusive byte ranges of the image): a disk
