@@ -163,11 +163,19 @@ class ExFatOwnerIndex : public OwnerIndex {
     }
   }
 
+  // Files cross-linked into one long chain would make the walk follow it
+  // once each: a budget of a few times the volume's clusters bounds that.
   void TakeClusters(std::uint32_t id, std::uint32_t first, std::uint64_t bytes, bool contiguous) {
     if (bytes == 0 || !v_.g.InHeap(first)) return;
+    const std::uint64_t wanted = std::min(v_.g.ClustersFor(bytes), budget_);
+    if (wanted < v_.g.ClustersFor(bytes) && !budgetNoted_) {
+      Note("the live files share so many clusters that the walk of their chains was cut short");
+      budgetNoted_ = true;
+    }
     std::string fault;
-    for (const std::uint32_t c : ExFatClusters(*drive_, v_.g, first, contiguous, v_.g.ClustersFor(bytes), &fault))
-      index_.Add(c, 1, id);
+    const std::vector<std::uint32_t> clusters = ExFatClusters(*drive_, v_.g, first, contiguous, wanted, &fault);
+    budget_ -= clusters.size();
+    for (const std::uint32_t c : clusters) index_.Add(c, 1, id);
   }
 
 
@@ -176,6 +184,8 @@ class ExFatOwnerIndex : public OwnerIndex {
   bool built_ = false;
   bool haveTable_ = false;
   bool complete_ = true;
+  std::uint64_t budget_ = 4 * std::max<std::uint64_t>(drive_->clusterCount, 1);
+  bool budgetNoted_ = false;
   std::vector<std::string> notes_;
   std::vector<std::uint32_t> fat_;
   ExFatVolume v_;

@@ -148,12 +148,20 @@ class FatOwnerIndex : public OwnerIndex {
   }
 
   // A live file holds its chain for as many clusters as its size needs;
-  // past them a chain is damage, and a loop ends there too.
+  // past them a chain is damage, and a loop ends there too. Files
+  // cross-linked into one long chain would make the walk follow it once
+  // each: a budget of a few times the volume's clusters bounds that.
   void TakeChain(std::uint32_t start, std::uint64_t size, std::uint32_t id) {
     const std::uint64_t clusterBytes = g_.ClusterBytes();
     const std::uint64_t needed = (size + clusterBytes - 1) / clusterBytes;
     std::uint32_t c = start;
     for (std::uint64_t n = 0; n < needed && c >= 2 && c < drive_->clusterCount; ++n) {
+      if (budget_ == 0) {
+        if (!budgetNoted_) Note("the live files share so many clusters that the walk of their chains was cut short");
+        budgetNoted_ = true;
+        return;
+      }
+      --budget_;
       index_.Add(c, 1, id);
       c = NextCluster(drive_, drive_->fatTable, c);
       if (c == kNoNextCluster) break;
@@ -166,6 +174,8 @@ class FatOwnerIndex : public OwnerIndex {
   FatGeometry g_;
   bool built_ = false;
   bool complete_ = true;
+  std::uint64_t budget_ = 4 * std::max<std::uint64_t>(drive_->clusterCount, 1);
+  bool budgetNoted_ = false;
   std::vector<std::string> notes_;
   OwnerTree tree_{0};
   ClusterRangeIndex index_;
