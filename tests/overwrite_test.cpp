@@ -161,9 +161,9 @@ TEST(Overwrite, CopyLogAndWindowQueryAgreeWithTheListing) {
     test::ScratchDir dir;
     const test::CommandResult copy = RunCommand(std::string(TESSILON_CLI) + " copy " + Quote(path) + " --to " +
                                                 Quote(dir.Path("out")) + " " + Quote(e->at("path")));
-    EXPECT_NE(copy.err.find("was overwritten by " + OwnersText(*e) + "; " + percent + "% of its clusters are still free."),
-              std::string::npos)
-        << copy.err;
+    const std::string line =
+        "was overwritten by " + OwnersText(*e) + "; " + percent + "% of its clusters are still free.";
+    EXPECT_NE(copy.err.find(line), std::string::npos) << copy.err;
 
     test::HeadlessApp h;
     h.OpenImages({path});

@@ -49,9 +49,9 @@ ClusterRangeIndex::Hits ClusterRangeIndex::Lookup(const std::vector<ClusterExten
     std::vector<Overlap> found;
     // Every range that starts before b, walking back only while some range
     // at or before it still reaches past a.
-    std::size_t i = static_cast<std::size_t>(
-        std::lower_bound(ranges_.begin(), ranges_.end(), b, [](const Range& r, std::uint64_t v) { return r.first < v; }) -
-        ranges_.begin());
+    const auto startsBefore = [](const Range& r, std::uint64_t v) { return r.first < v; };
+    auto i = static_cast<std::size_t>(std::lower_bound(ranges_.begin(), ranges_.end(), b, startsBefore) -
+                                      ranges_.begin());
     while (i > 0 && maxEnd_[i - 1] > a) {
       --i;
       const Range& r = ranges_[i];

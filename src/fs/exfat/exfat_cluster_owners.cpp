@@ -122,7 +122,8 @@ class ExFatOwnerIndex : public OwnerIndex {
     for (std::size_t i = 0; i < f.clusters.size(); ++i) {
       const std::span<std::uint8_t> part(bytes.data() + i * g.clusterBytes, g.clusterBytes);
       if (ReadBytes(host_, drive_->volume.get(), g.ClusterOffset(f.clusters[i]), part) != 1)
-        Note("cluster " + std::to_string(f.clusters[i]) + " of the folder " + tree_.PathOf(f.id) + " could not be read");
+        Note("cluster " + std::to_string(f.clusters[i]) + " of the folder " + tree_.PathOf(f.id) +
+             " could not be read");
     }
     for (std::size_t at = 0; at + kExFatSlotSize <= bytes.size();) {
       const std::uint8_t type = bytes[at];
@@ -156,7 +157,8 @@ class ExFatOwnerIndex : public OwnerIndex {
         std::string fault;
         const std::uint64_t limit = set.NoFatChain() ? std::min(g.ClustersFor(set.dataLength), MaxFolderClusters())
                                                      : MaxFolderClusters();
-        pending.push_back({id, ExFatClusters(*drive_, g, set.firstCluster, set.NoFatChain(), limit, &fault), f.depth + 1});
+        pending.push_back(
+            {id, ExFatClusters(*drive_, g, set.firstCluster, set.NoFatChain(), limit, &fault), f.depth + 1});
         continue;
       }
       TakeClusters(id, set.firstCluster, set.dataLength, set.NoFatChain());

@@ -31,14 +31,14 @@ class FatOwnerIndex : public OwnerIndex {
   ClusterOwners Owners(const FoundFile& file) override {
     if (file.flags & (kFlagInUse | kFlagFolder)) return {};
     if (!built_) Build();
-    ClusterOwners out = OwnersFromHits(index_.Lookup(DeletedExtents(file)), [this](std::uint32_t id) { return tree_.Describe(id); });
+    ClusterOwners out = OwnersFromHits(index_.Lookup(DeletedExtents(file)),
+                                       [this](std::uint32_t id) { return tree_.Describe(id); });
     out.complete = complete_;
     out.notes = notes_;
     return out;
   }
 
  private:
-
   // As copy-out takes a deleted file's clusters: one run from its start
   // cluster for its size, since the FAT no longer holds its chain.
   std::vector<ClusterExtent> DeletedExtents(const FoundFile& file) const {
