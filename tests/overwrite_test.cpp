@@ -126,7 +126,8 @@ TEST_P(OverwriteAgainstTsk, NamesWhatHoldsTheClustersOfEachFileWhoseChainIsInUse
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, OverwriteAgainstTsk,
-                         ::testing::Values("fat16-2k.img", "fat32-4k.img", "ntfs-4k.img", "exfat-4k.img"),
+                         ::testing::Values("fat12-512.img", "fat16-2k.img", "fat32-4k.img", "ntfs-4k.img",
+                                           "exfat-4k.img"),
                          [](const auto& param) {
                            std::string name = param.param;
                            name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return !isalnum(c); }),

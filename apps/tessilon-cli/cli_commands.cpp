@@ -256,7 +256,8 @@ void PrintListed(const Listed& e, bool json, Output& out) {
     j["created"] = e.created.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.created);
     j["modified"] = e.modified.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.modified);
     j["record"] = e.record;
-    if (e.overwrite) j["recoverable_percent"] = e.overwrite->freePermille / 10.0;
+    if (e.overwrite) j["recoverable_percent"] = e.overwrite->freePercent.empty() ? nlohmann::ordered_json()
+                                                : nlohmann::ordered_json(e.overwrite->freePermille / 10.0);
     if (e.overwrite) j["overwritten_by"] = e.overwrite->owners;
     out.Write(JsonLine(j));
     return;

@@ -19,7 +19,7 @@ OverwriteAnswer WhoOverwrote(AppState* app, const FoundFile& file) {
   const ClusterOwners owners = app->ownerIndex->Owners(file);
   answer.known = true;
   answer.freePermille = owners.FreePermille();
-  answer.freePercent = owners.FreePercentText();
+  if (owners.clusters != 0 || owners.complete) answer.freePercent = owners.FreePercentText();
   for (const ClusterOwner& o : owners.owners) answer.owners.push_back(o.path);
   answer.complete = owners.complete;
   answer.notes = owners.notes;

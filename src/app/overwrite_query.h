@@ -17,7 +17,8 @@ struct OverwriteAnswer {
   // volume cannot tell; nothing else is set.
   bool known = false;
   // Its clusters that no live file holds, in tenths of a percent rounded
-  // down (1000: all of them), and as text with one decimal ("62.5").
+  // down (1000: all of them), and as text with one decimal ("62.5"); the
+  // text is empty when where its clusters lay could not be read.
   unsigned freePermille = 0;
   std::string freePercent;
   // The live files holding its clusters, from the volume's root.

@@ -86,6 +86,7 @@ struct Copier {
   // Which live files hold deleted files' clusters; opened at the first
   // file that has lost some.
   std::unique_ptr<OwnerIndex> owners;
+  bool toldOwnersIncomplete = false;  // said once a copy, not for every file
   // Set when what was written of a file is no copy at all: its writing
   // failed, the user interrupted it, or none of it could be read. A file
   // whose content is all written, zeros standing in for what could not be
@@ -138,6 +139,12 @@ struct Copier {
       owners = drive->fileSystem->openOwners(app, drive);
     }
     const ClusterOwners found = owners->Owners(file);
+    if (found.clusters == 0 && !found.complete) {
+      std::string why;
+      for (const std::string& n : found.notes) AppendReason(&why, n);
+      LogMessage(app, kAlert, "Which files overwrote %s is not known: %s.", shown.c_str(), why.c_str());
+      return;
+    }
     constexpr std::size_t kNamed = 10;
     std::string names;
     for (std::size_t i = 0; i < found.owners.size() && i < kNamed; ++i)
@@ -149,10 +156,11 @@ struct Copier {
     else
       LogMessage(app, kAlert, "%s was overwritten by %s; %s%% of its clusters are still free.", shown.c_str(),
                  PrintableName(names).c_str(), found.FreePercentText().c_str());
-    if (!found.complete) {
+    if (!found.complete && !toldOwnersIncomplete) {
       std::string why;
       for (const std::string& n : found.notes) AppendReason(&why, n);
-      LogMessage(app, kAlert, "Which files overwrote %s is not known in full: %s.", shown.c_str(), why.c_str());
+      LogMessage(app, kAlert, "Which files overwrote deleted ones is not known in full: %s.", why.c_str());
+      toldOwnersIncomplete = true;
     }
   }
 
