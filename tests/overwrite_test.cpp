@@ -208,5 +208,59 @@ TEST(Overwrite, AnUnreadableOwnerRecordMakesTheAnswerIncomplete) {
       << scan.log;
 }
 
+// Damage in the live files' chains: two files cross-linked onto the
+// clusters a deleted one had are both named; a live chain that loops back
+// on itself still ends, and still names its file.
+TEST(Overwrite, CrossLinkedAndLoopingLiveChainsAreNamedAndEnd) {
+  test::ScratchDir dir;
+  const std::string image = dir.Path("vol.img");
+  const std::string env = "MTOOLS_SKIP_CHECK=1 ";
+  test::Sh("mkfs.fat -F 16 -s 4 -C " + Quote(image) + " 16384 >/dev/null");
+  test::Sh("head -c 6000 /dev/zero > " + Quote(dir.Path("data")));
+  // FAT16 keeps no hint of where to allocate next: B.BIN takes the
+  // clusters VICTIM.BIN left, the first free ones. The victim lies in a
+  // folder of its own, or B.BIN's entry would take its slot too.
+  const std::string data = " " + Quote(dir.Path("data"));
+  test::Sh(env + "mcopy -i " + Quote(image) + data + " ::/A.BIN");
+  test::Sh(env + "mmd -i " + Quote(image) + " ::/D");
+  test::Sh(env + "mcopy -i " + Quote(image) + data + " ::/D/VICTIM.BIN");
+  test::Sh(env + "mdel -i " + Quote(image) + " ::/D/VICTIM.BIN");
+  test::Sh(env + "mcopy -i " + Quote(image) + data + " ::/B.BIN");
+  // A deleted 8.3 name has lost its first character.
+  const auto victimIn = [](const test::Scan& scan) -> const nlohmann::json* {
+    for (const nlohmann::json& e : scan.entries)
+      if (e["deleted"] == true && e["path"].get<std::string>().ends_with("ICTIM.BIN")) return &e;
+    return nullptr;
+  };
+  const test::Scan before = test::RunScan(image, false);
+  const nlohmann::json* victim = victimIn(before);
+  const nlohmann::json* b = before.Find("/B.BIN");
+  ASSERT_TRUE(victim != nullptr && b != nullptr) << before.log;
+  ASSERT_EQ(victim->at("overwritten_by"), nlohmann::json({"/B.BIN"}));
+  const auto start = b->at("record").get<std::uint16_t>();
+
+  std::string bytes = test::ReadAll(image);
+  const std::size_t fat = 512 * (static_cast<std::uint8_t>(bytes[14]) | static_cast<std::uint8_t>(bytes[15]) << 8);
+  const auto put16 = [&](std::size_t at, std::uint16_t v) {
+    bytes[at] = static_cast<char>(v & 0xFF);
+    bytes[at + 1] = static_cast<char>(v >> 8);
+  };
+  // A.BIN's entry points at B.BIN's chain, whose last entry leads back to
+  // its first.
+  const std::size_t entry = bytes.find("A       BIN");
+  ASSERT_NE(entry, std::string::npos);
+  put16(entry + 26, start);
+  put16(fat + 2 * (start + 2u), start);
+  test::WriteFile(image, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+
+  const test::Scan after = test::RunScan(image, false);
+  ASSERT_EQ(after.status, 0) << after.log;
+  const nlohmann::json* again = victimIn(after);
+  ASSERT_NE(again, nullptr) << after.log;
+  const auto owners = again->at("overwritten_by").get<std::set<std::string>>();
+  EXPECT_EQ(owners, (std::set<std::string>{"/A.BIN", "/B.BIN"}));
+  EXPECT_EQ(again->at("recoverable_percent"), 0.0);
+}
+
 }  // namespace
 }  // namespace tsn
