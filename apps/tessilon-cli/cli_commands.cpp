@@ -29,6 +29,7 @@
 #include "app/copy_command.h"
 #include "results/copy_out.h"
 #include "app/file_list.h"
+#include "app/overwrite_query.h"
 #include "app/print_report.h"
 #include "ui/headless/headless_window.h"
 
@@ -204,6 +205,7 @@ struct Listed {
   std::uint64_t size = 0, record = 0;
   FoundFile* file = nullptr;          // files only
   std::vector<std::string> folders;   // the folder path below Root
+  std::optional<OverwriteAnswer> overwrite;  // deleted files whose clusters are in use, in JSON
 };
 
 void SetTimes(Listed& e, Stamp created, Stamp modified) {
@@ -254,6 +256,9 @@ void PrintListed(const Listed& e, bool json, Output& out) {
     j["created"] = e.created.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.created);
     j["modified"] = e.modified.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.modified);
     j["record"] = e.record;
+    if (e.overwrite) j["recoverable_percent"] = e.overwrite->freePercent.empty() ? nlohmann::ordered_json()
+                                                : nlohmann::ordered_json(e.overwrite->freePermille / 10.0);
+    if (e.overwrite) j["overwritten_by"] = e.overwrite->owners;
     out.Write(JsonLine(j));
     return;
   }
@@ -496,7 +501,19 @@ int RunScan(const ScanOptions& options) {
   if (session.status != kExitDone) return session.status;
   Output out;
   if (options.csv) out.Write(kCsvHeader);
-  for (const Listed& e : session.Listing()) {
+  bool toldIncomplete = false;
+  for (Listed& e : session.Listing()) {
+    if (options.json && e.file != nullptr) {
+      OverwriteAnswer answer = WhoOverwrote(&session.app, *e.file);
+      if (answer.known && !answer.complete && !toldIncomplete) {
+        std::string why;
+        for (const std::string& n : answer.notes) why += (why.empty() ? "" : "; ") + n;
+        std::cerr << "tessilon-cli: which files overwrote deleted ones is not known in full: "
+                  << EscapeControls(why, Backslash::Single) << '\n';
+        toldIncomplete = true;
+      }
+      if (answer.known) e.overwrite = std::move(answer);
+    }
     if (options.bodyfile) out.Write(BodyLine(e));
     else if (options.csv) out.Write(CsvLine(e));
     else PrintListed(e, options.json, out);

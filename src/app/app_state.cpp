@@ -4,6 +4,7 @@
 #include "app/folder_tree.h"
 #include "app/main_dialog.h"
 #include "app/message_log.h"
+#include "app/overwrite_query.h"
 #include "app/progress.h"
 
 namespace tsn {
@@ -48,6 +49,7 @@ void AppState::ShowStatus(StatusField field, std::string_view text) {
 
 FolderRef AppState::CreateRootFolder() {
   shownSoFar = {};
+  ForgetOverwrites(this);
   return FolderOf(tsn::CreateRootFolder(this, nullptr));
 }
 

@@ -17,6 +17,7 @@
 
 namespace tsn {
 
+class OwnerIndex;
 
 // The program as the engine sees it: its log and progress are the window's
 // message log and status strip; its found results are kept in a FoundTree
@@ -93,6 +94,10 @@ struct AppState final : EngineHost {
   // some files were not copied in full or it was interrupted; 0 when it
   // could not start (destination refused, the volume's tables unreadable).
   int lastCopyResult = 0;
+  // Which live files hold deleted files' clusters on the drive scanned,
+  // built at the first question (app/overwrite_query.h); let go with the scan.
+  std::shared_ptr<OwnerIndex> ownerIndex;
+  const LOGDRIVE_INFO* ownerIndexDrive = nullptr;
   // The help page that Help opens.
   std::string helpPath;
 

@@ -10,6 +10,7 @@
 #include "app/main_dialog.h"
 #include "app/message_log.h"
 #include "app/folder_tree.h"
+#include "app/overwrite_query.h"
 #include "fs/boot_sector.h"
 #include "fs/file_system.h"
 #include "app/drive_list.h"
@@ -100,6 +101,7 @@ int BuildDriveList(AppState* app) {
   // The rows that pointed at them are gone, so the records of the previous
   // list and scan, and the open volumes, can go too.
   ReleaseScanRecords(app);
+  ForgetOverwrites(app);
   app->drives.clear();
   ui.SetText(app->sizeText, "0");
   ui.SetText(app->clockText, "00:00:00");

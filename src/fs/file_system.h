@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/le_bytes.h"
+#include "fs/cluster_owners.h"
 #include "fs/content_plan.h"
 #include "fs/logdrive_info.h"
 
@@ -46,6 +47,9 @@ struct FileSystemType {
   // Reads the tables a volume's found files are planned from (content_plan.h);
   // null, with a log line when one is due, when they cannot be read.
   std::unique_ptr<ContentPlanner> (*openContent)(EngineHost* host, LOGDRIVE_INFO* drive) = nullptr;
+  // Which live files hold a deleted file's clusters (cluster_owners.h). It
+  // reads nothing until first asked, then keeps its index for the volume.
+  std::unique_ptr<OwnerIndex> (*openOwners)(EngineHost* host, LOGDRIVE_INFO* drive) = nullptr;
 };
 
 // Every row, in the order their backup boot areas are looked for.

@@ -83,6 +83,10 @@ struct Copier {
   std::vector<std::uint8_t> chunk;
   // Plans each file's content, from the tables its file system read for them.
   std::unique_ptr<ContentPlanner> planner;
+  // Which live files hold deleted files' clusters; opened at the first
+  // file that has lost some.
+  std::unique_ptr<OwnerIndex> owners;
+  bool toldOwnersIncomplete = false;  // said once a copy, not for every file
   // Set when what was written of a file is no copy at all: its writing
   // failed, the user interrupted it, or none of it could be read. A file
   // whose content is all written, zeros standing in for what could not be
@@ -126,6 +130,40 @@ struct Copier {
     return chunk;
   }
 
+  // A deleted file some of whose clusters are in use is likely to be
+  // copied with other files' bytes in it: the log says whose.
+  void LogOverwriters(const FoundFile& file, const std::string& shown) {
+    if ((file.flags & (kFlagInUse | kFlagFolder)) || !(file.flags & kFlagChainInUse)) return;
+    if (!owners) {
+      if (drive->fileSystem == nullptr || drive->fileSystem->openOwners == nullptr) return;
+      owners = drive->fileSystem->openOwners(app, drive);
+    }
+    const ClusterOwners found = owners->Owners(file);
+    if (found.clusters == 0 && !found.complete) {
+      std::string why;
+      for (const std::string& n : found.notes) AppendReason(&why, n);
+      LogMessage(app, kAlert, "Which files overwrote %s is not known: %s.", shown.c_str(), why.c_str());
+      return;
+    }
+    constexpr std::size_t kNamed = 10;
+    std::string names;
+    for (std::size_t i = 0; i < found.owners.size() && i < kNamed; ++i)
+      names += (i == 0 ? "" : ", ") + found.owners[i].path;
+    if (found.owners.size() > kNamed) names += " and " + std::to_string(found.owners.size() - kNamed) + " more";
+    if (found.owners.empty())
+      LogMessage(app, kAlert, "%s: no live file holds its clusters now; %s%% of them are free.", shown.c_str(),
+                 found.FreePercentText().c_str());
+    else
+      LogMessage(app, kAlert, "%s was overwritten by %s; %s%% of its clusters are still free.", shown.c_str(),
+                 PrintableName(names).c_str(), found.FreePercentText().c_str());
+    if (!found.complete && !toldOwnersIncomplete) {
+      std::string why;
+      for (const std::string& n : found.notes) AppendReason(&why, n);
+      LogMessage(app, kAlert, "Which files overwrote deleted ones is not known in full: %s.", why.c_str());
+      toldOwnersIncomplete = true;
+    }
+  }
+
   // Copies one file into its folder under the destination. It is written
   // under a ".partial-" name and takes its own name only once complete; what
   // could not be copied in full is logged and counted.
@@ -163,6 +201,7 @@ struct Copier {
       LogMessage(app, kAlert, "The file name \"%s\" in %s %s; it is saved as \"%s\".",
                  PrintableName(file.name).c_str(), destination.ShownPath(item.folders, "").c_str(),
                  name.why.c_str(), name.name.c_str());
+    LogOverwriters(file, shown);
     std::string partial;
     FileDescriptor fd(destination.CreatePartial(folder, name.name, &partial));
     if (fd.get() < 0) {

@@ -6,6 +6,7 @@
 #include "core/engine_host.h"
 #include "core/entry_records.h"
 #include "fs/boot_sector.h"
+#include "fs/exfat/exfat_cluster_owners.h"
 #include "fs/exfat/exfat_entry_set.h"
 #include "fs/exfat/exfat_scans.h"
 #include "fs/exfat/exfat_volume.h"
@@ -169,6 +170,7 @@ const FileSystemType kExFatFileSystem = {
     .quickScan = ExFatQuickScan,
     .indexedScan = ExFatIndexedScan,
     .openContent = OpenExFatContent,
+    .openOwners = OpenExFatOwners,
 };
 
 }  // namespace tsn

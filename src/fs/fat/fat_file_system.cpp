@@ -6,6 +6,7 @@
 #include "core/engine_host.h"
 #include "core/entry_records.h"
 #include "fs/boot_sector.h"
+#include "fs/fat/fat_cluster_owners.h"
 #include "fs/fat/fat_file_content.h"
 #include "fs/fat/fat_scans.h"
 #include "fs/fat/fat_table.h"
@@ -147,6 +148,7 @@ const FileSystemType kFat32FileSystem = {
     .quickScan = FatFileListScan,
     .indexedScan = FatIndexedScan,
     .openContent = OpenFatContent,
+    .openOwners = OpenFatOwners,
 };
 
 // FAT12 and FAT16 keep no copy of their boot sector.
@@ -158,6 +160,7 @@ const FileSystemType kFat16FileSystem = {
     .quickScan = FatFileListScan,
     .indexedScan = FatIndexedScan,
     .openContent = OpenFatContent,
+    .openOwners = OpenFatOwners,
 };
 
 const FileSystemType kFat12FileSystem = {
@@ -168,6 +171,7 @@ const FileSystemType kFat12FileSystem = {
     .quickScan = FatFileListScan,
     .indexedScan = FatIndexedScan,
     .openContent = OpenFatContent,
+    .openOwners = OpenFatOwners,
 };
 
 }  // namespace tsn

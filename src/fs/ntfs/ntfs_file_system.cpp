@@ -14,6 +14,7 @@
 #include "fs/logdrive_info.h"
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/mft_descriptor.h"
+#include "fs/ntfs/ntfs_cluster_owners.h"
 #include "fs/ntfs/ntfs_file_content.h"
 #include "fs/ntfs/ntfs_scans.h"
 #include "fs/ntfs/volume_bitmap.h"
@@ -212,6 +213,7 @@ const FileSystemType kNtfsFileSystem = {
     .quickScan = NtfsFileListScan,
     .indexedScan = NtfsIndexedScan,
     .openContent = OpenNtfsContent,
+    .openOwners = OpenNtfsOwners,
 };
 
 }  // namespace tsn
