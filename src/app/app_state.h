@@ -49,6 +49,7 @@ struct AppState final : EngineHost {
   ControlId sizeText = kSizeText;
   ControlId clockText = kClockText;
   ControlId progressBar = kProgressBar;
+  ControlId sourcesText = kSourcesText;
 
   // Trace cursor of the diagnostic trace lines.
   int traceX = 0;
@@ -93,6 +94,13 @@ struct AppState final : EngineHost {
   // some files were not copied in full or it was interrupted; 0 when it
   // could not start (destination refused, the volume's tables unreadable).
   int lastCopyResult = 0;
+  // Advanced whenever the scan's records are let go: a pointer to a found
+  // file taken before is of no use after.
+  std::uint64_t resultsGeneration = 0;
+  // The preview: the file the user chose last, and whether one is being read.
+  const FoundFile* previewWanted = nullptr;
+  bool previewPending = false;
+  bool previewReading = false;
   // The help page that Help opens.
   std::string helpPath;
 
