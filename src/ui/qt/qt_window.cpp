@@ -310,15 +310,16 @@ void QtWindow::MakeFilePanel(ItemView* view) {
   row->addWidget(deletedFolders_);
   row->addWidget(previewButton_);
   column->addLayout(row);
-  fileSplit_ = new QSplitter(Qt::Horizontal, filePanel_);
+  // Under the list, where a hex line of sixteen bytes has the list's width.
+  fileSplit_ = new QSplitter(Qt::Vertical, filePanel_);
   fileSplit_->setObjectName(QStringLiteral("fileSplitter"));
   fileSplit_->setChildrenCollapsible(false);
   view->setParent(fileSplit_);
   fileSplit_->addWidget(view);
   preview_ = new PreviewPane(fileSplit_);
   fileSplit_->addWidget(preview_);
-  fileSplit_->setStretchFactor(0, 3);
-  fileSplit_->setStretchFactor(1, 2);
+  fileSplit_->setStretchFactor(0, 1);
+  fileSplit_->setStretchFactor(1, 1);
   column->addWidget(fileSplit_, 1);
 
   connect(deletedOnly_, &QCheckBox::toggled, this, [this](bool on) { fileFilter_->SetDeletedOnly(on); });
