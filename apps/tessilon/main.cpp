@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSettings>
 #include <QStringList>
 #include <QTimer>
 #include <cstdio>
@@ -88,6 +89,8 @@ int main(int argc, char** argv) {
   app.helpPath = HelpPage();
 
   tsn::QtWindow window;
+  // The window's size, columns and panes as the user left them last time.
+  window.UseSettings(std::make_unique<QSettings>(QStringLiteral("Tessilon"), QStringLiteral("tessilon")));
   // The drive list is built as soon as the window runs, so it shows at once.
   window.PostCommand(tsn::kCmdBuildDriveList);
   int status = 0;

@@ -50,6 +50,7 @@ struct AppState final : EngineHost {
   ControlId sizeText = kSizeText;
   ControlId clockText = kClockText;
   ControlId progressBar = kProgressBar;
+  ControlId sourcesText = kSourcesText;
 
   // Trace cursor of the diagnostic trace lines.
   int traceX = 0;
@@ -98,6 +99,13 @@ struct AppState final : EngineHost {
   // built at the first question (app/overwrite_query.h); let go with the scan.
   std::shared_ptr<OwnerIndex> ownerIndex;
   const LOGDRIVE_INFO* ownerIndexDrive = nullptr;
+  // Advanced whenever the scan's records are let go: a pointer to a found
+  // file taken before is of no use after.
+  std::uint64_t resultsGeneration = 0;
+  // The preview: the file the user chose last, and whether one is being read.
+  const FoundFile* previewWanted = nullptr;
+  bool previewPending = false;
+  bool previewReading = false;
   // The help page that Help opens.
   std::string helpPath;
 

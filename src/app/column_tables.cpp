@@ -8,7 +8,8 @@ namespace tsn {
 const ColumnSpec kLogColumns[] = {{100, "Type"}, {400, "Status"}, {0, nullptr}};
 const ColumnSpec kDriveColumns[] = {
     {30, "LID"},   {30, "PID"},       {80, "Volume"}, {55, "FS Type"}, {65, "Size"},
-    {70, "Start LBA"}, {35, "SPC"}, {60, "Sparse"}, {65, "Active"},  {0, nullptr}};
+    {70, "Start LBA"}, {35, "SPC"}, {60, "Sparse"}, {65, "Active"},
+    {240, "Source"}, {0, nullptr}};
 const ColumnSpec kFileColumns[] = {{200, "Name"},     {80, "Size"},  {100, "Created"},
                                    {100, "Modified"}, {50, "State"}, {0, nullptr}};
 const ColumnSpec kSpareColumns[] = {{200, "Name"}, {400, "Directory"}, {200, "Size"}, {0, nullptr}};

@@ -39,6 +39,7 @@ int AddDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list) {
   const float rounded = static_cast<float>(share);
   std::snprintf(text, sizeof text, "%.02f GB", (1.0 - rounded) * gib);
   ui.SetRowText(list, n, 8, text);
+  ui.SetRowText(list, n, 9, drive->sourceDescription);
   return 1;
 }
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cinttypes>
+#include <cstdio>
 #include <new>
 #include <span>
 
@@ -107,6 +108,7 @@ int BuildDriveList(AppState* app) {
   ui.SetText(app->clockText, "00:00:00");
   ui.SetText(app->filesText, "0");
   ui.SetText(app->dirsText, "0");
+  ui.SetText(app->sourcesText, "");
   LogMessage(app, kStatus, app->logList, "Initiating drive mapping process.");
 
   DriveSources sources = app->sources;
@@ -114,6 +116,9 @@ int BuildDriveList(AppState* app) {
   const CandidateList found = ListDriveCandidates(sources);
   for (const std::string& problem : found.problems)
     LogMessage(app, kError, app->logList, "%s", problem.c_str());
+  // Sources that give no drive at all: the log says why, and the line above
+  // the list says that it does, until the next mapping.
+  std::size_t unreadable = found.problems.size();
 
   app->busy = 1;
   char letter = kFirstLetter;
@@ -134,6 +139,7 @@ int BuildDriveList(AppState* app) {
     OpenResult opened = VolumeSource::Open(c.path, c.offset, c.length, c.imageSectorSize);
     if (!opened.source) {
       LogMessage(app, kError, app->logList, "%s", opened.error.c_str());
+      ++unreadable;
       continue;
     }
     drive->volume = std::move(opened.source);
@@ -152,6 +158,12 @@ int BuildDriveList(AppState* app) {
     app->drives.push_back(std::move(drive));
   }
   LogMessage(app, kStatus, app->logList, "Drive mapping complete.");
+  if (unreadable > 0) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%zu source%s could not be read: see the log", unreadable,
+                  unreadable == 1 ? "" : "s");
+    ui.SetText(app->sourcesText, line);
+  }
   app->busy = 0;
   return 1;
 }

@@ -18,6 +18,8 @@ int MarkFor(std::uint32_t state) { return state == kCheckTicked ? kChecked : kUn
 }  // namespace
 
 void ReleaseScanRecords(AppState* app) {
+  ++app->resultsGeneration;
+  app->previewWanted = nullptr;
   app->results.Clear();
   app->nodeOfFolder.clear();
   app->folderOfNode.clear();

@@ -1,5 +1,7 @@
 #include "app/layout.h"
 
+#include <algorithm>
+
 #include "app/app_state.h"
 
 namespace tsn {
@@ -20,7 +22,9 @@ void LayoutControls(AppState* app) {
   ui.MoveControl(app->sizeText, {10, H - 18, 110, 14});
   ui.MoveControl(app->clockText, {120, H - 18, 60, 14});
   ui.SetColumnWidth(app->logList, 1, W - 142);
-  ui.SetColumnWidth(app->driveList, 8, W - 467);
+  ui.MoveControl(app->sourcesText, {440, 12, W - 450, 20});
+  // "Active" keeps its width; where each drive comes from takes the rest.
+  ui.SetColumnWidth(app->driveList, 9, std::max(W - 532, 120));
   ui.SetColumnWidth(app->spareList, 2, W - 644);
   ui.SetColumnWidth(app->fileList, 4, W - T - 536);
 }

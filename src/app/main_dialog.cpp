@@ -8,6 +8,8 @@
 #include "app/progress.h"
 #include "app/scan_dispatch.h"
 #include "app/file_list.h"
+#include "app/file_preview.h"
+#include "app/folder_tree.h"
 #include "app/column_tables.h"
 #include "app/layout.h"
 #include "ui/list_rows.h"
@@ -32,7 +34,9 @@ void InitMainDialog(AppState* app) {
   ui.SetListExtendedStyle(app->spareList, kLvsExGridLines);
   app->logListHeight = 84;
   app->driveListHeight = 84;
-  app->treeWidth = 180;
+  // Where the user left the splitter last time, if the window keeps it and
+  // it still leaves both panes some room.
+  app->treeWidth = std::clamp(ui.RememberedValue("treeWidth", 180), 20, std::max(20, ui.ClientSize().x - 200));
   app->currentDrive = nullptr;
   app->busy = 0;
   app->splitDragging = 0;
@@ -119,6 +123,11 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
     case kFileList:
       if (customDraw) return {true, static_cast<std::intptr_t>(FileListColour(m.customDraw))};
       if (m.code == NotifyCode::Click) FileListClick(app, m.hit);
+      if (m.code == NotifyCode::AskDeleted) {
+        const auto* file = static_cast<const FoundFile*>(RowDataOf(*app->ui, app->fileList, m.hit.row));
+        return {true, file != nullptr && (file->flags & kFlagInUse) == 0 ? 1 : 0};
+      }
+      if (m.code == NotifyCode::SelectionChange || m.code == NotifyCode::DoubleClick) PreviewSelectedFile(app);
       break;
     case kLogList:
       if (customDraw) return {true, static_cast<std::intptr_t>(LogRowColour(m.customDraw))};
@@ -126,8 +135,16 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
     case kFolderTree:
       if (customDraw) return {true, static_cast<std::intptr_t>(FolderTreeColour(app, m.customDraw))};
       if (m.code == NotifyCode::Click) FolderTreeClick(app, m.hit);
+      if (m.code == NotifyCode::AskDeleted) {
+        // A folder is red when it is deleted or holds deleted entries.
+        const MftFileInfo* folder = FolderRecordOf(*app, m.hit.node);
+        return {true, folder != nullptr && (folder->flags & kFlagInUse) == 0 ? 1 : 0};
+      }
       // Wherever the selection moves, by a click or by the keys, the list follows.
-      if (m.code == NotifyCode::SelectionChange) ShowFolderFiles(app, app->ui->SelectedNode());
+      if (m.code == NotifyCode::SelectionChange) {
+        ShowFolderFiles(app, app->ui->SelectedNode());
+        PreviewSelectedFile(app);
+      }
       break;
     default:
       break;

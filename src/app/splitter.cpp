@@ -73,6 +73,7 @@ int ApplySplit(AppState* app, Point p) {
   if (p.x < treeLeft + kMinimumPane) return 0;
   if (p.x > listRight - kMinimumPane) return 0;
   app->treeWidth = p.x - treeLeft;
+  app->ui->RememberValue("treeWidth", app->treeWidth);
   LayoutControls(app);
   return 1;
 }

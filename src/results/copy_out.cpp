@@ -97,10 +97,20 @@ struct Copier {
   ContentHash* hash = nullptr;
   // Writing to a pipe: holes are written as zeros, as nothing can seek.
   bool stream = false;
+  // Reading into memory instead of a file, at most `memoryLimit` bytes: the
+  // reading stops once they are there.
+  std::vector<std::uint8_t>* memory = nullptr;
+  std::size_t memoryLimit = 0;
+  bool memoryFull = false;
   // errno of the last write that failed.
   int writeError = 0;
 
   bool Put(int fd, const std::uint8_t* data, std::size_t size) {
+    if (memory != nullptr) {
+      const std::size_t room = memoryLimit - std::min(memoryLimit, memory->size());
+      memory->insert(memory->end(), data, data + std::min(room, size));
+      return true;
+    }
     if (!WriteAll(fd, data, size)) return false;
     if (hash != nullptr) hash->Update(data, size);
     return true;
@@ -324,6 +334,10 @@ struct Copier {
               return false;
             }
             given += data.empty() ? zeros : data.size();
+            if (memory != nullptr && memory->size() >= memoryLimit) {
+              memoryFull = true;  // a decoder gives its whole piece unless stopped
+              return false;
+            }
             app->PumpOneMessage();
             return app->Busy();
           };
@@ -333,7 +347,7 @@ struct Copier {
                        RangeText(done + r.first, done + r.last).c_str(), shown.c_str(),
                        ReadErrorText(r.error).c_str());
           for (const std::string& n : read.notes) AppendReason(why, n);
-          if (read.stopped) {
+          if (read.stopped && !memoryFull) {
             *why = writeFailure.empty() ? "copying was interrupted" : writeFailure;
             failed = true;
             return false;
@@ -412,6 +426,31 @@ struct Copier {
 };
 
 }  // namespace
+
+ContentPrefix ReadContentPrefix(EngineHost* app, LOGDRIVE_INFO* drive, const FoundFile& file,
+                                std::size_t maxBytes) {
+  ContentPrefix prefix;
+  Copier copier{app, drive};
+  copier.planner = drive != nullptr && drive->fileSystem ? drive->fileSystem->openContent(app, drive) : nullptr;
+  if (!copier.planner) {
+    prefix.refusal = "the volume's tables cannot be read";
+    return prefix;
+  }
+  ContentPlan plan = copier.planner->Plan(file);
+  if (!plan.refusal.empty()) {
+    prefix.refusal = plan.refusal;
+    return prefix;
+  }
+  plan.size = std::min<std::uint64_t>(plan.size, maxBytes);
+  copier.stream = true;
+  copier.memory = &prefix.bytes;
+  copier.memoryLimit = static_cast<std::size_t>(plan.size);
+  prefix.bytes.reserve(copier.memoryLimit);
+  // Nothing is written anywhere: the descriptor is never used.
+  prefix.whole = copier.CopyContent(plan, -1, PrintableName(file.name), &prefix.why) &&
+                 prefix.bytes.size() == copier.memoryLimit;
+  return prefix;
+}
 
 CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string& destination,
                        const std::vector<CopyItem>& items) {

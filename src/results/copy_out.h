@@ -53,4 +53,15 @@ CopyTotals CopyFilesTo(EngineHost* app, LOGDRIVE_INFO* drive, const std::string&
 CopyTotals CopyContentTo(EngineHost* app, LOGDRIVE_INFO* drive, const FoundFile& file, int fd,
                          const std::string& shown);
 
+// The first bytes of one file's content, read as a copy reads it, for a
+// look before copying. Unreadable sectors read as zeros.
+struct ContentPrefix {
+  std::vector<std::uint8_t> bytes;  // at most the bytes asked for
+  bool whole = false;               // all of those bytes were read
+  std::string why;                  // why they may not be the file's own
+  std::string refusal;              // not empty: nothing could be read
+};
+ContentPrefix ReadContentPrefix(EngineHost* app, LOGDRIVE_INFO* drive, const FoundFile& file,
+                                std::size_t maxBytes);
+
 }  // namespace tsn

@@ -14,6 +14,7 @@ constexpr ControlId kProgressBar = 1005;
 constexpr ControlId kFolderTree = 1006;
 constexpr ControlId kDirsText = 1007;
 constexpr ControlId kSpareList = 1010;
+constexpr ControlId kSourcesText = 1011;  // above the drive list: sources that could not be read
 constexpr ControlId kFilesText = -1;
 constexpr ControlId kToolbar = 102;
 

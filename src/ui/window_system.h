@@ -99,7 +99,10 @@ enum class MessageKind {
 };
 // SelectionChange: the user moved a list's or the tree's selection, with
 // the mouse or the keyboard; changes the program makes itself send none.
-enum class NotifyCode { None, Click, DoubleClick, CustomDraw, SelectionChange };
+// AskDeleted: a view that shows deleted entries only asks about one row
+// (hit.row) or node (hit.node); answered with value 1 when it is deleted or,
+// for a folder, holds deleted entries.
+enum class NotifyCode { None, Click, DoubleClick, CustomDraw, SelectionChange, AskDeleted };
 constexpr int kScClose = 0xF060;
 
 // Where a click on a list or the tree landed, as the control's hit-test
@@ -119,6 +122,16 @@ struct Message {
   CustomDrawRecord* customDraw = nullptr;
   HitTest hit{};              // click notifications of the file list and the tree
   std::vector<std::string> files{};  // DropFiles: the paths, in the order given
+};
+
+// What the preview pane shows of the file selected in the file list.
+struct PreviewContent {
+  std::string name;                 // empty: nothing is selected
+  std::uint64_t size = 0;           // the file's size; `bytes` may hold fewer
+  std::vector<std::uint8_t> bytes;  // its first bytes, as a copy reads them
+  std::string verdict;              // the state the file list shows
+  std::string note;                 // why the bytes may not be the file's own
+  bool picture = false;             // the name says it is a picture: try drawing it
 };
 
 struct ProcResult {
@@ -218,6 +231,19 @@ class WindowSystem {
 
   // Asks the user for a folder to write to; empty when the user cancels.
   virtual std::string AskForFolder(std::string_view title) { (void)title; return {}; }
+
+  // Shows a file's first bytes beside the file list.
+  virtual void ShowPreview(const PreviewContent& content) { (void)content; }
+  // Whether the preview pane is shown: no bytes are read for a hidden one.
+  virtual bool PreviewShown() const { return false; }
+
+  // Values kept between runs (the splitter's place); `fallback` when none is
+  // kept or the window keeps none.
+  virtual int RememberedValue(std::string_view key, int fallback) const {
+    (void)key;
+    return fallback;
+  }
+  virtual void RememberValue(std::string_view key, int value) { (void)key; (void)value; }
 };
 
 }  // namespace tsn

@@ -72,8 +72,8 @@ class SplitterWindowTest : public QObject {
     QCOMPARE(h.app.splitDragging, 0u);
     QCOMPARE(h.app.treeWidth, 490);
     QCOMPARE(w.TreeView()->geometry(), QRect(10, tree.y, 500, tree.height));
-    QCOMPARE(w.ListView(kFileList)->geometry().x(), 514);
-    QCOMPARE(w.ListView(kFileList)->geometry().right(), w.width() - 11);
+    QCOMPARE(w.Control(kFileList)->geometry().x(), 514);
+    QCOMPARE(w.Control(kFileList)->geometry().right(), w.width() - 11);
     QVERIFY(w.InvertedBars().empty());
     QVERIFY(w.findChildren<QWidget*>(QStringLiteral("splitBar")).isEmpty());
     QCOMPARE(QWidget::mouseGrabber(), nullptr);

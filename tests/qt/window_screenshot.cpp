@@ -1,9 +1,11 @@
 // Makes the README's picture of the window: the real program on the demo
 // image, the drive list built, the indexed scan run and a folder with a
-// deleted file opened, then the window grabbed into a PNG file.
+// deleted file opened, its list narrowed to the deleted files and one of
+// them shown in the preview, then the window grabbed into a PNG file.
 // Usage: window_screenshot IMAGE OUTPUT.png (run it on a display; see
 // scripts/screenshot.sh).
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QPixmap>
 #include <QTimer>
@@ -49,16 +51,12 @@ int main(int argc, char** argv) {
     QAbstractItemModel* model = tree->model();
     const QModelIndex documents = Child(model, model->index(0, 0), QStringLiteral("Documents"));
     const QModelIndex old = Child(model, documents, QStringLiteral("Old"));
-    if (old.isValid()) {
-      const tsn::NodeHandle node = static_cast<tsn::NodeHandle>(old.internalId());
-      window.SetSelectedNode(node);
-      tsn::Message click;
-      click.kind = tsn::MessageKind::Notify;
-      click.id = tsn::kFolderTree;
-      click.code = tsn::NotifyCode::Click;
-      click.hit = {-1, node, tsn::HitPart::Label};
-      tsn::MainDialogProc(&app, click);
-    }
+    // Chosen as a user chooses: the folder, then its deleted files only,
+    // then the deleted file, whose first bytes the preview shows.
+    if (old.isValid()) tree->setCurrentIndex(old);
+    window.DeletedOnlyBox()->setChecked(true);
+    tsn::ItemView* files = window.ListView(tsn::kFileList);
+    if (files->model()->rowCount() > 0) files->setCurrentIndex(files->model()->index(0, 0));
     // Let everything paint before the picture is taken.
     QTimer::singleShot(300, &window, [&] {
       status = window.grab().save(output, "PNG") ? 0 : 1;

@@ -123,7 +123,9 @@ class WindowShellTest : public QObject {
     QCOMPARE(drives.y, 50);
     QCOMPARE(drives.height, 84);
     // The real widgets stand where the layout says.
-    QCOMPARE(w.ListView(kFileList)->geometry(), QRect(files.x, files.y, files.width, files.height));
+    // The file list's place holds its filter row, the list and the preview.
+    QCOMPARE(w.Control(kFileList)->geometry(), QRect(files.x, files.y, files.width, files.height));
+    QVERIFY(w.Control(kFileList)->isAncestorOf(w.ListView(kFileList)));
     QCOMPARE(w.TreeView()->geometry(), QRect(tree.x, tree.y, tree.width, tree.height));
     const int stateColumn = w.ColumnWidth(kFileList, 4);
     QCOMPARE(w.ListView(kFileList)->header()->sectionSize(4), stateColumn);

@@ -1,6 +1,9 @@
 #include "ui/qt/item_view.h"
 
+#include <QAbstractProxyModel>
 #include <QHeaderView>
+#include <QHelpEvent>
+#include <QToolTip>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -96,12 +99,13 @@ std::optional<QColor> ItemView::TextColourFor(const QModelIndex& index) {
     pass_.haveItem = true;
     pass_.row = index.row();
     pass_.id = index.internalId();
+    const QModelIndex source = SourceIndex(index);
     pass_.itemData =
         reinterpret_cast<void*>(index.siblingAtColumn(0).data(kItemDataRole).value<quintptr>());
     pass_.item = CustomDrawRecord{};
     pass_.item.stage = DrawStage::ItemPrepaint;
     pass_.item.itemData = pass_.itemData;
-    if (kind_ == Kind::Tree) pass_.item.node = static_cast<NodeHandle>(pass_.id);
+    if (kind_ == Kind::Tree) pass_.item.node = static_cast<NodeHandle>(source.internalId());
     const std::uint32_t answer = Send(pass_.item);
     pass_.subItemStage = kind_ == Kind::List && (answer & CDRF_NOTIFYSUBITEMDRAW) != 0;
   }
@@ -135,12 +139,52 @@ HitPart ItemView::PartAt(QPoint viewportPoint, const QModelIndex& index) const {
   return text.contains(viewportPoint) ? HitPart::Label : HitPart::Other;
 }
 
+QModelIndex ItemView::SourceIndex(const QModelIndex& index) const {
+  const auto* proxy = qobject_cast<const QAbstractProxyModel*>(model());
+  return proxy != nullptr && index.model() == proxy ? proxy->mapToSource(index) : index;
+}
+
+QModelIndex ItemView::ViewIndex(const QModelIndex& source) const {
+  const auto* proxy = qobject_cast<const QAbstractProxyModel*>(model());
+  return proxy != nullptr && source.model() != proxy ? proxy->mapFromSource(source) : source;
+}
+
+QString ItemView::ToolTipAt(QPoint viewportPoint) const {
+  // A cell too narrow for its text (a long name, a date) shows it whole.
+  const QModelIndex index = indexAt(viewportPoint);
+  if (!index.isValid()) return {};
+  const QString text = index.data().toString();
+  QStyleOptionViewItem option;
+  initViewItemOption(&option);
+  option.rect = visualRect(index);
+  delegate_->ItemOption(&option, index);
+  const QStyle* s = style();
+  const int room = s->subElementRect(QStyle::SE_ItemViewItemText, &option, this).width();
+  const int margin = 2 * (s->pixelMetric(QStyle::PM_FocusFrameHMargin, &option, this) + 1);
+  if (text.isEmpty() || option.fontMetrics.horizontalAdvance(text) + margin <= room) return {};
+  return text;
+}
+
+bool ItemView::viewportEvent(QEvent* event) {
+  if (event->type() != QEvent::ToolTip) return QTreeView::viewportEvent(event);
+  const auto* help = static_cast<QHelpEvent*>(event);
+  const QString tip = ToolTipAt(help->pos());
+  if (tip.isEmpty()) {
+    QToolTip::hideText();
+    event->ignore();
+  } else {
+    QToolTip::showText(help->globalPos(), tip, viewport(), visualRect(indexAt(help->pos())));
+  }
+  return true;
+}
+
 HitTest ItemView::HitAt(QPoint viewportPoint) const {
   const QModelIndex index = indexAt(viewportPoint);
   if (!index.isValid()) return {};
   HitTest hit;
-  if (kind_ == Kind::Tree) hit.node = static_cast<NodeHandle>(index.internalId());
-  else hit.row = index.row();
+  const QModelIndex source = SourceIndex(index);
+  if (kind_ == Kind::Tree) hit.node = static_cast<NodeHandle>(source.internalId());
+  else hit.row = source.row();
   // A list row's check box, picture and label live in its first cell.
   hit.part = kind_ == Kind::List && index.column() != 0 ? HitPart::Other : PartAt(viewportPoint, index);
   return hit;
@@ -187,8 +231,9 @@ bool ItemView::ToggleCurrentCheck() {
         s->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this).center();
     const QPoint global = viewport()->mapToGlobal(centre);
     HitTest hit;
-    if (kind_ == Kind::Tree) hit.node = static_cast<NodeHandle>(box.internalId());
-    else hit.row = box.row();
+    const QModelIndex source = SourceIndex(box);
+    if (kind_ == Kind::Tree) hit.node = static_cast<NodeHandle>(source.internalId());
+    else hit.row = source.row();
     hit.part = HitPart::CheckBox;
     const QPointer<ItemView> alive(this);
     notify_(NotifyCode::Click, {global.x(), global.y()}, hit);

@@ -56,8 +56,15 @@ class ItemView final : public QTreeView {
   // Which item, and which part of it, lies under a point of the viewport:
   // the row for a list, the node (the model's handle) for the tree.
   HitTest HitAt(QPoint viewportPoint) const;
+  // Between the view's indexes and those of the rows the program made,
+  // which a filter or an order may stand between.
+  QModelIndex SourceIndex(const QModelIndex& index) const;
+  QModelIndex ViewIndex(const QModelIndex& source) const;
+  // The whole text of a cell too narrow to show it; empty for one that fits.
+  QString ToolTipAt(QPoint viewportPoint) const;
 
  protected:
+  bool viewportEvent(QEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;

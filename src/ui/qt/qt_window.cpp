@@ -1,6 +1,15 @@
 #include "ui/qt/qt_window.h"
 
 #include <QAction>
+#include <QCheckBox>
+#include <QDialog>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QMenu>
+#include <QSettings>
+#include <QSplitter>
+#include <QTextBrowser>
+#include <QVBoxLayout>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -13,6 +22,7 @@
 #include <QHeaderView>
 #include <QImage>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -35,8 +45,10 @@
 #include "ui/control_ids.h"
 #include "ui/qt/folder_tree_model.h"
 #include "ui/qt/list_model.h"
+#include "ui/qt/preview_pane.h"
 #include "ui/qt/print_surface.h"
 #include "ui/qt/qt_images.h"
+#include "ui/qt/view_filters.h"
 
 namespace tsn {
 
@@ -106,6 +118,13 @@ QtWindow::QtWindow(Point clientSize, QWidget* parent)
   MakeStatusText(kDirsText, "0");
   MakeStatusText(kFilesText, "0");
   MakeOpenImage();
+  // Above the drive list, beside the toolbar: which sources the last mapping
+  // could not read, until the next one.
+  auto* sources = new QLabel(this);
+  sources->setObjectName(QStringLiteral("sourcesStatus"));
+  sources->setTextFormat(Qt::PlainText);
+  sources->setStyleSheet(QStringLiteral("color: rgb(190, 0, 0);"));
+  AddControl(kSourcesText, sources);
   lists_.at(kSpareList).view->setVisible(false);  // never shown, as it never was
   setAcceptDrops(true);
   resize(std::max(clientSize.x, 0), std::max(clientSize.y, 0));
@@ -224,6 +243,11 @@ void QtWindow::ConnectToDialog(ItemView* view, ControlId id) {
     return r.handled ? static_cast<std::uint32_t>(r.value) : CDRF_DODEFAULT;
   });
   view->SetNotify([this, id](NotifyCode code, Point screenPoint, const HitTest& hit) {
+    // A double click on a file shows it, in a pane shown for it if need be.
+    if (id == kFileList && code == NotifyCode::DoubleClick && !PreviewShown()) {
+      SetPreviewShown(true);
+      return;
+    }
     Message m = NotifyMessage(id, code);
     m.point = screenPoint;
     m.hit = hit;
@@ -236,12 +260,144 @@ void QtWindow::MakeList(ControlId id, bool withImages) {
   view->setObjectName(QStringLiteral("list%1").arg(id));
   auto* model = new ListModel(view);
   if (withImages) model->SetImages(&images_);
-  view->setModel(model);
+  if (id == kFileList) {
+    // The user orders and narrows the files; the program's rows stay as made.
+    fileFilter_ = new FileRowFilter(view);
+    fileFilter_->SetDeletedProbe([this](const QModelIndex& source) { return AskDeleted(kFileList, source); });
+    fileFilter_->setSourceModel(model);
+    view->setModel(fileFilter_);
+    view->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    view->setSortingEnabled(true);
+  } else {
+    view->setModel(model);
+  }
   ConnectToDialog(view, id);
-  // The drive list's selected row is the drive the commands use.
-  if (id == kDriveList) ReportSelectionChanges(view, id);
+  // The drive list's selected row is the drive the commands use; the file
+  // list's is the file the preview shows.
+  if (id == kDriveList || id == kFileList) ReportSelectionChanges(view, id);
   lists_[id] = {view, model};
-  AddControl(id, view);
+  if (id == kFileList) MakeFilePanel(view);
+  else AddControl(id, view);
+}
+
+void QtWindow::MakeFilePanel(ItemView* view) {
+  filePanel_ = new QWidget(this);
+  filePanel_->setObjectName(QStringLiteral("filePanel"));
+  auto* column = new QVBoxLayout(filePanel_);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(2);
+  auto* row = new QHBoxLayout();
+  row->setSpacing(8);
+  deletedOnly_ = new QCheckBox(QStringLiteral("Deleted only"), filePanel_);
+  deletedOnly_->setObjectName(QStringLiteral("deletedOnly"));
+  deletedOnly_->setToolTip(QStringLiteral("List only the deleted files of the folder"));
+  nameFilter_ = new QLineEdit(filePanel_);
+  nameFilter_->setObjectName(QStringLiteral("nameFilter"));
+  nameFilter_->setPlaceholderText(QStringLiteral("Search names (* and ? match any)"));
+  nameFilter_->setClearButtonEnabled(true);
+  deletedFolders_ = new QCheckBox(QStringLiteral("Folders with deleted files only"), filePanel_);
+  deletedFolders_->setObjectName(QStringLiteral("deletedFolders"));
+  deletedFolders_->setToolTip(QStringLiteral("Show in the tree only the folders that hold deleted entries"));
+  previewButton_ = new QToolButton(filePanel_);
+  previewButton_->setObjectName(QStringLiteral("previewButton"));
+  previewButton_->setText(QStringLiteral("Preview"));
+  previewButton_->setToolTip(QStringLiteral("Show or hide the content of the selected file (F3)"));
+  previewButton_->setCheckable(true);
+  previewButton_->setChecked(true);
+  previewButton_->setAutoRaise(true);
+  row->addWidget(deletedOnly_);
+  row->addWidget(nameFilter_, 1);
+  row->addWidget(deletedFolders_);
+  row->addWidget(previewButton_);
+  column->addLayout(row);
+  // Under the list, where a hex line of sixteen bytes has the list's width.
+  fileSplit_ = new QSplitter(Qt::Vertical, filePanel_);
+  fileSplit_->setObjectName(QStringLiteral("fileSplitter"));
+  fileSplit_->setChildrenCollapsible(false);
+  view->setParent(fileSplit_);
+  fileSplit_->addWidget(view);
+  preview_ = new PreviewPane(fileSplit_);
+  fileSplit_->addWidget(preview_);
+  fileSplit_->setStretchFactor(0, 1);
+  fileSplit_->setStretchFactor(1, 1);
+  column->addWidget(fileSplit_, 1);
+
+  connect(deletedOnly_, &QCheckBox::toggled, this, [this](bool on) { fileFilter_->SetDeletedOnly(on); });
+  connect(nameFilter_, &QLineEdit::textChanged, this, [this](const QString& text) { fileFilter_->SetNamePattern(text); });
+  connect(deletedFolders_, &QCheckBox::toggled, this, [this](bool on) {
+    treeFilter_->SetDeletedOnly(on);
+    if (on) treeRefresh_->start();
+    else treeRefresh_->stop();
+  });
+  connect(previewButton_, &QToolButton::toggled, this, [this](bool on) { SetPreviewShown(on); });
+  auto* toggle = new QAction(this);
+  toggle->setShortcut(QKeySequence(Qt::Key_F3));
+  toggle->setShortcutContext(Qt::WindowShortcut);
+  connect(toggle, &QAction::triggered, previewButton_, &QToolButton::toggle);
+  addAction(toggle);
+  // A scan marks folders as deleted while it goes: a narrowed tree asks again.
+  treeRefresh_ = new QTimer(this);
+  treeRefresh_->setInterval(1000);
+  connect(treeRefresh_, &QTimer::timeout, this, [this] { treeFilter_->Refresh(); });
+  view->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(view, &QWidget::customContextMenuRequested, this, &QtWindow::ShowFileMenu);
+  AddControl(kFileList, filePanel_);
+}
+
+bool QtWindow::AskDeleted(ControlId id, const QModelIndex& source) {
+  Message m = NotifyMessage(id, NotifyCode::AskDeleted);
+  if (id == kFolderTree) m.hit.node = FolderTreeModel::HandleOf(source);
+  else m.hit.row = source.row();
+  const ProcResult r = Send(m);
+  return r.handled && r.value != 0;
+}
+
+void QtWindow::SetPreviewShown(bool shown) {
+  if (previewButton_->isChecked() != shown) {
+    previewButton_->setChecked(shown);  // whose toggle comes back here
+    return;
+  }
+  if (PreviewShown() == shown) return;
+  preview_->setVisible(shown);
+  // Shown again, it catches up with the selection it missed while hidden.
+  if (shown) Send(NotifyMessage(kFileList, NotifyCode::SelectionChange));
+}
+
+bool QtWindow::PreviewShown() const { return preview_ != nullptr && preview_->isVisibleTo(fileSplit_); }
+
+void QtWindow::ShowPreview(const PreviewContent& content) {
+  if (preview_ != nullptr) preview_->Show(content);
+}
+
+void QtWindow::ShowFileMenu(QPoint viewportPoint) {
+  ItemView* view = ListView(kFileList);
+  const HitTest hit = view->HitAt(viewportPoint);
+  if (hit.row < 0) return;
+  const QModelIndex at = FileViewIndex(hit.row);
+  view->setCurrentIndex(at);  // the user's own choice: the preview follows
+  QMenu menu(this);
+  menu.setObjectName(QStringLiteral("fileMenu"));
+  QAction* preview = menu.addAction(QStringLiteral("Preview"));
+  QAction* tick = menu.addAction(RowCheck(kFileList, hit.row) == kChecked ? QStringLiteral("Untick")
+                                                                          : QStringLiteral("Tick"));
+  menu.addSeparator();
+  QAction* copy = menu.addAction(QStringLiteral("Copy files…"));
+  const QAction* chosen = menu.exec(view->viewport()->mapToGlobal(viewportPoint));
+  if (chosen == preview) {
+    SetPreviewShown(true);
+  } else if (chosen == tick) {
+    view->setCurrentIndex(at);
+    QKeyEvent space(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, QStringLiteral(" "));
+    QCoreApplication::sendEvent(view, &space);  // as the key does: through the program's tick logic
+  } else if (chosen == copy) {
+    SendCommand(kCmdCopyFiles);
+  }
+}
+
+QModelIndex QtWindow::FileViewIndex(int row) const {
+  const List* l = ListOf(kFileList);
+  if (l == nullptr || l->model->RowAt(row) == nullptr) return {};
+  return fileFilter_->mapFromSource(l->model->index(row, 0));
 }
 
 void QtWindow::MakeTree() {
@@ -249,7 +405,10 @@ void QtWindow::MakeTree() {
   tree_->setObjectName(QStringLiteral("folderTree"));
   treeModel_ = new FolderTreeModel(tree_);
   treeModel_->SetImages(&images_);
-  tree_->setModel(treeModel_);
+  treeFilter_ = new FolderFilter(tree_);
+  treeFilter_->SetDeletedProbe([this](const QModelIndex& source) { return AskDeleted(kFolderTree, source); });
+  treeFilter_->setSourceModel(treeModel_);
+  tree_->setModel(treeFilter_);
   ConnectToDialog(tree_, kFolderTree);
   ReportSelectionChanges(tree_, kFolderTree);  // the selected folder is the one listed
   AddControl(kFolderTree, tree_);
@@ -354,6 +513,7 @@ int QtWindow::RunDialog() {
     loop.exec();
     loop_ = nullptr;
   }
+  SaveSettings();
   hide();
   const int result = result_;
   ended_ = false;  // the window may be run again
@@ -527,7 +687,67 @@ std::string QtWindow::AskForFolder(std::string_view title) {
 bool QtWindow::OpenDocument(const std::string& path) {
   const QFileInfo file(QString::fromStdString(path));
   if (!file.isFile()) return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(file.absoluteFilePath()));
+  const QUrl url = QUrl::fromLocalFile(file.absoluteFilePath());
+  if (!helpInWindow_ && QDesktopServices::openUrl(url)) return true;
+  // No desktop browser took it: the page is shown in a window of our own,
+  // its links followed there too.
+  if (helpBrowser_ == nullptr) {
+    auto* window = new QDialog(this, Qt::Window);
+    window->setObjectName(QStringLiteral("helpWindow"));
+    window->setWindowTitle(QStringLiteral("Tessilon Help"));
+    auto* layout = new QVBoxLayout(window);
+    layout->setContentsMargins(0, 0, 0, 0);
+    helpBrowser_ = new QTextBrowser(window);
+    helpBrowser_->setObjectName(QStringLiteral("helpBrowser"));
+    helpBrowser_->setOpenExternalLinks(true);
+    layout->addWidget(helpBrowser_);
+    window->resize(760, 620);
+  }
+  helpBrowser_->setSource(url);
+  if (helpBrowser_->document()->isEmpty()) return false;
+  QWidget* window = helpBrowser_->window();
+  window->show();
+  window->raise();
+  window->activateWindow();
+  return true;
+}
+
+void QtWindow::UseSettings(std::unique_ptr<QSettings> settings) {
+  settings_ = std::move(settings);
+  if (!settings_) return;
+  const QSize size = settings_->value(QStringLiteral("window/size")).toSize();
+  if (size.isValid() && size.width() >= 200 && size.height() >= 150) resize(size);
+  fileSplit_->restoreState(settings_->value(QStringLiteral("window/fileSplitter")).toByteArray());
+  SetPreviewShown(settings_->value(QStringLiteral("window/preview"), true).toBool());
+  for (const auto& [id, list] : lists_) {
+    const QVariantList widths = settings_->value(QStringLiteral("columns/%1").arg(id)).toList();
+    for (int c = 0; c < widths.size() && c < list.model->columnCount(); ++c)
+      if (widths[c].toInt() > 0) list.view->setColumnWidth(c, widths[c].toInt());
+  }
+}
+
+void QtWindow::SaveSettings() {
+  if (!settings_) return;
+  settings_->setValue(QStringLiteral("window/size"), size());
+  settings_->setValue(QStringLiteral("window/fileSplitter"), fileSplit_->saveState());
+  settings_->setValue(QStringLiteral("window/preview"), PreviewShown());
+  for (const auto& [id, list] : lists_) {
+    QVariantList widths;
+    for (int c = 0; c < list.model->columnCount(); ++c) widths << list.view->columnWidth(c);
+    settings_->setValue(QStringLiteral("columns/%1").arg(id), widths);
+  }
+  settings_->sync();
+}
+
+int QtWindow::RememberedValue(std::string_view key, int fallback) const {
+  if (!settings_) return fallback;
+  bool ok = false;
+  const int value = settings_->value(QStringLiteral("values/") + ToQString(key)).toInt(&ok);
+  return ok ? value : fallback;
+}
+
+void QtWindow::RememberValue(std::string_view key, int value) {
+  if (settings_) settings_->setValue(QStringLiteral("values/") + ToQString(key), value);
 }
 
 // --- Lists ----------------------------------------------------------------
@@ -546,6 +766,11 @@ void QtWindow::InsertColumn(ControlId list, int index, int width, std::string_vi
   const List* l = ListOf(list);
   if (l == nullptr) return;
   const int at = l->model->InsertColumn(index, ToQString(title));
+  // The width the user left it at last time, where one is kept.
+  if (settings_) {
+    const QVariantList kept = settings_->value(QStringLiteral("columns/%1").arg(list)).toList();
+    if (at < kept.size() && kept[at].toInt() > 0) width = kept[at].toInt();
+  }
   l->view->setColumnWidth(at, std::max(width, 0));
 }
 
@@ -610,13 +835,15 @@ void* QtWindow::RowData(ControlId list, int row) const {
 bool QtWindow::IsRowSelected(ControlId list, int row) const {
   const List* l = ListOf(list);
   if (l == nullptr || l->model->RowAt(row) == nullptr) return false;
-  return l->view->selectionModel()->isRowSelected(row, QModelIndex());
+  const QModelIndex at = l->view->ViewIndex(l->model->index(row, 0));
+  return at.isValid() && l->view->selectionModel()->isRowSelected(at.row(), QModelIndex());
 }
 
 void QtWindow::SetRowSelected(ControlId list, int row, bool selected) {
   const List* l = ListOf(list);
   if (l == nullptr || l->model->RowAt(row) == nullptr) return;
-  const QModelIndex index = l->model->index(row, 0);
+  const QModelIndex index = l->view->ViewIndex(l->model->index(row, 0));
+  if (!index.isValid()) return;  // filtered out of sight
   QItemSelectionModel* s = l->view->selectionModel();
   const QScopedValueRollback quiet(programSelects_, programSelects_ + 1);
   if (selected)
@@ -677,7 +904,7 @@ NodeHandle QtWindow::FirstChild(NodeHandle node) const {
 
 NodeHandle QtWindow::SelectedNode() const {
   const QModelIndexList rows = tree_->selectionModel()->selectedRows();
-  return rows.isEmpty() ? kNoNode : FolderTreeModel::HandleOf(rows.front());
+  return rows.isEmpty() ? kNoNode : FolderTreeModel::HandleOf(tree_->SourceIndex(rows.front()));
 }
 
 void* QtWindow::NodeData(NodeHandle node) const {
@@ -699,7 +926,7 @@ void QtWindow::SetNodeCheck(NodeHandle node, int state) { treeModel_->SetCheck(n
 
 void QtWindow::SetSelectedNode(NodeHandle node) {
   const QScopedValueRollback quiet(programSelects_, programSelects_ + 1);
-  const QModelIndex index = treeModel_->IndexOf(node);
+  const QModelIndex index = tree_->ViewIndex(treeModel_->IndexOf(node));
   if (!index.isValid()) {
     tree_->selectionModel()->clearSelection();
     return;
@@ -708,7 +935,7 @@ void QtWindow::SetSelectedNode(NodeHandle node) {
 }
 
 void QtWindow::ExpandNode(NodeHandle node) {
-  const QModelIndex index = treeModel_->IndexOf(node);
+  const QModelIndex index = tree_->ViewIndex(treeModel_->IndexOf(node));
   if (index.isValid()) tree_->expand(index);
 }
 

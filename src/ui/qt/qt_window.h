@@ -16,8 +16,13 @@
 #include "ui/qt/item_view.h"
 #include "ui/window_system.h"
 
+class QCheckBox;
 class QEventLoop;
 class QLabel;
+class QLineEdit;
+class QSettings;
+class QSplitter;
+class QTextBrowser;
 class QPrinter;
 class QProgressBar;
 class QTimer;
@@ -25,8 +30,11 @@ class QToolButton;
 
 namespace tsn {
 
+class FileRowFilter;
+class FolderFilter;
 class FolderTreeModel;
 class ListModel;
+class PreviewPane;
 
 class QtWindow final : public QWidget, public WindowSystem {
   Q_OBJECT
@@ -60,6 +68,22 @@ class QtWindow final : public QWidget, public WindowSystem {
   // The printer Print offers first: the one chosen last time in this run.
   QPrinter* Printer();
   std::uint32_t ProgressPosition() const { return progressPos_; }
+  // Above the file list: show deleted files only, names holding a text, and
+  // in the tree only the folders that hold deleted entries.
+  QCheckBox* DeletedOnlyBox() const { return deletedOnly_; }
+  QLineEdit* NameFilterBox() const { return nameFilter_; }
+  QCheckBox* DeletedFoldersBox() const { return deletedFolders_; }
+  QToolButton* PreviewButton() const { return previewButton_; }
+  PreviewPane* Preview() const { return preview_; }
+  QSplitter* FileSplitter() const { return fileSplit_; }
+  // The help page shown inside the program; null until one was.
+  QTextBrowser* HelpBrowser() const { return helpBrowser_; }
+  // Help is shown inside the program even when a desktop browser is there.
+  void SetHelpInWindow(bool on) { helpInWindow_ = on; }
+  // Keeps the window's size, column widths, the panes and RememberValue's
+  // values in these settings between runs; until called, nothing is kept.
+  void UseSettings(std::unique_ptr<QSettings> settings);
+  void SaveSettings();
 
   // What lies under a point in screen coordinates, in a list or the tree,
   // as the click notifications report it.
@@ -124,6 +148,10 @@ class QtWindow final : public QWidget, public WindowSystem {
   void ReleaseMouse() override;
   void InvertPattern(Rect r, const BarPattern& pattern) override;
   std::unique_ptr<PrintSurface> ChoosePrinter() override;
+  void ShowPreview(const PreviewContent& content) override;
+  bool PreviewShown() const override;
+  int RememberedValue(std::string_view key, int fallback) const override;
+  void RememberValue(std::string_view key, int value) override;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
@@ -148,6 +176,11 @@ class QtWindow final : public QWidget, public WindowSystem {
   void MakeToolbar();
   void MakeList(ControlId id, bool withImages);
   void MakeTree();
+  void MakeFilePanel(ItemView* view);
+  void ShowFileMenu(QPoint viewportPoint);
+  void SetPreviewShown(bool shown);
+  bool AskDeleted(ControlId id, const QModelIndex& source);
+  QModelIndex FileViewIndex(int row) const;
   void MakeStatusText(ControlId id, const char* initial);
   void MakeProgressBar();
   void MakeOpenImage();
@@ -169,6 +202,19 @@ class QtWindow final : public QWidget, public WindowSystem {
   std::unique_ptr<QPrinter> printer_;
   ItemView* tree_ = nullptr;
   FolderTreeModel* treeModel_ = nullptr;
+  FolderFilter* treeFilter_ = nullptr;
+  FileRowFilter* fileFilter_ = nullptr;
+  QWidget* filePanel_ = nullptr;
+  QSplitter* fileSplit_ = nullptr;
+  PreviewPane* preview_ = nullptr;
+  QCheckBox* deletedOnly_ = nullptr;
+  QLineEdit* nameFilter_ = nullptr;
+  QCheckBox* deletedFolders_ = nullptr;
+  QToolButton* previewButton_ = nullptr;
+  QTimer* treeRefresh_ = nullptr;
+  QTextBrowser* helpBrowser_ = nullptr;
+  bool helpInWindow_ = false;
+  std::unique_ptr<QSettings> settings_;
   QProgressBar* progress_ = nullptr;
   std::uint32_t progressLow_ = 0, progressHigh_ = 100, progressStep_ = 10, progressPos_ = 0;
   int progressShift_ = 0;  // a 32-bit range is shown scaled into the bar's int range

@@ -1,0 +1,289 @@
+// The file list and its neighbours as a user works them, on real widgets
+// over an image made with mkfs.fat and mtools: header clicks sort, the
+// filters hide rows and never touch ticks, the preview reads a file's bytes
+// and draws a deleted JPEG (made by Qt's own writer), the drive list names
+// each source and counts those it could not read, Help opens inside the
+// program, and sizes are kept between runs in a settings file of the test's.
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+
+#include "app/splitter.h"
+#include "core/entry_records.h"
+#include "qt_test_support.h"
+#include "ui/qt/preview_pane.h"
+
+namespace tsn {
+namespace {
+using namespace qttest;
+
+QStringList Shown(ItemView* view, int column = 0) {
+  QStringList out;
+  for (int r = 0; r < view->model()->rowCount(); ++r) out << view->model()->index(r, column).data().toString();
+  return out;
+}
+
+// A deleted 8.3 name has lost its first letter: the list shows a stand-in.
+bool SameName(const QString& shown, const QString& name) {
+  return shown == name || (name.startsWith(QLatin1Char('?')) && shown.mid(1) == name.mid(1));
+}
+
+QModelIndex ShownRow(ItemView* view, const QString& name) {
+  for (int r = 0; r < view->model()->rowCount(); ++r)
+    if (SameName(view->model()->index(r, 0).data().toString(), name)) return view->model()->index(r, 0);
+  return {};
+}
+
+void Compare(const QStringList& shown, const QStringList& expected) {
+  QCOMPARE(shown.size(), expected.size());
+  for (int i = 0; i < shown.size(); ++i) QVERIFY2(SameName(shown[i], expected[i]), qPrintable(shown.join(' ')));
+}
+
+// What the program holds ticked, whatever the view shows.
+QStringList Ticked(const QtWindow& w) {
+  QStringList out;
+  for (int r = 0; r < w.RowCount(kFileList); ++r) {
+    const auto* f = static_cast<const FoundFile*>(w.RowData(kFileList, r));
+    if (f->checkState == kCheckTicked && w.RowCheck(kFileList, r) == kChecked)
+      out << (f->firstCharLost ? QStringLiteral("?") + QString::fromStdString(f->name).mid(1)
+                                : QString::fromStdString(f->name));
+  }
+  return out;
+}
+
+void ClickHeader(ItemView* view, int column) {
+  QHeaderView* header = view->header();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
+                           header->height() / 2));
+}
+}  // namespace
+
+class FileViewsTest : public QObject {
+  Q_OBJECT
+
+  QTemporaryDir dir_;
+  QString image_;
+  QByteArray letter_;
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    image_ = dir_.filePath(QStringLiteral("views.img"));
+    QImage picture(64, 48, QImage::Format_RGB32);
+    picture.fill(QColor(30, 120, 200));
+    QPainter(&picture).fillRect(0, 0, 32, 24, Qt::yellow);
+    QVERIFY(picture.save(dir_.filePath(QStringLiteral("photo.jpg")), "JPEG", 90));
+    letter_ = QByteArray("Hello preview, this is the letter.\n").repeated(30);  // 1050 bytes
+    QFile letter(dir_.filePath(QStringLiteral("a.txt")));
+    QVERIFY(letter.open(QIODevice::WriteOnly) && letter.write(letter_) == letter_.size());
+    letter.close();
+    // Sizes whose text order is not their number order, and times whose
+    // "MM-DD-YYYY" text order is not their time order.
+    QVERIFY(!RunBash(QStringLiteral(
+        "set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M views.img;"
+        " mkfs.fat -F 32 -s 1 -n VIEWS views.img >/dev/null;"
+        " head -c 100 /dev/urandom > b.txt; head -c 20000 /dev/urandom > c.bin;"
+        " touch -d '2019-12-01 10:00' a.txt; touch -d '2021-01-05 10:00' b.txt; touch -d '2020-06-15 10:00' c.bin;"
+        " touch -d '2022-03-03 10:00' photo.jpg;"
+        " mmd -i views.img ::/Docs ::/Keep; mcopy -m -i views.img a.txt b.txt c.bin photo.jpg ::/Docs/;"
+        " mcopy -m -i views.img b.txt ::/Keep/b.txt; mdel -i views.img ::/Docs/photo.jpg; echo ok")
+                              .arg(dir_.path())).isNull());
+  }
+
+  void headersSortAndFiltersNeverChangeTicks() {
+    QtApp h;
+    QVERIFY(h.ScanImage(image_));
+    QtWindow& w = h.window;
+    ItemView* tree = w.TreeView();
+    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Docs")));
+    ItemView* list = w.ListView(kFileList);
+    QCOMPARE(Shown(list).size(), 4);
+
+    const struct {
+      int column;
+      QStringList order;
+    } sorts[] = {
+        {1, {"b.txt", "?hoto.jpg", "a.txt", "c.bin"}},   // 100, the photo, 1050, 20000: by number
+        {1, {"c.bin", "a.txt", "?hoto.jpg", "b.txt"}},   // again: the other way
+        {3, {"a.txt", "c.bin", "b.txt", "?hoto.jpg"}},   // modified: 2019, 2020, 2021, 2022
+        {4, {"a.txt", "b.txt", "c.bin", "?hoto.jpg"}},   // equal states keep the program's order
+    };
+    // The photo's size puts it between the text files.
+    const qint64 photoSize = QFileInfo(dir_.filePath(QStringLiteral("photo.jpg"))).size();
+    QVERIFY2(photoSize > 100 && photoSize < 1050, qPrintable(QString::number(photoSize)));
+    for (const auto& s : sorts) {
+      ClickHeader(list, s.column);
+      Compare(Shown(list), s.order);
+    }
+
+    // Tick two files with Space, wherever the order put them.
+    for (const char* name : {"b.txt", "?hoto.jpg"}) {
+      list->setCurrentIndex(ShownRow(list, QString::fromLatin1(name)));
+      QTest::keyClick(list, Qt::Key_Space);
+    }
+    const QStringList ticked{"b.txt", "?hoto.jpg"};
+    QCOMPARE(Ticked(w), ticked);
+
+    const struct {
+      bool deletedOnly;
+      const char* search;
+      QStringList shown;
+    } filters[] = {
+        {true, "", {"?hoto.jpg"}},
+        {false, "*.txt", {"a.txt", "b.txt"}},
+        {false, "HOTO", {"?hoto.jpg"}},
+        {true, "*.txt", {}},
+        {false, "", {"a.txt", "b.txt", "c.bin", "?hoto.jpg"}},
+    };
+    for (const auto& f : filters) {
+      w.DeletedOnlyBox()->setChecked(f.deletedOnly);
+      w.NameFilterBox()->clear();
+      QTest::keyClicks(w.NameFilterBox(), QString::fromLatin1(f.search));
+      ClickHeader(list, 0);  // in name order, as sorted by a click on Name
+      if (list->header()->sortIndicatorOrder() != Qt::AscendingOrder) ClickHeader(list, 0);
+      Compare(Shown(list), f.shown);
+      QCOMPARE(Ticked(w), ticked);
+    }
+    // Space on a row the filter left: the program's row of that file.
+    w.NameFilterBox()->setText(QStringLiteral("a.t"));
+    list->setCurrentIndex(list->model()->index(0, 0));
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(Ticked(w), QStringList({"a.txt", "b.txt", "?hoto.jpg"}));
+
+    // The tree keeps the folders that hold something deleted, and the way to them.
+    QAbstractItemModel* folders = tree->model();
+    const QModelIndex root = folders->index(0, 0);
+    QVERIFY(Child(folders, root, QStringLiteral("Keep")).isValid());
+    w.DeletedFoldersBox()->setChecked(true);
+    QVERIFY(Child(folders, folders->index(0, 0), QStringLiteral("Docs")).isValid());
+    QVERIFY(!Child(folders, folders->index(0, 0), QStringLiteral("Keep")).isValid());
+    w.DeletedFoldersBox()->setChecked(false);
+    QVERIFY(Child(folders, folders->index(0, 0), QStringLiteral("Keep")).isValid());
+    QCOMPARE(QString::fromStdString(w.NodeLabel(w.SelectedNode())), QStringLiteral("Docs"));
+  }
+
+  void previewShowsBytesAndPictures() {
+    QtApp h;
+    QVERIFY(h.ScanImage(image_));
+    QtWindow& w = h.window;
+    ItemView* tree = w.TreeView();
+    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Docs")));
+    ItemView* list = w.ListView(kFileList);
+    PreviewPane* pane = w.Preview();
+
+    list->setCurrentIndex(ShownRow(list, QStringLiteral("a.txt")));
+    QVERIFY(!pane->ShowsPicture());
+    const QString hex = pane->Hex()->toPlainText();
+    // The first line: offset, "Hello pr..." in hex, and as text.
+    QVERIFY2(hex.startsWith(QStringLiteral("00000000  48 65 6c 6c 6f 20 70 72 65 76 69 65 77 2c 20 74  Hello preview, t")),
+             qPrintable(hex.left(90)));
+    QCOMPARE(hex.count(QLatin1Char('\n')), (letter_.size() + 15) / 16);
+    QCOMPARE(pane->Verdict()->text(), QStringLiteral("Active"));
+
+    // The deleted JPEG, drawn as a picture with its verdict beside it.
+    list->setCurrentIndex(ShownRow(list, QStringLiteral("?hoto.jpg")));
+    QVERIFY2(pane->ShowsPicture(), qPrintable(pane->Title()->text() + pane->Note()->text() + pane->Hex()->toPlainText().left(200)));
+    QVERIFY(!pane->Picture()->pixmap().isNull());
+    QCOMPARE(pane->Verdict()->text(), QStringLiteral("Recovery may be possible"));
+    QVERIFY(pane->Title()->text().contains(QStringLiteral("hoto.jpg (")));
+    QVERIFY(pane->Owners()->text().isEmpty());
+
+    // Hidden, it reads nothing; shown again, it catches up.
+    QTest::keyClick(&w, Qt::Key_F3);
+    QVERIFY(!w.PreviewShown());
+    list->setCurrentIndex(ShownRow(list, QStringLiteral("a.txt")));
+    QVERIFY(pane->ShowsPicture());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(ShownRow(list, QStringLiteral("a.txt"))).center());
+    QTRY_VERIFY(w.PreviewShown());  // the double click is answered from the event loop
+    QVERIFY(pane->Hex()->toPlainText().startsWith(QStringLiteral("00000000  48 65")));
+  }
+
+  void driveListNamesSourcesAndCountsTheUnreadable() {
+    QtApp h;
+    const QString missing = dir_.filePath(QStringLiteral("no-such.img"));
+    h.app.sources.files = {QFile::encodeName(image_).toStdString(), QFile::encodeName(missing).toStdString(),
+                           "/proc/self/no-such-either"};
+    h.app.sources.scanDevices = false;
+    QVERIFY(h.Show());
+    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
+    QCOMPARE(h.window.RowCount(kDriveList), 1);
+    QVERIFY(QString::fromStdString(h.window.RowText(kDriveList, 0, 9)).contains(image_));
+    QTRY_COMPARE(h.window.Text(kSourcesText), std::string("2 sources could not be read: see the log"));
+    int errors = 0;
+    for (int r = 0; r < h.window.RowCount(kLogList); ++r)
+      if (*static_cast<const std::uint32_t*>(h.window.RowData(kLogList, r)) == kError &&
+          QString::fromStdString(h.window.RowText(kLogList, r, 1)).contains(QStringLiteral("no-such")))
+        ++errors;
+    QCOMPARE(errors, 2);
+    // The line stays until the next mapping, which has nothing to say.
+    h.app.sources.files = {QFile::encodeName(image_).toStdString()};
+    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
+    QTRY_COMPARE(h.window.Text(kSourcesText), std::string());
+  }
+
+  void helpOpensInsideTheProgram() {
+    QtApp h;
+    h.app.helpPath = TESSILON_SOURCE_DIR "/docs/help.html";
+    h.window.SetHelpInWindow(true);
+    QVERIFY(h.Show());
+    QTest::keyClick(&h.window, Qt::Key_F1);
+    QTextBrowser* help = h.window.HelpBrowser();
+    QVERIFY(help != nullptr);
+    QVERIFY(help->window()->isVisible());
+    QVERIFY(help->toPlainText().contains(QStringLiteral("How do I...?")));
+    QVERIFY(help->toPlainText().contains(QStringLiteral("memory card")));
+    h.app.helpPath = "/nonexistent/help.html";
+    QTest::keyClick(&h.window, Qt::Key_F1);
+    QVERIFY(QString::fromStdString(h.window.RowText(kLogList, h.window.RowCount(kLogList) - 1, 1))
+                .contains(QStringLiteral("could not be opened")));
+  }
+
+  void cutOffCellsShowWholeAndSizesAreKept() {
+    const QTemporaryDir settingsDir;
+    const QString ini = settingsDir.filePath(QStringLiteral("tessilon.ini"));
+    {
+      AppState app;
+      QtWindow w;
+      app.ui = &w;
+      w.UseSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+      w.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
+      MainDialogProc(&app, Message{MessageKind::InitDialog});
+      w.show();
+      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      w.InsertRow(kFileList, 0, "a name far too long to fit in a column of forty pixels.txt", 6, nullptr);
+      w.SetColumnWidth(kFileList, 0, 40);
+      ItemView* list = w.ListView(kFileList);
+      const QPoint cell = list->visualRect(list->model()->index(0, 0)).center();
+      QCOMPARE(list->ToolTipAt(cell), QStringLiteral("a name far too long to fit in a column of forty pixels.txt"));
+      w.SetColumnWidth(kFileList, 0, 600);
+      QCOMPARE(list->ToolTipAt(cell), QString());
+      w.SetColumnWidth(kFileList, 1, 123);
+      w.resize(900, 640);
+      QVERIFY(ApplySplit(&app, {w.ControlRect(kFolderTree).x + 250, 300}) == 1);
+      QTest::keyClick(&w, Qt::Key_F3);  // the preview hidden
+      w.SaveSettings();
+    }
+    AppState app;
+    QtWindow w;
+    app.ui = &w;
+    w.UseSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+    w.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
+    MainDialogProc(&app, Message{MessageKind::InitDialog});
+    QCOMPARE(w.size(), QSize(900, 640));
+    QCOMPARE(app.treeWidth, 250);
+    QCOMPARE(w.ColumnWidth(kFileList, 1), 123);
+    QVERIFY(!w.PreviewShown());
+  }
+};
+
+}  // namespace tsn
+
+TSN_QT_TEST_MAIN(tsn::FileViewsTest)
+#include "file_views_test.moc"
