@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "app/file_list.h"
+#include "app/overwrite_query.h"
 #include "results/copy_out.h"
 #include "ui/list_rows.h"
 
@@ -26,6 +27,21 @@ PreviewContent Describe(const FoundFile& file) {
   if ((file.flags & kFlagInUse) == 0 && (file.flags & kFlagChainInUse) != 0)
     content.note = "Its clusters now belong to another file: this is what they hold now.";
   return content;
+}
+
+// "Overwritten by /a, /b; 62.5% of its clusters are still free." for the pane.
+std::string OverwrittenByText(const OverwriteAnswer& answer) {
+  if (!answer.known) return {};
+  std::string text;
+  if (answer.owners.empty()) {
+    text = "No live file holds its clusters";
+  } else {
+    text = "Overwritten by ";
+    for (std::size_t i = 0; i < answer.owners.size(); ++i) text += (i == 0 ? "" : ", ") + answer.owners[i];
+  }
+  if (!answer.freePercent.empty()) text += "; " + answer.freePercent + "% of its clusters are still free";
+  text += answer.complete ? "." : " (not known in full: part of the volume could not be read).";
+  return text;
 }
 
 void AddNote(PreviewContent* content, const std::string& note) {
@@ -64,7 +80,15 @@ void PreviewSelectedFile(AppState* app) {
     app->SetBusy(true);
     ContentPrefix prefix = ReadContentPrefix(app, app->currentDrive, *file,
                                              content.picture ? kPreviewPictureBytes : kPreviewBytes);
-    const bool interrupted = app->busy == 0;
+    bool interrupted = app->busy == 0;
+    if (!interrupted && generation == app->resultsGeneration && !app->previewPending &&
+        (file->flags & (kFlagInUse | kFlagChainInUse)) == kFlagChainInUse) {
+      // Building the index of live files may let the window run: ask about a
+      // copy, so that the answer never reads a record let go meanwhile.
+      const FoundFile asked = *file;
+      content.overwrittenBy = OverwrittenByText(WhoOverwrote(app, asked));
+      interrupted = app->busy == 0;
+    }
     app->SetBusy(false);
     app->previewReading = false;
     // The scan's records may have gone while the window ran, the file's too.

@@ -132,6 +132,7 @@ struct PreviewContent {
   std::string verdict;              // the state the file list shows
   std::string note;                 // why the bytes may not be the file's own
   bool picture = false;             // the name says it is a picture: try drawing it
+  std::string overwrittenBy;        // which live files now hold its clusters, when it is known
 };
 
 struct ProcResult {

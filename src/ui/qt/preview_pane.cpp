@@ -82,8 +82,8 @@ void PreviewPane::Show(const PreviewContent& content) {
   verdict_->setVisible(!content.verdict.empty());
   note_->setText(QString::fromStdString(content.note));
   note_->setVisible(!content.note.empty());
-  owners_->clear();
-  owners_->setVisible(false);
+  owners_->setText(QString::fromStdString(content.overwrittenBy));
+  owners_->setVisible(!content.overwrittenBy.empty());
   image_ = QImage();
   if (content.picture && !content.bytes.empty())
     image_ = QImage::fromData(content.bytes.data(), static_cast<int>(content.bytes.size()));
