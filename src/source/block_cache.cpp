@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <system_error>
 
 namespace tsn {
 
@@ -139,8 +140,16 @@ void BlockCachedSource::Ask(std::unique_lock<std::mutex>& lock, const std::vecto
   if (jobs.empty()) return;
   for (Job& job : jobs) queue_.push_back(std::move(job));
   while (queue_.size() > kMaxQueued) queue_.pop_front();
-  if (workers_.empty())
-    for (unsigned i = 0; i < aheadThreads_; ++i) workers_.emplace_back([this] { Work(); });
+  if (workers_.empty()) {
+    try {
+      for (unsigned i = 0; i < aheadThreads_; ++i) workers_.emplace_back([this] { Work(); });
+    } catch (const std::system_error&) {
+      // No more threads to be had: those that started do the work, and
+      // with none the caller reads every block itself.
+      aheadThreads_ = static_cast<unsigned>(workers_.size());
+      if (aheadThreads_ == 0) queue_.clear();
+    }
+  }
   wanted_.notify_all();
 }
 
