@@ -13,6 +13,7 @@ packages=(
   fdisk gdisk util-linux                 # partition tables; setpriv
   sleuthkit                              # independent oracle in the tests
   libewf-dev libvhdi-dev libvmdk-dev libqcow-dev  # E01, VHD/VHDX, VMDK and QCOW2 images as sources
+  libdeflate-dev                         # inflates E01 chunks faster than zlib
   ewf-tools qemu-utils                   # make those images for the tests
   fuse3 libfuse3-dev                     # failing media for the tests: sectors that answer EIO
   strace                                 # a signal at a chosen write, in the copy tests

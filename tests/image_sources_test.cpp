@@ -5,10 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 
+#include "source/byte_source.h"
 #include "test_support.h"
 
 namespace tsn {
@@ -221,6 +224,179 @@ TEST(ImageSources, DamagedOrUnreadableContainersSayWhatIsWrong) {
     EXPECT_TRUE(scan.Logged(std::string(c.logged))) << scan.log;
     EXPECT_FALSE(scan.Logged("holds no known file system")) << scan.log;
   }
+}
+
+// ---- reading an E01 through the block cache and its workers ----------------
+
+constexpr std::size_t kChunk = 32 << 10;  // what ewfacquire writes by default
+
+// 8 MiB: text that deflates well (its chunks are stored compressed), then
+// noise that does not (its chunks are stored as they are).
+std::vector<std::uint8_t> MixedImage() {
+  std::vector<std::uint8_t> bytes;
+  for (std::size_t line = 0; bytes.size() < (4u << 20); ++line) {
+    const std::string text = "line " + std::to_string(line) + " of the compressible half\n";
+    bytes.insert(bytes.end(), text.begin(), text.end());
+  }
+  bytes.resize(4u << 20);
+  std::mt19937 rng(7);
+  while (bytes.size() < (8u << 20)) bytes.push_back(static_cast<std::uint8_t>(rng()));
+  return bytes;
+}
+
+struct Read {
+  std::size_t n = 0;
+  int error = 0;
+};
+
+// As much of [offset, offset+out.size()) as the source gives before it fails.
+Read ReadFully(ByteSource& source, std::uint64_t offset, std::span<std::uint8_t> out) {
+  Read r;
+  while (r.n < out.size()) {
+    const std::size_t got = source.ReadSome(offset + r.n, out.subspan(r.n), &r.error);
+    if (got == 0) break;
+    r.n += got;
+  }
+  return r;
+}
+
+// Where two images first differ; their size when they do not.
+std::size_t FirstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
+  return static_cast<std::size_t>(at.first - a.begin());
+}
+
+std::shared_ptr<ByteSource> OpenE01(const test::ScratchDir& dir, const std::vector<std::uint8_t>& raw,
+                                    const std::string& options) {
+  test::WriteFile(dir.Path("raw.img"), raw);
+  test::Sh("cd " + Quote(dir.dir()) + " && ewfacquire -u -q -t ev " + options + " raw.img >/dev/null");
+  ByteSourceOpen opened = OpenImageSource(dir.Path("ev.E01"));
+  EXPECT_TRUE(opened.source) << opened.error;
+  return opened.source;
+}
+
+TEST(ImageSources, AnE01ReadsAsItsRawImageInEveryOrder) {
+  if (!test::HaveTool("ewfacquire")) GTEST_SKIP() << "ewfacquire is missing";
+  const std::vector<std::uint8_t> raw = MixedImage();
+  const std::pair<const char*, const char*> cases[] = {
+      {"deflate, in segments of 1 MiB", "-c deflate:fast -S 1MiB"},
+      {"deflate, chunks of 64 KiB", "-c deflate:best -b 128"},
+      {"not compressed", "-c none"},
+  };
+  for (const auto& [what, options] : cases) {
+    SCOPED_TRACE(what);
+    test::ScratchDir dir;
+    const auto source = OpenE01(dir, raw, options);
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->Size(), raw.size());
+
+    // Onward in large reads and in small ones that straddle blocks, then
+    // in pieces of every size taken in no order at all.
+    for (const std::size_t step : {std::size_t{1} << 20, std::size_t{3000}}) {
+      std::vector<std::uint8_t> got(raw.size());
+      for (std::size_t at = 0; at < raw.size(); at += step) {
+        const std::size_t n = std::min(step, raw.size() - at);
+        EXPECT_EQ(ReadFully(*source, at, std::span(got).subspan(at, n)).n, n) << at;
+      }
+      EXPECT_EQ(FirstDifference(got, raw), raw.size()) << "reads of " << step;
+    }
+    std::mt19937 rng(11);
+    std::vector<std::pair<std::size_t, std::size_t>> pieces;
+    for (std::size_t at = 0; at < raw.size();) {
+      const std::size_t n = std::min<std::size_t>(1 + rng() % (3 * kChunk), raw.size() - at);
+      pieces.emplace_back(at, n);
+      at += n;
+    }
+    std::shuffle(pieces.begin(), pieces.end(), rng);
+    std::vector<std::uint8_t> got(raw.size());
+    for (const auto& [at, n] : pieces) EXPECT_EQ(ReadFully(*source, at, std::span(got).subspan(at, n)).n, n) << at;
+    EXPECT_EQ(FirstDifference(got, raw), raw.size()) << "scattered reads";
+  }
+}
+
+std::uint32_t Adler32(std::span<const std::uint8_t> bytes) {
+  std::uint32_t a = 1, b = 0;
+  for (const std::uint8_t byte : bytes) {
+    a = (a + byte) % 65521;
+    b = (b + a) % 65521;
+  }
+  return b << 16 | a;
+}
+
+// Spoils one byte of `what` in the file, which must hold it exactly once.
+void SpoilOnce(const std::string& path, const std::string& what, std::size_t at) {
+  std::string bytes = test::ReadAll(path);
+  const std::size_t found = bytes.find(what);
+  ASSERT_NE(found, std::string::npos);
+  ASSERT_EQ(bytes.find(what, found + 1), std::string::npos);
+  bytes[found + at] = static_cast<char>(bytes[found + at] ^ 0x5A);
+  test::WriteFile(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+}
+
+TEST(ImageSources, AnE01ChunkWhoseChecksumFailsIsAnErrorForExactlyItsBytesHoweverItIsReached) {
+  if (!test::HaveTool("ewfacquire")) GTEST_SKIP() << "ewfacquire is missing";
+  const std::vector<std::uint8_t> raw = MixedImage();
+  test::ScratchDir dir;
+  test::WriteFile(dir.Path("raw.img"), raw);
+  test::Sh("cd " + Quote(dir.dir()) + " && ewfacquire -u -q -t ev -c deflate:fast raw.img >/dev/null");
+  // A compressed chunk ends in the checksum of its inflated bytes, written
+  // high byte first; a chunk stored as it is holds its bytes themselves.
+  const std::size_t compressed = 40, stored = 200;
+  const auto chunkOf = [&](std::size_t c) { return std::span(raw).subspan(c * kChunk, kChunk); };
+  const std::uint32_t sum = Adler32(chunkOf(compressed));
+  const std::string sumBytes = {static_cast<char>(sum >> 24), static_cast<char>(sum >> 16),
+                                static_cast<char>(sum >> 8), static_cast<char>(sum)};
+  SpoilOnce(dir.Path("ev.E01"), sumBytes, 1);
+  SpoilOnce(dir.Path("ev.E01"), std::string(chunkOf(stored).begin(), chunkOf(stored).end()), kChunk / 2);
+  const auto bad = [&](std::uint64_t at) { return at / kChunk == compressed || at / kChunk == stored; };
+
+  ByteSourceOpen opened = OpenImageSource(dir.Path("ev.E01"));
+  ASSERT_TRUE(opened.source) << opened.error;
+  ByteSource& source = *opened.source;
+
+  // Onward in large reads, as a scan streams the MFT: each stops at the
+  // first byte of a damaged chunk and goes on past its end.
+  std::vector<std::uint8_t> buffer(1 << 20);
+  std::vector<std::uint64_t> stops;
+  for (std::uint64_t at = 0; at < raw.size();) {
+    const std::size_t n = std::min<std::size_t>(buffer.size(), raw.size() - at);
+    const Read r = ReadFully(source, at, std::span(buffer).first(n));
+    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + r.n, raw.begin() + at)) << at;
+    if (r.n == n) {
+      at += n;
+      continue;
+    }
+    EXPECT_EQ(r.error, EIO);
+    stops.push_back(at + r.n);
+    at = (at + r.n) / kChunk * kChunk + kChunk;
+  }
+  EXPECT_EQ(stops, (std::vector<std::uint64_t>{compressed * kChunk, stored * kChunk}));
+
+  // Then sector by sector, and the damaged ones again out of order: the
+  // damage is remembered, and no other sector is touched by it.
+  std::vector<std::uint64_t> sectors;
+  for (std::uint64_t at = 0; at < raw.size(); at += 512) sectors.push_back(at);
+  std::vector<std::uint64_t> again;
+  for (const std::uint64_t at : {stored, compressed})
+    for (std::uint64_t s = at * kChunk + kChunk - 512;; s -= 512) {
+      again.push_back(s);
+      if (s == at * kChunk) break;
+    }
+  sectors.insert(sectors.end(), again.begin(), again.end());
+  std::size_t failed = 0;
+  for (const std::uint64_t at : sectors) {
+    std::uint8_t sector[512];
+    const Read r = ReadFully(source, at, sector);
+    if (bad(at)) {
+      EXPECT_EQ(r.n, 0u) << at;
+      EXPECT_EQ(r.error, EIO) << at;
+      ++failed;
+    } else {
+      EXPECT_EQ(r.n, 512u) << at;
+      EXPECT_TRUE(std::equal(sector, sector + 512, raw.begin() + static_cast<std::ptrdiff_t>(at))) << at;
+    }
+  }
+  EXPECT_EQ(failed, 4 * kChunk / 512);
 }
 
 }  // namespace
