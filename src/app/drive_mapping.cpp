@@ -101,6 +101,7 @@ int BuildDriveList(AppState* app) {
   // list and scan, and the open volumes, can go too.
   ReleaseScanRecords(app);
   app->drives.clear();
+  app->heldCounters.held = false;
   ui.SetText(app->sizeText, "0");
   ui.SetText(app->clockText, "00:00:00");
   ui.SetText(app->filesText, "0");
