@@ -47,10 +47,14 @@ mkdir -p "$tmp/files"
 # process per file would take longer than the copying.
 pool=()
 for k in 1 2 3 4 5 6 7 8; do pool+=("$(head -c $((k * 768)) /dev/urandom | base64 -w 0)"); done
+# Long names that differ in their first six characters: their short names
+# then need no search through "~1" to "~999" for a free one, which made
+# mtools take minutes for each folder of a thousand files.
+width=${#FOLDER}
 for ((d = 0; d < FILES / FOLDER; ++d)); do
   mkdir -p "$tmp/files/dir$d"
   for ((f = 0; f < FOLDER; ++f)); do
-    name="$tmp/files/dir$d/file number $f of folder $d.bin"
+    printf -v name '%s/files/dir%d/%0*d file of folder %d.bin' "$tmp" "$d" "$width" "$f" "$d"
     if (( SPARSE )); then
       printf '%s' "${pool[f % 8]}" > "$name"
     else
@@ -60,8 +64,8 @@ for ((d = 0; d < FILES / FOLDER; ++d)); do
   done
   mmd -i "$tmp/img" "::/dir$d"
   mcopy -i "$tmp/img" "$tmp/files/dir$d/"* "::/dir$d/"
-  # File f is deleted when f * PERCENT mod 100 falls below PERCENT: every
-  # other one for 50, as ls lists them.
+  # In the order ls lists them, the file is deleted when its place times
+  # PERCENT mod 100 reaches 100 - PERCENT: every other one for 50.
   ( cd "$tmp/files/dir$d" && ls | awk -v pct="$DELETED" '((NR - 1) * pct) % 100 >= 100 - pct' |
       sed "s|^|::/dir$d/|" | tr '\n' '\0' | xargs -0 -r mdel -i "$tmp/img" )
   rm -rf "$tmp/files/dir$d"
