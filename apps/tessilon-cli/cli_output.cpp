@@ -106,7 +106,7 @@ void AppendJsonString(std::string& out, std::string_view text) {
     if (b >= 0x80) {
       const Utf8Lead lead = LeadOf(b);
       const std::size_t run = Utf8Run(text, i, lead);
-      if (run == lead.length) {
+      if (lead.length != 0 && run == lead.length) {
         i += run;
         continue;
       }
