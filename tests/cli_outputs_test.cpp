@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <map>
 
 #include "test_support.h"
 
@@ -187,7 +189,9 @@ TEST(CliClosedPipe, ReaderThatStopsEarlyIsNoFailure) {
 
 // Deleted files whose names hold an escape, a newline and a backslash,
 // made and removed through ntfs-3g on a copy of the NTFS fixture (fls -d
-// lists all three as deleted).
+// lists all three as deleted); and in a folder whose name holds a quote and
+// a backslash, files named with more of what a JSON writer must escape or
+// pass through whole, every other one deleted.
 class CliControlNames : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -200,7 +204,9 @@ class CliControlNames : public ::testing::Test {
                               " && for n in " + Quote(kEscape) + " " + Quote(kNewline) + " " +
                               Quote(kBackslash) + "; do echo deleted > \"$n\"; done && cd / && sync && rm " +
                               Quote(mnt + "/" + kEscape) + " " + Quote(mnt + "/" + kNewline) + " " +
-                              Quote(mnt + "/" + kBackslash) + "; fusermount -u " + Quote(mnt));
+                              Quote(mnt + "/" + kBackslash) + " && mkdir " + Quote(mnt + "/" + kOddFolder) +
+                              " && cd " + Quote(mnt + "/" + kOddFolder) + " && " + AwkwardCommands() +
+                              " cd / && sync; fusermount -u " + Quote(mnt));
     made_ = r.status == 0;
   }
   static void TearDownTestSuite() {
@@ -211,6 +217,20 @@ class CliControlNames : public ::testing::Test {
     if (!made_) GTEST_SKIP() << "no ntfs-3g mount here";
   }
 
+  // Makes each awkward name in the current folder and deletes every other.
+  static std::string AwkwardCommands() {
+    std::string commands;
+    for (std::size_t i = 0; i < std::size(kAwkward); ++i)
+      commands += "echo x > " + Quote(kAwkward[i]) + " && ";
+    commands += "sync && ";
+    for (std::size_t i = 0; i < std::size(kAwkward); i += 2) commands += "rm " + Quote(kAwkward[i]) + " && ";
+    return commands;
+  }
+
+  static constexpr const char* kOddFolder = "we\"ird\\dir";
+  static constexpr const char* kAwkward[] = {
+      "quote\"d.txt",      "tab\there.txt",          "ctl\x01\x1f\x7f.txt", "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac.txt",
+      "smile\xf0\x9f\x98\x80.txt", "pipe|comma,semi;.txt", "bs\b ff\f.txt",     "plain.txt"};
   static constexpr const char* kEscape = "a\x1b[31mb.txt";
   static constexpr const char* kNewline = "new\nline.txt";
   static constexpr const char* kBackslash = "back\\slash.txt";
@@ -242,6 +262,33 @@ TEST_F(CliControlNames, TextShowsThemEscapedAndJsonAsTheyAre) {
     ASSERT_NE(e, nullptr) << name;
     EXPECT_EQ((*e)["name"], name);
     EXPECT_TRUE((*e)["deleted"].get<bool>());
+  }
+}
+
+// Each line of the JSON listing is exactly what the JSON library writes for
+// the values it reads back from it, in the same key order: any reader
+// parses it. The awkward names come back byte for byte, deleted or not (the
+// quick scan, which lists what was deleted, names their folder by number).
+TEST_F(CliControlNames, JsonLinesReadBackAsTheLibraryWritesThem) {
+  for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "quick" : "indexed");
+    const auto r = RunCommand(Cli(std::string("scan --json ") + (quick ? "--quick " : "") + Quote(image_)));
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::map<std::string, nlohmann::ordered_json> files;  // by name
+    for (const std::string& line : test::Split(r.out, '\n')) {
+      const auto j = nlohmann::ordered_json::parse(line);
+      EXPECT_EQ(j.dump(), line);
+      if (!j["folder"].get<bool>()) files[j["name"].get<std::string>()] = j;
+    }
+    for (std::size_t i = 0; i < std::size(kAwkward); ++i) {
+      const bool deleted = i % 2 == 0;
+      if (quick && !deleted) continue;
+      const auto it = files.find(kAwkward[i]);
+      ASSERT_NE(it, files.end()) << kAwkward[i];
+      if (!quick) EXPECT_EQ(it->second["path"], std::string("/") + kOddFolder + "/" + kAwkward[i]);
+      EXPECT_EQ(it->second["deleted"], deleted) << kAwkward[i];
+      EXPECT_EQ(it->second["size"], 2u);
+    }
   }
 }
 

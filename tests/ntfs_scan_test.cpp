@@ -379,6 +379,7 @@ TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
     EXPECT_EQ(s.Drive().foundBytes, bytes);
     EXPECT_EQ(s.h.ui.NodeLabel(s.h.ui.RootNode()), "Root");
     EXPECT_EQ(s.h.ui.Text(kDirsText), "DIRS: " + std::to_string(dirs));
+    EXPECT_EQ(s.h.ui.Text(kFilesText), "FILES: " + std::to_string(files));
     EXPECT_EQ(s.h.ui.ProgressState().position, 0u);
     EXPECT_EQ(s.h.app.busy, 0u);
     // A folder holding deleted entries is no longer active, up to the root.

@@ -11,6 +11,7 @@
 #include <regex>
 #include <sstream>
 
+#include "results/copy_manifest.h"
 #include "test_support.h"
 
 namespace tsn {
@@ -177,6 +178,26 @@ void ExpectSumsVerify(const std::string& dir) {
   for (const char* tool : {"sha256sum -c --strict SHA256SUMS", "md5sum -c --strict MD5SUMS"}) {
     const auto r = RunCommand("cd " + Quote(dir) + " && " + tool);
     EXPECT_EQ(r.status, 0) << tool << "\n" << r.out << r.err;
+  }
+}
+
+// Times as the listings and manifests write them, from the first day an
+// NTFS stamp can name to past the four-digit years, as date -u writes each.
+TEST(IsoUtc, WritesEveryYearAStampCanHold) {
+  const struct {
+    std::int64_t seconds;
+    const char* text;
+  } cases[] = {
+      {0, "1970-01-01T00:00:00Z"},          {-11644473600, "1601-01-01T00:00:00Z"},
+      {951782400, "2000-02-29T00:00:00Z"},  {4354819199, "2107-12-31T23:59:59Z"},
+      {1700000000, "2023-11-14T22:13:20Z"}, {253402300799, "9999-12-31T23:59:59Z"},
+      {253402300800, "10000-01-01T00:00:00Z"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(IsoUtc(c.seconds), c.text);
+    std::string appended = "at ";
+    AppendIsoUtc(appended, c.seconds);
+    EXPECT_EQ(appended, std::string("at ") + c.text);
   }
 }
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cinttypes>
 #include <csignal>
@@ -14,7 +15,6 @@
 #include <optional>
 #include <set>
 #include <iostream>
-#include <nlohmann/json.hpp>
 
 #include "app/app_state.h"
 #include "app/main_dialog.h"
@@ -47,22 +47,24 @@ void PrintLog(const HeadlessWindow& ui, int fromRow = 0) {
               << EscapeControls(ui.RowText(kLogList, static_cast<int>(i), 1), Backslash::Single) << '\n';
 }
 
-// JSON holds any name as it is; bytes that are not UTF-8 become U+FFFD
-// rather than stopping the output.
-std::string JsonLine(const nlohmann::ordered_json& j) {
-  return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + '\n';
-}
-
 void PrintDriveTable(const HeadlessWindow& ui, bool json, Output& out) {
   const int rows = ui.RowCount(kDriveList);
   if (json) {
+    std::string line;
+    const auto field = [&line](std::string_view key, std::string_view value) {
+      line += line.empty() ? "{\"" : ",\"";
+      AppendJsonString(line, key);
+      line += "\":\"";
+      AppendJsonString(line, value);
+      line += '"';
+    };
     for (int r = 0; r < rows; ++r) {
       const auto* drive = static_cast<const LOGDRIVE_INFO*>(ui.RowData(kDriveList, r));
-      nlohmann::ordered_json j;
-      for (int c = 0; kDriveColumns[c].width != 0; ++c)
-        j[kDriveColumns[c].title] = ui.RowText(kDriveList, r, c);
-      j["source"] = drive->sourceDescription;
-      out.Write(JsonLine(j));
+      line.clear();
+      for (int c = 0; kDriveColumns[c].width != 0; ++c) field(kDriveColumns[c].title, ui.RowText(kDriveList, r, c));
+      field("source", drive->sourceDescription);
+      line += "}\n";
+      out.Write(line);
     }
     return;
   }
@@ -131,8 +133,11 @@ class InterruptCatcher {
 class TerminalWindow : public HeadlessWindow {
  public:
   TerminalWindow() : tty_(::isatty(2) != 0) {}
-  ~TerminalWindow() override {
+  ~TerminalWindow() override { EndProgressLine(); }
+  // Clears the progress line, so that what follows on stderr starts clean.
+  void EndProgressLine() {
     if (shown_) std::cerr << "\r\033[K" << std::flush;
+    shown_ = false;
   }
   void SetText(ControlId control, std::string_view text) override {
     HeadlessWindow::SetText(control, text);
@@ -169,7 +174,6 @@ class TerminalWindow : public HeadlessWindow {
 struct Stamp {
   std::int64_t seconds = 0;
   bool known = false;
-  std::string Iso() const { return known ? IsoUtc(seconds) : std::string(); }
 };
 
 Stamp FromFileTime(std::uint64_t fileTime) {
@@ -194,25 +198,29 @@ Stamp FromFatStamp(std::uint16_t date, std::uint16_t time) {
   return {days * 86400 + (time >> 11) * 3600 + ((time >> 5) & 0x3F) * 60 + (time & 0x1F) * 2, true};
 }
 
+// One entry of the listing, as the walk of the found tree hands it on: its
+// texts point into the scan's records, which outlive it.
 struct Listed {
-  std::string path, name, state, created, modified;
+  std::string path;
   // The path with "_" for each first character a deleted 8.3 name lost, as
   // The Sleuth Kit shows it, where `path` has the list's stand-in letter.
   std::string tskPath;
+  std::string_view name, state;
   Stamp createdAt, modifiedAt;
   bool folder = false, deleted = false;
   bool ntfs = false;  // the record is an MFT record number; else a first cluster
   std::uint64_t size = 0, record = 0;
-  FoundFile* file = nullptr;          // files only
-  std::vector<std::string> folders;   // the folder path below Root
-  std::optional<OverwriteAnswer> overwrite;  // deleted files whose clusters are in use, in JSON
+  FoundFile* file = nullptr;  // files only
 };
 
-void SetTimes(Listed& e, Stamp created, Stamp modified) {
-  e.createdAt = created;
-  e.modifiedAt = modified;
-  e.created = created.Iso();
-  e.modified = modified.Iso();
+void AppendNumber(std::string& out, std::uint64_t value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
+}
+
+void AppendNumber(std::string& out, std::int64_t value) {
+  char digits[24];
+  out.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 // One line of The Sleuth Kit's body file (3.x):
@@ -221,126 +229,192 @@ void SetTimes(Listed& e, Stamp created, Stamp modified) {
 // name and, on NTFS, "-" for the name's type. The inode is the MFT record
 // number on NTFS and the first cluster on FAT. Times not known are 0; a "|"
 // in a name would split the line, so it is written \x7c.
-std::string BodyLine(const Listed& e) {
-  std::string name;
-  for (char c : EscapeControls(e.tskPath)) {
-    if (c == '|') name += "\\x7c";
-    else name += c;
-  }
-  if (e.deleted) name += " (deleted)";
+void AppendBodyLine(std::string& line, const Listed& e) {
+  line += "0|";
+  const std::size_t nameAt = line.size();
+  AppendEscapedControls(line, e.tskPath);
+  for (std::size_t i = line.find('|', nameAt); i != std::string::npos; i = line.find('|', i + 4))
+    line.replace(i, 1, "\\x7c");
+  if (e.deleted) line += " (deleted)";
   const char type = e.folder ? 'd' : 'r';
-  std::string mode = std::string(1, e.deleted && e.ntfs ? '-' : type) + "/" + type + "rwxrwxrwx";
-  const auto t = [](const Stamp& s) { return std::to_string(s.known ? s.seconds : 0); };
-  return "0|" + name + "|" + std::to_string(e.record) + "|" + mode + "|0|0|" + std::to_string(e.size) + "|0|" +
-         t(e.modifiedAt) + "|0|" + t(e.createdAt) + "\n";
+  line += '|';
+  AppendNumber(line, e.record);
+  line += '|';
+  line += e.deleted && e.ntfs ? '-' : type;
+  line += '/';
+  line += type;
+  line += "rwxrwxrwx|0|0|";
+  AppendNumber(line, e.size);
+  const auto t = [&line](const Stamp& s) { AppendNumber(line, s.known ? s.seconds : std::int64_t{0}); };
+  line += "|0|";
+  t(e.modifiedAt);
+  line += "|0|";
+  t(e.createdAt);
+  line += '\n';
 }
 
-std::string CsvLine(const Listed& e) {
-  return CsvField(e.path) + "," + CsvField(e.name) + "," + (e.folder ? "dir" : "file") + "," +
-         (e.deleted ? "true" : "false") + "," + CsvField(e.state) + "," + std::to_string(e.size) + "," +
-         e.created + "," + e.modified + "," + (e.ntfs ? "mft_record" : "first_cluster") + "," +
-         std::to_string(e.record) + "\r\n";
+// A time as the CSV and the text listing write it; nothing when unknown.
+void AppendTime(std::string& line, const Stamp& s) {
+  if (s.known) AppendIsoUtc(line, s.seconds);
+}
+
+void AppendCsvLine(std::string& line, const Listed& e) {
+  line += CsvField(e.path);
+  line += ',';
+  line += CsvField(std::string(e.name));
+  line += e.folder ? ",dir," : ",file,";
+  line += e.deleted ? "true," : "false,";
+  line += CsvField(std::string(e.state));
+  line += ',';
+  AppendNumber(line, e.size);
+  line += ',';
+  AppendTime(line, e.createdAt);
+  line += ',';
+  AppendTime(line, e.modifiedAt);
+  line += e.ntfs ? ",mft_record," : ",first_cluster,";
+  AppendNumber(line, e.record);
+  line += "\r\n";
 }
 
 constexpr const char* kCsvHeader = "path,name,type,deleted,state,size,created,modified,locator_kind,locator\r\n";
 
-void PrintListed(const Listed& e, bool json, Output& out) {
-  if (json) {
-    nlohmann::ordered_json j;
-    j["path"] = e.path;
-    j["name"] = e.name;
-    j["folder"] = e.folder;
-    j["deleted"] = e.deleted;
-    j["size"] = e.size;
-    j["state"] = e.state;
-    j["created"] = e.created.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.created);
-    j["modified"] = e.modified.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(e.modified);
-    j["record"] = e.record;
-    if (e.overwrite) j["recoverable_percent"] = e.overwrite->freePercent.empty() ? nlohmann::ordered_json()
-                                                : nlohmann::ordered_json(e.overwrite->freePermille / 10.0);
-    if (e.overwrite) j["overwritten_by"] = e.overwrite->owners;
-    out.Write(JsonLine(j));
-    return;
+// The JSON listing's line, its keys in this order; a time not known is null.
+// A deleted file whose clusters are in use also says who holds them.
+void AppendJsonLine(std::string& line, const Listed& e, const OverwriteAnswer* overwrite) {
+  const auto text = [&line](std::string_view key, std::string_view value) {
+    line += key;
+    AppendJsonString(line, value);
+    line += '"';
+  };
+  const auto time = [&line](std::string_view key, const Stamp& s) {
+    line += key;
+    if (!s.known) {
+      line += "null";
+      return;
+    }
+    line += '"';
+    AppendIsoUtc(line, s.seconds);
+    line += '"';
+  };
+  text("{\"path\":\"", e.path);
+  text(",\"name\":\"", e.name);
+  line += e.folder ? ",\"folder\":true" : ",\"folder\":false";
+  line += e.deleted ? ",\"deleted\":true,\"size\":" : ",\"deleted\":false,\"size\":";
+  AppendNumber(line, e.size);
+  text(",\"state\":\"", e.state);
+  time(",\"created\":", e.createdAt);
+  time(",\"modified\":", e.modifiedAt);
+  line += ",\"record\":";
+  AppendNumber(line, e.record);
+  if (overwrite != nullptr) {
+    line += ",\"recoverable_percent\":";
+    line += overwrite->freePercent.empty() ? "null" : overwrite->freePercent;
+    line += ",\"overwritten_by\":[";
+    for (std::size_t i = 0; i < overwrite->owners.size(); ++i) {
+      line += i == 0 ? "\"" : ",\"";
+      AppendJsonString(line, overwrite->owners[i]);
+      line += '"';
+    }
+    line += ']';
   }
-  char size[32];
-  std::snprintf(size, sizeof size, "%12" PRIu64, e.size);
-  out.Write((e.folder ? "dir  " : "file ") + e.state +
-            std::string(e.state.size() < 25 ? 25 - e.state.size() : 1, ' ') + size + "  " +
-            (e.modified.empty() ? std::string(19, '-') : e.modified) + "  " + EscapeControls(e.path) + '\n');
+  line += "}\n";
+}
+
+// The text listing: kind, state, size, modified and the path, in columns.
+void AppendTextLine(std::string& line, const Listed& e) {
+  line += e.folder ? "dir  " : "file ";
+  line += e.state;
+  line.append(e.state.size() < 25 ? 25 - e.state.size() : 1, ' ');
+  char size[24];
+  const auto sizeEnd = std::to_chars(size, size + sizeof size, e.size).ptr;
+  const auto sizeLength = static_cast<std::size_t>(sizeEnd - size);
+  if (sizeLength < 12) line.append(12 - sizeLength, ' ');
+  line.append(size, sizeEnd);
+  line += "  ";
+  if (e.modifiedAt.known) AppendIsoUtc(line, e.modifiedAt.seconds);
+  else line.append(19, '-');
+  line += "  ";
+  AppendEscapedControls(line, e.path);
+  line += '\n';
 }
 
 // A name with its first character, lost to deletion, shown as "_".
-std::string TskName(const std::string& name, bool firstCharLost) {
-  if (!firstCharLost || name.empty()) return name;
+void AppendTskName(std::string& out, std::string_view name, bool firstCharLost) {
+  if (!firstCharLost || name.empty()) {
+    out += name;
+    return;
+  }
   std::size_t n = 1;
   while (n < name.size() && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) ++n;
-  return "_" + name.substr(n);
+  out += '_';
+  out += name.substr(n);
 }
 
-// Every found folder, depth first in the tree's order, each followed by its
-// files: what the window shows, folder by folder.
+// Hands every found folder, depth first in the tree's order, each followed
+// by its files, to `visit`: what the window shows, folder by folder. One
+// entry is filled in anew for each, so that a listing of a million files
+// holds one line at a time. `visit` returns false to stop the walk.
 // `ntfs`: the entries carry MFT records and file times, not FAT's first
 // clusters and DOS stamps.
-std::vector<Listed> ListTree(const FoundTree& results, bool ntfs) {
-  std::vector<Listed> out;
+template <typename Visit>
+void WalkListing(const FoundTree& results, bool ntfs, Visit&& visit) {
   struct Pending {
     FolderRef folder;
     std::string path, tskPath;
-    std::vector<std::string> folders;
   };
   std::vector<Pending> stack;
-  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), "", "", {}});
+  if (results.RootFolder() != kNoFolder) stack.push_back({results.RootFolder(), "", ""});
+  Listed e;
+  e.ntfs = ntfs;
   while (!stack.empty()) {
-    const Pending p = stack.back();
+    const Pending p = std::move(stack.back());
     stack.pop_back();
     const MftFileInfo* folder = results.FolderRecordOf(p.folder);
     if (folder == nullptr) continue;
     if (p.folder != results.RootFolder()) {
-      Listed d;
-      d.path = p.path;
-      d.tskPath = p.tskPath;
-      d.name = folder->Label();
-      d.folder = true;
-      d.deleted = folder->deletedEntry;
-      d.state = folder->deletedEntry ? "Deleted" : "Active";
-      d.ntfs = ntfs;
-      if (d.ntfs) SetTimes(d, FromFileTime(folder->created), FromFileTime(folder->modified));
-      else SetTimes(d, Stamp{}, FromFatStamp(folder->fatDate, folder->fatTime));
-      d.record = folder->recordNumber;
-      d.folders = p.folders;
-      out.push_back(std::move(d));
+      e.path = p.path;
+      e.tskPath = p.tskPath;
+      e.name = folder->Label();
+      e.folder = true;
+      e.deleted = folder->deletedEntry;
+      e.state = folder->deletedEntry ? "Deleted" : "Active";
+      e.size = 0;
+      if (ntfs) e.createdAt = FromFileTime(folder->created), e.modifiedAt = FromFileTime(folder->modified);
+      else e.createdAt = {}, e.modifiedAt = FromFatStamp(folder->fatDate, folder->fatTime);
+      e.record = folder->recordNumber;
+      e.file = nullptr;
+      if (!visit(e)) return;
     }
+    e.folder = false;
     for (FoundFile* f = folder->firstFile; f != nullptr; f = f->next) {
-      Listed e;
       e.file = f;
-      e.folders = p.folders;
-      e.path = p.path + "/" + f->name;
-      e.tskPath = p.tskPath + "/" + TskName(f->name, f->firstCharLost);
+      e.path.assign(p.path).append(1, '/').append(f->name);
+      e.tskPath.assign(p.tskPath).append(1, '/');
+      AppendTskName(e.tskPath, f->name, f->firstCharLost);
       e.name = f->name;
       e.deleted = !(f->flags & kFlagInUse);
       e.size = f->size;
       e.state = FileStateText(f->flags);
-      e.ntfs = ntfs;
-      if (e.ntfs) {
-        SetTimes(e, FromFileTime(f->created), FromFileTime(f->modified));
+      if (ntfs) {
+        e.createdAt = FromFileTime(f->created);
+        e.modifiedAt = FromFileTime(f->modified);
         e.record = f->recordNumber;
       } else {
-        SetTimes(e, Stamp{}, FromFatStamp(f->fatDate, f->fatTime));
+        e.createdAt = {};
+        e.modifiedAt = FromFatStamp(f->fatDate, f->fatTime);
         e.record = f->startCluster;
       }
-      out.push_back(std::move(e));
+      if (!visit(e)) return;
     }
     const std::vector<FolderRef>& children = results.Children(p.folder);
     for (auto c = children.rbegin(); c != children.rend(); ++c) {
       const MftFileInfo* child = results.FolderRecordOf(*c);
       const std::string label = child ? child->Label() : std::string("?");
-      Pending next{*c, p.path + "/" + label, p.tskPath + "/" + TskName(label, child && child->firstCharLost),
-                   p.folders};
-      next.folders.push_back(label);
+      Pending next{*c, p.path + "/" + label, p.tskPath + "/"};
+      AppendTskName(next.tskPath, label, child && child->firstCharLost);
       stack.push_back(std::move(next));
     }
   }
-  return out;
 }
 
 // Where block devices are looked for can be moved, for tests and for
@@ -461,9 +535,10 @@ struct ScanSession {
     logPrinted_ = ui.RowCount(kLogList);
   }
 
-  std::vector<Listed> Listing() const {
+  template <typename Visit>
+  void WalkListing(Visit&& visit) const {
     const bool ntfs = app.currentDrive != nullptr && app.currentDrive->fsName.rfind("NTFS", 0) == 0;
-    return ListTree(app.results, ntfs);
+    cli::WalkListing(app.results, ntfs, std::forward<Visit>(visit));
   }
 
  private:
@@ -497,28 +572,41 @@ struct ScanSession {
 }  // namespace
 
 int RunScan(const ScanOptions& options) {
-  ScanSession session(options, true);
+  // The scan's records are never freed: the process ends right after the
+  // listing, and freeing a million of them one by one takes longer than
+  // writing them. Held from here they are still reachable, not leaked.
+  static ScanSession* kept = nullptr;
+  kept = new ScanSession(options, true);
+  ScanSession& session = *kept;
+  session.ui.EndProgressLine();
   if (session.status != kExitDone) return session.status;
   Output out;
   if (options.csv) out.Write(kCsvHeader);
+  std::string line;
   bool toldIncomplete = false;
-  for (Listed& e : session.Listing()) {
-    if (options.json && e.file != nullptr) {
-      OverwriteAnswer answer = WhoOverwrote(&session.app, *e.file);
-      if (answer.known && !answer.complete && !toldIncomplete) {
-        std::string why;
-        for (const std::string& n : answer.notes) why += (why.empty() ? "" : "; ") + n;
-        std::cerr << "tessilon-cli: which files overwrote deleted ones is not known in full: "
-                  << EscapeControls(why, Backslash::Single) << '\n';
-        toldIncomplete = true;
+  session.WalkListing([&](const Listed& e) {
+    line.clear();
+    if (options.bodyfile) AppendBodyLine(line, e);
+    else if (options.csv) AppendCsvLine(line, e);
+    else if (options.json) {
+      std::optional<OverwriteAnswer> overwrite;
+      if (e.file != nullptr) {
+        OverwriteAnswer answer = WhoOverwrote(&session.app, *e.file);
+        if (answer.known && !answer.complete && !toldIncomplete) {
+          std::string why;
+          for (const std::string& n : answer.notes) why += (why.empty() ? "" : "; ") + n;
+          std::cerr << "tessilon-cli: which files overwrote deleted ones is not known in full: "
+                    << EscapeControls(why, Backslash::Single) << '\n';
+          toldIncomplete = true;
+        }
+        if (answer.known) overwrite = std::move(answer);
       }
-      if (answer.known) e.overwrite = std::move(answer);
+      AppendJsonLine(line, e, overwrite ? &*overwrite : nullptr);
     }
-    if (options.bodyfile) out.Write(BodyLine(e));
-    else if (options.csv) out.Write(CsvLine(e));
-    else PrintListed(e, options.json, out);
-    if (out.Failed()) break;
-  }
+    else AppendTextLine(line, e);
+    out.Write(line);
+    return !out.Failed();
+  });
   if (!FinishOutput(out, "the listing")) return kExitOutputFailed;
   return session.DoneStatus();
 }
@@ -537,18 +625,18 @@ int RunCopy(const CopyOptions& options) {
     return 3;
   }
   if (session.status == 1) return 1;
-  const std::vector<Listed> listed = session.Listing();
   const bool everyDeleted = options.paths.empty();
   std::set<std::string> wanted(options.paths.begin(), options.paths.end());
   std::size_t ticked = 0;
-  for (const Listed& e : listed) {
-    if (e.file == nullptr) continue;
+  session.WalkListing([&](const Listed& e) {
+    if (e.file == nullptr) return true;
     const bool take = everyDeleted ? e.deleted : wanted.erase(e.path) > 0;
     if (take) {
       e.file->checkState = kCheckTicked;
       ++ticked;
     }
-  }
+    return true;
+  });
   for (const std::string& missing : wanted)
     std::cerr << "tessilon-cli copy: no file " << missing << " was found on " << options.source << '\n';
   // A scan that ended with parts unreadable still copies what it found,
@@ -576,11 +664,12 @@ int RunCat(const CatOptions& options) {
   ScanSession session(ScanOptionsOf(options), true);
   if (session.status != kExitDone) return session.status;
   if (session.interrupted) return kExitIncomplete;
-  std::vector<const Listed*> found;
-  const std::vector<Listed> listed = session.Listing();
-  for (const Listed& e : listed)
+  std::vector<Listed> found;
+  session.WalkListing([&](const Listed& e) {
     if (e.file != nullptr && (options.byRecord ? e.record == options.record : e.path == options.path))
-      found.push_back(&e);
+      found.push_back(e);
+    return true;
+  });
   const std::string asked = options.byRecord ? "record " + std::to_string(options.record)
                                              : EscapeControls(options.path);
   if (found.empty()) {
@@ -590,14 +679,14 @@ int RunCat(const CatOptions& options) {
   }
   // An MFT record is one file wherever its names are; FAT first clusters
   // are shared by every empty file and may be by deleted ones.
-  if (found.size() > 1 && !found.front()->ntfs) {
+  if (found.size() > 1 && !found.front().ntfs) {
     std::cerr << "tessilon-cli cat: " << found.size() << " files start at cluster " << options.record
               << "; name one by its path:\n";
-    for (const Listed* e : found) std::cerr << "  " << EscapeControls(e->path) << '\n';
+    for (const Listed& e : found) std::cerr << "  " << EscapeControls(e.path) << '\n';
     return kExitBadArguments;
   }
   const CopyTotals totals =
-      CopyContentTo(&session.app, session.app.currentDrive, *found.front()->file, 1, found.front()->path);
+      CopyContentTo(&session.app, session.app.currentDrive, *found.front().file, 1, found.front().path);
   session.PrintNewLog();
   if (totals.writeError == EPIPE) return kExitDone;
   if (totals.writeError != 0) {

@@ -11,33 +11,60 @@ namespace tsn::cli {
 
 namespace {
 
+// How the UTF-8 sequence that starts with byte b goes on: its length, and
+// the range of its second byte (overlong forms, surrogates and code points
+// past U+10FFFF excluded); length 0 when no sequence starts with b.
+struct Utf8Lead {
+  std::size_t length = 0;
+  unsigned char low = 0x80, high = 0xBF;
+};
+
+Utf8Lead LeadOf(unsigned char b) {
+  if (b >= 0xC2 && b <= 0xDF) return {2};
+  if (b >= 0xE0 && b <= 0xEF) return {3, static_cast<unsigned char>(b == 0xE0 ? 0xA0 : 0x80),
+                                      static_cast<unsigned char>(b == 0xED ? 0x9F : 0xBF)};
+  if (b >= 0xF0 && b <= 0xF4) return {4, static_cast<unsigned char>(b == 0xF0 ? 0x90 : 0x80),
+                                      static_cast<unsigned char>(b == 0xF4 ? 0x8F : 0xBF)};
+  return {0};
+}
+
+// How many bytes from s[i] on belong to the UTF-8 sequence begun there:
+// all of it when it is whole and well formed, else the bytes before the
+// first that breaks it (0 when s[i] starts none).
+std::size_t Utf8Run(std::string_view s, std::size_t i, const Utf8Lead& lead) {
+  if (lead.length == 0) return 0;
+  std::size_t k = 1;
+  for (; k < lead.length && i + k < s.size(); ++k) {
+    const auto c = static_cast<unsigned char>(s[i + k]);
+    const unsigned char low = k == 1 ? lead.low : 0x80, high = k == 1 ? lead.high : 0xBF;
+    if (c < low || c > high) break;
+  }
+  return k;
+}
+
 // The length of the well-formed UTF-8 sequence at s[i], 0 when there is none.
 std::size_t Utf8Length(std::string_view s, std::size_t i) {
-  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b = at(i);
-  std::size_t n = 0;
-  unsigned char low = 0x80, high = 0xBF;  // the second byte's range
-  if (b >= 0xC2 && b <= 0xDF) n = 2;
-  else if (b >= 0xE0 && b <= 0xEF) n = 3, low = b == 0xE0 ? 0xA0 : 0x80, high = b == 0xED ? 0x9F : 0xBF;
-  else if (b >= 0xF0 && b <= 0xF4) n = 4, low = b == 0xF0 ? 0x90 : 0x80, high = b == 0xF4 ? 0x8F : 0xBF;
-  if (n == 0 || i + n > s.size()) return 0;
-  if (at(i + 1) < low || at(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < n; ++k)
-    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-  return n;
+  const Utf8Lead lead = LeadOf(static_cast<unsigned char>(s[i]));
+  const std::size_t run = Utf8Run(s, i, lead);
+  return run == lead.length ? run : 0;
 }
 
 void AppendHex(std::string& out, unsigned char b) {
-  char hex[5];
-  std::snprintf(hex, sizeof hex, "\\x%02x", b);
-  out += hex;
+  constexpr char kDigits[] = "0123456789abcdef";
+  const char hex[4] = {'\\', 'x', kDigits[b >> 4], kDigits[b & 0x0F]};
+  out.append(hex, sizeof hex);
 }
 
 }  // namespace
 
 std::string EscapeControls(std::string_view text, Backslash backslash) {
   std::string out;
-  out.reserve(text.size());
+  AppendEscapedControls(out, text, backslash);
+  return out;
+}
+
+void AppendEscapedControls(std::string& out, std::string_view text, Backslash backslash) {
+  out.reserve(out.size() + text.size());
   for (std::size_t i = 0; i < text.size();) {
     const auto b = static_cast<unsigned char>(text[i]);
     if (b >= 0x80) {
@@ -65,7 +92,48 @@ std::string EscapeControls(std::string_view text, Backslash backslash) {
     }
     ++i;
   }
-  return out;
+}
+
+void AppendJsonString(std::string& out, std::string_view text) {
+  static constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD
+  std::size_t plain = 0;  // where the bytes not yet appended begin
+  for (std::size_t i = 0; i < text.size();) {
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b >= 0x20 && b < 0x80 && b != '"' && b != '\\') {
+      ++i;
+      continue;
+    }
+    if (b >= 0x80) {
+      const Utf8Lead lead = LeadOf(b);
+      const std::size_t run = Utf8Run(text, i, lead);
+      if (lead.length != 0 && run == lead.length) {
+        i += run;
+        continue;
+      }
+      out.append(text.substr(plain, i - plain));
+      out.append(kReplacement, 3);
+      i += run == 0 ? 1 : run;
+      plain = i;
+      continue;
+    }
+    out.append(text.substr(plain, i - plain));
+    switch (b) {
+      case '"': out += "\\\""; break;
+      case '\\': out += "\\\\"; break;
+      case '\b': out += "\\b"; break;
+      case '\f': out += "\\f"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      case '\t': out += "\\t"; break;
+      default: {
+        constexpr char kDigits[] = "0123456789abcdef";
+        const char u[6] = {'\\', 'u', '0', '0', kDigits[b >> 4], kDigits[b & 0x0F]};
+        out.append(u, sizeof u);
+      }
+    }
+    plain = ++i;
+  }
+  out.append(text.substr(plain));
 }
 
 Output::~Output() {

@@ -15,6 +15,13 @@ namespace tsn::cli {
 // in them escaped, and they are read, not parsed.
 enum class Backslash { Doubled, Single };
 std::string EscapeControls(std::string_view text, Backslash backslash = Backslash::Doubled);
+void AppendEscapedControls(std::string& out, std::string_view text, Backslash backslash = Backslash::Doubled);
+
+// A name as the inside of a JSON string: quotes, backslashes and control
+// characters escaped, and each byte that does not belong to well-formed
+// UTF-8 replaced by U+FFFD (one for each broken sequence, the byte that broke it read anew),
+// so that any name a volume holds is written and every line parses.
+void AppendJsonString(std::string& out, std::string_view text);
 
 // Output written through checked writes: stdout, or a file that is written
 // under a ".partial-" name beside its own and renamed into place only once

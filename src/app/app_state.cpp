@@ -16,13 +16,27 @@ void AppState::Log(std::uint32_t severity, std::string_view message) {
   WriteLogRow(this, severity, logList, message);
 }
 
-void AppState::PumpOneMessage() { tsn::PumpOneMessage(this); }
+namespace {
+
+constexpr auto kCounterInterval = std::chrono::milliseconds(100);
+
+}  // namespace
+
+void AppState::PumpOneMessage() {
+  if (heldCounters.held && std::chrono::steady_clock::now() - heldCounters.shownAt >= kCounterInterval)
+    ShowHeldCounters();
+  tsn::PumpOneMessage(this);
+}
 
 void AppState::StartProgress(ProgressClock* clock) {
+  ShowHeldCounters();
   tsn::StartProgress(this, clock, progressBar, sizeText, clockText);
 }
 
-void AppState::UpdateProgressClock(ProgressClock* clock) { tsn::UpdateProgressClock(this, clock); }
+void AppState::UpdateProgressClock(ProgressClock* clock) {
+  ShowHeldCounters();
+  tsn::UpdateProgressClock(this, clock);
+}
 
 void AppState::StartSteps(std::uint64_t steps, BarColour colour) {
   ui->SetProgressRange(0, static_cast<std::uint32_t>(steps));
@@ -32,13 +46,28 @@ void AppState::StartSteps(std::uint64_t steps, BarColour colour) {
 
 void AppState::StepProgress() { ui->StepProgress(); }
 
-void AppState::EndSteps() { ui->SetProgressPosition(0); }
+void AppState::EndSteps() {
+  ShowHeldCounters();
+  ui->SetProgressPosition(0);
+}
 
 void AppState::ShowCounters(std::uint64_t dirs, std::uint64_t files, std::uint64_t bytes) {
-  tsn::ShowCounters(this, dirs, files, bytes);
+  heldCounters.dirs = dirs;
+  heldCounters.files = files;
+  heldCounters.bytes = bytes;
+  heldCounters.held = true;
+  if (std::chrono::steady_clock::now() - heldCounters.shownAt >= kCounterInterval) ShowHeldCounters();
+}
+
+void AppState::ShowHeldCounters() {
+  if (!heldCounters.held) return;
+  heldCounters.held = false;
+  heldCounters.shownAt = std::chrono::steady_clock::now();
+  tsn::ShowCounters(this, heldCounters.dirs, heldCounters.files, heldCounters.bytes);
 }
 
 void AppState::ShowStatus(StatusField field, std::string_view text) {
+  ShowHeldCounters();
   switch (field) {
     case StatusField::Dirs: ui->SetText(dirsText, text); break;
     case StatusField::Files: ui->SetText(filesText, text); break;

@@ -104,6 +104,7 @@ int BuildDriveList(AppState* app) {
   ReleaseScanRecords(app);
   ForgetOverwrites(app);
   app->drives.clear();
+  app->heldCounters.held = false;
   ui.SetText(app->sizeText, "0");
   ui.SetText(app->clockText, "00:00:00");
   ui.SetText(app->filesText, "0");

@@ -167,6 +167,7 @@ ProcResult MainDialogProc(AppState* app, const Message& m) {
       return {};
     case MessageKind::Command:
       HandleCommand(app, m.id & 0xFFFF);
+      app->ShowHeldCounters();
       return {};
     case MessageKind::Notify:
       if (m.id >= 1000 && m.id <= 1010) return HandleNotify(app, m);

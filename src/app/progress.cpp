@@ -91,6 +91,7 @@ void ShowScanCounters(AppState* app, const LOGDRIVE_INFO* drive) {
 
 void ResetScanView(AppState* app, LOGDRIVE_INFO* drive) {
   if (drive != nullptr) drive->foundBytes = drive->foundFiles = drive->foundDirs = 0;
+  app->heldCounters.held = false;  // the strip is set to nothing found
   WindowSystem& ui = *app->ui;
   ui.DeleteAllRows(app->fileList);
   ui.DeleteAllNodes();

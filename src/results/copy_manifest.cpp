@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -25,7 +26,24 @@ std::string CsvField(const std::string& text) {
   return out + '"';
 }
 
-std::string IsoUtc(std::int64_t seconds) {
+namespace {
+
+// `value` in decimal, zero-padded to `width` digits, after a "-" when it is
+// negative, as printf's %0Nd writes it (the sign counts in the width).
+void AppendPadded(std::string& out, std::int64_t value, int width) {
+  char digits[24];
+  const bool negative = value < 0;
+  const std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(value) : static_cast<std::uint64_t>(value);
+  const auto end = std::to_chars(digits, digits + sizeof digits, magnitude).ptr;
+  const int length = static_cast<int>(end - digits) + (negative ? 1 : 0);
+  if (negative) out += '-';
+  if (length < width) out.append(static_cast<std::size_t>(width - length), '0');
+  out.append(digits, end);
+}
+
+}  // namespace
+
+void AppendIsoUtc(std::string& out, std::int64_t seconds) {
   // Days from the civil date, after Howard Hinnant's public-domain method:
   // gmtime would do, but not for every year a damaged stamp can hold.
   std::int64_t days = seconds / 86400;
@@ -40,9 +58,23 @@ std::string IsoUtc(std::int64_t seconds) {
   const std::int64_t day = doy - (153 * mp + 2) / 5 + 1;
   const std::int64_t month = mp < 10 ? mp + 3 : mp - 9;
   const std::int64_t year = yoe + era * 400 + (month <= 2 ? 1 : 0);
-  char out[128];
-  std::snprintf(out, sizeof out, "%04" PRId64 "-%02" PRId64 "-%02" PRId64 "T%02" PRId64 ":%02" PRId64 ":%02" PRId64 "Z",
-                year, month, day, rest / 3600, rest / 60 % 60, rest % 60);
+  AppendPadded(out, year, 4);
+  out += '-';
+  AppendPadded(out, month, 2);
+  out += '-';
+  AppendPadded(out, day, 2);
+  out += 'T';
+  AppendPadded(out, rest / 3600, 2);
+  out += ':';
+  AppendPadded(out, rest / 60 % 60, 2);
+  out += ':';
+  AppendPadded(out, rest % 60, 2);
+  out += 'Z';
+}
+
+std::string IsoUtc(std::int64_t seconds) {
+  std::string out;
+  AppendIsoUtc(out, seconds);
   return out;
 }
 

@@ -62,5 +62,7 @@ class CopyManifest {
 std::string CsvField(const std::string& text);
 // Unix seconds as "2024-05-01T12:00:00Z".
 std::string IsoUtc(std::int64_t seconds);
+// The same, appended: a listing writes two for each of a million entries.
+void AppendIsoUtc(std::string& out, std::int64_t seconds);
 
 }  // namespace tsn
