@@ -93,7 +93,14 @@ class FileViewsTest : public QObject {
         " touch -d '2019-12-01 10:00' a.txt; touch -d '2021-01-05 10:00' b.txt; touch -d '2020-06-15 10:00' c.bin;"
         " touch -d '2022-03-03 10:00' photo.jpg;"
         " mmd -i views.img ::/Docs ::/Keep; mcopy -m -i views.img a.txt b.txt c.bin photo.jpg ::/Docs/;"
-        " mcopy -m -i views.img b.txt ::/Keep/b.txt; mdel -i views.img ::/Docs/photo.jpg; echo ok")
+        " mcopy -m -i views.img b.txt ::/Keep/b.txt;"
+        // A deleted file whose clusters a later file took: the FSInfo hint
+        // forgotten, the next files start at the first free cluster.
+        " head -c 3000 /dev/urandom > old.bin; head -c 5000 /dev/urandom > new.bin;"
+        " mmd -i views.img ::/Old; mcopy -i views.img old.bin ::/Old/old.bin; mdel -i views.img ::/Old/old.bin;"
+        " printf '\\xff\\xff\\xff\\xff' | dd of=views.img bs=1 seek=1004 conv=notrunc status=none;"
+        " mmd -i views.img ::/Later; mcopy -i views.img new.bin ::/Later/new.bin;"
+        " mdel -i views.img ::/Docs/photo.jpg; echo ok")
                               .arg(dir_.path())).isNull());
   }
 
@@ -194,6 +201,15 @@ class FileViewsTest : public QObject {
     QCOMPARE(pane->Verdict()->text(), QStringLiteral("Recovery may be possible"));
     QVERIFY(pane->Title()->text().contains(QStringLiteral("hoto.jpg (")));
     QVERIFY(pane->Owners()->text().isEmpty());
+
+    // A deleted file whose clusters a live file took names it.
+    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Old")));
+    list->setCurrentIndex(ShownRow(list, QStringLiteral("?ld.bin")));
+    QCOMPARE(pane->Verdict()->text(), QStringLiteral("Chain is in use"));
+    QCOMPARE(pane->Owners()->text(),
+             QStringLiteral("Overwritten by /Later, /Later/new.bin; 0.0% of its clusters are still free."));
+    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Docs")));
+    list->setCurrentIndex(ShownRow(list, QStringLiteral("?hoto.jpg")));
 
     // Hidden, it reads nothing; shown again, it catches up.
     QTest::keyClick(&w, Qt::Key_F3);
