@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tsn {
@@ -43,6 +44,22 @@ struct ClusterOwners {
   std::uint32_t FreePermille() const;
   // "62.5": the share in percent with one decimal.
   std::string FreePercentText() const;
+};
+
+// What an index of live files could not read, gathered while it is built
+// and handed on with every answer it gives.
+struct OwnerGaps {
+  bool complete = true;
+  std::vector<std::string> notes;  // the first few reasons
+
+  void Note(std::string text) {
+    complete = false;
+    if (notes.size() < 8) notes.push_back(std::move(text));
+  }
+  void Into(ClusterOwners& out) const {
+    out.complete = complete;
+    out.notes = notes;
+  }
 };
 
 // Sorted cluster intervals of live files, each naming its owner by an index

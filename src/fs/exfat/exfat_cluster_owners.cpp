@@ -50,7 +50,7 @@ class ExFatOwnerIndex : public OwnerIndex {
     if (!haveTable_) {
       ClusterOwners none;
       none.complete = false;
-      none.notes = notes_;
+      none.notes = gaps_.notes;
       return none;
     }
     std::vector<ClusterExtent> extents;
@@ -64,8 +64,7 @@ class ExFatOwnerIndex : public OwnerIndex {
       }
     }
     ClusterOwners out = OwnersFromHits(index_.Lookup(extents), [this](std::uint32_t id) { return tree_.Describe(id); });
-    out.complete = complete_;
-    out.notes = notes_;
+    gaps_.Into(out);
     return out;
   }
 
@@ -76,17 +75,13 @@ class ExFatOwnerIndex : public OwnerIndex {
     std::size_t depth = 0;
   };
 
-  void Note(std::string text) {
-    complete_ = false;
-    if (notes_.size() < 8) notes_.push_back(std::move(text));
-  }
 
   void Build() {
     built_ = true;
     const ExFatGeometry g = ExFatGeometryOf(*drive_);
     if (drive_->fatTable.empty()) {
       if (LoadExFatFat(host_, drive_, g) == 0) {
-        Note("the FAT could not be loaded");
+        gaps_.Note("the FAT could not be loaded");
         return;
       }
       fat_ = std::move(drive_->fatTable);
@@ -100,7 +95,7 @@ class ExFatOwnerIndex : public OwnerIndex {
     tree_ = OwnerTree(g.rootCluster);
     std::string fault;
     std::vector<Folder> pending{{0, ExFatClusters(*drive_, g, g.rootCluster, false, MaxFolderClusters(), &fault), 0}};
-    if (!fault.empty()) Note("the root folder's chain is damaged: " + fault);
+    if (!fault.empty()) gaps_.Note("the root folder's chain is damaged: " + fault);
     std::unordered_set<std::uint32_t> walked;
     while (!pending.empty()) {
       Folder f = std::move(pending.back());
@@ -122,8 +117,8 @@ class ExFatOwnerIndex : public OwnerIndex {
     for (std::size_t i = 0; i < f.clusters.size(); ++i) {
       const std::span<std::uint8_t> part(bytes.data() + i * g.clusterBytes, g.clusterBytes);
       if (ReadBytes(host_, drive_->volume.get(), g.ClusterOffset(f.clusters[i]), part) != 1)
-        Note("cluster " + std::to_string(f.clusters[i]) + " of the folder " + tree_.PathOf(f.id) +
-             " could not be read");
+        gaps_.Note("cluster " + std::to_string(f.clusters[i]) + " of the folder " + tree_.PathOf(f.id) +
+                   " could not be read");
     }
     for (std::size_t at = 0; at + kExFatSlotSize <= bytes.size();) {
       const std::uint8_t type = bytes[at];
@@ -151,7 +146,7 @@ class ExFatOwnerIndex : public OwnerIndex {
       const std::uint32_t id = tree_.Add(f.id, set.name, set.firstCluster);
       if (set.IsFolder()) {
         if (f.depth + 1 >= kMaxFolderDepth) {
-          Note("folders below " + tree_.PathOf(id) + " lie too deep to be walked");
+          gaps_.Note("folders below " + tree_.PathOf(id) + " lie too deep to be walked");
           continue;
         }
         std::string fault;
@@ -171,7 +166,7 @@ class ExFatOwnerIndex : public OwnerIndex {
     if (bytes == 0 || !v_.g.InHeap(first)) return;
     const std::uint64_t wanted = std::min(v_.g.ClustersFor(bytes), budget_);
     if (wanted < v_.g.ClustersFor(bytes) && !budgetNoted_) {
-      Note("the live files share so many clusters that the walk of their chains was cut short");
+      gaps_.Note("the live files share so many clusters that the walk of their chains was cut short");
       budgetNoted_ = true;
     }
     std::string fault;
@@ -185,10 +180,9 @@ class ExFatOwnerIndex : public OwnerIndex {
   LOGDRIVE_INFO* drive_;
   bool built_ = false;
   bool haveTable_ = false;
-  bool complete_ = true;
   std::uint64_t budget_ = 4 * std::max<std::uint64_t>(drive_->clusterCount, 1);
   bool budgetNoted_ = false;
-  std::vector<std::string> notes_;
+  OwnerGaps gaps_;
   std::vector<std::uint32_t> fat_;
   ExFatVolume v_;
   OwnerTree tree_{0};

@@ -33,8 +33,7 @@ class FatOwnerIndex : public OwnerIndex {
     if (!built_) Build();
     ClusterOwners out = OwnersFromHits(index_.Lookup(DeletedExtents(file)),
                                        [this](std::uint32_t id) { return tree_.Describe(id); });
-    out.complete = complete_;
-    out.notes = notes_;
+    gaps_.Into(out);
     return out;
   }
 
@@ -49,10 +48,6 @@ class FatOwnerIndex : public OwnerIndex {
     return {{start, std::min(needed, drive_->clusterCount - start)}};
   }
 
-  void Note(std::string text) {
-    complete_ = false;
-    if (notes_.size() < 8) notes_.push_back(std::move(text));
-  }
 
   // The table is the planner's when one has it loaded, else loaded here
   // and kept for no longer than the walk.
@@ -60,11 +55,11 @@ class FatOwnerIndex : public OwnerIndex {
     built_ = true;
     const bool loadedHere = drive_->fatTable.empty();
     if (loadedHere && LoadFat(host_, drive_) == 0) {
-      Note("the FAT could not be loaded");
+      gaps_.Note("the FAT could not be loaded");
       return;
     }
     if (!drive_->fatUnreadable.empty())
-      Note("some of the FAT could not be read, so the chains that run through it are cut short there");
+      gaps_.Note("some of the FAT could not be read, so the chains that run through it are cut short there");
     const std::uint32_t root = g_.entryBits == 32 ? g_.rootCluster : 0;
     tree_ = OwnerTree(root);
     std::vector<Pending> pending{{0, root, 0}};
@@ -93,7 +88,7 @@ class FatOwnerIndex : public OwnerIndex {
       if (ReadFixedRoot(host_, *drive_, region)) {
         const std::uint64_t from = g_.SectorOffset(g_.RootSector());
         if (drive_->volume && !drive_->volume->UnreadableIn(from, region.size()).empty())
-          Note("the root folder could not be read in full");
+          gaps_.Note("the root folder could not be read in full");
         Examine(region, folder, depth, longName, pending);
       }
       return;
@@ -105,7 +100,7 @@ class FatOwnerIndex : public OwnerIndex {
     for (std::uint64_t n = 0; c != kNoNextCluster && n < most; ++n) {
       index_.Add(c, 1, folder);
       if (ReadCluster(host_, drive_, c, buffer) == 0)
-        Note("cluster " + std::to_string(c) + " of the folder " + tree_.PathOf(folder) + " could not be read");
+        gaps_.Note("cluster " + std::to_string(c) + " of the folder " + tree_.PathOf(folder) + " could not be read");
       if (!Examine(buffer, folder, depth, longName, pending)) break;
       c = NextCluster(drive_, drive_->fatTable, c);
     }
@@ -139,7 +134,7 @@ class FatOwnerIndex : public OwnerIndex {
       const std::uint32_t id = tree_.Add(folder, whole ? GatherLongName(nearestFirst) : ShortName(entry), start);
       if (isFolder) {
         if (depth + 1 < kMaxFolderDepth) pending.push_back({id, start, depth + 1});
-        else Note("folders below " + tree_.PathOf(id) + " lie too deep to be walked");
+        else gaps_.Note("folders below " + tree_.PathOf(id) + " lie too deep to be walked");
         continue;
       }
       TakeChain(start, entry.Size(), id);
@@ -157,7 +152,8 @@ class FatOwnerIndex : public OwnerIndex {
     std::uint32_t c = start;
     for (std::uint64_t n = 0; n < needed && c >= 2 && c < drive_->clusterCount; ++n) {
       if (budget_ == 0) {
-        if (!budgetNoted_) Note("the live files share so many clusters that the walk of their chains was cut short");
+        if (!budgetNoted_)
+          gaps_.Note("the live files share so many clusters that the walk of their chains was cut short");
         budgetNoted_ = true;
         return;
       }
@@ -173,10 +169,9 @@ class FatOwnerIndex : public OwnerIndex {
   LOGDRIVE_INFO* drive_;
   FatGeometry g_;
   bool built_ = false;
-  bool complete_ = true;
   std::uint64_t budget_ = 4 * std::max<std::uint64_t>(drive_->clusterCount, 1);
   bool budgetNoted_ = false;
-  std::vector<std::string> notes_;
+  OwnerGaps gaps_;
   OwnerTree tree_{0};
   ClusterRangeIndex index_;
 };

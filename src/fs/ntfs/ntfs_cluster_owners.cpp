@@ -39,7 +39,7 @@ class NtfsOwnerIndex : public OwnerIndex {
     ClusterOwners none;
     none.complete = false;
     if (!mft_) {
-      none.notes = notes_;
+      none.notes = gaps_.notes;
       return none;
     }
     std::vector<ClusterExtent> extents;
@@ -50,8 +50,7 @@ class NtfsOwnerIndex : public OwnerIndex {
     }
     ClusterOwners out =
         OwnersFromHits(index_.Lookup(extents), [this](std::uint32_t record) { return Describe(record); });
-    out.complete = complete_;
-    out.notes = notes_;
+    gaps_.Into(out);
     return out;
   }
 
@@ -75,17 +74,13 @@ class NtfsOwnerIndex : public OwnerIndex {
     return true;
   }
 
-  void Note(std::string text) {
-    complete_ = false;
-    notes_.push_back(std::move(text));
-  }
 
   void Build() {
     built_ = true;
     mft_ = ntfs::BuildMftDescriptor(host_, drive_);
     if (!mft_ || !mft_->runs) {
       mft_.reset();
-      Note("the $MFT cannot be read");
+      gaps_.Note("the $MFT cannot be read");
       return;
     }
     const std::uint64_t recordBytes = ntfs::RecordBytes(*drive_);
@@ -110,7 +105,7 @@ class NtfsOwnerIndex : public OwnerIndex {
       }
     }
     if (unreadable > 0)
-      Note(std::to_string(unreadable) + " MFT records could not be read, and what they hold is not known");
+      gaps_.Note(std::to_string(unreadable) + " MFT records could not be read, and what they hold is not known");
     index_.Finish();
   }
 
@@ -178,8 +173,7 @@ class NtfsOwnerIndex : public OwnerIndex {
   EngineHost* host_;
   LOGDRIVE_INFO* drive_;
   bool built_ = false;
-  bool complete_ = true;
-  std::vector<std::string> notes_;
+  OwnerGaps gaps_;
   std::unique_ptr<MftFileInfo> mft_;
   ClusterRangeIndex index_;
   std::unordered_map<std::uint64_t, Named> names_;
