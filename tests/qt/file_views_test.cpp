@@ -57,6 +57,11 @@ QStringList Ticked(const QtWindow& w) {
   return out;
 }
 
+// Makes a folder of the root the tree's current one, so the file list shows it.
+void OpenRootFolder(ItemView* tree, const char* name) {
+  tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QString::fromLatin1(name)));
+}
+
 void ClickHeader(ItemView* view, int column) {
   QHeaderView* header = view->header();
   QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
@@ -109,7 +114,7 @@ class FileViewsTest : public QObject {
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
     ItemView* tree = w.TreeView();
-    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Docs")));
+    OpenRootFolder(tree, "Docs");
     ItemView* list = w.ListView(kFileList);
     QCOMPARE(Shown(list).size(), 4);
 
@@ -181,7 +186,7 @@ class FileViewsTest : public QObject {
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
     ItemView* tree = w.TreeView();
-    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Docs")));
+    OpenRootFolder(tree, "Docs");
     ItemView* list = w.ListView(kFileList);
     PreviewPane* pane = w.Preview();
 
@@ -203,12 +208,12 @@ class FileViewsTest : public QObject {
     QVERIFY(pane->Owners()->text().isEmpty());
 
     // A deleted file whose clusters a live file took names it.
-    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Old")));
+    OpenRootFolder(tree, "Old");
     list->setCurrentIndex(ShownRow(list, QStringLiteral("?ld.bin")));
     QCOMPARE(pane->Verdict()->text(), QStringLiteral("Chain is in use"));
     QCOMPARE(pane->Owners()->text(),
              QStringLiteral("Overwritten by /Later, /Later/new.bin; 0.0% of its clusters are still free."));
-    tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QStringLiteral("Docs")));
+    OpenRootFolder(tree, "Docs");
     list->setCurrentIndex(ShownRow(list, QStringLiteral("?hoto.jpg")));
 
     // Hidden, it reads nothing; shown again, it catches up.
