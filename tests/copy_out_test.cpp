@@ -96,10 +96,11 @@ TEST_P(FatCopy, FilesWithNothingToReadLeaveNothingBehindAndExitStillStopsTheCopy
   ASSERT_NE(h.app.currentDrive, nullptr);
   // Start clusters past the volume's end: not a byte of them can be read.
   const std::string out = dir_.Path("out");
+  ScanRecords records;
   FoundFile files[50];
   std::vector<CopyItem> items;
   for (FoundFile& f : files) {
-    f.name = "f" + std::to_string(items.size()) + ".bin";
+    records.KeepName(&f, "f" + std::to_string(items.size()) + ".bin");
     f.size = 1000;
     f.startCluster = 0x0FFFFFF0;
     items.push_back({&f, {"Kept"}});

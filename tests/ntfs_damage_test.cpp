@@ -285,10 +285,9 @@ TEST(NtfsDamage, AttributeListsAreFollowedOnceOnlyIntoTheirOwnRecordsAndJoinedIn
   for (const FoundFile& f : h.app.Records().files)
     if (f.name == "mult2.dat") found = &f;
   ASSERT_NE(found, nullptr) << h.LogText();
-  ASSERT_TRUE(found->runs);
-  ASSERT_EQ(found->runs->size(), 1u);
-  EXPECT_EQ((*found->runs)[0].lcn, 4091);  // istat: clusters 4091 4092
-  EXPECT_EQ((*found->runs)[0].length, 2);
+  ASSERT_EQ(found->Runs().size(), 1u);
+  EXPECT_EQ(found->Runs()[0].lcn, 4091);  // istat: clusters 4091 4092
+  EXPECT_EQ(found->Runs()[0].length, 2);
   EXPECT_EQ(found->size, 1715u);
 }
 

@@ -50,9 +50,9 @@ QStringList Ticked(const QtWindow& w) {
   QStringList out;
   for (int r = 0; r < w.RowCount(kFileList); ++r) {
     const auto* f = static_cast<const FoundFile*>(w.RowData(kFileList, r));
-    if (f->checkState == kCheckTicked && w.RowCheck(kFileList, r) == kChecked)
-      out << (f->firstCharLost ? QStringLiteral("?") + QString::fromStdString(f->name).mid(1)
-                                : QString::fromStdString(f->name));
+    if (f->checkState != kCheckTicked || w.RowCheck(kFileList, r) != kChecked) continue;
+    const QString name = QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size()));
+    out << (f->firstCharLost ? QStringLiteral("?") + name.mid(1) : name);
   }
   return out;
 }
