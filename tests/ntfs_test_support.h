@@ -142,6 +142,9 @@ struct RecordBuilder {
 // ---------------------------------------------------------------------------
 // Images on disk.
 
+// DFTT #7: NTFS deleted files with a published table of them.
+inline std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
+
 inline Buffer ReadAt(const std::string& path, std::uint64_t offset, std::size_t size) {
   Buffer b(size, 0);
   std::ifstream in(path, std::ios::binary);
