@@ -13,7 +13,7 @@
 namespace tsn {
 namespace {
 
-using test::Cli;
+using test::TimedCli;
 using test::Quote;
 using test::RunCommand;
 
@@ -47,7 +47,7 @@ TEST(CliExitStatus, TellsEachOutcomeApart) {
       {"drives --no-devices " + Quote(fat) + " " + Quote(noVolume), 0, ""},
   };
   for (const auto& c : cases) {
-    const auto r = RunCommand(Cli(c.args));
+    const auto r = RunCommand(TimedCli(c.args));
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_TRUE(test::Has(r.err, c.err)) << c.args << "\n" << r.err;
   }
@@ -74,7 +74,7 @@ TEST(CliExitStatus, UnreadableAreasMakeADoneScanIncomplete) {
       {"scan --indexed " + Quote(failing.path()), 0},
   };
   for (const auto& c : cases) {
-    const auto r = RunCommand(Cli(c.args));
+    const auto r = RunCommand(TimedCli(c.args));
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
     EXPECT_EQ(test::Has(r.err, "bytes " + std::to_string(at) + "\u2013" + std::to_string(at + 511)), c.status == 3)
         << c.args << "\n" << r.err;
@@ -111,7 +111,7 @@ class CliFullDisk : public ::testing::Test {
 
 TEST_F(CliFullDisk, ListingThatDoesNotFitIsAFailureWithItsCause) {
   for (const std::string args : {"scan ", "scan --json "}) {
-    const auto r = RunCommand(Cli(args + Quote(fat_)) + " > " + Quote(disk_ + "/list"));
+    const auto r = RunCommand(TimedCli(args + Quote(fat_)) + " > " + Quote(disk_ + "/list"));
     EXPECT_EQ(r.status, 4) << args;
     EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the listing could not be written: No space left on device"))
         << r.err;
@@ -119,7 +119,7 @@ TEST_F(CliFullDisk, ListingThatDoesNotFitIsAFailureWithItsCause) {
   }
   // The drive list is small: it fails only once nothing more fits.
   RunCommand("cat /dev/zero > " + Quote(disk_ + "/filler"));
-  const auto r = RunCommand(Cli("drives --no-devices " + Quote(fat_)) + " > " + Quote(disk_ + "/drives"));
+  const auto r = RunCommand(TimedCli("drives --no-devices " + Quote(fat_)) + " > " + Quote(disk_ + "/drives"));
   EXPECT_EQ(r.status, 4);
   EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the drive list could not be written: No space left on device"))
       << r.err;
@@ -133,7 +133,7 @@ TEST_F(CliFullDisk, ReportThatDoesNotFitLeavesNothingUnderItsName) {
 #endif
   };
   for (const std::string& name : targets) {
-    const auto r = RunCommand(Cli("report --out " + Quote(disk_ + "/" + name) + " " + Quote(fat_)));
+    const auto r = RunCommand(TimedCli("report --out " + Quote(disk_ + "/" + name) + " " + Quote(fat_)));
     EXPECT_EQ(r.status, 4) << name;
     EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the report " + disk_ + "/" + name +
                                  " could not be written: No space left on device"))
@@ -143,7 +143,7 @@ TEST_F(CliFullDisk, ReportThatDoesNotFitLeavesNothingUnderItsName) {
     EXPECT_EQ(test::ReadAll(disk_ + "/old.txt"), "old");
   }
   // The report on stdout is checked the same way.
-  const auto r = RunCommand(Cli("report " + Quote(fat_)) + " > " + Quote(disk_ + "/out"));
+  const auto r = RunCommand(TimedCli("report " + Quote(fat_)) + " > " + Quote(disk_ + "/out"));
   EXPECT_EQ(r.status, 4);
   EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the report could not be written: No space left on device"))
       << r.err;
@@ -177,7 +177,7 @@ TEST(CliInterrupt, StopsTheScanAndListsWhatWasFound) {
 
 TEST(CliClosedPipe, ReaderThatStopsEarlyIsNoFailure) {
   for (const std::string args : {"scan", "scan --json", "report"}) {
-    const std::string command = Cli(args + " " + Quote(test::Fixture("fat32-512.img")));
+    const std::string command = TimedCli(args + " " + Quote(test::Fixture("fat32-512.img")));
     const auto r = RunCommand("bash -c " + Quote("set -o pipefail; " + command + " | head -1"));
     EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << args;
@@ -241,11 +241,11 @@ std::string CliControlNames::image_;
 bool CliControlNames::made_ = false;
 
 TEST_F(CliControlNames, TextShowsThemEscapedAndJsonAsTheyAre) {
-  const auto text = RunCommand(Cli("scan " + Quote(image_)));
+  const auto text = RunCommand(TimedCli("scan " + Quote(image_)));
   ASSERT_EQ(text.status, 0) << text.err;
   for (const char* shown : {"  /a\\x1b[31mb.txt\n", "  /new\\nline.txt\n", "  /back\\\\slash.txt\n"})
     EXPECT_TRUE(test::Has(text.out, shown)) << shown;
-  const auto report = RunCommand(Cli("report " + Quote(image_)));
+  const auto report = RunCommand(TimedCli("report " + Quote(image_)));
   ASSERT_EQ(report.status, 0) << report.err;
   EXPECT_TRUE(test::Has(report.out, "a\\x1b[31mb.txt")) << report.out;
   for (const auto* r : {&text, &report}) {
@@ -270,7 +270,7 @@ TEST_F(CliControlNames, TextShowsThemEscapedAndJsonAsTheyAre) {
 TEST_F(CliControlNames, JsonLinesReadBackAsTheLibraryWritesThem) {
   for (const bool quick : {false, true}) {
     SCOPED_TRACE(quick ? "quick" : "indexed");
-    const auto r = RunCommand(Cli(std::string("scan --json ") + (quick ? "--quick " : "") + Quote(image_)));
+    const auto r = RunCommand(TimedCli(std::string("scan --json ") + (quick ? "--quick " : "") + Quote(image_)));
     ASSERT_EQ(r.status, 0) << r.err;
     std::map<std::string, nlohmann::ordered_json> files;  // by name
     for (const std::string& line : test::Split(r.out, '\n')) {
@@ -283,7 +283,9 @@ TEST_F(CliControlNames, JsonLinesReadBackAsTheLibraryWritesThem) {
       if (quick && !deleted) continue;
       const auto it = files.find(kAwkward[i]);
       ASSERT_NE(it, files.end()) << kAwkward[i];
-      if (!quick) EXPECT_EQ(it->second["path"], std::string("/") + kOddFolder + "/" + kAwkward[i]);
+      if (!quick) {
+        EXPECT_EQ(it->second["path"], std::string("/") + kOddFolder + "/" + kAwkward[i]);
+      }
       EXPECT_EQ(it->second["deleted"], deleted) << kAwkward[i];
       EXPECT_EQ(it->second["size"], 2u);
     }
@@ -301,12 +303,12 @@ TEST_F(CliControlNames, DriveListShowsTheSourceEscaped) {
   };
   for (const auto& c : cases) {
     const std::string odd = test::CopyOf(image_, *dir_, c.name);
-    const auto text = RunCommand(Cli("drives --no-devices " + Quote(odd)));
+    const auto text = RunCommand(TimedCli("drives --no-devices " + Quote(odd)));
     ASSERT_EQ(text.status, 0) << text.err;
     EXPECT_TRUE(test::Has(text.out, "/" + c.shown + "\n")) << text.out;
     EXPECT_FALSE(test::Has(text.out + text.err, "\x1b"));
     EXPECT_FALSE(test::Has(text.out + text.err, "\xff"));
-    const auto json = RunCommand(Cli("drives --json --no-devices " + Quote(odd)));
+    const auto json = RunCommand(TimedCli("drives --json --no-devices " + Quote(odd)));
     ASSERT_EQ(json.status, 0) << json.err;
     const auto row = nlohmann::json::parse(test::Split(json.out, '\n').at(0));
     EXPECT_TRUE(test::Has(row["source"].get<std::string>(), "/" + c.json)) << row;

@@ -302,7 +302,6 @@ class NtfsCopyExtents : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new test::ScratchDir;
-    PopulateTool(*dir_);
     for (const char* name : {"a.bin", "b.bin"})
       ASSERT_EQ(RunCommand("head -c 2000000 /dev/urandom > " + Quote(dir_->Path(name))).status, 0);
     test::WriteFile(dir_->Path("one.bin"), Buffer(1024, 0x5A));

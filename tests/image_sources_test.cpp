@@ -92,7 +92,7 @@ TEST(ImageSources, EachContainerReadsAsTheRawImageItWasMadeFromAndIsLeftUnchange
     const std::string image = dir.Path(c.open);
     const auto before = HashesIn(dir.dir());
 
-    const auto drives = RunCommand(test::Cli("drives --no-devices " + Quote(image)));
+    const auto drives = RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
     EXPECT_EQ(drives.status, 0) << drives.err;
     EXPECT_TRUE(Has(drives.out, std::string(dir.dir()) + "/" + c.shown)) << drives.out;
 
@@ -169,7 +169,7 @@ TEST(ImageSources, ADifferencingVhdReadsThroughItsParentBesideItAndIsNotListedWi
   EXPECT_EQ(child.status, 0) << child.log;
   ASSERT_FALSE(raw.entries.empty());
   EXPECT_EQ(child.entries, raw.entries);
-  const auto drives = RunCommand(test::Cli("drives --no-devices " + Quote(dir.Path("child.vhd"))));
+  const auto drives = RunCommand(test::TimedCli("drives --no-devices " + Quote(dir.Path("child.vhd"))));
   EXPECT_TRUE(Has(drives.out, "child.vhd (VHD differencing, parent parent.vhd) partition 1")) << drives.out;
   EXPECT_EQ(HashesIn(dir.dir()), before);
 

@@ -275,7 +275,7 @@ TEST(NtfsDamage, AttributeListsAreFollowedOnceOnlyIntoTheirOwnRecordsAndJoinedIn
   // icat reads of the undamaged file.
   const std::string image = test::CopyOf(source, dir, "split.img");
   SplitIntoExtension(image, GeometryOf(image), 17, 36);
-  const auto ours = RunCommand(test::Cli("cat " + test::Quote(image) + " --record 36"));
+  const auto ours = RunCommand(test::TimedCli("cat " + test::Quote(image) + " --record 36"));
   ASSERT_EQ(ours.status, 0) << ours.err;
   const std::string theirs = RunCommand("icat " + test::Quote(source) + " 36").out;
   EXPECT_EQ(theirs.size(), 1715u);
@@ -336,7 +336,6 @@ TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
 
 TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
   test::ScratchDir dir;
-  PopulateTool(dir);
   const std::string note = dir.Path("note.txt");
   std::ofstream(note) << "note\n";
   const std::string image = MakeNtfsImage(dir, "loop.img", 16, 4096,
@@ -387,7 +386,6 @@ TEST(NtfsDamage, AFolderThatListsItsOwnAncestorIsWalkedOnce) {
 // an index that outgrew its record, and then what the commands `after` make.
 std::string ImageWithABigFolder(const test::ScratchDir& dir, const std::string& name,
                                 const std::string& after = "") {
-  PopulateTool(dir);
   const std::string note = dir.Path("note.txt");
   std::ofstream(note) << "note\n";
   std::string commands = "mkdir\t/many\n";
@@ -497,7 +495,6 @@ TEST(NtfsDamage, AFolderIndexInTwoExtentsIsReadWhole) {
 // pass over the rest unread, zeros as they would be.
 TEST(NtfsDamage, MftRecordsPastTheEndOfACutShortImageAreNotRead) {
   test::ScratchDir dir;
-  PopulateTool(dir);
   const std::string note = dir.Path("note.txt");
   std::ofstream(note) << "note\n";
   const std::string image = MakeNtfsImage(dir, "cut.img", 16, 4096, "file\t/gone.txt\t" + note + "\nrm\t/gone.txt\n");

@@ -231,7 +231,7 @@ TEST_F(NtfsReadErrors, ClustersWhoseBitmapCannotBeReadAreNeitherFreeNorRecoverab
   for (std::uint64_t i = 0; i < clusters / 8; ++i) freeBytes += bitmap[i] == 0 && i / 512 != sector;
   char share[32];
   std::snprintf(share, sizeof share, "%% %.02f", 100.0 * static_cast<double>(freeBytes) / static_cast<double>(clusters / 8));
-  const auto drives = RunCommand(test::Cli("drives --no-devices --json " + Quote(failing.path())));
+  const auto drives = RunCommand(test::TimedCli("drives --no-devices --json " + Quote(failing.path())));
   EXPECT_EQ(nlohmann::json::parse(drives.out)["Sparse"], share) << drives.err;
 }
 
@@ -251,7 +251,6 @@ void ExpectIcatBytesBut(const std::string& image, std::uint64_t record, const st
 
 TEST(NtfsCopyReadErrors, EveryReadableByteIsKeptAndEachUnreadableStretchIsNamed) {
   test::ScratchDir dir;
-  PopulateTool(dir);
   std::mt19937 rng(18);
   Buffer random(1 << 20);
   for (auto& b : random) b = static_cast<std::uint8_t>(rng());

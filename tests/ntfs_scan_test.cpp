@@ -52,7 +52,7 @@ std::uint64_t FsstatFigure(const std::string& report, const std::string& pattern
 }
 
 // What "tessilon-cli drives" lists for one image, as JSON.
-std::string Drives(const std::string& image) { return RunCommand(test::Cli("drives --no-devices --json " + test::Quote(image))).out; }
+std::string Drives(const std::string& image) { return RunCommand(test::TimedCli("drives --no-devices --json " + test::Quote(image))).out; }
 
 struct Truth {
   std::uint64_t record;
@@ -459,7 +459,6 @@ TEST(NtfsWindow, ExitInEachPhaseStopsThereAndKeepsWhatWasFound) {
 
 TEST(NtfsBuilt, AFolderIndexReachedThroughAnAttributeList) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string one = dir.Path("one.txt"), piece = dir.Path("piece.bin");
   std::ofstream(one) << "x\n";
   std::ofstream(piece) << std::string(1024, 'p');
@@ -487,7 +486,6 @@ TEST(NtfsBuilt, AFolderIndexReachedThroughAnAttributeList) {
 
 TEST(NtfsBuilt, ADeletedFolderThatComesBeforeItsParentInTheMftStillLandsUnderIt) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string note = dir.Path("note.txt");
   std::ofstream(note) << std::string(5000, 'n');
   // The remount makes the allocator hand out the record freed before it:
@@ -516,7 +514,6 @@ std::uint64_t IstatIndexBytes(const std::string& image, std::uint64_t record) {
 
 TEST(NtfsBuilt, EachScanReadsTheMftOnceWhateverTheIndexesInterleave) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string one = dir.Path("one.txt");
   std::ofstream(one) << "x\n";
   // Folders of a few hundred files, half of them deleted: the index walk
@@ -560,7 +557,6 @@ TEST(NtfsBuilt, EachScanReadsTheMftOnceWhateverTheIndexesInterleave) {
 
 TEST(NtfsBuilt, AVolumeOfFiveTebibytesIsMeasuredAndReadIn64Bits) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string content = dir.Path("content.bin");
   std::ofstream(content) << std::string(200000, 'c');
   // A sparse image: clusters of 64 KiB keep its bitmap at 10 MiB.
@@ -622,7 +618,7 @@ TEST_P(NtfsSectorSize, TheDriveRowAndRecordGiveTheVolumesOwnGeometry) {
   ASSERT_EQ(FsstatFigure(fs, R"(Size of MFT Entries: (\d+) bytes)"), 4096u);
   ASSERT_EQ(FsstatFigure(fs, R"(Size of Index Records: (\d+) bytes)"), 4096u);
 
-  const auto rows = RunCommand(test::Cli("drives --no-devices --json " + Quote(Image())));
+  const auto rows = RunCommand(test::TimedCli("drives --no-devices --json " + Quote(Image())));
   ASSERT_EQ(rows.status, 0) << rows.err;
   const auto row = nlohmann::json::parse(rows.out.substr(0, rows.out.find('\n')));
   char size[32];
@@ -702,7 +698,7 @@ TEST(NtfsStatedSizes, SizesTheVolumeDoesNotHaveAreToldAndNotReadWith) {
     ntfstest::WriteAt(image, c.field, {c.value});
     ntfstest::WriteAt(image, std::filesystem::file_size(image) - 4096 + c.field, {c.value});
     const std::string before = test::Sha256OfFile(image);
-    const auto rows = RunCommand(test::Cli("drives --no-devices " + Quote(image)));
+    const auto rows = RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
     EXPECT_NE(rows.err.find(c.logged), std::string::npos) << rows.err;
     EXPECT_EQ(rows.out.find("NTFS4KN16K") != std::string::npos, c.listed) << rows.out;
     if (c.listed) {

@@ -18,7 +18,7 @@
 namespace tsn {
 namespace {
 
-using test::Cli;
+using test::TimedCli;
 using test::Quote;
 using test::RunCommand;
 
@@ -88,7 +88,7 @@ TEST(CliBodyFile, MatchesFlsEntryByEntry) {
     SCOPED_TRACE(image);
     const bool ntfs = image.rfind("ntfs", 0) == 0;
     const std::string path = test::Fixture(image);
-    const auto ours = RunCommand(Cli("scan --bodyfile " + Quote(path)));
+    const auto ours = RunCommand(TimedCli("scan --bodyfile " + Quote(path)));
     ASSERT_EQ(ours.status, 0) << ours.err;
     // FAT stamps carry no zone: both read them as UTC.
     const auto tsk = RunCommand("fls -z UTC -r -m / " + Quote(path));
@@ -145,7 +145,7 @@ TEST(CliCsv, AgreesWithTheJsonListing) {
   for (const std::string image : {"fat32-512.img", "ntfs-1k.img"}) {
     SCOPED_TRACE(image);
     const std::string path = test::Fixture(image);
-    const auto csv = RunCommand(Cli("scan --csv " + Quote(path)));
+    const auto csv = RunCommand(TimedCli("scan --csv " + Quote(path)));
     ASSERT_EQ(csv.status, 0) << csv.err;
     const test::Scan json = test::RunScan(path, false);
     const auto rows = CsvRecords(csv.out);
@@ -206,7 +206,7 @@ TEST(CopyManifest, ItsHashesVerifyEveryCopy) {
     SCOPED_TRACE(image);
     const test::ScratchDir dir;
     const std::string to = dir.Path("out");
-    const auto r = RunCommand(Cli("copy --to " + Quote(to) + " " + Quote(test::Fixture(image))));
+    const auto r = RunCommand(TimedCli("copy --to " + Quote(to) + " " + Quote(test::Fixture(image))));
     ASSERT_EQ(r.status, 0) << r.err;
     ExpectSumsVerify(to);
     const auto rows = CsvRecords(test::ReadAll(to + "/tessilon-manifest.csv"));
@@ -261,13 +261,13 @@ TEST(CliCat, WritesWhatIcatDoes) {
     } else {
       args += Quote(c.path);
     }
-    const auto ours = RunCommand(Cli(args));
+    const auto ours = RunCommand(TimedCli(args));
     EXPECT_EQ(ours.status, 0) << ours.err;
     EXPECT_EQ(ours.out.size(), icat.out.size());
     EXPECT_TRUE(ours.out == icat.out);
   }
   // Nothing on stdout when the file is not there.
-  const auto missing = RunCommand(Cli("cat " + Quote(test::Fixture("fat32-512.img")) + " /no/such.txt"));
+  const auto missing = RunCommand(TimedCli("cat " + Quote(test::Fixture("fat32-512.img")) + " /no/such.txt"));
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "");
   EXPECT_NE(missing.err.find("no file /no/such.txt"), std::string::npos) << missing.err;
@@ -284,16 +284,16 @@ TEST(CliOffset, ReadsTheVolumeThePartitionDoes) {
   for (const auto& c : cases) {
     EXPECT_NE(table.out.find(std::string(10 - c.offset.size(), '0') + c.offset), std::string::npos) << table.out;
     const auto byPartition =
-        RunCommand(Cli("scan --json --partition " + std::to_string(c.partition) + " " + Quote(disk)));
-    const auto byOffset = RunCommand(Cli("scan --json --offset " + c.offset + " " + Quote(disk)));
+        RunCommand(TimedCli("scan --json --partition " + std::to_string(c.partition) + " " + Quote(disk)));
+    const auto byOffset = RunCommand(TimedCli("scan --json --offset " + c.offset + " " + Quote(disk)));
     EXPECT_EQ(byOffset.status, 0) << byOffset.err;
     EXPECT_GT(byOffset.out.size(), 1000u);
     EXPECT_EQ(byOffset.out, byPartition.out);
   }
-  const auto past = RunCommand(Cli("scan --offset 999999999 " + Quote(disk)));
+  const auto past = RunCommand(TimedCli("scan --offset 999999999 " + Quote(disk)));
   EXPECT_EQ(past.status, 1);
   EXPECT_NE(past.err.find("sector 999999999 lies past its end"), std::string::npos) << past.err;
-  EXPECT_EQ(RunCommand(Cli("scan --offset 2048 --partition 1 " + Quote(disk))).status, 2);
+  EXPECT_EQ(RunCommand(TimedCli("scan --offset 2048 --partition 1 " + Quote(disk))).status, 2);
 }
 
 TEST(CliDocs, ManPagesRenderCleanAndVersionIsTheProjects) {
@@ -305,7 +305,7 @@ TEST(CliDocs, ManPagesRenderCleanAndVersionIsTheProjects) {
   std::smatch m;
   const std::string cmake = test::ReadAll(std::string(TESSILON_SOURCE_DIR) + "/CMakeLists.txt");
   ASSERT_TRUE(std::regex_search(cmake, m, std::regex(R"(project\(tessilon VERSION ([0-9.]+))")));
-  EXPECT_EQ(RunCommand(Cli("--version")).out, "tessilon-cli " + m[1].str() + "\n");
+  EXPECT_EQ(RunCommand(TimedCli("--version")).out, "tessilon-cli " + m[1].str() + "\n");
 }
 
 }  // namespace

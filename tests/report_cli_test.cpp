@@ -54,7 +54,7 @@ class ReportCli : public ::testing::Test {
     dir_ = nullptr;
   }
   static test::CommandResult Report(const std::string& args) {
-    return RunCommand(test::Cli("report '" + image_ + "' " + args));
+    return RunCommand(test::TimedCli("report '" + image_ + "' " + args));
   }
   // The names on each page: the lines that are exactly a deleted file's name.
   static std::vector<std::vector<std::string>> NamesByPage(
@@ -173,7 +173,7 @@ class ReportScripts : public ::testing::Test {
   }
   // The report printed as PDF under the environment given, as pdftotext reads it.
   static test::CommandResult Report(const std::string& environment, const std::string& pdf) {
-    auto r = RunCommand(environment + " " + test::Cli("report '" + image_ + "' --out '" + pdf + "'"));
+    auto r = RunCommand(environment + " " + test::TimedCli("report '" + image_ + "' --out '" + pdf + "'"));
     if (r.status != 0) return r;
     const auto text = RunCommand("pdftotext -layout '" + pdf + "' -");
     r.out = text.out;

@@ -132,7 +132,7 @@ bool IsCopyManifest(const std::filesystem::path& file);
 std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name);
 
 // The command line with these arguments, stopped after two minutes.
-std::string Cli(const std::string& args);
+std::string TimedCli(const std::string& args);
 // `tessilon-cli copy` of the named paths (every deleted file when none).
 CommandResult CliCopy(const std::string& image, const std::string& to, const std::vector<std::string>& paths = {},
                       const std::string& options = "");
