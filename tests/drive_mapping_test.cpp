@@ -154,12 +154,7 @@ TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
 
 TEST(DriveMapping, BadSourcesGetOneClearLineEachAndTheRestIsListed) {
   test::ScratchDir dir;
-  const std::string good = dir.Path("fat16.img");
-  Sh("truncate -s 20M " + good + " && mkfs.fat -F 16 " + good + " >/dev/null");
-  const std::string zeroSpc = MakeFat32(dir, "zero-spc.img");
-  // Both copies of the boot sector: with one left, the other is used.
-  for (const char* at : {"13", "3085"})
-    Sh("printf '\\000' | dd of=" + zeroSpc + " bs=1 seek=" + at + " conv=notrunc status=none");
+  const std::string good = MakeFat32(dir, "good.img");
   test::WriteFile(dir.Path("short.img"), std::vector<std::uint8_t>(100, 1));
   // An MBR whose second entry starts past the end of the 1 MiB image.
   std::vector<std::uint8_t> mbr(1 << 20, 0);
@@ -178,18 +173,31 @@ TEST(DriveMapping, BadSourcesGetOneClearLineEachAndTheRestIsListed) {
   test::WriteFile(dir.Path("badtable.img"), mbr);
 
   HeadlessApp h;
-  h.OpenImages({dir.Path("missing.img"), dir.dir(), dir.Path("short.img"), dir.Path("badtable.img"), zeroSpc, good},
-               -1);
+  h.OpenImages({dir.Path("missing.img"), dir.dir(), dir.Path("short.img"),
+                       dir.Path("badtable.img"), good}, -1);
   const std::string log = h.LogText();
   EXPECT_NE(log.find(dir.Path("missing.img") + ": No such file or directory"), std::string::npos) << log;
   EXPECT_NE(log.find(dir.dir() + ": is a folder"), std::string::npos);
   EXPECT_NE(log.find("short.img: shorter than one sector"), std::string::npos);
   EXPECT_NE(log.find("partition 2 starts at sector 999999, past the end of the disk"), std::string::npos);
-  EXPECT_NE(log.find("D: (" + zeroSpc + "): its boot sector gives 0 sectors per cluster"), std::string::npos);
   ASSERT_EQ(h.ui.RowCount(kDriveList), 1);
-  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 3), "FAT16");
   EXPECT_EQ(static_cast<LOGDRIVE_INFO*>(h.ui.RowData(kDriveList, 0))->sourceDescription, good);
   EXPECT_EQ(h.LogMessages().back(), "Drive mapping complete.");
+}
+
+TEST(DriveMapping, ListsFat16AndRefusesZeroSectorsPerClusterWithALine) {
+  test::ScratchDir dir;
+  const std::string fat16 = dir.Path("fat16.img");
+  Sh("truncate -s 20M " + fat16 + " && mkfs.fat -F 16 " + fat16 + " >/dev/null");
+  const std::string broken = MakeFat32(dir, "zero-spc.img");
+  // Both copies of the boot sector: with one left, the other is used.
+  for (const char* at : {"13", "3085"})
+    Sh("printf '\\000' | dd of=" + broken + " bs=1 seek=" + at + " conv=notrunc status=none");
+  HeadlessApp h;
+  h.OpenImages({fat16, broken}, -1);
+  ASSERT_EQ(h.ui.RowCount(kDriveList), 1) << h.LogText();
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 3), "FAT16");
+  EXPECT_NE(h.LogText().find("D: (" + broken + "): its boot sector gives 0 sectors per cluster"), std::string::npos);
 }
 
 TEST(DriveMapping, UnreadableDevicesAreNamedNotDropped) {
