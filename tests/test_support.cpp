@@ -269,4 +269,21 @@ bool IsCopyManifest(const std::filesystem::path& file) {
   return false;
 }
 
+std::string TimedCli(const std::string& args) { return std::string("timeout 120 ") + TESSILON_CLI + " " + args; }
+
+CommandResult CliCopy(const std::string& image, const std::string& to, const std::vector<std::string>& paths,
+                      const std::string& options) {
+  std::string args = "copy " + options + " " + Quote(image) + " --to " + Quote(to);
+  for (const auto& p : paths) args += " " + Quote(p);
+  return RunCommand(TimedCli(args));
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 }  // namespace tsn::test

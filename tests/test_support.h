@@ -131,4 +131,12 @@ bool IsCopyManifest(const std::filesystem::path& file);
 // A private copy of a file in dir, for tests that damage it on purpose.
 std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name);
 
+// The command line with these arguments, stopped after two minutes.
+std::string TimedCli(const std::string& args);
+// `tessilon-cli copy` of the named paths (every deleted file when none).
+CommandResult CliCopy(const std::string& image, const std::string& to, const std::vector<std::string>& paths = {},
+                      const std::string& options = "");
+bool Has(const std::string& text, const std::string& part);
+std::size_t Count(const std::string& text, const std::string& part);
+
 }  // namespace tsn::test
