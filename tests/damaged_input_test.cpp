@@ -28,15 +28,6 @@ void PutLe(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v, int wi
   for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
 
-void Poke(const std::string& path, std::uint64_t offset, std::uint64_t v, int width) {
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width));
-  PutLe(bytes, 0, v, width);
-  const int fd = ::open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), width);
-  ::close(fd);
-}
-
 // Hand-made partition tables, as no partitioning tool writes them: an MBR
 // disk of 64 sectors with a FAT32 partition and an extended one at sector
 // 30 (its EBR, when a case writes one, holds logical partition 5 and a
@@ -91,7 +82,7 @@ TEST(DamagedPartitionTables, EachDamageIsNamedAndWhatCanBeReadIsRead) {
       for (const auto& [at, v, width] : mbr) PutLe(bytes, at, v, width);
       test::WriteFile(disk, bytes);
     }
-    for (const auto& [at, v, width] : c.pokes) Poke(disk, at, v, width);
+    for (const auto& [at, v, width] : c.pokes) test::WriteAt(disk, at, test::Le(v, width));
     OpenResult opened = VolumeSource::Open(disk);
     ASSERT_TRUE(opened.source) << opened.error;
     const PartitionScan scan = ReadPartitionTable(*opened.source, "disk");
