@@ -55,15 +55,20 @@ struct QtApp {
       if (m.kind == MessageKind::Notify && m.id == id && m.code == code) out.push_back(m);
     return out;
   }
-  // As a user does it: shows the window, builds the drive list on the image
-  // alone, clicks its row and runs the indexed scan; true when it all went.
-  bool ScanImage(const QString& image) {
-    app.sources.files = {QFile::encodeName(image).toStdString()};
+  // As a user does it: shows the window and builds the drive list on these
+  // image files alone; the rows it shows, or -1 when the window did not show.
+  int ListImages(const QStringList& images) {
+    app.sources.files.clear();
+    for (const QString& image : images) app.sources.files.push_back(QFile::encodeName(image).toStdString());
     app.sources.scanDevices = false;
-    if (!Show()) return false;
+    if (!Show()) return -1;
     QTest::mouseClick(window.ToolButtons()[0], Qt::LeftButton);
+    return window.RowCount(kDriveList);
+  }
+  // And then clicks the image's row and runs the indexed scan; true when it all went.
+  bool ScanImage(const QString& image) {
+    if (ListImages({image}) != 1) return false;
     ItemView* drives = window.ListView(kDriveList);
-    if (drives->model()->rowCount() != 1) return false;
     QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(drives->model()->index(0, 1)).center());
     if (app.currentDrive == nullptr) return false;
     QTest::mouseClick(window.ToolButtons()[1], Qt::LeftButton);
@@ -78,6 +83,15 @@ inline QString RunBash(const QString& script) {
   sh.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
   if (!sh.waitForFinished(120000) || sh.exitStatus() != QProcess::NormalExit || sh.exitCode() != 0) return {};
   return QString::fromUtf8(sh.readAllStandardOutput());
+}
+
+// A 40 MB FAT32 volume of 512-byte clusters, dir/name labelled `label`,
+// then filled by `steps` (mtools commands, run in dir); false when any failed.
+inline bool MakeFatImage(const QString& dir, const QString& name, const QString& label, const QString& steps) {
+  return !RunBash(QStringLiteral("set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M '%2';"
+                                 " mkfs.fat -F 32 -s 1 -n %3 '%2' >/dev/null; %4\n echo done")
+                      .arg(dir, name, label, steps))
+              .isNull();
 }
 
 inline int PixelsOf(const QImage& image, const QRect& area, QColor colour) {
@@ -105,6 +119,21 @@ inline QModelIndex Child(QAbstractItemModel* model, const QModelIndex& parent, c
   for (int i = 0; i < model->rowCount(parent); ++i)
     if (model->index(i, 0, parent).data().toString() == label) return model->index(i, 0, parent);
   return {};
+}
+
+// The tree's folder at a path below its root ("Docs/Old"; "" is the root).
+inline QModelIndex Folder(ItemView* tree, const QString& path) {
+  QModelIndex at = tree->model()->index(0, 0);
+  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+    if (at.isValid()) at = Child(tree->model(), at, part);
+  return at;
+}
+
+// The row of the view that shows this name in its first column; -1 when none does.
+inline int RowNamed(ItemView* view, const QString& name) {
+  for (int r = 0; r < view->model()->rowCount(); ++r)
+    if (view->model()->index(r, 0).data().toString() == name) return r;
+  return -1;
 }
 
 // A point on the given part of an item, found by the window's own hit test.
