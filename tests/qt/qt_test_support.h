@@ -77,12 +77,21 @@ struct QtApp {
   }
 };
 
+// Runs a program; its standard output, and in `status` its exit code (-1
+// when it crashed or never ended).
+inline QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
+  QProcess p;
+  p.start(program, args);
+  const bool ended = p.waitForFinished(120000);
+  if (status != nullptr) *status = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
 // Runs a bash script; its standard output, or a null string when it failed.
 inline QString RunBash(const QString& script) {
-  QProcess sh;
-  sh.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
-  if (!sh.waitForFinished(120000) || sh.exitStatus() != QProcess::NormalExit || sh.exitCode() != 0) return {};
-  return QString::fromUtf8(sh.readAllStandardOutput());
+  int status = -1;
+  const QString out = Run(QStringLiteral("bash"), {QStringLiteral("-c"), script}, &status);
+  return status == 0 ? out : QString();
 }
 
 // A 40 MB FAT32 volume of 512-byte clusters, dir/name labelled `label`,
