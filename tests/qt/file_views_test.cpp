@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 
@@ -254,14 +253,9 @@ class FileViewsTest : public QObject {
     const QTemporaryDir settingsDir;
     const QString ini = settingsDir.filePath(QStringLiteral("tessilon.ini"));
     {
-      AppState app;
-      QtWindow w;
-      app.ui = &w;
-      w.UseSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
-      w.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
-      MainDialogProc(&app, Message{MessageKind::InitDialog});
-      w.show();
-      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QtApp h(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+      QtWindow& w = h.window;
+      QVERIFY(h.Show());
       w.InsertRow(kFileList, 0, "a name far too long to fit in a column of forty pixels.txt", 6, nullptr);
       w.SetColumnWidth(kFileList, 0, 40);
       ItemView* list = w.ListView(kFileList);
@@ -271,18 +265,14 @@ class FileViewsTest : public QObject {
       QCOMPARE(list->ToolTipAt(cell), QString());
       w.SetColumnWidth(kFileList, 1, 123);
       w.resize(900, 640);
-      QVERIFY(ApplySplit(&app, {w.ControlRect(kFolderTree).x + 250, 300}) == 1);
+      QVERIFY(ApplySplit(&h.app, {w.ControlRect(kFolderTree).x + 250, 300}) == 1);
       QTest::keyClick(&w, Qt::Key_F3);  // the preview hidden
       w.SaveSettings();
     }
-    AppState app;
-    QtWindow w;
-    app.ui = &w;
-    w.UseSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
-    w.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
-    MainDialogProc(&app, Message{MessageKind::InitDialog});
+    QtApp h(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+    QtWindow& w = h.window;
     QCOMPARE(w.size(), QSize(900, 640));
-    QCOMPARE(app.treeWidth, 250);
+    QCOMPARE(h.app.treeWidth, 250);
     QCOMPARE(w.ColumnWidth(kFileList, 1), 123);
     QVERIFY(!w.PreviewShown());
   }

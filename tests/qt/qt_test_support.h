@@ -7,10 +7,12 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/app_state.h"
@@ -29,7 +31,9 @@ struct QtApp {
   std::vector<Message> seen;
   bool forward = true;  // hand each message on to the program's dialog procedure
 
-  QtApp() {
+  // With `settings`, the window keeps its sizes there instead of the user's own.
+  explicit QtApp(std::unique_ptr<QSettings> settings = nullptr) {
+    if (settings != nullptr) window.UseSettings(std::move(settings));
     app.ui = &window;
     window.SetDialogProc([this](const Message& m) {
       seen.push_back(m);
