@@ -59,4 +59,15 @@ export DBUS_SYSTEM_BUS_ADDRESS="unix:path=$PWD/bus"
 # unshare execs the shell, which execs udisksd: one id for all three.
 unshare -m --propagation private sh daemons.sh </dev/null >/dev/null 2>&1 &
 echo $! > udisksd.pid
-cat loop
+# udisksd takes its name on the bus once it has looked at the devices.
+for _ in $(seq 300); do
+  if dbus-send --bus="$DBUS_SYSTEM_BUS_ADDRESS" --print-reply --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+       org.freedesktop.DBus.NameHasOwner string:org.freedesktop.UDisks2 2>/dev/null | grep -q 'boolean true'; then
+    cat loop
+    exit 0
+  fi
+  kill -0 "$(cat udisksd.pid)" 2>/dev/null || break
+  sleep 0.1
+done
+echo "udisksd did not take its name on the bus" >&2
+exit 1

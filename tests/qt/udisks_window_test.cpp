@@ -6,9 +6,6 @@
 // program started with setpriv, which runs the child half below.
 #include <unistd.h>
 
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
@@ -171,7 +168,7 @@ class UdisksWindowTest : public QObject {
     for (const QString& tool : {QStringLiteral("/usr/libexec/udisks2/udisksd"), QStringLiteral("/usr/lib/polkit-1/polkitd"),
                                 QStringLiteral("/usr/bin/dbus-daemon"), fixture})
       if (!QFile::exists(tool)) missing += (missing.isEmpty() ? "" : ", ") + tool;
-    for (const char* tool : {"unshare", "setpriv", "losetup"})
+    for (const char* tool : {"unshare", "setpriv", "losetup", "dbus-send"})
       if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
         missing += (missing.isEmpty() ? "" : ", ") + QString::fromLatin1(tool);
     if (!missing.isEmpty()) {
@@ -180,9 +177,7 @@ class UdisksWindowTest : public QObject {
       QSKIP(why.constData());
     }
     QVERIFY(dir_.isValid());
-    QFile::setPermissions(dir_.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
-                                           QFileDevice::ReadOther | QFileDevice::ExeOther | QFileDevice::ReadGroup |
-                                           QFileDevice::ExeGroup);
+    QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
     // The child runs a copy of this program from here: the build folder
     // may lie where that user cannot go.
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), Path("window")));
@@ -191,24 +186,6 @@ class UdisksWindowTest : public QObject {
             .arg(dir_.path(), fixture));
     QVERIFY2(!started.isNull(), qPrintable(Tail("setup.log") + Tail("udisksd.log") + Tail("polkitd.log")));
     device_ = started.trimmed();
-    QVERIFY2(device_.startsWith(QStringLiteral("/dev/loop")), qPrintable(started));
-    // The daemons are up once UDisks2 answers for the loop device; it lists
-    // what it has found before it takes its name on the bus.
-    QDBusConnection bus = QDBusConnection::connectToBus(Bus(), QStringLiteral("udisks-test"));
-    QVERIFY2(bus.isConnected(), qPrintable(bus.lastError().message()));
-    QDBusMessage resolve = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.UDisks2"), QStringLiteral("/org/freedesktop/UDisks2/Manager"),
-        QStringLiteral("org.freedesktop.UDisks2.Manager"), QStringLiteral("ResolveDevice"));
-    resolve << QVariantMap{{QStringLiteral("path"), device_}} << QVariantMap{};
-    QDBusMessage reply;
-    for (int tries = 0; tries < 300; ++tries) {
-      reply = bus.call(resolve);
-      if (reply.type() == QDBusMessage::ReplyMessage) break;
-      QTest::qWait(100);
-    }
-    QDBusConnection::disconnectFromBus(QStringLiteral("udisks-test"));
-    QVERIFY2(reply.type() == QDBusMessage::ReplyMessage,
-             qPrintable(reply.errorMessage() + QLatin1Char('\n') + Tail("udisksd.log") + Tail("polkitd.log")));
   }
 
   void cleanupTestCase() {
