@@ -238,7 +238,8 @@ class WindowSystem {
 
   // Opens a device that this user may not read, for reading only: the
   // desktop asks the system to open it, which may ask for a password.
-  // Never a descriptor that can write.
+  // Nothing but reading is asked for, and the source layer refuses a
+  // descriptor that could write all the same.
   virtual DeviceOpening OpenDeviceForReading(const std::string& path) = 0;
 
   // Asks the user for a folder to write to; empty when the user cancels.
