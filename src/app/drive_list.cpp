@@ -10,9 +10,6 @@ namespace tsn {
 
 namespace {
 constexpr double kGiBPerByte = 1.0 / (1024.0 * 1024.0 * 1024.0);
-}
-
-namespace {
 // Rows of drives that cannot be scanned (yet) are drawn in this.
 constexpr Colour kGreyed{128, 128, 128};
 }  // namespace
