@@ -172,7 +172,7 @@ class UdisksWindowTest : public QObject {
       if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
         missing += (missing.isEmpty() ? "" : ", ") + QString::fromLatin1(tool);
     if (!missing.isEmpty()) {
-      const QByteArray why = "this machine lacks " + missing.toUtf8() + " (apt-get install udisks2 polkitd dbus-daemon util-linux)";
+      const QByteArray why = "needs " + missing.toUtf8() + " (the tools come with udisks2, polkitd, dbus-daemon and util-linux)";
       if (InCi()) QFAIL(why.constData());
       QSKIP(why.constData());
     }
