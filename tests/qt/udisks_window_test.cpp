@@ -48,7 +48,7 @@ void Collect(const FoundTree& tree, FolderRef folder, const QString& prefix, QMa
   if (record == nullptr) return;
   for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next)
     if ((f->flags & kFlagFolder) == 0)
-      out[prefix + QString::fromStdString(f->name)] = {f->size, (f->flags & kFlagInUse) == 0};
+      out[prefix + QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size()))] = {f->size, (f->flags & kFlagInUse) == 0};
   for (FolderRef child : tree.Children(folder)) {
     const MftFileInfo* c = tree.FolderRecordOf(child);
     const QString path = prefix + QString::fromStdString(c->Label());
