@@ -81,8 +81,7 @@ tsn::NodeHandle FillRoot(Program<Window>& p, tsn::LOGDRIVE_INFO& drive, int n) {
   tsn::MftFileInfo* folder = tsn::FolderRecordOf(p.app, root);
   for (int i = 0; i < n; ++i) {
     tsn::FoundFile* f = p.app.Records().NewFile();
-    f->name = "file number " + std::to_string(i) + " of the folder.bin";
-    f->nameLength = static_cast<std::uint32_t>(f->name.size());
+    p.app.Records().KeepName(f, "file number " + std::to_string(i) + " of the folder.bin");
     f->size = static_cast<std::uint64_t>(i) * 977;
     f->fatDate = 0x5B86;
     f->fatTime = 0x9C20;

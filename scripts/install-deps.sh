@@ -16,6 +16,7 @@ packages=(
   libdeflate-dev                         # inflates E01 chunks faster than zlib
   ewf-tools qemu-utils                   # make those images for the tests
   fuse3 libfuse3-dev                     # failing media for the tests: sectors that answer EIO
+  udisks2 polkitd dbus-daemon            # disks opened without root: a udisksd of the tests' own
   strace                                 # a signal at a chosen write, in the copy tests
   poppler-utils                          # reads printed reports back
   xvfb xauth                             # a display for the window tests

@@ -79,26 +79,36 @@ TEST(BootSectorDamage, ABootSectorThatCannotBeTrustedIsReadFromItsBackup) {
   }
 }
 
-// A boot sector that answers EIO, served through FUSE: the backup is read
-// and the scans find what they find on the intact volume, and say that
-// the source was not read in full.
-TEST(BootSectorDamage, AnUnreadableBootSectorIsReadFromItsBackup) {
+// Sectors that answer EIO, served through FUSE: what stands in for them is
+// found in the volume's own sectors, 512 or 4096 bytes, the boot sector's
+// backup and a FAT sector in the second FAT. The scans find what they find
+// on the intact volume, and say that the source was not read in full.
+TEST(BootSectorDamage, AnUnreadableBootOrFatSectorIsReadFromItsCopy) {
   const struct {
-    std::string image, logged;
+    std::string image;
+    std::uint64_t first, last;
+    std::string sectors;  // of 512 bytes, as the read error names them
+    std::string logged;
   } cases[] = {
-      {test::Fixture("ntfs-1k.img"), "its boot sector is unreadable; the backup at sector 65535 is used."},
-      {test::Fixture("fat32-512.img"), "its boot sector is unreadable; the backup at sector 6 is used."},
+      {"ntfs-1k.img", 0, 511, "sector 0", "its boot sector is unreadable; the backup at sector 65535 is used."},
+      {"fat32-512.img", 0, 511, "sector 0", "its boot sector is unreadable; the backup at sector 6 is used."},
+      {"fat32-4kn.img", 0, 4095, "sectors 0\u20137", "its boot sector is unreadable; the backup at sector 6 is used."},
+      {"fat32-4kn.img", 33 * 4096, 33 * 4096 + 4095, "sectors 264\u2013271",
+       "1 sector of the first FAT could not be read; it was read from the second FAT instead."},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.image);
-    test::FailingImage failing(c.image, {{0, 511}});
+    SCOPED_TRACE(c.logged);
+    const std::string image = test::Fixture(c.image);
+    test::FailingImage failing(image, {{c.first, c.last}});
     if (failing.path().empty()) GTEST_SKIP() << failing.why();
     for (const bool quick : {true, false}) {
-      const Scan want = RunScan(c.image, quick);
-      const Scan got = RunScan(failing.path(), quick);
+      const Scan want = test::RunScan(image, quick, "", 120);
+      const Scan got = test::RunScan(failing.path(), quick, "", 120);
       EXPECT_EQ(got.status, 3) << got.log;
       EXPECT_TRUE(got.Logged(c.logged)) << got.log;
-      EXPECT_TRUE(got.Logged("bytes 0\u2013511 of " + failing.path() + " (sector 0) could not be read")) << got.log;
+      EXPECT_TRUE(got.Logged("bytes " + std::to_string(c.first) + "\u2013" + std::to_string(c.last) + " of " +
+                             failing.path() + " (" + c.sectors + ") could not be read"))
+          << got.log;
       ASSERT_FALSE(want.entries.empty());
       EXPECT_EQ(got.entries, want.entries);
     }

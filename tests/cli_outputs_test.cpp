@@ -13,12 +13,9 @@
 namespace tsn {
 namespace {
 
+using test::TimedCli;
 using test::Quote;
 using test::RunCommand;
-
-std::string Cli(const std::string& args) { return std::string("timeout 120 ") + TESSILON_CLI + " " + args; }
-
-bool Holds(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(CliExitStatus, TellsEachOutcomeApart) {
   const test::ScratchDir dir;
@@ -39,6 +36,7 @@ TEST(CliExitStatus, TellsEachOutcomeApart) {
       {"scan " + Quote(fat) + " " + Quote(ntfs), 2, ""},
       {"report --out " + Quote(dir.Path("r.doc")) + " " + Quote(fat), 2, ".pdf or a .txt"},
       {"scan " + Quote(dir.Path("missing.img")), 1, ""},
+      {"report " + Quote(dir.Path("missing.img")), 1, ""},
       {"scan " + Quote(noVolume), 1, "holds no exFAT, FAT12, FAT16, FAT32 or NTFS file system to scan"},
       {"report " + Quote(noVolume), 1, "holds no exFAT, FAT12, FAT16, FAT32 or NTFS file system to scan"},
       {"scan --partition 2 " + Quote(fat), 1, "has no partition 2 that holds a file system it reads"},
@@ -49,9 +47,9 @@ TEST(CliExitStatus, TellsEachOutcomeApart) {
       {"drives --no-devices " + Quote(fat) + " " + Quote(noVolume), 0, ""},
   };
   for (const auto& c : cases) {
-    const auto r = RunCommand(Cli(c.args));
+    const auto r = RunCommand(TimedCli(c.args));
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-    EXPECT_TRUE(Holds(r.err, c.err)) << c.args << "\n" << r.err;
+    EXPECT_TRUE(test::Has(r.err, c.err)) << c.args << "\n" << r.err;
   }
   EXPECT_TRUE(std::filesystem::exists(dir.Path("r.txt")));
   // Only the report remains: no partial file beside it.
@@ -76,9 +74,9 @@ TEST(CliExitStatus, UnreadableAreasMakeADoneScanIncomplete) {
       {"scan --indexed " + Quote(failing.path()), 0},
   };
   for (const auto& c : cases) {
-    const auto r = RunCommand(Cli(c.args));
+    const auto r = RunCommand(TimedCli(c.args));
     EXPECT_EQ(r.status, c.status) << c.args << "\n" << r.err;
-    EXPECT_EQ(Holds(r.err, "bytes " + std::to_string(at) + "\u2013" + std::to_string(at + 511)), c.status == 3)
+    EXPECT_EQ(test::Has(r.err, "bytes " + std::to_string(at) + "\u2013" + std::to_string(at + 511)), c.status == 3)
         << c.args << "\n" << r.err;
   }
 }
@@ -113,17 +111,17 @@ class CliFullDisk : public ::testing::Test {
 
 TEST_F(CliFullDisk, ListingThatDoesNotFitIsAFailureWithItsCause) {
   for (const std::string args : {"scan ", "scan --json "}) {
-    const auto r = RunCommand(Cli(args + Quote(fat_)) + " > " + Quote(disk_ + "/list"));
+    const auto r = RunCommand(TimedCli(args + Quote(fat_)) + " > " + Quote(disk_ + "/list"));
     EXPECT_EQ(r.status, 4) << args;
-    EXPECT_TRUE(Holds(r.err, "tessilon-cli: the listing could not be written: No space left on device"))
+    EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the listing could not be written: No space left on device"))
         << r.err;
     RunCommand("rm -f " + Quote(disk_ + "/list"));
   }
   // The drive list is small: it fails only once nothing more fits.
   RunCommand("cat /dev/zero > " + Quote(disk_ + "/filler"));
-  const auto r = RunCommand(Cli("drives --no-devices " + Quote(fat_)) + " > " + Quote(disk_ + "/drives"));
+  const auto r = RunCommand(TimedCli("drives --no-devices " + Quote(fat_)) + " > " + Quote(disk_ + "/drives"));
   EXPECT_EQ(r.status, 4);
-  EXPECT_TRUE(Holds(r.err, "tessilon-cli: the drive list could not be written: No space left on device"))
+  EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the drive list could not be written: No space left on device"))
       << r.err;
 }
 
@@ -135,9 +133,9 @@ TEST_F(CliFullDisk, ReportThatDoesNotFitLeavesNothingUnderItsName) {
 #endif
   };
   for (const std::string& name : targets) {
-    const auto r = RunCommand(Cli("report --out " + Quote(disk_ + "/" + name) + " " + Quote(fat_)));
+    const auto r = RunCommand(TimedCli("report --out " + Quote(disk_ + "/" + name) + " " + Quote(fat_)));
     EXPECT_EQ(r.status, 4) << name;
-    EXPECT_TRUE(Holds(r.err, "tessilon-cli: the report " + disk_ + "/" + name +
+    EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the report " + disk_ + "/" + name +
                                  " could not be written: No space left on device"))
         << r.err;
     // A report written before is kept whole.
@@ -145,9 +143,9 @@ TEST_F(CliFullDisk, ReportThatDoesNotFitLeavesNothingUnderItsName) {
     EXPECT_EQ(test::ReadAll(disk_ + "/old.txt"), "old");
   }
   // The report on stdout is checked the same way.
-  const auto r = RunCommand(Cli("report " + Quote(fat_)) + " > " + Quote(disk_ + "/out"));
+  const auto r = RunCommand(TimedCli("report " + Quote(fat_)) + " > " + Quote(disk_ + "/out"));
   EXPECT_EQ(r.status, 4);
-  EXPECT_TRUE(Holds(r.err, "tessilon-cli: the report could not be written: No space left on device"))
+  EXPECT_TRUE(test::Has(r.err, "tessilon-cli: the report could not be written: No space left on device"))
       << r.err;
 }
 
@@ -172,18 +170,18 @@ TEST(CliInterrupt, StopsTheScanAndListsWhatWasFound) {
                              "kill -INT $pid; wait $pid; status=$?; kill -- -$dog; exit $status";
   const auto r = RunCommand("bash -c " + Quote(script));
   EXPECT_EQ(r.status, 3) << r.err;
-  EXPECT_TRUE(Holds(r.err, "Current function interrupted by user.")) << r.err;
-  EXPECT_TRUE(Holds(r.err, "File system scan interrupted.")) << r.err;
-  EXPECT_TRUE(Holds(r.out, "ONE.TXT\n")) << r.out;
+  EXPECT_TRUE(test::Has(r.err, "Current function interrupted by user.")) << r.err;
+  EXPECT_TRUE(test::Has(r.err, "File system scan interrupted.")) << r.err;
+  EXPECT_TRUE(test::Has(r.out, "ONE.TXT\n")) << r.out;
 }
 
 TEST(CliClosedPipe, ReaderThatStopsEarlyIsNoFailure) {
   for (const std::string args : {"scan", "scan --json", "report"}) {
-    const std::string command = Cli(args + " " + Quote(test::Fixture("fat32-512.img")));
+    const std::string command = TimedCli(args + " " + Quote(test::Fixture("fat32-512.img")));
     const auto r = RunCommand("bash -c " + Quote("set -o pipefail; " + command + " | head -1"));
     EXPECT_EQ(r.status, 0) << args << "\n" << r.err;
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << args;
-    EXPECT_FALSE(Holds(r.err, "could not be written")) << r.err;
+    EXPECT_FALSE(test::Has(r.err, "could not be written")) << r.err;
   }
 }
 
@@ -243,16 +241,16 @@ std::string CliControlNames::image_;
 bool CliControlNames::made_ = false;
 
 TEST_F(CliControlNames, TextShowsThemEscapedAndJsonAsTheyAre) {
-  const auto text = RunCommand(Cli("scan " + Quote(image_)));
+  const auto text = RunCommand(TimedCli("scan " + Quote(image_)));
   ASSERT_EQ(text.status, 0) << text.err;
   for (const char* shown : {"  /a\\x1b[31mb.txt\n", "  /new\\nline.txt\n", "  /back\\\\slash.txt\n"})
-    EXPECT_TRUE(Holds(text.out, shown)) << shown;
-  const auto report = RunCommand(Cli("report " + Quote(image_)));
+    EXPECT_TRUE(test::Has(text.out, shown)) << shown;
+  const auto report = RunCommand(TimedCli("report " + Quote(image_)));
   ASSERT_EQ(report.status, 0) << report.err;
-  EXPECT_TRUE(Holds(report.out, "a\\x1b[31mb.txt")) << report.out;
+  EXPECT_TRUE(test::Has(report.out, "a\\x1b[31mb.txt")) << report.out;
   for (const auto* r : {&text, &report}) {
-    EXPECT_FALSE(Holds(r->out, "\x1b")) << "a raw escape reached the terminal";
-    EXPECT_FALSE(Holds(r->err, "\x1b"));
+    EXPECT_FALSE(test::Has(r->out, "\x1b")) << "a raw escape reached the terminal";
+    EXPECT_FALSE(test::Has(r->err, "\x1b"));
   }
 
   const test::Scan json = test::RunScan(image_, false);
@@ -272,7 +270,7 @@ TEST_F(CliControlNames, TextShowsThemEscapedAndJsonAsTheyAre) {
 TEST_F(CliControlNames, JsonLinesReadBackAsTheLibraryWritesThem) {
   for (const bool quick : {false, true}) {
     SCOPED_TRACE(quick ? "quick" : "indexed");
-    const auto r = RunCommand(Cli(std::string("scan --json ") + (quick ? "--quick " : "") + Quote(image_)));
+    const auto r = RunCommand(TimedCli(std::string("scan --json ") + (quick ? "--quick " : "") + Quote(image_)));
     ASSERT_EQ(r.status, 0) << r.err;
     std::map<std::string, nlohmann::ordered_json> files;  // by name
     for (const std::string& line : test::Split(r.out, '\n')) {
@@ -285,7 +283,9 @@ TEST_F(CliControlNames, JsonLinesReadBackAsTheLibraryWritesThem) {
       if (quick && !deleted) continue;
       const auto it = files.find(kAwkward[i]);
       ASSERT_NE(it, files.end()) << kAwkward[i];
-      if (!quick) EXPECT_EQ(it->second["path"], std::string("/") + kOddFolder + "/" + kAwkward[i]);
+      if (!quick) {
+        EXPECT_EQ(it->second["path"], std::string("/") + kOddFolder + "/" + kAwkward[i]);
+      }
       EXPECT_EQ(it->second["deleted"], deleted) << kAwkward[i];
       EXPECT_EQ(it->second["size"], 2u);
     }
@@ -303,15 +303,15 @@ TEST_F(CliControlNames, DriveListShowsTheSourceEscaped) {
   };
   for (const auto& c : cases) {
     const std::string odd = test::CopyOf(image_, *dir_, c.name);
-    const auto text = RunCommand(Cli("drives --no-devices " + Quote(odd)));
+    const auto text = RunCommand(TimedCli("drives --no-devices " + Quote(odd)));
     ASSERT_EQ(text.status, 0) << text.err;
-    EXPECT_TRUE(Holds(text.out, "/" + c.shown + "\n")) << text.out;
-    EXPECT_FALSE(Holds(text.out + text.err, "\x1b"));
-    EXPECT_FALSE(Holds(text.out + text.err, "\xff"));
-    const auto json = RunCommand(Cli("drives --json --no-devices " + Quote(odd)));
+    EXPECT_TRUE(test::Has(text.out, "/" + c.shown + "\n")) << text.out;
+    EXPECT_FALSE(test::Has(text.out + text.err, "\x1b"));
+    EXPECT_FALSE(test::Has(text.out + text.err, "\xff"));
+    const auto json = RunCommand(TimedCli("drives --json --no-devices " + Quote(odd)));
     ASSERT_EQ(json.status, 0) << json.err;
     const auto row = nlohmann::json::parse(test::Split(json.out, '\n').at(0));
-    EXPECT_TRUE(Holds(row["source"].get<std::string>(), "/" + c.json)) << row;
+    EXPECT_TRUE(test::Has(row["source"].get<std::string>(), "/" + c.json)) << row;
   }
 }
 

@@ -187,12 +187,6 @@ TEST(CopyRefusal, ADestinationOnTheDeviceBeingReadIsRefusedBeforeTheScan) {
   EXPECT_FALSE(fs::exists(dir.Path("out")));
 }
 
-std::string ManifestSha(const std::string& image, const std::string& path) {
-  for (const auto& e : test::ManifestOf(image))
-    if (e["path"] == path) return e.value("sha256", "");
-  return "";
-}
-
 TEST(CopyDestination, LinksPlantedInTheDestinationAreNotFollowed) {
   test::ScratchDir dir;
   const std::string out = dir.Path("out"), elsewhere = dir.Path("elsewhere");
@@ -208,9 +202,9 @@ TEST(CopyDestination, LinksPlantedInTheDestinationAreNotFollowed) {
                       " /Documents/deleted-note.txt /Compressed/deleted-compressed.txt");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::Sha256OfFile(out + "/Documents (2)/deleted-note.txt"),
-            ManifestSha("ntfs-4k.img", "Documents/deleted-note.txt"));
+            test::ManifestSha("ntfs-4k.img", "Documents/deleted-note.txt"));
   EXPECT_EQ(test::Sha256OfFile(out + "/Compressed/deleted-compressed (2).txt"),
-            ManifestSha("ntfs-4k.img", "Compressed/deleted-compressed.txt"));
+            test::ManifestSha("ntfs-4k.img", "Compressed/deleted-compressed.txt"));
   EXPECT_TRUE(Has(r.err, out + "/Compressed/deleted-compressed.txt is taken; the copy is saved as " + out +
                              "/Compressed/deleted-compressed (2).txt.")) << r.err;
   std::vector<std::string> there;
@@ -320,7 +314,7 @@ TEST(CopyDestination, AnInterruptedCopyRemovesTheFileItWasWriting) {
   EXPECT_TRUE(Has(r.err, out + "/Frag/filler.bin was not copied: copying was interrupted; nothing of it is kept."))
       << r.err;
   EXPECT_EQ(test::Sha256OfFile(out + "/Documents/deleted-note.txt"),
-            ManifestSha("ntfs-4k.img", "Documents/deleted-note.txt"));
+            test::ManifestSha("ntfs-4k.img", "Documents/deleted-note.txt"));
   EXPECT_TRUE(fs::is_empty(out + "/Frag"));
 }
 

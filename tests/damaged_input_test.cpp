@@ -4,8 +4,6 @@
 // root directory of thousands of entries whose display cost the square of
 // their number. Real volumes from mkfs.fat and sgdisk, damaged by hand.
 #include <gtest/gtest.h>
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "app/main_dialog.h"
+#include "core/le_bytes.h"
 #include "test_support.h"
 #include "source/partition_table.h"
 #include "source/volume_source.h"
@@ -23,19 +22,6 @@ namespace {
 
 using test::RunCommand;
 using test::Sh;
-
-void PutLe(std::vector<std::uint8_t>& b, std::size_t at, std::uint64_t v, int width) {
-  for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void Poke(const std::string& path, std::uint64_t offset, std::uint64_t v, int width) {
-  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(width));
-  PutLe(bytes, 0, v, width);
-  const int fd = ::open(path.c_str(), O_WRONLY);
-  ASSERT_GE(fd, 0) << path;
-  ASSERT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(offset)), width);
-  ::close(fd);
-}
 
 // Hand-made partition tables, as no partitioning tool writes them: an MBR
 // disk of 64 sectors with a FAT32 partition and an extended one at sector
@@ -87,11 +73,10 @@ TEST(DamagedPartitionTables, EachDamageIsNamedAndWhatCanBeReadIsRead) {
     if (c.gpt) {
       Sh("truncate -s 128K '" + disk + "' && sgdisk -a 1 -n 1:40:200 -t 1:0700 '" + disk + "' >/dev/null");
     } else {
-      std::vector<std::uint8_t> bytes(64 * 512, 0);
-      for (const auto& [at, v, width] : mbr) PutLe(bytes, at, v, width);
-      test::WriteFile(disk, bytes);
+      test::WriteFile(disk, std::vector<std::uint8_t>(64 * 512, 0));
+      for (const auto& [at, v, width] : mbr) test::WriteAt(disk, at, test::Le(v, width));
     }
-    for (const auto& [at, v, width] : c.pokes) Poke(disk, at, v, width);
+    for (const auto& [at, v, width] : c.pokes) test::WriteAt(disk, at, test::Le(v, width));
     OpenResult opened = VolumeSource::Open(disk);
     ASSERT_TRUE(opened.source) << opened.error;
     const PartitionScan scan = ReadPartitionTable(*opened.source, "disk");
@@ -132,7 +117,7 @@ TEST_F(SmallFat32, BothScansSayWhenTheVolumeIsCutShort) {
   Sh("truncate -s 2M '" + image_ + "'");
   for (const char* scan : {"--quick", "--indexed"}) {
     SCOPED_TRACE(scan);
-    const auto r = RunCommand(std::string(TESSILON_CLI) + " scan " + scan + " '" + image_ + "'");
+    const auto r = RunCommand(test::Cli(std::string("scan ") + scan + " " + test::Quote(image_)));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("C: claims 69632 sectors but its image holds 4096; the clusters beyond are not there "
                          "to read."),
@@ -156,35 +141,28 @@ class CountingWindow : public HeadlessWindow {
 // cluster 0, so there is nothing below them to walk. Hand-made: no tool
 // writes such a root, but anyone can.
 void WriteRootOfThousands(const std::string& image, std::uint32_t clusters) {
-  const int fd = ::open(image.c_str(), O_RDWR);
-  ASSERT_GE(fd, 0);
-  std::uint8_t boot[512];
-  ASSERT_EQ(::pread(fd, boot, sizeof boot, 0), 512);
-  const std::uint32_t reserved = boot[14] | boot[15] << 8, fats = boot[16];
-  std::uint32_t fatSectors = 0, root = 0;
-  std::memcpy(&fatSectors, boot + 36, 4);
-  std::memcpy(&root, boot + 44, 4);
-  const std::uint64_t data = reserved + std::uint64_t{fats} * fatSectors;
+  const std::vector<std::uint8_t> boot = test::ReadAt(image, 0, 512);
+  const std::uint64_t reserved = LeU16(boot, 14), fats = boot[16], fatSectors = LeU32(boot, 36);
+  const std::uint64_t data = reserved + fats * fatSectors;
   for (std::uint32_t k = 0; k < clusters; ++k) {
-    const std::uint32_t c = root + k, next = k + 1 < clusters ? c + 1 : 0x0FFFFFFF;
-    for (std::uint32_t f = 0; f < fats; ++f)
-      ASSERT_EQ(::pwrite(fd, &next, 4, static_cast<off_t>((reserved + std::uint64_t{f} * fatSectors) * 512 + c * 4)), 4);
+    const std::uint32_t c = LeU32(boot, 44) + k, next = k + 1 < clusters ? c + 1 : 0x0FFFFFFF;
+    for (std::uint64_t f = 0; f < fats; ++f) test::WriteAt(image, (reserved + f * fatSectors) * 512 + c * 4, test::Le(next, 4));
     std::vector<std::uint8_t> cluster(512, 0);
-    for (int s = 0; s < 16; ++s) {
-      std::vector<std::uint8_t> e(32, 0);
+    const auto put = [&cluster](std::size_t at, const std::vector<std::uint8_t>& b) {
+      std::copy(b.begin(), b.end(), cluster.begin() + static_cast<std::ptrdiff_t>(at));
+    };
+    for (std::uint32_t s = 0; s < 16; ++s) {
       char name[16];
       std::snprintf(name, sizeof name, "E%06u    ", k * 16 + s);  // 8.3, padded to 11
-      std::memcpy(e.data(), name, 11);
       const bool folder = s % 2 == 0;
-      e[11] = folder ? 0x10 : 0x20;
-      PutLe(e, 22, 12 << 11, 2);                            // 12:00
-      PutLe(e, 24, ((2010 - 1980) << 9) | (1 << 5) | 1, 2);  // 1 January 2010
-      if (!folder) PutLe(e, 28, 10, 4);
-      std::copy(e.begin(), e.end(), cluster.begin() + 32 * s);
+      put(32 * s, {name, name + 11});
+      put(32 * s + 11, {static_cast<std::uint8_t>(folder ? 0x10 : 0x20)});
+      put(32 * s + 22, test::Le(12 << 11, 2));                              // 12:00
+      put(32 * s + 24, test::Le(((2010 - 1980) << 9) | (1 << 5) | 1, 2));  // 1 January 2010
+      if (!folder) put(32 * s + 28, test::Le(10, 4));
     }
-    ASSERT_EQ(::pwrite(fd, cluster.data(), 512, static_cast<off_t>((data + c - 2) * 512)), 512);
+    test::WriteAt(image, (data + c - 2) * 512, cluster);
   }
-  ::close(fd);
 }
 
 TEST_F(SmallFat32, ARootOfThousandsOfEntriesIsShownAtTheCostOfItsEntries) {

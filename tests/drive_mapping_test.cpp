@@ -27,7 +27,7 @@ std::string MakeFat32(const test::ScratchDir& dir, const std::string& name, int 
   return path;
 }
 
-TEST(DriveMapping, ListsABareFat32ImageAndLeavesItUnchanged) {
+TEST(DriveMapping, ListsABareFat32ImageLeavesItUnchangedAndReplacesTheListWhenBuiltAgain) {
   test::ScratchDir dir;
   const std::string img = MakeFat32(dir, "fat.img");
   const std::string before = test::Sha256OfFile(img);
@@ -60,12 +60,8 @@ TEST(DriveMapping, ListsABareFat32ImageAndLeavesItUnchanged) {
   EXPECT_EQ(drive->freeUnits, (last - first + 1) * 128 - 4);
   EXPECT_EQ(drive->clusterCount, 40u * 2048);
   EXPECT_EQ(drive->allocUnits, drive->clusterCount + 1);
-}
 
-TEST(DriveMapping, BuildingTheListAgainReplacesTheRecords) {
-  test::ScratchDir dir;
-  const std::string img = MakeFat32(dir, "fat.img");
-  HeadlessApp h;
+  // Building the list again replaces its records.
   h.OpenImages({img, img}, -1);
   ASSERT_EQ(h.ui.RowCount(kDriveList), 2);
   EXPECT_EQ(h.ui.RowText(kDriveList, 1, 0), "D:");
@@ -204,20 +200,49 @@ TEST(DriveMapping, ListsFat16AndRefusesZeroSectorsPerClusterWithALine) {
   EXPECT_NE(h.LogText().find("D: (" + broken + "): its boot sector gives 0 sectors per cluster"), std::string::npos);
 }
 
-TEST(DriveMapping, UnreadableDevicesAreNamedNotDropped) {
+TEST(DriveMapping, DevicesThisUserMayNotReadAreListedGreyedAndNeverOpenedForMore) {
   if (::geteuid() != 0 || !test::HaveTool("setpriv")) GTEST_SKIP() << "needs root to drop to nobody";
   test::ScratchDir dir;
-  // A fake sysfs with one disk, and its device node readable by root only.
-  Sh("mkdir -p " + dir.Path("sys/loop0") + " " + dir.Path("dev") + " && echo 2048 > " +
-     dir.Path("sys/loop0/size") + " && mknod -m 600 " + dir.Path("dev/loop0") + " b 7 0 && chmod 755 " +
-     dir.dir());
-  const std::string cli = TESSILON_CLI;
-  const auto r = RunCommand("setpriv --reuid=65534 --regid=65534 --clear-groups env TESSILON_SYSFS_BLOCK=" +
-                            dir.Path("sys") + " TESSILON_DEV_DIR=" + dir.Path("dev") + " " + cli +
-                            " drives " + dir.Path("none.img"));
+  // A fake sysfs with a disk and a partition of another, their device nodes
+  // readable by root only.
+  Sh("mkdir -p " + dir.Path("sys/loop0") + " " + dir.Path("sys/loop1/loop1p2") + " " + dir.Path("dev") +
+     " && echo 2048 > " + dir.Path("sys/loop0/size") + " && echo 4096 > " + dir.Path("sys/loop1/size") +
+     " && echo 1024 > " + dir.Path("sys/loop1/loop1p2/size") + " && echo 2048 > " +
+     dir.Path("sys/loop1/loop1p2/start") + " && touch " + dir.Path("sys/loop1/loop1p2/partition") +
+     " && ln -s loop1/loop1p2 " + dir.Path("sys/loop1p2") + " && mknod -m 600 " + dir.Path("dev/loop0") +
+     " b 7 0 && mknod -m 600 " + dir.Path("dev/loop1p2") + " b 259 0 && chmod 755 " + dir.dir());
+  const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups env TESSILON_SYSFS_BLOCK=" +
+                               dir.Path("sys") + " TESSILON_DEV_DIR=" + dir.Path("dev") + " " + TESSILON_CLI;
+  const auto r = RunCommand(asNobody + " drives --json " + dir.Path("none.img"));
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.err.find(dir.Path("dev/loop0") + ": cannot be read (Permission denied); reading a device needs root"),
-            std::string::npos) << r.err;
+  const std::vector<std::string> rows = test::Split(r.out, '\n');
+  ASSERT_EQ(rows.size(), 2u) << r.out << r.err;
+  const struct {
+    const char* letter;
+    std::string device;
+    const char* startLba;
+  } cases[] = {{"C", dir.Path("dev/loop0"), "0"}, {"D", dir.Path("dev/loop1p2"), "2048"}};
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const auto row = nlohmann::json::parse(rows[i]);
+    EXPECT_EQ(row["LID"], std::string(cases[i].letter) + ":") << rows[i];
+    EXPECT_EQ(row["Volume"], "needs permission") << rows[i];
+    EXPECT_EQ(row["FS Type"], "") << rows[i];
+    EXPECT_EQ(row["Start LBA"], cases[i].startLba) << rows[i];
+    EXPECT_EQ(row["source"], cases[i].device) << rows[i];
+    EXPECT_NE(r.err.find(std::string(cases[i].letter) + ": needs permission: choose it to open it for reading."),
+              std::string::npos) << r.err;
+  }
+  // The missing image still gets its own line.
+  EXPECT_NE(r.err.find(dir.Path("none.img") + ": No such file or directory"), std::string::npos) << r.err;
+
+  // Choosing one from the command line asks for nothing more than this
+  // user may do: the plain open fails, the log says so, and nothing scans.
+  const auto scan = RunCommand(asNobody + " scan " + dir.Path("dev/loop0"));
+  EXPECT_EQ(scan.status, 1) << scan.err;
+  EXPECT_NE(scan.err.find("C: (" + dir.Path("dev/loop0") +
+                          ") could not be opened for reading: it cannot be opened (Permission denied)"),
+            std::string::npos) << scan.err;
+  EXPECT_NE(scan.err.find("Please choose a drive to search"), std::string::npos) << scan.err;
 }
 
 TEST(DriveRow, FormatsSizeFreeShareUsedSpaceAndA64BitStart) {

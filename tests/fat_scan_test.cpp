@@ -1,6 +1,6 @@
-// The two FAT32 scans, end to end through the command line, on volumes made
-// by mkfs.fat and mtools and on real-world volumes, damaged ones among them.
-// The Sleuth Kit's fls is the independent oracle.
+// The FAT scans, end to end, on real-world volumes, damaged ones among
+// them, and interrupted. The Sleuth Kit's fls is the independent oracle;
+// the fixture volumes are checked in fat_fixture_test.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,113 +19,11 @@ using test::Scan;
 
 Scan RunScan(const std::string& image, bool quick) { return test::RunScan(image, quick, "", 120); }
 
-// fls -r -p: the live (or deleted) regular files and folders by path.
-std::set<std::string> FlsPaths(const std::string& image, bool deleted) {
-  const auto r = RunCommand("fls -r -p " + std::string(deleted ? "-d " : "-u ") + "'" + image + "'");
-  std::set<std::string> out;
-  std::istringstream in(r.out);
-  for (std::string line; std::getline(in, line);) {
-    const auto tab = line.find('\t');
-    if (tab == std::string::npos || line.find("$") != std::string::npos ||
-        line.find("(Volume Label Entry)") != std::string::npos)
-      continue;
-    if (line.rfind("r/r", 0) != 0 && line.rfind("d/d", 0) != 0) continue;
-    out.insert("/" + line.substr(tab + 1));
-  }
-  return out;
-}
-
-// A FAT32 volume with 512-byte clusters, so folders span many clusters and
-// long names run across cluster edges.
-class FatVolume : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    dir_ = new test::ScratchDir;
-    image_ = dir_->Path("vol.img");
-    const std::string d = dir_->dir();
-    std::string script = "set -e; export MTOOLS_SKIP_CHECK=1; truncate -s 48M " + image_ +
-                         "; mkfs.fat -F 32 -s 1 -n FATSCAN " + image_ + " >/dev/null; cd " + d +
-                         "; printf 'keep me\\n' > keep.txt; head -c 5000 /dev/urandom > blob.bin;"
-                         " printf '' > empty.txt;"
-                         " mmd -i vol.img ::/Docs ::/Trash ::/Docs/Deeper;";
-    for (int i = 0; i < 40; ++i)
-      script += " mcopy -i vol.img keep.txt '::/Docs/Long document name number " +
-                std::to_string(i) + ".txt';";
-    script += " mcopy -i vol.img blob.bin ::/Trash/a.bin; mcopy -i vol.img keep.txt ::/Trash/b.txt;"
-              " mcopy -i vol.img blob.bin '::/Docs/Deeper/中文 文件名 résumé.bin';"
-              " mcopy -i vol.img blob.bin ::/root-deleted.bin; mcopy -i vol.img empty.txt ::/empty.txt;"
-              " mdeltree -i vol.img ::/Trash; mdel -i vol.img ::/root-deleted.bin;"
-              " mdel -i vol.img '::/Docs/Long document name number 7.txt'";
-    const auto r = RunCommand(script);
-    ASSERT_EQ(r.status, 0) << r.err;
-  }
-  static void TearDownTestSuite() {
-    delete dir_;
-    dir_ = nullptr;
-  }
-  static test::ScratchDir* dir_;
-  static std::string image_;
-};
-test::ScratchDir* FatVolume::dir_ = nullptr;
-std::string FatVolume::image_;
-
-TEST_F(FatVolume, IndexedScanShowsTheLiveTreeAsFlsDoesAndTheDeletedEntries) {
-  const std::string before = test::Sha256OfFile(image_);
-  const Scan s = RunScan(image_, false);
-  ASSERT_EQ(s.status, 0) << s.log;
-  EXPECT_NE(s.log.find("Beginning file system scan."), std::string::npos);
-  EXPECT_NE(s.log.find("File system scan complete."), std::string::npos);
-  // Every live name, long ones across cluster edges and Unicode included.
-  std::set<std::string> live = s.Paths(false);
-  live.erase("/FATSCAN");  // the volume label, which the list shows like a file
-  const std::set<std::string> fls = FlsPaths(image_, false);
-  std::vector<std::string> onlyOurs, onlyFls;
-  std::set_difference(live.begin(), live.end(), fls.begin(), fls.end(), std::back_inserter(onlyOurs));
-  std::set_difference(fls.begin(), fls.end(), live.begin(), live.end(), std::back_inserter(onlyFls));
-  EXPECT_TRUE(onlyOurs.empty() && onlyFls.empty())
-      << "only ours: " << testing::PrintToString(onlyOurs) << "\nonly fls: " << testing::PrintToString(onlyFls);
-  ASSERT_NE(s.Find("/Docs/Deeper/中文 文件名 résumé.bin"), nullptr);
-  EXPECT_EQ((*s.Find("/Docs/Deeper/中文 文件名 résumé.bin"))["size"], 5000);
-  // A deleted folder is walked through its first cluster.
-  const auto* trash = s.Find("/Trash");
-  ASSERT_NE(trash, nullptr);
-  EXPECT_TRUE((*trash)["deleted"].get<bool>());
-  // 8.3 names lose their first character at deletion: it shows as 'D'.
-  ASSERT_NE(s.Find("/Trash/d.bin"), nullptr);
-  EXPECT_EQ((*s.Find("/Trash/d.bin"))["state"], "Recovery may be possible");
-  EXPECT_EQ((*s.Find("/Trash/d.bin"))["size"], 5000);
-  EXPECT_NE(s.Find("/Trash/d.txt"), nullptr);
-  EXPECT_EQ((*s.Find("/root-deleted.bin"))["state"], "Recovery may be possible");
-  EXPECT_EQ((*s.Find("/Docs/Long document name number 7.txt"))["deleted"], true);
-  EXPECT_EQ((*s.Find("/empty.txt"))["state"], "Active");
-  EXPECT_EQ(test::Sha256OfFile(image_), before);
-}
-
-TEST_F(FatVolume, QuickScanFindsEveryDeletedFileEntryUnderRoot) {
-  const std::string before = test::Sha256OfFile(image_);
-  const Scan s = RunScan(image_, true);
-  ASSERT_EQ(s.status, 0) << s.log;
-  EXPECT_NE(s.log.find("File system scan complete."), std::string::npos);
-  std::set<std::string> names;
-  for (const auto& e : s.entries) {
-    EXPECT_TRUE(e["deleted"].get<bool>());
-    EXPECT_FALSE(e["folder"].get<bool>());
-    names.insert(e["path"].get<std::string>());
-  }
-  EXPECT_EQ(names, (std::set<std::string>{"/d.bin", "/d.txt", "/root-deleted.bin",
-                                          "/Long document name number 7.txt"}));
-  // fls counts the same deleted files (folders aside), wherever they stand.
-  std::size_t flsFiles = 0;
-  for (const auto& p : FlsPaths(image_, true))
-    if (p != "/Trash") ++flsFiles;
-  EXPECT_EQ(names.size(), flsFiles);
-  EXPECT_EQ(test::Sha256OfFile(image_), before);
-}
-
-TEST_F(FatVolume, ExitDuringAScanKeepsWhatWasFound) {
+// The FAT fixture of 512-byte clusters: long enough a scan to stop.
+TEST(FatScan, ExitDuringAScanKeepsWhatWasFound) {
   for (const bool quick : {true, false}) {
     test::HeadlessApp h;
-    h.OpenImages({image_});
+    h.OpenImages({test::Fixture("fat32-512.img")});
     ASSERT_EQ(h.ui.RowCount(kDriveList), 1);
     // The FAT load takes one pump per table sector; Exit lands after it.
     const std::uint64_t fatSectors = FatGeometryOf(*h.app.drives[0]).sectorsPerFat;
@@ -224,6 +122,78 @@ TEST(FatRealImages, ADeletedFolderAndItsDeletedEntries) {
     if (line.find("r/r") != std::string::npos || line.rfind("-/r", 0) == 0) ++flsDeletedFiles;
   EXPECT_GE(quick.entries.size(), 480u);
   EXPECT_LE(quick.entries.size(), flsDeletedFiles);
+}
+
+// Windows XP's FAT16 volume from the Digital Forensics Tool Testing images,
+// with its published sizes and MD5s. Deleted files are copied contiguously
+// from their first cluster, as FAT leaves nothing else to go by: the three
+// fragmented ones come out with the MD5s the table gives for that
+// assumption. XP recorded the deleted \dir1 and \dir1\dir2 with the size of
+// their one cluster and never marked the entries inside \dir1 deleted, so
+// only the indexed scan, walking the deleted folder, finds what it held.
+// The deleted entries it lists are those fls -r -d lists, the earlier
+// System Volume Information tree (whose last folder's cluster \dir1\dir2
+// took over) included.
+TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
+  const std::string image = test::RealImage("dftt-6-undel-fat.zip", "6-undel-fat/6-fat-undel.dd");
+  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
+  const std::string before = test::Sha256OfFile(image);
+  struct Published {
+    std::string path;
+    std::uint64_t size;
+    std::string md5;
+    bool inRoot;
+  };
+  const std::vector<Published> published = {
+      {"/sing.dat", 780, "59b20779f69ff9f0ac5fcd2c38835a79", true},
+      {"/mult1.dat", 3801, "ffd27bd782bdce67750b6b9ee069d2ef", true},
+      {"/dir1/mult2.dat", 1715, "59cf0e9cd107bc1e75afb7374f6e05bb", false},
+      // fragmented: the table's MD5s for a contiguous reading
+      {"/frag1.dat", 1584, "c4f3b9a0f17d464f4fc61b94ecf6cc21", true},
+      {"/frag2.dat", 3873, "965370acfa85aa7e26ab04bbd45cdcae", true},
+      {"/dir1/dir2/frag3.dat", 2027, "a7a14ac62f79fdea4056ed5e8bcf97ef", false},
+  };
+  std::set<std::string> flsDeleted, flsFiles;
+  std::istringstream fls(RunCommand("fls -r -p -d " + image).out);
+  for (std::string line; std::getline(fls, line);) {
+    const std::string key = test::DeletedNameKey("/" + line.substr(line.find('\t') + 1));
+    flsDeleted.insert(key);
+    if (line.rfind("r/r", 0) == 0) flsFiles.insert(key);
+  }
+  ASSERT_EQ(flsFiles.size(), 7u);
+  for (const bool quick : {false, true}) {
+    SCOPED_TRACE(quick ? "quick" : "indexed");
+    const test::Scan scan = test::RunScan(image, quick);
+    ASSERT_EQ(scan.status, 0) << scan.log;
+    std::map<std::string, const nlohmann::json*> deleted;
+    for (const auto& e : scan.entries)
+      if (e["deleted"].get<bool>()) deleted[test::DeletedNameKey(e["path"].get<std::string>())] = &e;
+    for (const Published& p : published) {
+      if (quick && !p.inRoot) continue;
+      const auto it = deleted.find(test::DeletedNameKey(p.path));
+      ASSERT_NE(it, deleted.end()) << p.path << "\n" << scan.log;
+      EXPECT_EQ((*it->second)["size"], p.size) << p.path;
+      EXPECT_EQ((*it->second)["state"], "Recovery may be possible") << p.path;
+    }
+    std::set<std::string> keys;
+    for (const auto& [key, entry] : deleted) keys.insert(key);
+    if (quick) EXPECT_EQ(keys.size(), 4u) << scan.log;
+    else EXPECT_EQ(keys, flsDeleted) << scan.log;
+    EXPECT_TRUE(scan.Logged("claims 12033 sectors but its image holds 12032")) << scan.log;
+  }
+  test::ScratchDir dir;
+  const auto copy = RunCommand(test::Cli("copy " + image + " --to " + dir.Path("out")));
+  ASSERT_EQ(copy.status, 0) << copy.err;
+  std::map<std::string, std::string> md5;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(dir.Path("out")))
+    if (e.is_regular_file() && !test::IsCopyManifest(e.path()))
+      md5[test::DeletedNameKey("/" + std::filesystem::relative(e.path(), dir.Path("out")).string())] =
+          RunCommand("md5sum < " + test::Quote(e.path().string()) + " | cut -c1-32").out;
+  std::set<std::string> copied;
+  for (const auto& [key, sum] : md5) copied.insert(key);
+  EXPECT_EQ(copied, flsFiles);
+  for (const Published& p : published) EXPECT_EQ(md5[test::DeletedNameKey(p.path)], p.md5 + "\n") << p.path;
+  EXPECT_EQ(test::Sha256OfFile(image), before);
 }
 
 }  // namespace

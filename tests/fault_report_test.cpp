@@ -94,58 +94,55 @@ TEST(FaultReport, TheLineIsCutToItsBufferNeverOverrun) {
   EXPECT_EQ(FaultTraceOf(app), "Message () Function: (FixupRecord) LBASector (0) Rnum (41)");
 }
 
-TEST(FaultReport, AnAccessViolationIsReportedShownAndEndsTheProcess) {
-  const Ended e = InChild([](AppState& app) {
-    app.routineName = "BuildIndexAllocationAttribute";
-    app.faultLba = (1ULL << 40) + 3;
-    app.faultRecord = (1ULL << 63) + 1;
-    Deref(nullptr);
-  });
-  EXPECT_TRUE(e.signalled);
-  EXPECT_EQ(e.signal, SIGSEGV);
-  EXPECT_NE(e.err.find("Message () Function: (BuildIndexAllocationAttribute) LBASector "
-                       "(1099511627779) Rnum (9223372036854775809)\n"),
-            std::string::npos)
-      << e.err;
-  EXPECT_NE(e.err.find("BOX Waiting|Exception"), std::string::npos) << e.err;
-  // The line comes before the box.
-  EXPECT_LT(e.err.find("Message ("), e.err.find("BOX "));
-}
-
-TEST(FaultReport, EveryFatalSignalAndAStackOverflowAreReportedOnce) {
-  for (const int s : {SIGBUS, SIGFPE, SIGILL, SIGABRT}) {
-    const Ended e = InChild([s](AppState&) { std::raise(s); });
-    EXPECT_TRUE(e.signalled) << s;
-    EXPECT_EQ(e.signal, s);
-    EXPECT_NE(e.err.find("Message () Function: () LBASector (0) Rnum (0)"), std::string::npos) << s;
+// Each fault is reported once, by its line, then shown in a box when there
+// is a window, and ends the process with its own signal. The handler runs
+// on a stack of its own, so running out of stack is reported too; an
+// exception is reported once, not again by the abort that follows.
+TEST(FaultReport, EveryFatalSignalAStackOverflowAndAnUncaughtExceptionAreReportedOnceAndShown) {
+  const struct {
+    const char* what;
+    std::function<void(AppState&)> body;
+    bool withWindow;
+    int signal;
+    const char* line;
+  } cases[] = {
+      {"an access violation",
+       [](AppState& app) {
+         app.routineName = "BuildIndexAllocationAttribute";
+         app.faultLba = (1ULL << 40) + 3;
+         app.faultRecord = (1ULL << 63) + 1;
+         Deref(nullptr);
+       },
+       true, SIGSEGV,
+       "Message () Function: (BuildIndexAllocationAttribute) LBASector (1099511627779) Rnum (9223372036854775809)\n"},
+      {"SIGBUS", [](AppState&) { std::raise(SIGBUS); }, true, SIGBUS, "Message () Function: () LBASector (0) Rnum (0)"},
+      {"SIGFPE", [](AppState&) { std::raise(SIGFPE); }, true, SIGFPE, "Message () Function: () LBASector (0) Rnum (0)"},
+      {"SIGILL", [](AppState&) { std::raise(SIGILL); }, true, SIGILL, "Message () Function: () LBASector (0) Rnum (0)"},
+      {"SIGABRT", [](AppState&) { std::raise(SIGABRT); }, true, SIGABRT, "Message () Function: () LBASector (0) Rnum (0)"},
+      {"a stack overflow",
+       [](AppState& app) {
+         app.routineName = "FixupRecord";
+         Recurse(0);
+       },
+       true, SIGSEGV, "Function: (FixupRecord)"},
+      {"an uncaught exception", [](AppState&) { throw std::runtime_error("disk on fire"); }, true, SIGABRT,
+       "Message (uncaught exception: disk on fire) Function: ()"},
+      {"no window", [](AppState&) { Deref(nullptr); }, false, SIGSEGV, "Message () Function: ()"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Ended e = InChild(c.body, c.withWindow);
+    EXPECT_TRUE(e.signalled);
+    EXPECT_EQ(e.signal, c.signal);
+    EXPECT_NE(e.err.find(c.line), std::string::npos) << e.err;
+    EXPECT_EQ(e.err.find("Message ("), e.err.rfind("Message (")) << e.err;
+    if (c.withWindow) {
+      EXPECT_NE(e.err.find("BOX Waiting|Exception"), std::string::npos) << e.err;
+      EXPECT_LT(e.err.find("Message ("), e.err.find("BOX "));  // the line comes before the box
+    } else {
+      EXPECT_EQ(e.err.find("BOX"), std::string::npos) << e.err;
+    }
   }
-  // The handler runs on a stack of its own, so running out of stack is
-  // reported too.
-  const Ended e = InChild([](AppState& app) {
-    app.routineName = "FixupRecord";
-    Recurse(0);
-  });
-  EXPECT_EQ(e.signal, SIGSEGV);
-  EXPECT_NE(e.err.find("Function: (FixupRecord)"), std::string::npos) << e.err;
-  EXPECT_EQ(e.err.find("Message ("), e.err.rfind("Message ("));
-}
-
-TEST(FaultReport, AnUncaughtExceptionSaysWhatItWas) {
-  const Ended e = InChild([](AppState&) { throw std::runtime_error("disk on fire"); });
-  EXPECT_TRUE(e.signalled);
-  EXPECT_EQ(e.signal, SIGABRT);
-  EXPECT_NE(e.err.find("Message (uncaught exception: disk on fire) Function: ()"), std::string::npos)
-      << e.err;
-  EXPECT_NE(e.err.find("BOX Waiting|Exception"), std::string::npos);
-  // Reported once, not again by the abort that follows.
-  EXPECT_EQ(e.err.find("Message ("), e.err.rfind("Message ("));
-}
-
-TEST(FaultReport, WithoutAWindowOnlyTheLineIsWritten) {
-  const Ended e = InChild([](AppState&) { Deref(nullptr); }, false);
-  EXPECT_EQ(e.signal, SIGSEGV);
-  EXPECT_NE(e.err.find("Message () Function: ()"), std::string::npos);
-  EXPECT_EQ(e.err.find("BOX"), std::string::npos);
 }
 
 TEST(TraceLines, GoToStderrFormatted) {

@@ -18,19 +18,12 @@ namespace {
 
 using test::RunCommand;
 
-BootArea BootAreaAt(const std::string& path, std::uint64_t offset) {
-  BootArea area{};
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  in.read(reinterpret_cast<char*>(area.data()), static_cast<std::streamsize>(area.size()));
-  return area;
-}
-
-// The rows that claim the boot area.
-std::vector<const FileSystemType*> Claimants(const BootArea& area) {
+// The rows that claim the boot area at byte `offset` of the image.
+std::vector<const FileSystemType*> Claimants(const std::string& path, std::uint64_t offset) {
+  const std::vector<std::uint8_t> area = test::ReadAt(path, offset, kBootAreaSize);
   std::vector<const FileSystemType*> rows;
   for (const FileSystemType* row : FileSystemTable())
-    if (row->probe(Bytes(area.data(), area.size()))) rows.push_back(row);
+    if (row->probe(area)) rows.push_back(row);
   return rows;
 }
 
@@ -62,13 +55,13 @@ TEST(FileSystemTable, EveryFixtureVolumeIsClaimedByTheOneRowTheSleuthKitAgreesWi
     ASSERT_FALSE(found.candidates.empty()) << image;
     for (const DriveCandidate& c : found.candidates) {
       const std::string tsk = TskType(c.path, c.offset);
-      const std::vector<const FileSystemType*> rows = Claimants(BootAreaAt(c.path, c.offset));
+      const std::vector<const FileSystemType*> rows = Claimants(c.path, c.offset);
       const bool known = tsk == "FAT32" || tsk == "FAT16" || tsk == "FAT12" || tsk == "NTFS" || tsk == "exFAT";
       ASSERT_EQ(rows.size(), known ? 1u : 0u) << c.description << " (" << tsk << ")";
       if (!known) continue;
       ++volumes;
       EXPECT_EQ(rows[0]->kind, tsk == "exFAT" ? 'E' : tsk[0]) << c.description;
-      EXPECT_EQ(ProbeFileSystem(Bytes(BootAreaAt(c.path, c.offset).data(), kBootAreaSize)), rows[0]);
+      EXPECT_EQ(ProbeFileSystem(test::ReadAt(c.path, c.offset, kBootAreaSize)), rows[0]);
       used.insert(rows[0]);
     }
   }
@@ -98,7 +91,7 @@ TEST(FileSystemTable, AVolumeIsClaimedOnlyByTheRowOfItsOwnFileSystem) {
   for (const Case& c : cases) {
     const std::string img = dir.Path(std::string(c.name) + ".img");
     ASSERT_EQ(RunCommand("IMG='" + img + "'; " + c.make).status, 0) << c.name;
-    const std::vector<const FileSystemType*> rows = Claimants(BootAreaAt(img, 0));
+    const std::vector<const FileSystemType*> rows = Claimants(img, 0);
     if (c.kind == 0) {
       EXPECT_TRUE(rows.empty()) << c.name;
     } else {

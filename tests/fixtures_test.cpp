@@ -47,21 +47,6 @@ struct Listed {
   std::string size;
 };
 
-// A deleted FAT entry without a long name has lost the first byte of its
-// short name, which fls shows as '_' ("DELNOTE.TXT" -> "_ELNOTE.TXT").
-bool SameFatDeletedPath(const std::string& listed, const std::string& written) {
-  const std::vector<std::string> a = Split(listed, '/'), b = Split(written, '/');
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] == b[i]) continue;
-    if (a[i].size() != b[i].size() || a[i].empty() || a[i][0] != '_' ||
-        !std::equal(a[i].begin() + 1, a[i].end(), b[i].begin() + 1,
-                    [](unsigned char x, unsigned char y) { return std::tolower(x) == std::tolower(y); }))
-      return false;
-  }
-  return true;
-}
-
 bool HasByteFrom(const std::string& utf8, unsigned char lead) {
   return std::any_of(utf8.begin(), utf8.end(), [&](char c) { return static_cast<unsigned char>(c) >= lead; });
 }
@@ -100,9 +85,11 @@ class FixtureVolume : public ::testing::TestWithParam<Volume> {
     const bool deleted = e["deleted"];
     for (auto [it, hi] = listing_.equal_range(path); it != hi; ++it)
       if (it->second.deleted == deleted) out.push_back(it->second);
+    // A deleted FAT entry without a long name has lost the first byte of
+    // its short name, which fls shows as '_'.
     if (out.empty() && deleted && Fat())
       for (const auto& [listed, l] : listing_)
-        if (l.deleted && SameFatDeletedPath(listed, path)) out.push_back(l);
+        if (l.deleted && DeletedNameKey(listed) == DeletedNameKey(path)) out.push_back(l);
     return out;
   }
   std::string Istat(const std::string& path, const std::string& flags = "") const {

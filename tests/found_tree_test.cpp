@@ -2,6 +2,7 @@
 // and the window's tree showing exactly them.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -76,6 +77,20 @@ TEST(FoundTree, FindingByRecordGivesTheFirstFolderDepthFirstBelowTheStart) {
   for (const auto& q : cases) {
     EXPECT_EQ(tree.FindFolderByRecord(q.start, q.key), q.found) << q.key;
     EXPECT_EQ(tree.FindFolderByRecordWalk(q.start, q.key), q.found) << q.key;
+  }
+  // Random trees, many records under several folders, inserted sorted or
+  // last: the index answers as the walk does from any start.
+  std::mt19937 rng(11);
+  for (int round = 0; round < 3; ++round) {
+    FoundTree random;
+    std::vector<FolderRef> nodes{random.CreateRootFolder()};
+    for (int i = 0; i < 400; ++i)
+      nodes.push_back(random.InsertFolderNode(NewFolderRecord(random, "f" + std::to_string(rng() % 1000), rng() % 300),
+                                              nodes[rng() % nodes.size()],
+                                              rng() % 2 ? InsertPosition::Sorted : InsertPosition::Last));
+    for (std::uint64_t key = 0; key < 310; ++key)
+      for (const FolderRef start : {nodes[0], nodes[1 + key % 400]})
+        ASSERT_EQ(random.FindFolderByRecord(start, key), random.FindFolderByRecordWalk(start, key)) << key;
   }
   // A record renumbered after it was inserted is no longer found by its old number.
   tree.FolderRecordOf(c)->recordNumber = 13;

@@ -18,10 +18,9 @@ namespace tsn {
 namespace {
 
 namespace fs = std::filesystem;
+using test::Has;
 using test::Quote;
 using test::RunCommand;
-
-bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Runs `commands` in `dir`, with RAW standing for the fixture image.
 void Make(const test::ScratchDir& dir, const std::string& fixture, std::string commands) {
@@ -93,7 +92,7 @@ TEST(ImageSources, EachContainerReadsAsTheRawImageItWasMadeFromAndIsLeftUnchange
     const std::string image = dir.Path(c.open);
     const auto before = HashesIn(dir.dir());
 
-    const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices " + Quote(image));
+    const auto drives = RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
     EXPECT_EQ(drives.status, 0) << drives.err;
     EXPECT_TRUE(Has(drives.out, std::string(dir.dir()) + "/" + c.shown)) << drives.out;
 
@@ -110,10 +109,8 @@ TEST(ImageSources, EachContainerReadsAsTheRawImageItWasMadeFromAndIsLeftUnchange
     // Every deleted file copied out of the container is the one copied out
     // of the raw image, byte for byte.
     const std::string fromRaw = dir.Path("out-raw"), fromImage = dir.Path("out-image");
-    const auto rawCopy = RunCommand(std::string(TESSILON_CLI) + " copy " + c.rawExtra + " " +
-                                    Quote(test::Fixture(c.fixture)) + " --to " + Quote(fromRaw));
-    const auto imageCopy =
-        RunCommand(std::string(TESSILON_CLI) + " copy " + Quote(image) + " --to " + Quote(fromImage));
+    const auto rawCopy = test::CliCopy(test::Fixture(c.fixture), fromRaw, {}, c.rawExtra);
+    const auto imageCopy = test::CliCopy(image, fromImage);
     EXPECT_EQ(imageCopy.status, rawCopy.status) << imageCopy.err;
     const auto copied = HashesIn(fromImage);
     EXPECT_FALSE(copied.empty());
@@ -172,7 +169,7 @@ TEST(ImageSources, ADifferencingVhdReadsThroughItsParentBesideItAndIsNotListedWi
   EXPECT_EQ(child.status, 0) << child.log;
   ASSERT_FALSE(raw.entries.empty());
   EXPECT_EQ(child.entries, raw.entries);
-  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices " + Quote(dir.Path("child.vhd")));
+  const auto drives = RunCommand(test::TimedCli("drives --no-devices " + Quote(dir.Path("child.vhd"))));
   EXPECT_TRUE(Has(drives.out, "child.vhd (VHD differencing, parent parent.vhd) partition 1")) << drives.out;
   EXPECT_EQ(HashesIn(dir.dir()), before);
 

@@ -19,6 +19,7 @@ namespace tsn {
 namespace {
 
 using namespace ntfstest;
+using test::Count;
 using test::Fixture;
 using test::Quote;
 using test::ReadAll;
@@ -27,12 +28,6 @@ using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;
 
 std::string Range(std::uint64_t first, std::uint64_t last) {
   return "bytes " + std::to_string(first) + "\u2013" + std::to_string(last);
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
 }
 
 // The log of the scan itself: the drive list before it reads record 0 and
@@ -236,18 +231,12 @@ TEST_F(NtfsReadErrors, ClustersWhoseBitmapCannotBeReadAreNeitherFreeNorRecoverab
   for (std::uint64_t i = 0; i < clusters / 8; ++i) freeBytes += bitmap[i] == 0 && i / 512 != sector;
   char share[32];
   std::snprintf(share, sizeof share, "%% %.02f", 100.0 * static_cast<double>(freeBytes) / static_cast<double>(clusters / 8));
-  const auto drives = RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json " + Quote(failing.path()));
+  const auto drives = RunCommand(test::TimedCli("drives --no-devices --json " + Quote(failing.path())));
   EXPECT_EQ(nlohmann::json::parse(drives.out)["Sparse"], share) << drives.err;
 }
 
 // ---------------------------------------------------------------------------
-// Copy-out through bad sectors.
-
-test::CommandResult Copy(const std::string& image, const std::string& out, const std::vector<std::string>& paths) {
-  std::string command = "timeout 120 " + std::string(TESSILON_CLI) + " copy " + Quote(image) + " --to " + Quote(out);
-  for (const auto& p : paths) command += " " + Quote(p);
-  return RunCommand(command);
-}
+// Copy-out through bad sectors, and its manifest.
 
 // The copy holds icat's bytes of the intact image but in `zeros` (inclusive
 // offsets of the file), which hold zeros.
@@ -262,7 +251,6 @@ void ExpectIcatBytesBut(const std::string& image, std::uint64_t record, const st
 
 TEST(NtfsCopyReadErrors, EveryReadableByteIsKeptAndEachUnreadableStretchIsNamed) {
   test::ScratchDir dir;
-  PopulateTool(dir);
   std::mt19937 rng(18);
   Buffer random(1 << 20);
   for (auto& b : random) b = static_cast<std::uint8_t>(rng());
@@ -283,15 +271,23 @@ TEST(NtfsCopyReadErrors, EveryReadableByteIsKeptAndEachUnreadableStretchIsNamed)
   test::FailingImage failing(image, bad);
   if (failing.path().empty()) GTEST_SKIP() << failing.why();
   const std::string out = dir.Path("out");
-  const auto r = Copy(failing.path(), out, {});
+  const auto r = test::CliCopy(failing.path(), out);
   ExpectIcatBytesBut(image, record, out + "/Big/random.bin", inFile);
   for (const auto& [first, last] : inFile)
     EXPECT_EQ(Count(r.err, Range(first, last) + " of " + out + "/Big/random.bin could not be read (Input/output error)."), 1u)
         << r.err;
   EXPECT_EQ(Count(r.err, "could not be read ("), 2u) << r.err;
-  EXPECT_TRUE(r.err.find(out + "/Big/random.bin was not copied in full: 1536 bytes of it could not be read, in 2 places; "
-                         "they are written as zeros") != std::string::npos)
-      << r.err;
+  EXPECT_TRUE(test::Has(r.err, out + "/Big/random.bin was not copied in full: 1536 bytes of it could not be read, in "
+                                   "2 places; they are written as zeros")) << r.err;
+  // The manifest keeps the copy as incomplete, says why, and its sums
+  // verify the copy as written, zeros and all.
+  const std::string manifest = ReadAll(out + "/tessilon-manifest.csv");
+  EXPECT_EQ(Count(manifest, "\r\n"), 2u) << manifest;
+  EXPECT_TRUE(test::Has(manifest, "Big/random.bin,1048576,")) << manifest;
+  EXPECT_TRUE(test::Has(manifest, ",incomplete,/Big/random.bin,")) << manifest;
+  EXPECT_TRUE(test::Has(manifest, "could not be read")) << manifest;
+  const auto sums = RunCommand("cd " + Quote(out) + " && sha256sum -c --strict SHA256SUMS && md5sum -c --strict MD5SUMS");
+  EXPECT_EQ(sums.status, 0) << sums.out << sums.err;
 }
 
 // A compressed unit with a bad sector cannot be decompressed: the whole unit
@@ -307,11 +303,10 @@ TEST(NtfsCopyReadErrors, ACompressedUnitWithAnUnreadableSectorIsZerosAndNamed) {
   test::FailingImage failing(image, {{at, at + 511}});
   if (failing.path().empty()) GTEST_SKIP() << failing.why();
   test::ScratchDir dir;
-  const auto r = Copy(failing.path(), dir.Path("out"), {path});
+  const auto r = test::CliCopy(failing.path(), dir.Path("out"), {path});
   ExpectIcatBytesBut(image, record, dir.Path("out") + path, {{0, 65535}});
   EXPECT_EQ(Count(r.err, Range(0, 65535) + " of " + dir.Path("out") + "/Compressed/deleted-compressed.txt could not be read"), 1u) << r.err;
-  EXPECT_TRUE(r.err.find("1 of its compressed units could not be read in full and so cannot be decompressed") !=
-              std::string::npos)
+  EXPECT_TRUE(test::Has(r.err, "1 of its compressed units could not be read in full and so cannot be decompressed"))
       << r.err;
 }
 

@@ -16,7 +16,6 @@
 #include "fs/ntfs/orphan_folders.h"
 #include "fs/ntfs/volume_bitmap.h"
 #include "ntfs_test_support.h"
-#include "app/folder_tree.h"
 #include "fs/logdrive_info.h"
 
 namespace tsn {
@@ -162,24 +161,31 @@ std::vector<DataRun> Decode(const Buffer& pairs, std::uint64_t clusters = 100000
 }
 
 TEST(DataRuns, RunsOutsideTheVolumeZeroOrHugeLengthsAndRunawayPairsEndTheList) {
-  bool refused = false;
-  // The second run ends past cluster 1000: the first stays.
-  auto runs = Decode({0x21, 0x10, 0x00, 0x01, 0x21, 0x10, 0xE0, 0x02, 0x00}, 1000, &refused);
-  EXPECT_TRUE(refused);
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_EQ(runs[0].lcn, 256);
-  // A run reaching exactly the last cluster is fine; one cluster more is not.
-  EXPECT_EQ(Decode({0x21, 0x18, 0xE8, 0x03, 0x00}, 1024).size(), 1u);
-  EXPECT_EQ(Decode({0x21, 0x19, 0xE8, 0x03, 0x00}, 1024, &refused).size(), 0u);
-  EXPECT_TRUE(refused);
-  // A zero length, no length field at all, and a length of 2^62.
-  for (const Buffer& pairs : {Buffer{0x11, 0x00, 0x05, 0x00}, Buffer{0x10, 0x05, 0x00},
-                              Buffer{0x18, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x05, 0x00}}) {
-    EXPECT_TRUE(Decode(pairs, 1000, &refused).empty());
-    EXPECT_TRUE(refused);
+  const struct {
+    const char* what;
+    Buffer pairs;
+    std::uint64_t clusters;
+    std::size_t kept;
+  } cases[] = {
+      {"a second run that ends past the volume: the first stays",
+       {0x21, 0x10, 0x00, 0x01, 0x21, 0x10, 0xE0, 0x02, 0x00}, 1000, 1},
+      {"one cluster past the last", {0x21, 0x19, 0xE8, 0x03, 0x00}, 1024, 0},
+      {"a zero length", {0x11, 0x00, 0x05, 0x00}, 1000, 0},
+      {"no length field", {0x10, 0x05, 0x00}, 1000, 0},
+      {"a length of 2^62", {0x18, 0, 0, 0, 0, 0, 0, 0, 0x40, 0x05, 0x00}, 1000, 0},
+      {"a negative first lcn", {0x11, 0x04, 0xF0, 0x00}, 1000, 0},
+  };
+  for (const auto& c : cases) {
+    bool refused = false;
+    const auto runs = Decode(c.pairs, c.clusters, &refused);
+    EXPECT_TRUE(refused) << c.what;
+    ASSERT_EQ(runs.size(), c.kept) << c.what;
+    if (c.kept) {
+      EXPECT_EQ(runs[0].lcn, 256) << c.what;
+    }
   }
-  // A negative first lcn.
-  EXPECT_TRUE(Decode({0x11, 0x04, 0xF0, 0x00}, 1000, &refused).empty());
+  // A run reaching exactly the last cluster is fine.
+  EXPECT_EQ(Decode({0x21, 0x18, 0xE8, 0x03, 0x00}, 1024).size(), 1u);
   // Pairs that run off the end of the attribute, with no terminating zero.
   Buffer a = ntfstest::NonResidentAttribute(0x80, {}, 0);
   for (std::size_t i = 64; i < a.size(); ++i) a[i] = 0x11;
@@ -371,31 +377,6 @@ TEST(VolumeBitmapRanges, AnyAllocatedMatchesABitByBitScan) {
   EXPECT_TRUE(all.AnyAllocated(127, 1));
   EXPECT_FALSE(all.AnyAllocated(128, 1000));  // past the bitmap: not tested
   EXPECT_FALSE(all.AnyAllocated(0, 0));
-}
-
-TEST(FolderLookup, TheIndexAnswersAsTheDepthFirstWalkDoes) {
-  test::HeadlessApp h;
-  LOGDRIVE_INFO drive;
-  std::mt19937 rng(11);
-  for (int round = 0; round < 3; ++round) {
-    const NodeHandle root = CreateRootFolder(&h.app, &drive);
-    std::vector<NodeHandle> nodes{root};
-    for (int i = 0; i < 400; ++i) {
-      MftFileInfo* f = h.app.Records().NewInfo();
-      f->SetName("f" + std::to_string(rng() % 1000));
-      f->recordNumber = rng() % 300;  // some records twice or more
-      nodes.push_back(InsertFolderNode(&h.app, f, nodes[rng() % nodes.size()],
-                                       rng() % 2 ? InsertPosition::Sorted : InsertPosition::Last));
-    }
-    for (std::uint64_t key = 0; key < 310; ++key)
-      for (const NodeHandle start : {root, nodes[1 + key % 400]})
-        ASSERT_EQ(FindFolderByRecord(&h.app, start, key), FindFolderByRecordWalk(&h.app, start, key))
-            << key;
-  }
-  // A new tree forgets the nodes of the old one.
-  const NodeHandle root = CreateRootFolder(&h.app, &drive);
-  EXPECT_EQ(FindFolderByRecord(&h.app, root, 17), kNoNode);
-  EXPECT_EQ(FindFolderByRecord(&h.app, root, 5), root);
 }
 
 }  // namespace

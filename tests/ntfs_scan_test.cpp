@@ -1,11 +1,13 @@
 // The two NTFS scans end to end: through the command line on volumes made by
 // Windows (with their published ground truth) and by mkntfs and libntfs-3g
-// (with the fixture manifest), checked against The Sleuth Kit; and through
-// the headless window for what the window shows: the tree, the counters,
-// the log, and Exit pressed in each phase.
+// (with the fixture manifest, and with sectors of 4096 bytes), checked
+// against The Sleuth Kit; and through the headless window for what the
+// window shows: the tree, the counters, the log, and Exit pressed in each
+// phase.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <nlohmann/json.hpp>
@@ -16,6 +18,7 @@
 #include "app/app_state.h"
 #include "app/main_dialog.h"
 #include "ntfs_test_support.h"
+#include "app/file_list.h"
 #include "app/folder_tree.h"
 #include "test_support.h"
 #include "fs/logdrive_info.h"
@@ -24,8 +27,10 @@
 namespace tsn {
 namespace {
 
+using ntfstest::Dftt7;
 using ntfstest::Difference;
 using ntfstest::FlsEntries;
+using test::Quote;
 using test::RunCommand;
 using test::RunScan;
 using test::Scan;
@@ -39,12 +44,15 @@ std::uint64_t IstatSize(const std::string& image, std::uint64_t record, const st
   return ~0ULL;
 }
 
-// What "tessilon-cli drives" lists for one image, as JSON.
-std::string Drives(const std::string& image) {
-  return RunCommand(std::string(TESSILON_CLI) + " drives --no-devices --json " + test::Quote(image)).out;
+// One "Name: value" figure of fsstat's report.
+std::uint64_t FsstatFigure(const std::string& report, const std::string& pattern) {
+  std::smatch m;
+  EXPECT_TRUE(std::regex_search(report, m, std::regex(pattern))) << pattern << "\n" << report;
+  return m.empty() ? 0 : std::stoull(m[1]);
 }
 
-std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
+// What "tessilon-cli drives" lists for one image, as JSON.
+std::string Drives(const std::string& image) { return RunCommand(test::TimedCli("drives --no-devices --json " + test::Quote(image))).out; }
 
 struct Truth {
   std::uint64_t record;
@@ -143,41 +151,43 @@ TEST(NtfsRealImages, Dftt8RecordsSpanTwoClustersOfHalfAKilobyte) {
   EXPECT_EQ((*quick.Find("/TSNF_Folder.1"))["record"], 30);
 }
 
-TEST(NtfsRealImages, Win10FolderIndexOverBlocksOfTwoClusters) {
-  // Clusters of 2048 bytes, index blocks of 4096: blocks are read by their
-  // own size, or every one of them would fail its check.
-  const std::string image = test::RealImage("win10-ntfs-index.raw.gz");
-  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
-  const Scan s = RunScan(image, false);
-  ASSERT_EQ(s.status, 0) << s.log;
-  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
-  const auto fls = FlsEntries(image, false, "-o 128");
-  EXPECT_GT(fls.size(), 50u);
-  EXPECT_EQ(Difference(s.Records(false), fls), "");
-  // Sizes from the records, not the index copies (which Windows leaves at 0
-  // for its own files).
-  EXPECT_EQ((*s.Find("/$MFT"))["size"], IstatSize(image, 0, "-o 128"));
-  EXPECT_EQ((*s.Find("/$LogFile"))["size"], IstatSize(image, 2, "-o 128"));
-  EXPECT_NE(Drives(image).find("\"Test index\""), std::string::npos);
-}
-
-TEST(NtfsRealImages, Win2003CyrillicNamesOnA128GiBVolume) {
-  const std::string image = test::RealImage("win2003-ntfs-mbr.tgz", "vss_2003.raw");
-  if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
-  const Scan s = RunScan(image, false);
-  ASSERT_EQ(s.status, 0) << s.log;
-  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
-  EXPECT_EQ(Difference(s.Records(false), FlsEntries(image, false, "-o 63")), "");
-  // Every deleted record that still holds its name, under its own name.
-  const auto deleted = s.Records(true);
-  EXPECT_EQ(Difference(deleted, FlsEntries(image, true, "-o 63")), "");
-  EXPECT_EQ(deleted.size(), 30u);
-  const auto* copy = s.Find("/Копия (38) Текстовый документ.txt");
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ((*copy)["size"], IstatSize(image, 67, "-o 63"));
-  const std::string drives = Drives(image);
-  EXPECT_NE(drives.find("\"Новый том\""), std::string::npos) << drives;
-  EXPECT_NE(drives.find("128.00 GB"), std::string::npos) << drives;
+// Volumes Windows made: a folder index in blocks of two clusters (clusters
+// of 2048 bytes, blocks of 4096: blocks are read by their own size, or every
+// one of them would fail its check); Cyrillic names on a 128 GiB volume.
+TEST(NtfsRealImages, WindowsVolumesListAsFlsListsThemWithTheSizesOfTheirRecords) {
+  const struct {
+    std::string image, tskOffset, label, size;
+    std::size_t deleted;  // named deleted records, all checked against fls
+    std::vector<std::pair<std::string, std::uint64_t>> sized;  // path, record
+  } cases[] = {
+      // Sizes from the records, not the index copies (which Windows leaves at
+      // 0 for its own files).
+      {test::RealImage("win10-ntfs-index.raw.gz"), "-o 128", "\"Test index\"", "", 0, {{"/$MFT", 0}, {"/$LogFile", 2}}},
+      {test::RealImage("win2003-ntfs-mbr.tgz", "vss_2003.raw"), "-o 63", "\"Новый том\"", "128.00 GB", 30,
+       {{"/Копия (38) Текстовый документ.txt", 67}}},
+  };
+  for (const auto& c : cases) {
+    if (c.image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
+    SCOPED_TRACE(c.image);
+    const Scan s = RunScan(c.image, false);
+    ASSERT_EQ(s.status, 0) << s.log;
+    EXPECT_FALSE(s.Logged("-- Error")) << s.log;
+    const auto fls = FlsEntries(c.image, false, c.tskOffset);
+    EXPECT_GT(fls.size(), 50u);
+    EXPECT_EQ(Difference(s.Records(false), fls), "");
+    if (c.deleted != 0) {
+      // Every deleted record that still holds its name, under its own name.
+      EXPECT_EQ(Difference(s.Records(true), FlsEntries(c.image, true, c.tskOffset)), "");
+      EXPECT_EQ(s.Records(true).size(), c.deleted);
+    }
+    for (const auto& [path, record] : c.sized) {
+      ASSERT_NE(s.Find(path), nullptr) << path;
+      EXPECT_EQ((*s.Find(path))["size"], IstatSize(c.image, record, c.tskOffset)) << path;
+    }
+    const std::string drives = Drives(c.image);
+    EXPECT_TRUE(test::Has(drives, c.label)) << drives;
+    EXPECT_TRUE(test::Has(drives, c.size)) << drives;
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -210,10 +220,8 @@ TEST(NtfsMeasure, FreeSpaceCountsAllFreeBytesOfTheBitmapAsTskReadsIt) {
     test::ScratchDir dir;
     const std::string bitmap = dir.Path("bitmap");
     ASSERT_EQ(RunCommand("icat " + offset + " '" + image + "' 6 > '" + bitmap + "'").status, 0);
-    const auto fs = RunCommand("fsstat " + offset + " '" + image + "'");
-    std::smatch match;
-    ASSERT_TRUE(std::regex_search(fs.out, match, std::regex(R"(Total Cluster Range: 0 - (\d+))")));
-    const std::uint64_t clusters = std::stoull(match[1]) + 1;
+    const std::uint64_t clusters =
+        FsstatFigure(RunCommand("fsstat " + offset + " '" + image + "'").out, R"(Total Cluster Range: 0 - (\d+))") + 1;
     EXPECT_EQ(m.clusterCount, clusters);
     EXPECT_EQ(m.allocUnits, clusters / 8);
     std::ifstream in(bitmap, std::ios::binary);
@@ -354,16 +362,15 @@ struct Session {
   int logBefore = 0;
 };
 
-// Folders and files of the tree, as counted by walking it.
-void CountTree(const AppState& app, const HeadlessWindow& ui, NodeHandle node, std::uint64_t* dirs,
-               std::uint64_t* files, std::uint64_t* bytes) {
+// Folders and files of the tree, as counted by showing each folder's files.
+void CountTree(test::HeadlessApp& h, NodeHandle node, std::uint64_t* dirs, std::uint64_t* files, std::uint64_t* bytes) {
   ++*dirs;
-  if (const MftFileInfo* f = FolderRecordOf(app, node))
-    for (const FoundFile* file = f->firstFile; file != nullptr; file = file->next) {
-      ++*files;
-      *bytes += file->size;
-    }
-  for (NodeHandle c = ui.FirstChild(node); c != kNoNode; c = ui.NextSibling(c)) CountTree(app, ui, c, dirs, files, bytes);
+  ShowFolderFiles(&h.app, node);
+  for (int row = 0; row < h.ui.RowCount(kFileList); ++row) {
+    ++*files;
+    *bytes += std::stoull(h.ui.RowText(kFileList, row, 1));
+  }
+  for (NodeHandle c = h.ui.FirstChild(node); c != kNoNode; c = h.ui.NextSibling(c)) CountTree(h, c, dirs, files, bytes);
 }
 
 TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
@@ -373,7 +380,7 @@ TEST(NtfsWindow, CountersMatchTheTreeAndTheRootIsLabelledRoot) {
     s.Run(indexed);
     ASSERT_EQ(s.h.app.lastScanResult, 1) << s.h.LogText();
     std::uint64_t dirs = 0, files = 0, bytes = 0;
-    CountTree(s.h.app, s.h.ui, s.h.ui.RootNode(), &dirs, &files, &bytes);
+    CountTree(s.h, s.h.ui.RootNode(), &dirs, &files, &bytes);
     EXPECT_EQ(s.Drive().foundDirs, dirs);
     EXPECT_EQ(s.Drive().foundFiles, files);
     EXPECT_EQ(s.Drive().foundBytes, bytes);
@@ -452,7 +459,6 @@ TEST(NtfsWindow, ExitInEachPhaseStopsThereAndKeepsWhatWasFound) {
 
 TEST(NtfsBuilt, AFolderIndexReachedThroughAnAttributeList) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string one = dir.Path("one.txt"), piece = dir.Path("piece.bin");
   std::ofstream(one) << "x\n";
   std::ofstream(piece) << std::string(1024, 'p');
@@ -480,7 +486,6 @@ TEST(NtfsBuilt, AFolderIndexReachedThroughAnAttributeList) {
 
 TEST(NtfsBuilt, ADeletedFolderThatComesBeforeItsParentInTheMftStillLandsUnderIt) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string note = dir.Path("note.txt");
   std::ofstream(note) << std::string(5000, 'n');
   // The remount makes the allocator hand out the record freed before it:
@@ -509,7 +514,6 @@ std::uint64_t IstatIndexBytes(const std::string& image, std::uint64_t record) {
 
 TEST(NtfsBuilt, EachScanReadsTheMftOnceWhateverTheIndexesInterleave) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string one = dir.Path("one.txt");
   std::ofstream(one) << "x\n";
   // Folders of a few hundred files, half of them deleted: the index walk
@@ -553,7 +557,6 @@ TEST(NtfsBuilt, EachScanReadsTheMftOnceWhateverTheIndexesInterleave) {
 
 TEST(NtfsBuilt, AVolumeOfFiveTebibytesIsMeasuredAndReadIn64Bits) {
   test::ScratchDir dir;
-  ntfstest::PopulateTool(dir);
   const std::string content = dir.Path("content.bin");
   std::ofstream(content) << std::string(200000, 'c');
   // A sparse image: clusters of 64 KiB keep its bitmap at 10 MiB.
@@ -578,6 +581,135 @@ TEST(NtfsBuilt, AVolumeOfFiveTebibytesIsMeasuredAndReadIn64Bits) {
   EXPECT_EQ((*s.Find("/Far/gone.bin"))["size"], 200000);
   EXPECT_EQ((*s.Find("/Far/gone.bin"))["state"], "Recovery may be possible");
   EXPECT_NE(s.Find("/Far/kept.txt"), nullptr);
+}
+
+// ---------------------------------------------------------------------------
+// Volumes of 4096-byte sectors, made by mkntfs -s 4096 (so their MFT records
+// and index blocks are 4096 bytes): the drive row and the drive record
+// against fsstat, both scans against fls; and boot sectors edited to state
+// record sizes the volume does not have.
+
+struct Volume {
+  const char* image;
+  std::uint32_t clusterBytes;
+};
+void PrintTo(const Volume& v, std::ostream* os) { *os << v.image; }
+
+class NtfsSectorSize : public ::testing::TestWithParam<Volume> {
+ protected:
+  std::string Image() const { return test::Fixture(GetParam().image); }
+  // fls's deleted entries, those without a byte left out.
+  std::map<std::string, std::uint64_t> FlsDeleted() const {
+    std::map<std::string, std::uint64_t> out = FlsEntries(Image(), true);
+    for (const auto& e : test::ManifestOf(GetParam().image))
+      if (e["deleted"] && !e["folder"] && e["size"] == 0) out.erase("/" + e["path"].get<std::string>());
+    return out;
+  }
+};
+
+TEST_P(NtfsSectorSize, TheDriveRowAndRecordGiveTheVolumesOwnGeometry) {
+  const std::string fs = RunCommand("fsstat " + Quote(Image())).out;
+  const std::uint64_t sector = FsstatFigure(fs, R"(Sector Size: (\d+))");
+  const std::uint64_t cluster = FsstatFigure(fs, R"(Cluster Size: (\d+))");
+  const std::uint64_t sectors = FsstatFigure(fs, R"(Total Sector Range: 0 - (\d+))") + 1;
+  // The image is what it is for.
+  ASSERT_EQ(sector, 4096u);
+  ASSERT_EQ(cluster, GetParam().clusterBytes);
+  ASSERT_EQ(FsstatFigure(fs, R"(Size of MFT Entries: (\d+) bytes)"), 4096u);
+  ASSERT_EQ(FsstatFigure(fs, R"(Size of Index Records: (\d+) bytes)"), 4096u);
+
+  const auto rows = RunCommand(test::TimedCli("drives --no-devices --json " + Quote(Image())));
+  ASSERT_EQ(rows.status, 0) << rows.err;
+  const auto row = nlohmann::json::parse(rows.out.substr(0, rows.out.find('\n')));
+  char size[32];
+  std::snprintf(size, sizeof size, "%.2f GB", static_cast<double>(sectors * sector) / (1 << 30));
+  EXPECT_EQ(row["Size"], size);
+  EXPECT_EQ(row["SPC"], std::to_string(cluster / sector));
+
+  test::HeadlessApp h;
+  h.OpenImages({Image()});
+  ASSERT_EQ(h.app.drives.size(), 1u) << h.LogText();
+  const LOGDRIVE_INFO& d = *h.app.drives[0];
+  EXPECT_EQ(d.bytesPerSector, sector);
+  EXPECT_EQ(d.ClusterBytes(), cluster);
+  EXPECT_EQ(d.mftRecordBytes, 4096u);
+  EXPECT_EQ(d.indexBlockBytes, 4096u);
+  EXPECT_EQ(d.clusterCount, FsstatFigure(fs, R"(Total Cluster Range: 0 - (\d+))") + 1);
+}
+
+TEST_P(NtfsSectorSize, BothScansListTheDeletedEntriesFlsLists) {
+  const std::string before = test::Sha256OfFile(Image());
+  const auto fls = FlsDeleted();
+  ASSERT_GE(fls.size(), 5u);
+
+  const test::Scan indexed = test::RunScan(Image(), false);
+  ASSERT_EQ(indexed.status, 0) << indexed.log;
+  EXPECT_FALSE(indexed.Logged("-- Error")) << indexed.log;
+  EXPECT_EQ(Difference(indexed.Records(true), fls), "");
+  EXPECT_EQ(Difference(indexed.Records(false), FlsEntries(Image(), false)), "");
+
+  // The quick scan knows no live folder: what fls places under one stands
+  // in an orphan folder, so names and records are compared.
+  const test::Scan quick = test::RunScan(Image(), true);
+  ASSERT_EQ(quick.status, 0) << quick.log;
+  EXPECT_FALSE(quick.Logged("-- Error")) << quick.log;
+  std::set<std::pair<std::string, std::uint64_t>> ours, theirs;
+  for (const auto& e : quick.entries)
+    if (e["deleted"]) ours.emplace(e["name"], e["record"]);
+  for (const auto& [path, record] : fls) theirs.emplace(path.substr(path.rfind('/') + 1), record);
+  EXPECT_EQ(ours, theirs);
+
+  EXPECT_EQ(test::Sha256OfFile(Image()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsSectorSize, ::testing::Values(Volume{"ntfs-4kn.img", 4096}, Volume{"ntfs-4kn-16k.img", 16384}), [](const auto& p) {
+  std::string name = p.param.image;
+  name = name.substr(0, name.find('.'));
+  for (char& c : name)
+    if (c == '-') c = '_';
+  return name;
+});
+
+// Boot sectors that state a record or index-block size the volume does not
+// have: the volume is refused, or read without that size, and the log says
+// which; nothing is read past a record.
+TEST(NtfsStatedSizes, SizesTheVolumeDoesNotHaveAreToldAndNotReadWith) {
+  struct Case {
+    const char* what;
+    std::size_t field;
+    std::uint8_t value;
+    bool listed;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {"records of 128 KiB", 0x40, 0xEF, false, "its boot sector gives MFT records of 131072 bytes"},
+      {"records of 16 clusters", 0x40, 16, false, "its boot sector gives MFT records of 262144 bytes"},
+      // 1024-byte records on a volume of 4096-byte ones: record 0 and its
+      // mirror fail their update sequence, read at that size.
+      {"records of 1 KiB", 0x40, 0xF6, false, "its update sequence does not check"},
+      {"index blocks of 3 clusters", 0x44, 3, true, "its boot sector gives index blocks of 49152 bytes"},
+  };
+  test::ScratchDir dir;
+  const std::string source = test::Fixture("ntfs-4kn-16k.img");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    // The boot sector and its backup in the volume's last sector alike.
+    const std::string image = test::CopyOf(source, dir, "edited.img");
+    ntfstest::WriteAt(image, c.field, {c.value});
+    ntfstest::WriteAt(image, std::filesystem::file_size(image) - 4096 + c.field, {c.value});
+    const std::string before = test::Sha256OfFile(image);
+    const auto rows = RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
+    EXPECT_NE(rows.err.find(c.logged), std::string::npos) << rows.err;
+    EXPECT_EQ(rows.out.find("NTFS4KN16K") != std::string::npos, c.listed) << rows.out;
+    if (c.listed) {
+      // Each folder's own index root gives its block size.
+      const test::Scan s = test::RunScan(image, false);
+      EXPECT_EQ(s.status, 0) << s.log;
+      EXPECT_EQ(Difference(s.Records(true), FlsEntries(source, true)), "");
+    }
+    EXPECT_EQ(test::Sha256OfFile(image), before);
+    std::filesystem::remove(image);
+  }
 }
 
 }  // namespace

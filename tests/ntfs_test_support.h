@@ -142,6 +142,9 @@ struct RecordBuilder {
 // ---------------------------------------------------------------------------
 // Images on disk.
 
+// DFTT #7: NTFS deleted files with a published table of them.
+inline std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
+
 inline Buffer ReadAt(const std::string& path, std::uint64_t offset, std::size_t size) {
   Buffer b(size, 0);
   std::ifstream in(path, std::ios::binary);
@@ -252,12 +255,16 @@ inline std::string Difference(const std::map<std::string, std::uint64_t>& ours,
 // ---------------------------------------------------------------------------
 // NTFS volumes made by mkntfs and filled through libntfs-3g, no mount needed.
 
-inline std::string PopulateTool(const test::ScratchDir& dir) {
-  const std::string source = std::string(TESSILON_SOURCE_DIR) + "/tests/fixtures/ntfs_populate.c";
-  const std::string tool = dir.Path("ntfs_populate");
-  const auto r = test::RunCommand("cc -O2 -o '" + tool + "' '" + source +
-                                  "' $(pkg-config --cflags --libs libntfs-3g)");
-  EXPECT_EQ(r.status, 0) << r.err;
+// The populate tool, built once for all the suites of a run.
+inline std::string PopulateTool() {
+  static const test::ScratchDir dir;
+  static const std::string tool = [] {
+    const std::string source = std::string(TESSILON_SOURCE_DIR) + "/tests/fixtures/ntfs_populate.c";
+    const std::string path = dir.Path("ntfs_populate");
+    const auto r = test::RunCommand("cc -O2 -o '" + path + "' '" + source + "' $(pkg-config --cflags --libs libntfs-3g)");
+    EXPECT_EQ(r.status, 0) << r.err;
+    return path;
+  }();
   return tool;
 }
 
@@ -271,7 +278,7 @@ inline std::string MakeNtfsImage(const test::ScratchDir& dir, const std::string&
   std::ofstream(script) << commands;
   const auto r = test::RunCommand("truncate -s " + std::to_string(mib) + "M '" + image +
                                   "' && mkntfs -F -Q -q -c " + std::to_string(clusterBytes) + " -L " +
-                                  label + " '" + image + "' && '" + dir.Path("ntfs_populate") + "' '" +
+                                  label + " '" + image + "' && '" + PopulateTool() + "' '" +
                                   image + "' < '" + script + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   return image;

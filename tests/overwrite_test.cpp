@@ -160,8 +160,7 @@ TEST(Overwrite, CopyLogAndWindowQueryAgreeWithTheListing) {
     std::snprintf(percent, sizeof percent, "%.1f", e->at("recoverable_percent").get<double>());
 
     test::ScratchDir dir;
-    const test::CommandResult copy = RunCommand(std::string(TESSILON_CLI) + " copy " + Quote(path) + " --to " +
-                                                Quote(dir.Path("out")) + " " + Quote(e->at("path")));
+    const test::CommandResult copy = test::CliCopy(path, dir.Path("out"), {e->at("path")});
     const std::string line =
         "was overwritten by " + OwnersText(*e) + "; " + percent + "% of its clusters are still free.";
     EXPECT_NE(copy.err.find(line), std::string::npos) << copy.err;

@@ -86,8 +86,7 @@ struct Report : ::testing::Test {
   }
   FoundFile* File(MftFileInfo* folder, const std::string& name, std::uint32_t flags = 0) {
     FoundFile* f = h.app.Records().NewFile();
-    f->name = name;
-    f->nameLength = static_cast<std::uint32_t>(name.size());
+    h.app.Records().KeepName(f, name);
     f->flags = flags;
     f->size = 100;
     AppendToFolder(folder, f);

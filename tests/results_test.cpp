@@ -1,6 +1,11 @@
 // The file list, the folder tree with its check marks, and the counters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <span>
+#include <string>
+#include <vector>
+
 #include "app/progress.h"
 #include "app/file_list.h"
 #include "app/folder_tree.h"
@@ -15,8 +20,7 @@ using test::HeadlessApp;
 FoundFile* AddFile(HeadlessApp& h, MftFileInfo* folder, const std::string& name,
                    std::uint64_t size, std::uint32_t flags = kFlagInUse) {
   FoundFile* f = h.app.Records().NewFile();
-  f->name = name;
-  f->nameLength = static_cast<std::uint32_t>(name.size());
+  h.app.Records().KeepName(f, name);
   f->size = size;
   f->flags = flags;
   AppendToFolder(folder, f);
@@ -70,6 +74,41 @@ TEST(FileList, ShowsNameSizeDatesAndState) {
   EXPECT_EQ(h.ui.RowImage(kFileList, 2), 11);
   ShowFolderFiles(&h.app, kNoNode);
   EXPECT_EQ(h.ui.RowCount(kFileList), 0);
+}
+
+// A scan keeps its names and run lists packed in shared blocks: thousands of
+// files of every length, up to the longest NTFS name (255 units of three UTF-8
+// bytes) and a run list larger than a block, each read back as its own.
+TEST(FileList, ManyNamesAndRunListsEachReadBackWhole) {
+  HeadlessApp h;
+  LOGDRIVE_INFO drive;
+  const Tree t = MakeTree(h, drive);
+  std::vector<std::string> names;
+  std::vector<FoundFile*> files;
+  for (int i = 0; i < 6000; ++i) {
+    std::string name = std::to_string(i) + std::string(static_cast<std::size_t>(i % 37), 'n');
+    if (i % 997 == 0)
+      for (int u = 0; u < 255; ++u) name += "\xE6\x96\x87";
+    names.push_back(name);
+    files.push_back(AddFile(h, t.bInfo, name, static_cast<std::uint64_t>(i)));
+    std::vector<DataRun> runs(static_cast<std::size_t>(i % 1500 == 7 ? 3000 : i % 4));
+    for (std::size_t r = 0; r < runs.size(); ++r) runs[r] = {static_cast<std::int64_t>(r), i, 0, static_cast<std::int64_t>(r + 1)};
+    h.app.Records().KeepRuns(files.back(), runs);
+  }
+  ShowFolderFiles(&h.app, t.b);
+  ASSERT_EQ(h.ui.RowCount(kFileList), 6000);
+  std::vector<std::string> shown;
+  for (int r = 0; r < 6000; ++r) shown.push_back(h.ui.RowText(kFileList, r, 0));
+  std::sort(shown.begin(), shown.end());
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(shown, names);
+  for (int i = 0; i < 6000; ++i) {
+    const std::span<const DataRun> runs = files[static_cast<std::size_t>(i)]->Runs();
+    ASSERT_EQ(runs.size(), i % 1500 == 7 ? 3000u : static_cast<std::size_t>(i % 4)) << i;
+    for (std::size_t r = 0; r < runs.size(); ++r)
+      ASSERT_TRUE(runs[r].startVcn == static_cast<std::int64_t>(r) && runs[r].lcn == i &&
+                  runs[r].length == static_cast<std::int64_t>(r + 1)) << i << " run " << r;
+  }
 }
 
 TEST(FolderTree, ADosOnlyNameIsTheLabelAndLookupsAnswerDepthFirst) {

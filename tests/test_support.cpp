@@ -65,6 +65,27 @@ std::string ReadAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
+std::vector<std::uint8_t> ReadAt(const std::string& path, std::uint64_t offset, std::size_t n) {
+  std::vector<std::uint8_t> b(n);
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(n));
+  return b;
+}
+
+void WriteAt(const std::string& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes) {
+  std::fstream f(path, std::ios::binary | std::ios::in | std::ios::out);
+  f.seekp(static_cast<std::streamoff>(offset));
+  f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  if (!f) ADD_FAILURE() << "could not write " << path;
+}
+
+std::vector<std::uint8_t> Le(std::uint64_t value, int width) {
+  std::vector<std::uint8_t> b;
+  for (int i = 0; i < width; ++i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+  return b;
+}
+
 std::vector<std::string> Split(const std::string& s, char sep) {
   std::vector<std::string> out;
   std::istringstream in(s);
@@ -77,6 +98,8 @@ std::string Quote(const std::string& s) {
   for (const char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
 }
+
+std::string Cli(const std::string& args) { return std::string(TESSILON_CLI) + " " + args; }
 
 CommandResult RunCommand(const std::string& commandLine) {
   static int counter = 0;
@@ -149,6 +172,12 @@ std::vector<nlohmann::json> ManifestOf(const std::string& image) {
     if (j["image"] == image) out.push_back(std::move(j));
   }
   return out;
+}
+
+std::string ManifestSha(const std::string& image, const std::string& path) {
+  for (const auto& e : ManifestOf(image))
+    if (e["path"] == path) return e.value("sha256", "");
+  return "";
 }
 
 std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint64_t record,
@@ -267,6 +296,23 @@ bool IsCopyManifest(const std::filesystem::path& file) {
   for (const char* manifest : {"tessilon-manifest", "SHA256SUMS", "MD5SUMS"})
     if (name.rfind(manifest, 0) == 0) return true;
   return false;
+}
+
+std::string TimedCli(const std::string& args) { return std::string("timeout 120 ") + TESSILON_CLI + " " + args; }
+
+CommandResult CliCopy(const std::string& image, const std::string& to, const std::vector<std::string>& paths,
+                      const std::string& options) {
+  std::string args = "copy " + options + " " + Quote(image) + " --to " + Quote(to);
+  for (const auto& p : paths) args += " " + Quote(p);
+  return RunCommand(TimedCli(args));
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
 }
 
 }  // namespace tsn::test

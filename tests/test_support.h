@@ -55,6 +55,11 @@ class ScratchDir {
 
 void WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes);
 std::string ReadAll(const std::string& path);
+// Bytes of a file in place, for tests that damage a copy of an image.
+std::vector<std::uint8_t> ReadAt(const std::string& path, std::uint64_t offset, std::size_t n);
+void WriteAt(const std::string& path, std::uint64_t offset, const std::vector<std::uint8_t>& bytes);
+// `value` as `width` little-endian bytes.
+std::vector<std::uint8_t> Le(std::uint64_t value, int width);
 std::string Sha256OfFile(const std::string& path);
 std::vector<std::string> Split(const std::string& s, char sep);
 // A path to compare found FAT names by: a deleted 8.3 name has lost its first
@@ -68,6 +73,8 @@ struct CommandResult {
   std::string out;
   std::string err;
 };
+// The command line program with these arguments, for RunCommand.
+std::string Cli(const std::string& args);
 // Runs a shell command line, capturing stdout and stderr.
 CommandResult RunCommand(const std::string& commandLine);
 // Runs it and fails the test unless it succeeds.
@@ -90,6 +97,8 @@ Scan RunScan(const std::string& image, bool quick, const std::string& extra = ""
 // The fixture images and what their builder says each holds.
 std::string Fixture(const std::string& name);
 std::vector<nlohmann::json> ManifestOf(const std::string& image);
+// The hash the manifest gives a file ("Documents/readme.txt"); empty if none.
+std::string ManifestSha(const std::string& image, const std::string& path);
 
 // The clusters istat lists for the unnamed $DATA of an NTFS record, in
 // order (0 for a hole).
@@ -130,5 +139,13 @@ bool IsCopyManifest(const std::filesystem::path& file);
 
 // A private copy of a file in dir, for tests that damage it on purpose.
 std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name);
+
+// The command line with these arguments, stopped after two minutes.
+std::string TimedCli(const std::string& args);
+// `tessilon-cli copy` of the named paths (every deleted file when none).
+CommandResult CliCopy(const std::string& image, const std::string& to, const std::vector<std::string>& paths = {},
+                      const std::string& options = "");
+bool Has(const std::string& text, const std::string& part);
+std::size_t Count(const std::string& text, const std::string& part);
 
 }  // namespace tsn::test

@@ -1,9 +1,7 @@
 // Reading volumes: sector reads, the read-ahead window and 64-bit offsets.
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <numeric>
 #include <random>
 
@@ -46,15 +44,8 @@ TEST(ReadSectors, ReachesOffsetsAboveFourGigabytes) {
   test::ScratchDir dir;
   const std::string path = dir.Path("sparse.img");
   const std::uint64_t lba = (5ULL << 30) / 512 + 7;  // past 2^32 bytes and 2^32/512 sectors
-  {
-    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0);
-    const char marker[] = "far away";
-    ASSERT_EQ(::pwrite(fd, marker, sizeof marker, static_cast<off_t>(lba * 512)),
-              static_cast<ssize_t>(sizeof marker));
-    ASSERT_EQ(::ftruncate(fd, static_cast<off_t>((lba + 1) * 512)), 0);
-    ::close(fd);
-  }
+  test::Sh("truncate -s " + std::to_string((lba + 1) * 512) + " " + test::Quote(path));
+  test::WriteAt(path, lba * 512, {'f', 'a', 'r', ' ', 'a', 'w', 'a', 'y'});
   auto opened = VolumeSource::Open(path);
   ASSERT_TRUE(opened.source);
   std::vector<std::uint8_t> sector(512);

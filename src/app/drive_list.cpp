@@ -4,17 +4,36 @@
 #include <cstdio>
 
 #include "app/app_state.h"
+#include "fs/logdrive_info.h"
 
 namespace tsn {
 
 namespace {
 constexpr double kGiBPerByte = 1.0 / (1024.0 * 1024.0 * 1024.0);
-}
+// Rows of drives that cannot be scanned (yet) are drawn in this.
+constexpr Colour kGreyed{128, 128, 128};
+}  // namespace
 
 int AddDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list) {
   WindowSystem& ui = *app->ui;
   const int n = ui.RowCount(list);
   if (ui.InsertRow(list, n, drive->driveName, 0, drive) < 0) return 0;
+  if (drive->needsPermission) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u", drive->diskNumber);
+    ui.SetRowText(list, n, 1, text);
+    ui.SetRowText(list, n, 2, kNeedsPermissionText);
+    std::snprintf(text, sizeof text, "%" PRIu64, drive->startLba);
+    ui.SetRowText(list, n, 5, text);
+    ui.SetRowText(list, n, 9, drive->sourceDescription);
+    return 1;
+  }
+  FillDriveRow(app, drive, list, n);
+  return 1;
+}
+
+void FillDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list, int n) {
+  WindowSystem& ui = *app->ui;
   char text[64];
   std::snprintf(text, sizeof text, "%u", drive->diskNumber);
   ui.SetRowText(list, n, 1, text);
@@ -40,7 +59,12 @@ int AddDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list) {
   std::snprintf(text, sizeof text, "%.02f GB", (1.0 - rounded) * gib);
   ui.SetRowText(list, n, 8, text);
   ui.SetRowText(list, n, 9, drive->sourceDescription);
-  return 1;
+}
+
+int DriveRowOf(const AppState& app, const LOGDRIVE_INFO* drive) {
+  for (int row = 0; row < app.ui->RowCount(app.driveList); ++row)
+    if (app.ui->RowData(app.driveList, row) == drive) return row;
+  return -1;
 }
 
 std::uint32_t DriveRowColour(CustomDrawRecord* record) {
@@ -49,11 +73,14 @@ std::uint32_t DriveRowColour(CustomDrawRecord* record) {
       return CDRF_NOTIFYITEMDRAW;
     case DrawStage::ItemPrepaint:
       return CDRF_NOTIFYSUBITEMDRAW;
-    case DrawStage::SubItemPrepaint:
-      if (record->subItem == 7) record->SetTextColour({0, 190, 0});
+    case DrawStage::SubItemPrepaint: {
+      const auto* drive = static_cast<const LOGDRIVE_INFO*>(record->itemData);
+      if (drive != nullptr && drive->needsPermission) record->SetTextColour(kGreyed);
+      else if (record->subItem == 7) record->SetTextColour({0, 190, 0});
       else if (record->subItem == 8) record->SetTextColour({190, 0, 0});
       else record->SetTextColour({135, 7, 143});
       return CDRF_NEWFONT;
+    }
     case DrawStage::Other:
       break;
   }

@@ -93,6 +93,43 @@ bool DescribeDrive(AppState* app, LOGDRIVE_INFO& d) {
 
 }  // namespace
 
+bool OpenPermittedDrive(AppState* app, LOGDRIVE_INFO* drive) {
+  DeviceOpening opening = app->ui->OpenDeviceForReading(drive->devicePath);
+  if (opening.fd < 0) {
+    LogMessage(app, kError, app->logList, "%s (%s) could not be opened for reading: %s",
+               drive->driveName.c_str(), drive->devicePath.c_str(), opening.error.c_str());
+    return false;
+  }
+  OpenResult opened = VolumeSource::OpenDescriptor(FileHandle(opening.fd), drive->devicePath,
+                                                   drive->deviceOffset, drive->deviceLength);
+  if (!opened.source) {
+    LogMessage(app, kError, app->logList, "%s: %s", drive->driveName.c_str(), opened.error.c_str());
+    return false;
+  }
+  drive->volume = std::move(opened.source);
+  drive->needsPermission = false;
+  LogMessage(app, kStatus, app->logList, "%s (%s) is open for reading.", drive->driveName.c_str(),
+             drive->devicePath.c_str());
+  const int row = DriveRowOf(*app, drive);
+  const bool mounted = DescribeDrive(app, *drive);
+  LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
+  if (!mounted) {
+    // It stays greyed and says what it holds; the log says why. Nothing of
+    // it is kept open.
+    drive->fileSystem = nullptr;
+    drive->volume.reset();
+    drive->needsPermission = true;
+    if (row >= 0) {
+      app->ui->SetRowText(app->driveList, row, 2, "");
+      app->ui->SetRowText(app->driveList, row, 3,
+                          drive->fsName.empty() ? NoKnownFileSystemText() : drive->fsName);
+    }
+    return false;
+  }
+  if (row >= 0) FillDriveRow(app, drive, app->driveList, row);
+  return true;
+}
+
 int BuildDriveList(AppState* app) {
   WindowSystem& ui = *app->ui;
   app->currentDrive = nullptr;
@@ -137,8 +174,10 @@ int BuildDriveList(AppState* app) {
       app->busy = 0;
       return 0;
     }
-    OpenResult opened = VolumeSource::Open(c.path, c.offset, c.length, c.imageSectorSize);
-    if (!opened.source) {
+    OpenResult opened;
+    if (!c.needsPermission) opened = VolumeSource::Open(c.path, c.offset, c.length, c.imageSectorSize);
+    const bool needsPermission = c.needsPermission || opened.needsPermission;
+    if (!opened.source && !needsPermission) {
       LogMessage(app, kError, app->logList, "%s", opened.error.c_str());
       ++unreadable;
       continue;
@@ -152,6 +191,19 @@ int BuildDriveList(AppState* app) {
     LogMessage(app, kStatus, app->logList, "Mapping drive %c:.", drive->driveLetter);
     LogMessage(app, kStatus, app->logList, "%s is %s.", drive->driveName.c_str(),
                c.description.c_str());
+    if (needsPermission) {
+      // Listed all the same, so that the user sees the disk is there and
+      // can ask for it; choosing the row opens it.
+      drive->needsPermission = true;
+      drive->devicePath = c.path;
+      drive->deviceOffset = c.offset;
+      drive->deviceLength = c.length;
+      LogMessage(app, kStatus, app->logList, "%s %s: choose it to open it for reading.",
+                 drive->driveName.c_str(), kNeedsPermissionText);
+      if (AddDriveRow(app, drive.get(), app->driveList) == 0) continue;
+      app->drives.push_back(std::move(drive));
+      continue;
+    }
     const bool mounted = DescribeDrive(app, *drive);
     LogUnreadableRanges(app, drive->volume.get(), drive->driveName);
     if (!mounted) continue;

@@ -99,7 +99,7 @@ int FileTypeImage(const FoundFile& file) {
   constexpr int kPlainDocument = 6;
   if (file.nameLength < 4) return kPlainDocument;
   bool found = false;
-  const std::string ext = UpperExtension(file.name, &found);
+  const std::string ext = UpperExtension(std::string(file.name), &found);
   if (!found) return kPlainDocument;
   for (const TypeRow& row : kTable)
     for (const char* const* e = row.extensions; *e != nullptr; ++e)

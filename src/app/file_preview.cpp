@@ -10,7 +10,7 @@ namespace tsn {
 
 bool IsPictureName(const FoundFile& file) {
   bool found = false;
-  const std::string ext = UpperExtension(file.name, &found);
+  const std::string ext = UpperExtension(std::string(file.name), &found);
   for (const char* e : {"JPG", "JPEG", "JPE", "PNG", "GIF", "BMP", "WEBP"})
     if (found && ext == e) return true;
   return false;
@@ -84,8 +84,13 @@ void PreviewSelectedFile(AppState* app) {
     if (!interrupted && generation == app->resultsGeneration && !app->previewPending &&
         (file->flags & (kFlagInUse | kFlagChainInUse)) == kFlagChainInUse) {
       // Building the index of live files may let the window run: ask about a
-      // copy, so that the answer never reads a record let go meanwhile.
-      const FoundFile asked = *file;
+      // copy, so that the answer never reads a record let go meanwhile (its
+      // name and runs too, which the scan's records hold).
+      FoundFile asked = *file;
+      const std::string name(file->name);
+      const std::vector<DataRun> runs(file->Runs().begin(), file->Runs().end());
+      asked.name = name;
+      asked.runs = runs.data();
       content.overwrittenBy = OverwrittenByText(WhoOverwrote(app, asked));
       interrupted = app->busy == 0;
     }

@@ -118,7 +118,8 @@ ProcResult HandleNotify(AppState* app, const Message& m) {
       if (customDraw) return {true, static_cast<std::intptr_t>(DriveRowColour(m.customDraw))};
       if (m.code == NotifyCode::DoubleClick) BuildIndexedFileList(app);
       // Moved by a click or by the keys alike: the selected row is the drive.
-      if (m.code == NotifyCode::Click || m.code == NotifyCode::SelectionChange) SelectCurrentDrive(app);
+      if (m.code == NotifyCode::Click || m.code == NotifyCode::SelectionChange)
+        SelectCurrentDrive(app, m.code == NotifyCode::Click);
       break;
     case kFileList:
       if (customDraw) return {true, static_cast<std::intptr_t>(FileListColour(m.customDraw))};
@@ -203,12 +204,17 @@ int RunMainDialog(AppState* app, WindowSystem* ui) {
 
 void PumpOneMessage(AppState* app) { app->ui->PumpOneMessage(); }
 
-void SelectCurrentDrive(AppState* app) {
+void SelectCurrentDrive(AppState* app, bool openIfNeeded) {
   auto* drive = static_cast<LOGDRIVE_INFO*>(SelectedRowData(*app->ui, app->driveList));
   if (drive == nullptr) return;
-  if (app->currentDrive != nullptr && app->currentDrive != drive)
+  // A drive this user may not read is opened when it is chosen, not when
+  // the keys move the selection over it: no password prompt for every row
+  // passed on the way.
+  if (drive->needsPermission && openIfNeeded) OpenPermittedDrive(app, drive);
+  LOGDRIVE_INFO* chosen = drive->needsPermission ? nullptr : drive;
+  if (app->currentDrive != nullptr && app->currentDrive != chosen)
     ResetScanView(app, app->currentDrive);
-  app->currentDrive = drive;
+  app->currentDrive = chosen;
 }
 
 namespace {

@@ -16,7 +16,9 @@ int RunMainDialog(AppState* app, WindowSystem* ui);
 // message and returns at once when none waits.
 void PumpOneMessage(AppState* app);
 
-void SelectCurrentDrive(AppState* app);
+// Makes the selected row's drive current; one that needs permission is
+// opened first when `openIfNeeded`, and is not current while it stays shut.
+void SelectCurrentDrive(AppState* app, bool openIfNeeded = true);
 void BuildIndexedFileList(AppState* app);
 void BuildFileListOnly(AppState* app);
 

@@ -56,7 +56,7 @@ int PrintReportHeader(AppState*, ReportSheet* sheet, int h) {
 }
 
 void PrintFileRow(AppState* app, const FoundFile& file, ReportSheet* sheet, int h, int* y) {
-  Text(sheet, kReportNameX, *y, file.name.substr(0, file.nameLength));
+  Text(sheet, kReportNameX, *y, std::string(file.name.substr(0, file.nameLength)));
   *y += h;
   if (file.recordNumber != 0) {
     // NTFS times as stored, in UTC.

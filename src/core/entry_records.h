@@ -3,10 +3,13 @@
 // folder it is also the record of its found folder and holds the folder's
 // file list), one FoundFile per file as the file list shows it, and the data runs
 // of non-resident NTFS attributes.
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tsn {
@@ -45,7 +48,6 @@ struct ExFatFields {
 };
 
 struct MftFileInfo {
-  ResidentData residentData;
   std::string name;     // long (Win32) name, UTF-8; empty when there is none
   std::string dosName;  // DOS 8.3 name, UTF-8; empty when there is none
   std::uint32_t flags = 0;
@@ -90,25 +92,29 @@ constexpr std::uint32_t kCheckUntouched = 0;
 constexpr std::uint32_t kCheckTicked = 1;
 constexpr std::uint32_t kCheckCleared = 2;
 
+// A million of these make the file lists of a large volume, so the name and
+// the data runs live in the scan's ScanRecords and the entry only points at
+// them.
 struct FoundFile {
-  std::string name;  // UTF-8
-  bool firstCharLost = false;  // as MftFileInfo's
-  ResidentData residentData;
-  std::uint16_t fatDate = 0;
-  std::uint16_t fatTime = 0;
-  std::uint32_t nameLength = 0;
-  std::uint32_t flags = 0;
-  std::uint32_t checkState = kCheckUntouched;
-  std::uint32_t runCount = 0;
-  std::uint32_t startCluster = 0;
+  std::string_view name;          // UTF-8, kept by ScanRecords::KeepName (or a literal)
+  const DataRun* runs = nullptr;  // runCount runs, kept by ScanRecords::KeepRuns
+  FoundFile* next = nullptr;
   std::uint64_t created = 0;
   std::uint64_t modified = 0;
   std::uint64_t size = 0;
   std::uint64_t recordNumber = 0;  // 0: found on a FAT volume
   std::uint64_t recordSector = 0;
-  RunList runs;
   ExFatFields exfat;
-  FoundFile* next = nullptr;
+  std::uint32_t nameLength = 0;
+  std::uint32_t flags = 0;
+  std::uint32_t checkState = kCheckUntouched;
+  std::uint32_t runCount = 0;
+  std::uint32_t startCluster = 0;
+  std::uint16_t fatDate = 0;
+  std::uint16_t fatTime = 0;
+  bool firstCharLost = false;  // as MftFileInfo's
+
+  std::span<const DataRun> Runs() const { return {runs, runCount}; }
 };
 
 // Appends file to the end of folder's file list.
@@ -120,13 +126,30 @@ FoundFile* FoundFileFromFileInfo(ScanRecords& records, const MftFileInfo& info);
 
 // Every record of one scan, owned in one place so that they go together
 // when the next scan or drive list replaces them. Deques keep addresses
-// stable while the scan grows them.
+// stable while the scan grows them; names and run lists are packed into
+// blocks that never move, one allocation for thousands of files.
 struct ScanRecords {
   std::deque<MftFileInfo> infos;
   std::deque<FoundFile> files;
   MftFileInfo* NewInfo() { return &infos.emplace_back(); }
   MftFileInfo* Keep(MftFileInfo&& info) { return &infos.emplace_back(std::move(info)); }
   FoundFile* NewFile() { return &files.emplace_back(); }
+
+  // Sets file's name (and nameLength) to a copy of text kept here.
+  void KeepName(FoundFile* file, std::string_view text);
+  // Sets file's runs (and runCount) to a copy of runs kept here.
+  void KeepRuns(FoundFile* file, std::span<const DataRun> runs);
+
+ private:
+  template <typename T>
+  struct Blocks {
+    std::vector<std::unique_ptr<T[]>> blocks;
+    T* free = nullptr;
+    std::size_t left = 0;
+    T* Take(std::size_t count, std::size_t blockSize);
+  };
+  Blocks<char> text_;
+  Blocks<DataRun> runs_;
 };
 
 }  // namespace tsn

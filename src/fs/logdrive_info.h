@@ -94,6 +94,12 @@ struct LOGDRIVE_INFO {
   std::uint64_t orphanFolderSeq = 0;             // NTFS: orphan folders made by this scan
   std::unique_ptr<VolumeSource> volume;
   std::string sourceDescription;                 // which file or device, for the log
+  // A device listed before this user could read it: no volume, no file
+  // system, until choosing it has it opened through the window.
+  bool needsPermission = false;
+  std::string devicePath;
+  std::uint64_t deviceOffset = 0;                // bytes of the device the volume lies in
+  std::uint64_t deviceLength = 0;
 
   std::uint64_t ClusterBytes() const { return std::uint64_t{bytesPerSector} * sectorsPerCluster; }
   // The row's kind when the volume was mounted with one, else the first

@@ -93,7 +93,7 @@ CopyManifest::CopyManifest(const LOGDRIVE_INFO& drive) {
 CopyManifest::Entry& CopyManifest::Add(const std::vector<std::string>& folders, const FoundFile& file) {
   Entry& e = entries_.emplace_back();
   for (const std::string& f : folders) e.sourcePath += "/" + f;
-  e.sourcePath += "/" + file.name;
+  e.sourcePath.append(1, '/').append(file.name);
   e.locatorKind = file.recordNumber != 0 ? "mft_record" : "first_cluster";
   e.locator = file.recordNumber != 0 ? file.recordNumber : file.startCluster;
   return e;

@@ -180,7 +180,7 @@ struct Copier {
   void CopyOne(const CopyItem& item, CopyDestination& destination, CopyTotals* totals, CopyManifest* manifest) {
     const FoundFile& file = *item.file;
     CopyManifest::Entry& entry = manifest->Add(item.folders, file);
-    SaveableName name = SaveableNameOf(file.name);
+    SaveableName name = SaveableNameOf(std::string(file.name));
     if (file.firstCharLost && !name.name.empty()) {
       // The list shows a stand-in letter; the copy is not to pass it off as
       // the file's own, so it gets the "_" that The Sleuth Kit shows there.
@@ -209,7 +209,7 @@ struct Copier {
     }
     if (!name.why.empty())
       LogMessage(app, kAlert, "The file name \"%s\" in %s %s; it is saved as \"%s\".",
-                 PrintableName(file.name).c_str(), destination.ShownPath(item.folders, "").c_str(),
+                 PrintableName(std::string(file.name)).c_str(), destination.ShownPath(item.folders, "").c_str(),
                  name.why.c_str(), name.name.c_str());
     LogOverwriters(file, shown);
     std::string partial;
@@ -447,7 +447,7 @@ ContentPrefix ReadContentPrefix(EngineHost* app, LOGDRIVE_INFO* drive, const Fou
   copier.memoryLimit = static_cast<std::size_t>(plan.size);
   prefix.bytes.reserve(copier.memoryLimit);
   // Nothing is written anywhere: the descriptor is never used.
-  prefix.whole = copier.CopyContent(plan, -1, PrintableName(file.name), &prefix.why) &&
+  prefix.whole = copier.CopyContent(plan, -1, PrintableName(std::string(file.name)), &prefix.why) &&
                  prefix.bytes.size() == copier.memoryLimit;
   return prefix;
 }

@@ -38,12 +38,23 @@ class ByteSource {
 struct ByteSourceOpen {
   std::shared_ptr<ByteSource> source;
   std::string error;  // why it could not be opened, for the log
+  // A block device this user may not open: the window can still ask the
+  // system to open it for reading on the user's behalf.
+  bool needsPermission = false;
 };
 
 // Opens an image file or a block device read-only. An image's sectors are
 // `imageSectorSize` bytes when given (a copy of a 4Kn disk says nothing of
 // it), 512 otherwise; a device's are always its own.
 ByteSourceOpen OpenRawSource(const std::string& path, std::uint32_t imageSectorSize = 0);
+
+// Takes a block device or image file that something else opened for us (a
+// device the system opened on the user's behalf). It must be open read-only:
+// a descriptor that could write is refused, so that nothing handed in can
+// make this program a writer. The sector size comes from the descriptor as
+// OpenRawSource takes it from a path; `path` names it in the log. The
+// descriptor is taken over: closed with the source, or at once if refused.
+ByteSourceOpen OpenDescriptorSource(int fd, const std::string& path);
 
 // Opens an image as its content says it is: E01, VHD, VHDX, VMDK or QCOW2
 // through their libraries, IMG.001 or IMG.aa with its sibling segments as one

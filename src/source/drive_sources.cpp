@@ -23,6 +23,14 @@ constexpr std::uint64_t kSector = 512;
 void AddNamedSource(const std::string& path, std::uint32_t diskNumber, std::uint32_t imageSectorSize,
                     std::uint64_t offsetSectors, BootSectorProbe probe, CandidateList& out) {
   OpenResult opened = VolumeSource::Open(path, 0, 0, imageSectorSize);
+  if (opened.needsPermission) {
+    // Its partition table cannot be read yet: the whole device stands for
+    // what it holds until it is opened.
+    DriveCandidate c{path, 0, 0, imageSectorSize, 0, diskNumber, path};
+    c.needsPermission = true;
+    out.candidates.push_back(c);
+    return;
+  }
   if (!opened.source) {
     out.problems.push_back(opened.error);
     return;

@@ -36,6 +36,9 @@ struct DriveCandidate {
   std::uint64_t startLba = 0;   // partition start on its disk, in its sectors (0 for a bare volume)
   std::uint32_t diskNumber = 0;
   std::string description;      // "disk.img partition 2", "/dev/sdb1"
+  // A device this user may not open: listed all the same, to be opened
+  // through the window when it is chosen.
+  bool needsPermission = false;
 };
 
 struct CandidateList {

@@ -104,6 +104,20 @@ class RawSource final : public ByteSource {
   std::uint32_t sectorSize_;
 };
 
+ByteSourceOpen RawFromDescriptor(FileHandle fd, const std::string& path, const struct stat& st,
+                                 std::uint32_t imageSectorSize) {
+  ByteSourceOpen result;
+  const auto size = SizeOfOpenFile(fd.fd());
+  if (!size) {
+    result.error = path + ": its size cannot be told";
+    return result;
+  }
+  const std::uint32_t sectorSize =
+      S_ISREG(st.st_mode) && imageSectorSize != 0 ? imageSectorSize : LogicalSectorSize(fd.fd());
+  result.source = std::make_shared<RawSource>(std::move(fd), path, *size, sectorSize);
+  return result;
+}
+
 }  // namespace
 
 ByteSourceOpen OpenRawSource(const std::string& path, std::uint32_t imageSectorSize) {
@@ -126,24 +140,47 @@ ByteSourceOpen OpenRawSource(const std::string& path, std::uint32_t imageSectorS
   if (!fd.valid()) {
     const int err = errno;
     result.error = path + ": cannot be read (" + std::strerror(err) + ")";
-    if (err == EACCES && S_ISBLK(st.st_mode))
+    if ((err == EACCES || err == EPERM) && S_ISBLK(st.st_mode)) {
       result.error += "; reading a device needs root or membership of its group";
+      result.needsPermission = true;
+    }
     return result;
   }
-  const auto size = SizeOfOpenFile(fd.fd());
-  if (!size) {
-    result.error = path + ": its size cannot be told";
+  return RawFromDescriptor(std::move(fd), path, st, imageSectorSize);
+}
+
+ByteSourceOpen OpenDescriptorSource(int fd, const std::string& path) {
+  FileHandle handle(fd);
+  ByteSourceOpen result;
+  const int flags = ::fcntl(handle.fd(), F_GETFL);
+  if (flags < 0) {
+    result.error = path + ": the descriptor handed over cannot be used (" + std::strerror(errno) + ")";
     return result;
   }
-  const std::uint32_t sectorSize =
-      S_ISREG(st.st_mode) && imageSectorSize != 0 ? imageSectorSize : LogicalSectorSize(fd.fd());
-  result.source = std::make_shared<RawSource>(std::move(fd), path, *size, sectorSize);
-  return result;
+  if ((flags & O_ACCMODE) != O_RDONLY) {
+    result.error = path + ": refused: it was handed over open for writing, and only a read-only descriptor is read";
+    return result;
+  }
+  struct stat st {};
+  if (::fstat(handle.fd(), &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))) {
+    result.error = path + ": the descriptor handed over is not a disk image or block device";
+    return result;
+  }
+  // Not passed on to the programs this one starts, whatever it came with.
+  ::fcntl(handle.fd(), F_SETFD, FD_CLOEXEC);
+  return RawFromDescriptor(std::move(handle), path, st, 0);
 }
 
 OpenResult VolumeSource::Open(const std::string& path, std::uint64_t offset,
                               std::uint64_t length, std::uint32_t imageSectorSize) {
   ByteSourceOpen opened = OpenImageSource(path, imageSectorSize);
+  if (!opened.source) return {nullptr, opened.error, opened.needsPermission};
+  return Window(std::move(opened.source), offset, length);
+}
+
+OpenResult VolumeSource::OpenDescriptor(FileHandle fd, const std::string& path, std::uint64_t offset,
+                                        std::uint64_t length) {
+  ByteSourceOpen opened = OpenDescriptorSource(fd.Release(), path);
   if (!opened.source) return {nullptr, opened.error};
   return Window(std::move(opened.source), offset, length);
 }

@@ -30,6 +30,12 @@ class FileHandle {
   ~FileHandle();
   int fd() const { return fd_; }
   bool valid() const { return fd_ >= 0; }
+  // Hands the descriptor on; it is no longer closed here.
+  int Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
 
  private:
   int fd_ = -1;
@@ -68,6 +74,11 @@ class VolumeSource {
   // its end): a partition of a disk, or the whole of it.
   static OpenResult Window(std::shared_ptr<ByteSource> bytes, std::uint64_t offset = 0,
                            std::uint64_t length = 0);
+  // Views `length` bytes from byte `offset` of a read-only descriptor that
+  // was opened elsewhere (see OpenDescriptorSource); it is closed with the
+  // view, or at once when it is refused.
+  static OpenResult OpenDescriptor(FileHandle fd, const std::string& path, std::uint64_t offset = 0,
+                                   std::uint64_t length = 0);
 
   // Reads up to out.size() bytes at byte `offset` from the start of the view.
   // Unreadable sectors read as zeros; bytes past the end are not touched.
@@ -146,6 +157,7 @@ class VolumeSource {
 struct OpenResult {
   std::unique_ptr<VolumeSource> source;
   std::string error;  // why it could not be opened, for the log
+  bool needsPermission = false;  // as ByteSourceOpen's
 };
 
 // Size in bytes of an open file or block device; nullopt if it cannot be told.

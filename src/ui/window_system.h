@@ -135,6 +135,12 @@ struct PreviewContent {
   std::string overwrittenBy;        // which live files now hold its clusters, when it is known
 };
 
+// A device opened for reading on the user's behalf.
+struct DeviceOpening {
+  int fd = -1;        // the open device, read-only; the caller owns it
+  std::string error;  // why there is none, for the log
+};
+
 struct ProcResult {
   bool handled = false;
   std::intptr_t value = 0;
@@ -229,6 +235,12 @@ class WindowSystem {
 
   // Opens a document (the help page) with the desktop's handler.
   virtual bool OpenDocument(const std::string& path) = 0;
+
+  // Opens a device that this user may not read, for reading only: the
+  // desktop asks the system to open it, which may ask for a password.
+  // Nothing but reading is asked for, and the source layer refuses a
+  // descriptor that could write all the same.
+  virtual DeviceOpening OpenDeviceForReading(const std::string& path) = 0;
 
   // Asks the user for a folder to write to; empty when the user cancels.
   virtual std::string AskForFolder(std::string_view title) { (void)title; return {}; }

@@ -10,7 +10,6 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBrowser>
 
@@ -50,16 +49,11 @@ QStringList Ticked(const QtWindow& w) {
   QStringList out;
   for (int r = 0; r < w.RowCount(kFileList); ++r) {
     const auto* f = static_cast<const FoundFile*>(w.RowData(kFileList, r));
-    if (f->checkState == kCheckTicked && w.RowCheck(kFileList, r) == kChecked)
-      out << (f->firstCharLost ? QStringLiteral("?") + QString::fromStdString(f->name).mid(1)
-                                : QString::fromStdString(f->name));
+    if (f->checkState != kCheckTicked || w.RowCheck(kFileList, r) != kChecked) continue;
+    const QString name = QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size()));
+    out << (f->firstCharLost ? QStringLiteral("?") + name.mid(1) : name);
   }
   return out;
-}
-
-// Makes a folder of the root the tree's current one, so the file list shows it.
-void OpenRootFolder(ItemView* tree, const char* name) {
-  tree->setCurrentIndex(Child(tree->model(), tree->model()->index(0, 0), QString::fromLatin1(name)));
 }
 
 void ClickHeader(ItemView* view, int column) {
@@ -91,10 +85,8 @@ class FileViewsTest : public QObject {
     letter.close();
     // Sizes whose text order is not their number order, and times whose
     // "MM-DD-YYYY" text order is not their time order.
-    QVERIFY(!RunBash(QStringLiteral(
-        "set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M views.img;"
-        " mkfs.fat -F 32 -s 1 -n VIEWS views.img >/dev/null;"
-        " head -c 100 /dev/urandom > b.txt; head -c 20000 /dev/urandom > c.bin;"
+    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("views.img"), QStringLiteral("VIEWS"), QStringLiteral(
+        "head -c 100 /dev/urandom > b.txt; head -c 20000 /dev/urandom > c.bin;"
         " touch -d '2019-12-01 10:00' a.txt; touch -d '2021-01-05 10:00' b.txt; touch -d '2020-06-15 10:00' c.bin;"
         " touch -d '2022-03-03 10:00' photo.jpg;"
         " mmd -i views.img ::/Docs ::/Keep; mcopy -m -i views.img a.txt b.txt c.bin photo.jpg ::/Docs/;"
@@ -105,8 +97,7 @@ class FileViewsTest : public QObject {
         " mmd -i views.img ::/Old; mcopy -i views.img old.bin ::/Old/old.bin; mdel -i views.img ::/Old/old.bin;"
         " printf '\\xff\\xff\\xff\\xff' | dd of=views.img bs=1 seek=1004 conv=notrunc status=none;"
         " mmd -i views.img ::/Later; mcopy -i views.img new.bin ::/Later/new.bin;"
-        " mdel -i views.img ::/Docs/photo.jpg; echo ok")
-                              .arg(dir_.path())).isNull());
+        " mdel -i views.img ::/Docs/photo.jpg")));
   }
 
   void headersSortAndFiltersNeverChangeTicks() {
@@ -114,7 +105,7 @@ class FileViewsTest : public QObject {
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
     ItemView* tree = w.TreeView();
-    OpenRootFolder(tree, "Docs");
+    tree->setCurrentIndex(Folder(tree, "Docs"));
     ItemView* list = w.ListView(kFileList);
     QCOMPARE(Shown(list).size(), 4);
 
@@ -170,14 +161,12 @@ class FileViewsTest : public QObject {
     QCOMPARE(Ticked(w), QStringList({"a.txt", "b.txt", "?hoto.jpg"}));
 
     // The tree keeps the folders that hold something deleted, and the way to them.
-    QAbstractItemModel* folders = tree->model();
-    const QModelIndex root = folders->index(0, 0);
-    QVERIFY(Child(folders, root, QStringLiteral("Keep")).isValid());
+    QVERIFY(Folder(tree, "Keep").isValid());
     w.DeletedFoldersBox()->setChecked(true);
-    QVERIFY(Child(folders, folders->index(0, 0), QStringLiteral("Docs")).isValid());
-    QVERIFY(!Child(folders, folders->index(0, 0), QStringLiteral("Keep")).isValid());
+    QVERIFY(Folder(tree, "Docs").isValid());
+    QVERIFY(!Folder(tree, "Keep").isValid());
     w.DeletedFoldersBox()->setChecked(false);
-    QVERIFY(Child(folders, folders->index(0, 0), QStringLiteral("Keep")).isValid());
+    QVERIFY(Folder(tree, "Keep").isValid());
     QCOMPARE(QString::fromStdString(w.NodeLabel(w.SelectedNode())), QStringLiteral("Docs"));
   }
 
@@ -186,7 +175,7 @@ class FileViewsTest : public QObject {
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
     ItemView* tree = w.TreeView();
-    OpenRootFolder(tree, "Docs");
+    tree->setCurrentIndex(Folder(tree, "Docs"));
     ItemView* list = w.ListView(kFileList);
     PreviewPane* pane = w.Preview();
 
@@ -208,12 +197,12 @@ class FileViewsTest : public QObject {
     QVERIFY(pane->Owners()->text().isEmpty());
 
     // A deleted file whose clusters a live file took names it.
-    OpenRootFolder(tree, "Old");
+    tree->setCurrentIndex(Folder(tree, "Old"));
     list->setCurrentIndex(ShownRow(list, QStringLiteral("?ld.bin")));
     QCOMPARE(pane->Verdict()->text(), QStringLiteral("Chain is in use"));
     QCOMPARE(pane->Owners()->text(),
              QStringLiteral("Overwritten by /Later, /Later/new.bin; 0.0% of its clusters are still free."));
-    OpenRootFolder(tree, "Docs");
+    tree->setCurrentIndex(Folder(tree, "Docs"));
     list->setCurrentIndex(ShownRow(list, QStringLiteral("?hoto.jpg")));
 
     // Hidden, it reads nothing; shown again, it catches up.
@@ -229,12 +218,7 @@ class FileViewsTest : public QObject {
   void driveListNamesSourcesAndCountsTheUnreadable() {
     QtApp h;
     const QString missing = dir_.filePath(QStringLiteral("no-such.img"));
-    h.app.sources.files = {QFile::encodeName(image_).toStdString(), QFile::encodeName(missing).toStdString(),
-                           "/proc/self/no-such-either"};
-    h.app.sources.scanDevices = false;
-    QVERIFY(h.Show());
-    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
-    QCOMPARE(h.window.RowCount(kDriveList), 1);
+    QCOMPARE(h.ListImages({image_, missing, QStringLiteral("/proc/self/no-such-either")}), 1);
     QVERIFY(QString::fromStdString(h.window.RowText(kDriveList, 0, 9)).contains(image_));
     QTRY_COMPARE(h.window.Text(kSourcesText), std::string("2 sources could not be read: see the log"));
     int errors = 0;
@@ -244,8 +228,7 @@ class FileViewsTest : public QObject {
         ++errors;
     QCOMPARE(errors, 2);
     // The line stays until the next mapping, which has nothing to say.
-    h.app.sources.files = {QFile::encodeName(image_).toStdString()};
-    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
+    QCOMPARE(h.ListImages({image_}), 1);
     QTRY_COMPARE(h.window.Text(kSourcesText), std::string());
   }
 
@@ -270,14 +253,9 @@ class FileViewsTest : public QObject {
     const QTemporaryDir settingsDir;
     const QString ini = settingsDir.filePath(QStringLiteral("tessilon.ini"));
     {
-      AppState app;
-      QtWindow w;
-      app.ui = &w;
-      w.UseSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
-      w.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
-      MainDialogProc(&app, Message{MessageKind::InitDialog});
-      w.show();
-      QVERIFY(QTest::qWaitForWindowExposed(&w));
+      QtApp h(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+      QtWindow& w = h.window;
+      QVERIFY(h.Show());
       w.InsertRow(kFileList, 0, "a name far too long to fit in a column of forty pixels.txt", 6, nullptr);
       w.SetColumnWidth(kFileList, 0, 40);
       ItemView* list = w.ListView(kFileList);
@@ -287,18 +265,14 @@ class FileViewsTest : public QObject {
       QCOMPARE(list->ToolTipAt(cell), QString());
       w.SetColumnWidth(kFileList, 1, 123);
       w.resize(900, 640);
-      QVERIFY(ApplySplit(&app, {w.ControlRect(kFolderTree).x + 250, 300}) == 1);
+      QVERIFY(ApplySplit(&h.app, {w.ControlRect(kFolderTree).x + 250, 300}) == 1);
       QTest::keyClick(&w, Qt::Key_F3);  // the preview hidden
       w.SaveSettings();
     }
-    AppState app;
-    QtWindow w;
-    app.ui = &w;
-    w.UseSettings(std::make_unique<QSettings>(ini, QSettings::IniFormat));
-    w.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
-    MainDialogProc(&app, Message{MessageKind::InitDialog});
+    QtApp h(std::make_unique<QSettings>(ini, QSettings::IniFormat));
+    QtWindow& w = h.window;
     QCOMPARE(w.size(), QSize(900, 640));
-    QCOMPARE(app.treeWidth, 250);
+    QCOMPARE(h.app.treeWidth, 250);
     QCOMPARE(w.ColumnWidth(kFileList, 1), 123);
     QVERIFY(!w.PreviewShown());
   }

@@ -69,16 +69,14 @@ class KeyboardWindowTest : public QObject {
     image_ = dir_.filePath(QStringLiteral("keys.img"));
     // Root: top.txt. Docs: letter.txt, and Old below it with draft.txt.
     // Photos: beach.jpg, and "gone photo.jpg", deleted.
-    QVERIFY(!RunBash(QStringLiteral(
-        "set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M keys.img;"
-        " mkfs.fat -F 32 -s 1 -n KEYS keys.img >/dev/null;"
-        " head -c 100 /dev/urandom > top.txt; head -c 500 /dev/urandom > letter.txt;"
+    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("keys.img"), QStringLiteral("KEYS"), QStringLiteral(
+        "head -c 100 /dev/urandom > top.txt; head -c 500 /dev/urandom > letter.txt;"
         " head -c 700 /dev/urandom > draft.txt; head -c 3000 /dev/urandom > beach.jpg;"
         " head -c 2000 /dev/urandom > 'gone photo.jpg';"
         " mmd -i keys.img ::/Docs ::/Docs/Old ::/Photos; mcopy -i keys.img top.txt ::/top.txt;"
         " mcopy -i keys.img letter.txt ::/Docs/letter.txt; mcopy -i keys.img draft.txt ::/Docs/Old/draft.txt;"
         " mcopy -i keys.img beach.jpg ::/Photos/beach.jpg; mcopy -i keys.img 'gone photo.jpg' '::/Photos/gone photo.jpg';"
-        " mdel -i keys.img '::/Photos/gone photo.jpg'; echo done").arg(dir_.path())).isNull());
+        " mdel -i keys.img '::/Photos/gone photo.jpg'")));
   }
 
   void keysInTheTreeChangeTheListedFolder() {
@@ -115,11 +113,8 @@ class KeyboardWindowTest : public QObject {
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
     ItemView* tree = w.TreeView();
-    QAbstractItemModel* model = tree->model();
-    const QModelIndex root = model->index(0, 0);
-    const QModelIndex docs = Child(model, root, QStringLiteral("Docs"));
-    const QModelIndex old = Child(model, docs, QStringLiteral("Old"));
-    const QModelIndex photos = Child(model, root, QStringLiteral("Photos"));
+    const QModelIndex root = Folder(tree, {}), docs = Folder(tree, "Docs"), old = Folder(tree, "Docs/Old");
+    const QModelIndex photos = Folder(tree, "Photos");
     QVERIFY(docs.isValid() && old.isValid() && photos.isValid());
 
     // Space on Docs: Docs, the folder below it and Root are ticked, and the
@@ -183,13 +178,9 @@ class KeyboardWindowTest : public QObject {
 
   void keysInTheDriveListChooseTheDriveTheScanUses() {
     QtApp h;
-    h.app.sources.files = {QFile::encodeName(image_).toStdString(), TESSILON_DEMO_IMAGE};
-    h.app.sources.scanDevices = false;
-    QVERIFY(h.Show());
+    QCOMPARE(h.ListImages({image_, QStringLiteral(TESSILON_DEMO_IMAGE)}), 2);
     h.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&h.window));
-    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
-    QCOMPARE(h.window.RowCount(kDriveList), 2);
     ItemView* drives = h.window.ListView(kDriveList);
     const auto driveOf = [&](int row) { return static_cast<LOGDRIVE_INFO*>(h.window.RowData(kDriveList, row)); };
     QTest::mouseClick(drives->viewport(), Qt::LeftButton, {},

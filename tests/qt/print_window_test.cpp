@@ -16,14 +16,6 @@ namespace tsn {
 namespace {
 using namespace qttest;
 
-QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
-  QProcess p;
-  p.start(program, args);
-  p.waitForFinished(120000);
-  if (status != nullptr) *status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-  return QString::fromUtf8(p.readAllStandardOutput());
-}
-
 // Rows on a full page: the first count after which fewer than six lines
 // remain below the last row.
 int RowsPerPage(int pageHeight, int h) {

@@ -7,10 +7,12 @@
 #include <QImage>
 #include <QLineEdit>
 #include <QProcess>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/app_state.h"
@@ -29,7 +31,9 @@ struct QtApp {
   std::vector<Message> seen;
   bool forward = true;  // hand each message on to the program's dialog procedure
 
-  QtApp() {
+  // With `settings`, the window keeps its sizes there instead of the user's own.
+  explicit QtApp(std::unique_ptr<QSettings> settings = nullptr) {
+    if (settings != nullptr) window.UseSettings(std::move(settings));
     app.ui = &window;
     window.SetDialogProc([this](const Message& m) {
       seen.push_back(m);
@@ -55,15 +59,20 @@ struct QtApp {
       if (m.kind == MessageKind::Notify && m.id == id && m.code == code) out.push_back(m);
     return out;
   }
-  // As a user does it: shows the window, builds the drive list on the image
-  // alone, clicks its row and runs the indexed scan; true when it all went.
-  bool ScanImage(const QString& image) {
-    app.sources.files = {QFile::encodeName(image).toStdString()};
+  // As a user does it: shows the window and builds the drive list on these
+  // image files alone; the rows it shows, or -1 when the window did not show.
+  int ListImages(const QStringList& images) {
+    app.sources.files.clear();
+    for (const QString& image : images) app.sources.files.push_back(QFile::encodeName(image).toStdString());
     app.sources.scanDevices = false;
-    if (!Show()) return false;
+    if (!Show()) return -1;
     QTest::mouseClick(window.ToolButtons()[0], Qt::LeftButton);
+    return window.RowCount(kDriveList);
+  }
+  // And then clicks the image's row and runs the indexed scan; true when it all went.
+  bool ScanImage(const QString& image) {
+    if (ListImages({image}) != 1) return false;
     ItemView* drives = window.ListView(kDriveList);
-    if (drives->model()->rowCount() != 1) return false;
     QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(drives->model()->index(0, 1)).center());
     if (app.currentDrive == nullptr) return false;
     QTest::mouseClick(window.ToolButtons()[1], Qt::LeftButton);
@@ -72,12 +81,30 @@ struct QtApp {
   }
 };
 
+// Runs a program; its standard output, and in `status` its exit code (-1
+// when it crashed or never ended).
+inline QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
+  QProcess p;
+  p.start(program, args);
+  const bool ended = p.waitForFinished(120000);
+  if (status != nullptr) *status = ended && p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+  return QString::fromUtf8(p.readAllStandardOutput());
+}
+
 // Runs a bash script; its standard output, or a null string when it failed.
 inline QString RunBash(const QString& script) {
-  QProcess sh;
-  sh.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
-  if (!sh.waitForFinished(120000) || sh.exitStatus() != QProcess::NormalExit || sh.exitCode() != 0) return {};
-  return QString::fromUtf8(sh.readAllStandardOutput());
+  int status = -1;
+  const QString out = Run(QStringLiteral("bash"), {QStringLiteral("-c"), script}, &status);
+  return status == 0 ? out : QString();
+}
+
+// A 40 MB FAT32 volume of 512-byte clusters, dir/name labelled `label`,
+// then filled by `steps` (mtools commands, run in dir); false when any failed.
+inline bool MakeFatImage(const QString& dir, const QString& name, const QString& label, const QString& steps) {
+  return !RunBash(QStringLiteral("set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M '%2';"
+                                 " mkfs.fat -F 32 -s 1 -n %3 '%2' >/dev/null; %4\n echo done")
+                      .arg(dir, name, label, steps))
+              .isNull();
 }
 
 inline int PixelsOf(const QImage& image, const QRect& area, QColor colour) {
@@ -105,6 +132,21 @@ inline QModelIndex Child(QAbstractItemModel* model, const QModelIndex& parent, c
   for (int i = 0; i < model->rowCount(parent); ++i)
     if (model->index(i, 0, parent).data().toString() == label) return model->index(i, 0, parent);
   return {};
+}
+
+// The tree's folder at a path below its root ("Docs/Old"; "" is the root).
+inline QModelIndex Folder(ItemView* tree, const QString& path) {
+  QModelIndex at = tree->model()->index(0, 0);
+  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
+    if (at.isValid()) at = Child(tree->model(), at, part);
+  return at;
+}
+
+// The row of the view that shows this name in its first column; -1 when none does.
+inline int RowNamed(ItemView* view, const QString& name) {
+  for (int r = 0; r < view->model()->rowCount(); ++r)
+    if (view->model()->index(r, 0).data().toString() == name) return r;
+  return -1;
 }
 
 // A point on the given part of an item, found by the window's own hit test.

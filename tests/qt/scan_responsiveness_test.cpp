@@ -48,11 +48,7 @@ class ScanResponsivenessTest : public QObject {
 
   void exitStopsAQuickScanAndTheWindowPaintsMeanwhile() {
     QtApp h;
-    h.app.sources.files = {QFile::encodeName(image_).toStdString()};
-    h.app.sources.scanDevices = false;
-    QVERIFY(h.Show());
-    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
-    QCOMPARE(h.window.RowCount(kDriveList), 1);
+    QCOMPARE(h.ListImages({image_}), 1);
     h.window.SetRowSelected(kDriveList, 0, true);
     SelectCurrentDrive(&h.app);
 

@@ -24,13 +24,11 @@ class WindowColoursTest : public QObject {
     image_ = dir_.filePath(QStringLiteral("colours.img"));
     // "Clean" holds nothing deleted; "Dirty" one live and two deleted files,
     // one of which was emptied before it was deleted ("Bad File Size").
-    QVERIFY(!RunBash(QStringLiteral(
-        "set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M colours.img;"
-        " mkfs.fat -F 32 -s 1 -n COLOURS colours.img >/dev/null; printf 'some bytes\\n' > body;"
-        " : > empty; mmd -i colours.img ::/Clean ::/Dirty;"
+    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("colours.img"), QStringLiteral("COLOURS"), QStringLiteral(
+        "printf 'some bytes\\n' > body; : > empty; mmd -i colours.img ::/Clean ::/Dirty;"
         " mcopy -i colours.img body '::/Clean/kept file.txt'; mcopy -i colours.img body '::/Dirty/live file.txt';"
         " mcopy -i colours.img body '::/Dirty/gone file.txt'; mcopy -i colours.img empty '::/Dirty/empty gone.txt';"
-        " mdel -i colours.img '::/Dirty/gone file.txt' '::/Dirty/empty gone.txt'; echo done").arg(dir_.path())).isNull());
+        " mdel -i colours.img '::/Dirty/gone file.txt' '::/Dirty/empty gone.txt'")));
   }
 
   void aShownWindowFullOfRowsClosesCleanly() {
@@ -60,10 +58,7 @@ class WindowColoursTest : public QObject {
     // The tree: clean folders blue, the rest red, up to the root.
     ItemView* tree = h.window.TreeView();
     PlainFont(tree);
-    QAbstractItemModel* model = tree->model();
-    const QModelIndex root = model->index(0, 0);
-    const QModelIndex clean = Child(model, root, QStringLiteral("Clean"));
-    const QModelIndex dirty = Child(model, root, QStringLiteral("Dirty"));
+    const QModelIndex root = Folder(tree, {}), clean = Folder(tree, "Clean"), dirty = Folder(tree, "Dirty");
     QVERIFY(clean.isValid() && dirty.isValid());
     QTest::qWait(20);
     QImage image = tree->viewport()->grab().toImage();
@@ -81,13 +76,8 @@ class WindowColoursTest : public QObject {
     for (int c = 0; c < 5; ++c) list->setColumnWidth(c, c == 4 ? 180 : 130);
     QTest::qWait(20);
     image = list->viewport()->grab().toImage();
-    int live = -1, gone = -1, empty = -1;
-    for (int r = 0; r < 3; ++r) {
-      const QString name = list->model()->index(r, 0).data().toString();
-      if (name == QStringLiteral("live file.txt")) live = r;
-      if (name == QStringLiteral("gone file.txt")) gone = r;
-      if (name == QStringLiteral("empty gone.txt")) empty = r;
-    }
+    const int live = RowNamed(list, "live file.txt"), gone = RowNamed(list, "gone file.txt");
+    const int empty = RowNamed(list, "empty gone.txt");
     QVERIFY(live >= 0 && gone >= 0 && empty >= 0);
     QCOMPARE(list->model()->index(gone, 4).data().toString(), QStringLiteral("Recovery may be possible"));
     QCOMPARE(list->model()->index(empty, 4).data().toString(), QStringLiteral("Bad File Size"));
@@ -121,10 +111,7 @@ class WindowColoursTest : public QObject {
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
     ItemView* tree = w.TreeView();
-    QAbstractItemModel* model = tree->model();
-    const QModelIndex root = model->index(0, 0);
-    const QModelIndex dirty = Child(model, root, QStringLiteral("Dirty"));
-    const QModelIndex clean = Child(model, root, QStringLiteral("Clean"));
+    const QModelIndex root = Folder(tree, {}), dirty = Folder(tree, "Dirty"), clean = Folder(tree, "Clean");
     // Show Dirty's files, then tick Clean's box: Clean, its file and Root.
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, PartOf(w, kFolderTree, tree, dirty, HitPart::Label));
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, PartOf(w, kFolderTree, tree, clean, HitPart::CheckBox));

@@ -21,29 +21,26 @@ class WindowShellTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void opensWithTitleAndEndsWithTheDialog() {
-    AppState app;
-    QtWindow window;
-    bool visible = false;
-    QString title;
-    QTimer::singleShot(0, &window, [&] {
-      visible = window.isVisible();
-      title = window.windowTitle();
-      window.EndDialog(kCmdEndDialog);
-    });
-    Guard(window);
-    QCOMPARE(RunMainDialog(&app, &window), kCmdEndDialog);
-    QVERIFY(visible);
-    QCOMPARE(title, QStringLiteral("Tessilon ver 5.03222.05"));
-    QVERIFY(!window.isVisible());  // the window goes with the dialog's end
-  }
-
-  void exitWhileIdleEndsDialogWith5007() {
-    AppState app;
-    QtWindow window;
-    QTimer::singleShot(0, &window, [&] { QTest::mouseClick(window.ToolButtons()[7], Qt::LeftButton); });
-    Guard(window);
-    QCOMPARE(RunMainDialog(&app, &window), kCmdExit);
+  // The dialog's end, and Exit pressed while idle, end the modal loop with
+  // their codes and take the window with them.
+  void opensWithTitleAndEndsWithTheDialogOrExit() {
+    for (const bool exit : {false, true}) {
+      AppState app;
+      QtWindow window;
+      bool visible = false;
+      QString title;
+      QTimer::singleShot(0, &window, [&] {
+        visible = window.isVisible();
+        title = window.windowTitle();
+        if (exit) QTest::mouseClick(window.ToolButtons()[7], Qt::LeftButton);
+        else window.EndDialog(kCmdEndDialog);
+      });
+      Guard(window);
+      QCOMPARE(RunMainDialog(&app, &window), exit ? kCmdExit : kCmdEndDialog);
+      QVERIFY(visible);
+      QCOMPARE(title, QStringLiteral("Tessilon ver 5.03222.05"));
+      QVERIFY(!window.isVisible());
+    }
   }
 
   void toolbarHasEightButtonsThatSendTheirCommands() {

@@ -72,8 +72,7 @@ FoundFile* FoundFileFromIndexEntry(EngineHost* app, LOGDRIVE_INFO*, const IndexE
                                    std::string name, std::uint16_t recordFlags, std::int64_t sector) {
   if (name.empty()) return nullptr;
   FoundFile* file = app->Records().NewFile();
-  file->name = std::move(name);
-  file->nameLength = static_cast<std::uint32_t>(file->name.size());
+  app->Records().KeepName(file, name);
   file->flags = recordFlags;
   file->created = entry.Created();
   file->modified = entry.Modified();

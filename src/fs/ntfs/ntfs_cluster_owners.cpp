@@ -62,8 +62,8 @@ class NtfsOwnerIndex : public OwnerIndex {
     std::vector<DataRun> runs;
     if (ntfs::ReadFileStream(host_, *drive_, *mft_, file.recordNumber, file.size, &stream, why) && !stream.inUse) {
       runs = std::move(stream.runs);
-    } else if (file.runs) {
-      runs = *file.runs;
+    } else if (file.runs != nullptr) {
+      runs.assign(file.Runs().begin(), file.Runs().end());
     } else {
       if (why->empty()) *why = "its MFT record " + std::to_string(file.recordNumber) + " now belongs to a file in use";
       return false;

@@ -169,8 +169,7 @@ class FolderPlacer {
 
 std::uint32_t ChainInUse(EngineHost*, const LOGDRIVE_INFO&, const VolumeBitmap& bitmap,
                          const FoundFile& file) {
-  if (file.runCount == 0 || !file.runs) return 0;
-  for (const DataRun& r : *file.runs)
+  for (const DataRun& r : file.Runs())
     if (r.length > 0 && r.lcn >= 0 &&
         bitmap.AnyAllocated(static_cast<std::uint64_t>(r.lcn), static_cast<std::uint64_t>(r.length)))
       return kFlagChainInUse;
@@ -230,8 +229,7 @@ int UnindexedEntriesPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInf
     DataInfo data;
     TellParse(damage, n, Parse(app, *drive, mft, record, n, hasList, &data));
     FoundFile* file = app->Records().NewFile();
-    file->name = names.name.empty() ? names.dosName : names.name;
-    file->nameLength = static_cast<std::uint32_t>(file->name.size());
+    app->Records().KeepName(file, names.name.empty() ? names.dosName : names.name);
     file->flags = RecordFlags(record);
     file->created = names.created;
     file->modified = names.modified;
@@ -271,25 +269,24 @@ void DeletedEntries::Take(EngineHost* app, const LOGDRIVE_INFO& drive, const Mft
       folders.push_back({n, static_cast<std::uint64_t>(swept.sector), namesDamage, std::move(names)});
     return;
   }
-  File kept{n, names.parentRecord, namesDamage, 0, nullptr};
+  FileDamage damaged{n, namesDamage, 0};
+  FoundFile* file = nullptr;
   if (names.HasName()) {
     DataInfo data;
-    kept.dataDamage = Parse(app, drive, mft, record, n, listed, &data);
+    damaged.data = Parse(app, drive, mft, record, n, listed, &data);
     if (data.size != 0 || !data.runs.empty()) {
-      FoundFile* file = app->Records().NewFile();
-      file->name = names.name.empty() ? std::move(names.dosName) : std::move(names.name);
-      file->nameLength = static_cast<std::uint32_t>(file->name.size());
+      file = app->Records().NewFile();
+      app->Records().KeepName(file, names.name.empty() ? names.dosName : names.name);
       file->created = names.created;
       file->modified = names.modified;
       file->size = data.size;
-      file->runCount = static_cast<std::uint32_t>(data.runs.size());
-      if (!data.runs.empty()) file->runs = std::make_shared<const std::vector<DataRun>>(std::move(data.runs));
+      app->Records().KeepRuns(file, data.runs);
       file->recordNumber = n;
       file->recordSector = static_cast<std::uint64_t>(swept.sector);
-      kept.file = file;
     }
   }
-  if (kept.file != nullptr || kept.namesDamage != 0 || kept.dataDamage != 0) files.push_back(kept);
+  if (damaged.names != 0 || damaged.data != 0) damage.push_back(damaged);
+  if (file != nullptr) files.push_back({file, names.parentRecord});
 }
 
 int ReadMftOnce(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DeletedEntries* entries,
@@ -347,18 +344,19 @@ int DeletedFolderPass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& 
 int DeletedFilePass(EngineHost* app, LOGDRIVE_INFO* drive, const MftFileInfo& mft, DeletedEntries& entries,
                     const VolumeBitmap& bitmap, FolderRef root, DamageLog* damage) {
   MftSweep sweep(app, *drive, mft);
-  std::size_t next = 0;
+  std::size_t next = 0, damaged = 0;
   for (std::uint64_t n = sweep.Next(0); n < mft.recordCount; n = sweep.Next(n + 1)) {
     if (!app->Busy()) return 0;
     app->PumpOneMessage();
     app->StepProgress();
     // What reading the record met was told by the folder pass.
-    for (; next < entries.files.size() && entries.files[next].record == n; ++next) {
+    for (; damaged < entries.damage.size() && entries.damage[damaged].record == n; ++damaged) {
+      TellParse(damage, n, entries.damage[damaged].names);
+      TellParse(damage, n, entries.damage[damaged].data);
+    }
+    for (; next < entries.files.size() && entries.files[next].file->recordNumber == n; ++next) {
       const DeletedEntries::File& kept = entries.files[next];
-      TellParse(damage, n, kept.namesDamage);
-      TellParse(damage, n, kept.dataDamage);
       FoundFile* file = kept.file;
-      if (file == nullptr) continue;
       file->flags = ChainInUse(app, *drive, bitmap, *file);
       const FolderRef parent = app->FindFolderByRecord(root, kept.parentRecord);
       if (parent != kNoFolder) {

@@ -1,6 +1,7 @@
 #pragma once
 // The two NTFS scans and the MFT passes they share.
 #include <cstdint>
+#include <deque>
 #include <vector>
 
 
@@ -46,15 +47,18 @@ struct DeletedEntries {
     unsigned damage = 0;  // kDamage... bits met decoding its names
     FileNameInfo names;
   };
-  struct File {
-    std::uint64_t record = 0;
+  struct File {  // a deleted file to list: one a file, so no more than this (the record number is the file's)
+    FoundFile* file = nullptr;
     std::uint64_t parentRecord = 0;
-    unsigned namesDamage = 0, dataDamage = 0;
-    FoundFile* file = nullptr;  // null: nothing to list (no name, or no data)
+  };
+  struct FileDamage {  // what decoding a deleted file's record met, whether it is listed or not
+    std::uint64_t record = 0;
+    unsigned names = 0, data = 0;
   };
   std::vector<ReadNote> notes;
   std::vector<Folder> folders;
-  std::vector<File> files;
+  std::deque<File> files;  // a deque: no doubling of a list of a million
+  std::vector<FileDamage> damage;
 
   // Takes what the passes want of one record, as the sweep read it.
   void Take(EngineHost* app, const LOGDRIVE_INFO& drive, const MftFileInfo& mft, const SweptRecord& record);

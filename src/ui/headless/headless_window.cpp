@@ -1,7 +1,11 @@
 #include "ui/headless/headless_window.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 
 namespace tsn {
 
@@ -328,6 +332,13 @@ void HeadlessWindow::StepProgress() {
 bool HeadlessWindow::OpenDocument(const std::string& path) {
   opened_.push_back(path);
   return true;
+}
+
+DeviceOpening HeadlessWindow::OpenDeviceForReading(const std::string& path) {
+  DeviceOpening opening;
+  opening.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (opening.fd < 0) opening.error = std::string("it cannot be opened (") + std::strerror(errno) + ")";
+  return opening;
 }
 
 std::vector<Rect> HeadlessWindow::InvertedNow() const {

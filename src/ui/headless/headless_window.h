@@ -138,6 +138,8 @@ class HeadlessWindow : public WindowSystem {
   void SetTimer(int id, int milliseconds) override { timers_[id] = milliseconds; }
   void KillTimer(int id) override { timers_.erase(id); }
   bool OpenDocument(const std::string& path) override;
+  // A plain open: no one is there to ask for more than this user may do.
+  DeviceOpening OpenDeviceForReading(const std::string& path) override;
   void SetPointerShape(PointerShape shape) override { pointer_ = shape; }
   void CaptureMouse() override { captured_ = true; }
   void ReleaseMouse() override { captured_ = false; }

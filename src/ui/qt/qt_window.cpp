@@ -1,6 +1,7 @@
 #include "ui/qt/qt_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
 #include <QHBoxLayout>
@@ -48,6 +49,7 @@
 #include "ui/qt/preview_pane.h"
 #include "ui/qt/print_surface.h"
 #include "ui/qt/qt_images.h"
+#include "ui/qt/udisks_open.h"
 #include "ui/qt/view_filters.h"
 
 namespace tsn {
@@ -682,6 +684,15 @@ std::string QtWindow::AskForFolder(std::string_view title) {
   const QString folder = QFileDialog::getExistingDirectory(
       this, QString::fromUtf8(title.data(), static_cast<qsizetype>(title.size())));
   return folder.toStdString();
+}
+
+DeviceOpening QtWindow::OpenDeviceForReading(const std::string& path) {
+  // The call waits while the user answers the system's password dialog;
+  // the window shows the wait.
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  DeviceOpening opening = OpenThroughUDisks(path);
+  QApplication::restoreOverrideCursor();
+  return opening;
 }
 
 bool QtWindow::OpenDocument(const std::string& path) {

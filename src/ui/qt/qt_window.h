@@ -142,6 +142,8 @@ class QtWindow final : public QWidget, public WindowSystem {
   void SetTimer(int id, int milliseconds) override;
   void KillTimer(int id) override;
   bool OpenDocument(const std::string& path) override;
+  // Through UDisks2 (ui/qt/udisks_open.h).
+  DeviceOpening OpenDeviceForReading(const std::string& path) override;
   std::string AskForFolder(std::string_view title) override;
   void SetPointerShape(PointerShape shape) override;
   void CaptureMouse() override;

@@ -1,0 +1,256 @@
+// Devices this user may not read, through the real window: listed greyed
+// with "needs permission", and opened through UDisks2 over Qt D-Bus when
+// chosen. The suite runs as root and starts a system bus, polkitd and
+// udisksd of its own on a loop device that holds a fixture image
+// (start_udisks.sh). The window runs as an unprivileged user: a copy of this
+// program started with setpriv, which runs the child half below.
+#include <unistd.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMap>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include "app/drive_list.h"
+#include "qt_test_support.h"
+#include "results/found_tree.h"
+
+namespace tsn {
+namespace {
+using qttest::QtApp;
+
+const QString kImage = QStringLiteral("fat12-512.img");
+constexpr uid_t kAllowedUser = 65534;  // nobody: the polkit rule below lets it open devices
+constexpr uid_t kRefusedUser = 1;      // daemon: no rule, and no agent to ask for a password
+
+QString Env(const char* name) { return qEnvironmentVariable(name); }
+
+bool InCi() { return !qEnvironmentVariableIsEmpty("CI"); }
+
+struct Found {
+  quint64 size = 0;
+  bool deleted = false;
+};
+
+// A deleted FAT 8.3 name has lost its first character, which the scan
+// fills in its own way: deleted paths are compared without it, and without
+// case.
+QString DeletedKey(const QString& path) {
+  QStringList parts = path.toLower().split(QLatin1Char('/'));
+  for (QString& p : parts)
+    if (!p.isEmpty()) p[0] = QLatin1Char('?');
+  return parts.join(QLatin1Char('/'));
+}
+
+void Collect(const FoundTree& tree, FolderRef folder, const QString& prefix, QMap<QString, Found>& out) {
+  const MftFileInfo* record = tree.FolderRecordOf(folder);
+  if (record == nullptr) return;
+  for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next)
+    if ((f->flags & kFlagFolder) == 0)
+      out[prefix + QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size()))] = {f->size, (f->flags & kFlagInUse) == 0};
+  for (FolderRef child : tree.Children(folder)) {
+    const MftFileInfo* c = tree.FolderRecordOf(child);
+    const QString path = prefix + QString::fromStdString(c->Label());
+    out[path] = {0, c->deletedEntry};
+    Collect(tree, child, path + QLatin1Char('/'), out);
+  }
+}
+
+QString LogText(const QtWindow& w) {
+  QString text;
+  for (int row = 0; row < w.RowCount(kLogList); ++row)
+    text += QString::fromStdString(w.RowText(kLogList, row, 1)) + QLatin1Char('\n');
+  return text;
+}
+
+bool Greyed(const QtWindow& w, int row) {
+  CustomDrawRecord record;
+  record.stage = DrawStage::SubItemPrepaint;
+  record.subItem = 3;
+  record.itemData = w.RowData(kDriveList, row);
+  DriveRowColour(&record);
+  return record.textColourSet && record.textColour == Colour{128, 128, 128};
+}
+
+}  // namespace
+
+// Runs as the unprivileged user, told by the parent which case it is.
+class UdisksChild : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void theDeviceIsListedGreyedThenChosen() {
+    QVERIFY2(geteuid() != 0, "the window half must not run as root");
+    QtApp h;
+    h.app.sources.files.clear();
+    h.app.sources.sysfsBlockDir = Env("TSN_UDISKS_SYSFS").toStdString();
+    QVERIFY(h.Show());
+    QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
+    ItemView* drives = h.window.ListView(kDriveList);
+    QAbstractItemModel* model = drives->model();
+    QCOMPARE(model->rowCount(), 1);
+    QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("needs permission"));
+    QCOMPARE(model->index(0, 9).data().toString(), Env("TSN_UDISKS_DEVICE"));
+    QVERIFY(Greyed(h.window, 0));
+    // Moving onto it with the keys asks nothing and chooses nothing.
+    drives->setFocus();
+    QTest::keyClick(drives, Qt::Key_Down);
+    QVERIFY(h.window.IsRowSelected(kDriveList, 0));
+    QCOMPARE(h.app.currentDrive, nullptr);
+    QVERIFY2(!LogText(h.window).contains(QStringLiteral("could not be opened")), qPrintable(LogText(h.window)));
+
+    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(model->index(0, 1)).center());
+    const QString log = LogText(h.window);
+    const QString mode = Env("TSN_UDISKS_CHILD");
+    if (mode != QLatin1String("allowed")) {
+      // Refused, or no one to ask: the row stays as it was and one log line
+      // says why.
+      QCOMPARE(h.app.currentDrive, nullptr);
+      QVERIFY(Greyed(h.window, 0));
+      QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("needs permission"));
+      const QString expected = mode == QLatin1String("refused")
+                                   ? QStringLiteral("could not be opened for reading: UDisks2 did not open it "
+                                                    "(Not authorized to perform operation)")
+                                   : QStringLiteral("could not be opened for reading: UDisks2 cannot be reached (");
+      QVERIFY2(log.count(QStringLiteral("could not be opened for reading")) == 1 && log.contains(expected),
+               qPrintable(log));
+      QTest::mouseClick(h.window.ToolButtons()[1], Qt::LeftButton);
+      QVERIFY(LogText(h.window).contains(QStringLiteral("Please choose a drive to search")));
+      return;
+    }
+
+    QVERIFY2(h.app.currentDrive != nullptr, qPrintable(log));
+    QVERIFY(!Greyed(h.window, 0));
+    QCOMPARE(model->index(0, 3).data().toString(), QStringLiteral("FAT12"));
+    QTest::mouseClick(h.window.ToolButtons()[1], Qt::LeftButton);
+    QCOMPARE(h.app.lastScanResult, 1);
+
+    QMap<QString, Found> found;
+    Collect(h.app.results, h.app.results.RootFolder(), QString(), found);
+    QMap<QString, Found> deleted;
+    for (auto it = found.cbegin(); it != found.cend(); ++it)
+      if (it->deleted) deleted[DeletedKey(it.key())] = *it;
+    QFile manifest(Env("TSN_UDISKS_MANIFEST"));
+    QVERIFY(manifest.open(QIODevice::ReadOnly));
+    int live = 0, gone = 0;
+    while (!manifest.atEnd()) {
+      const QJsonObject e = QJsonDocument::fromJson(manifest.readLine()).object();
+      if (e.value(QStringLiteral("image")).toString() != kImage || e.value(QStringLiteral("name_lost")).toBool())
+        continue;
+      const QString path = e.value(QStringLiteral("path")).toString();
+      const bool folder = e.value(QStringLiteral("folder")).toBool();
+      const auto size = static_cast<quint64>(e.value(QStringLiteral("size")).toDouble());
+      if (e.value(QStringLiteral("deleted")).toBool()) {
+        QVERIFY2(deleted.contains(DeletedKey(path)), qPrintable(path));
+        if (!folder) QCOMPARE(deleted[DeletedKey(path)].size, size);
+        ++gone;
+        continue;
+      }
+      QVERIFY2(found.contains(path), qPrintable(path));
+      QVERIFY2(!found[path].deleted, qPrintable(path));
+      if (!folder) QCOMPARE(found[path].size, size);
+      ++live;
+    }
+    QVERIFY(live > 20);
+    QVERIFY(gone > 5);
+  }
+};
+
+class UdisksWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    const QString fixture = QStringLiteral(TESSILON_FIXTURES "/") + kImage;
+    QString missing;
+    if (geteuid() != 0) missing = QStringLiteral("root (to attach a loop device and start udisksd)");
+    for (const QString& tool : {QStringLiteral("/usr/libexec/udisks2/udisksd"), QStringLiteral("/usr/lib/polkit-1/polkitd"),
+                                QStringLiteral("/usr/bin/dbus-daemon"), fixture})
+      if (!QFile::exists(tool)) missing += (missing.isEmpty() ? "" : ", ") + tool;
+    for (const char* tool : {"unshare", "setpriv", "losetup", "dbus-send"})
+      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
+        missing += (missing.isEmpty() ? "" : ", ") + QString::fromLatin1(tool);
+    if (!missing.isEmpty()) {
+      const QByteArray why = "needs " + missing.toUtf8() + " (the tools come with udisks2, polkitd, dbus-daemon and util-linux)";
+      if (InCi()) QFAIL(why.constData());
+      QSKIP(why.constData());
+    }
+    QVERIFY(dir_.isValid());
+    QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
+    // The child runs a copy of this program from here: the build folder
+    // may lie where that user cannot go.
+    QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), Path("window")));
+    const QString started = qttest::RunBash(
+        QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '" TESSILON_FIXTURES "/manifest.jsonl'")
+            .arg(dir_.path(), fixture));
+    QVERIFY2(!started.isNull(), qPrintable(Tail("setup.log") + Tail("udisksd.log") + Tail("polkitd.log")));
+    device_ = started.trimmed();
+  }
+
+  void cleanupTestCase() {
+    if (!dir_.isValid()) return;
+    // Only what this suite started, by the ids it wrote down.
+    qttest::RunBash(QStringLiteral("cd %1; for p in udisksd polkitd dbus; do [ -s $p.pid ] && kill $(cat $p.pid); done;"
+                                   " sleep 0.5; [ -s loop ] && losetup -d $(cat loop); true")
+                        .arg(dir_.path()));
+  }
+
+  void aUserPolkitAllowsOpensTheDeviceAndScansIt() { RunChild(kAllowedUser, "allowed", Bus()); }
+
+  void aUserWithoutAuthorisationIsRefusedAndTheRowStaysGreyed() { RunChild(kRefusedUser, "refused", Bus()); }
+
+  void withoutUDisksTheRowStaysGreyedAndTheLogSaysWhy() {
+    RunChild(kAllowedUser, "unreachable", QStringLiteral("unix:path=") + Path("no-bus-here"));
+  }
+
+ private:
+  QString Path(const QString& name) const { return dir_.filePath(name); }
+  QString Bus() const { return QStringLiteral("unix:path=") + Path("bus"); }
+  QString Tail(const char* log) const {
+    QFile f(Path(QString::fromLatin1(log)));
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll().right(2000)) : QString();
+  }
+
+  void RunChild(uid_t user, const char* mode, const QString& bus) {
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("TSN_UDISKS_CHILD"), QString::fromLatin1(mode));
+    env.insert(QStringLiteral("TSN_UDISKS_DEVICE"), device_);
+    env.insert(QStringLiteral("TSN_UDISKS_SYSFS"), Path("sysfs"));
+    env.insert(QStringLiteral("TSN_UDISKS_MANIFEST"), Path("manifest.jsonl"));
+    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus);
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("HOME"), Path("home"));
+    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    child.setProcessEnvironment(env);
+    child.setWorkingDirectory(Path("home"));
+    const QString id = QString::number(user);
+    child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
+                                            QStringLiteral("--clear-groups"), Path("window")});
+    QVERIFY(child.waitForFinished(120000));
+    const QString out = QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError());
+    QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("Totals: 3 passed, 0 failed, 0 skipped")), qPrintable(out));
+  }
+
+  QTemporaryDir dir_;
+  QString device_;
+};
+
+}  // namespace tsn
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication qtApp(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  if (!qEnvironmentVariableIsEmpty("TSN_UDISKS_CHILD")) {
+    tsn::UdisksChild child;
+    return QTest::qExec(&child, argc, argv);
+  }
+  tsn::UdisksWindowTest suite;
+  return QTest::qExec(&suite, argc, argv);
+}
+
+#include "udisks_window_test.moc"
