@@ -27,7 +27,7 @@ const std::string kCorpus = std::getenv("TESSILON_TEST_CORPUS") != nullptr && *s
                                 : TESSILON_CORPUS;
 
 struct Variant {
-  std::string file, kind, expect, sha;
+  std::string file, kind, expect, stamp;  // stamp: inode, size, change times
   int partition = 0;
   std::string line;  // as corpus.tsv has it, for the scanning script
 };
@@ -43,7 +43,7 @@ std::vector<Variant> ReadCorpus() {
     std::getline(fields, partition, '\t');
     std::getline(fields, v.kind, '\t');
     std::getline(fields, v.expect, '\t');
-    std::getline(fields, v.sha, '\t');
+    std::getline(fields, v.stamp, '\t');
     v.partition = std::stoi(partition);
     v.line = line;
     out.push_back(std::move(v));
@@ -96,7 +96,7 @@ TEST(Corpus, HoldsEveryFamilyAndAtLeastFiveHundredImages) {
     EXPECT_TRUE(known.count(v.kind)) << v.file << ": kind " << v.kind << " belongs to no family";
     for (const auto& [family, kinds] : Families())
       if (kinds.count(v.kind)) ++perFamily[family];
-    EXPECT_EQ(v.sha.size(), 64u) << v.file;
+    EXPECT_EQ(std::count(v.stamp.begin(), v.stamp.end(), ':'), 3) << v.file;
   }
   for (const auto& [family, kinds] : Families()) EXPECT_GE(perFamily[family], 10) << family;
 }
@@ -143,7 +143,7 @@ TEST_P(CorpusFamily, EveryImageEndsCleanlySaysWhatItPassedOverAndIsLeftUnchanged
     EXPECT_TRUE(quick == 0 || quick == 1) << "quick scan: status " << quick << "\n" << Tail(quickLog, 30);
     EXPECT_TRUE(indexed == 0 || indexed == 1) << "indexed scan: status " << indexed << "\n"
                                               << Tail(indexedLog, 30);
-    EXPECT_EQ(after, v.sha) << "the image was changed";
+    EXPECT_EQ(after, v.stamp) << "the image was changed";
     EXPECT_NE(quickSays, "0") << "the quick scan's log does not say /" << v.expect << "/\n" << Tail(quickLog, 40);
     EXPECT_NE(indexedSays, "0") << "the indexed scan's log does not say /" << v.expect << "/\n"
                                 << Tail(indexedLog, 40);

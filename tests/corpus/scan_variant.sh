@@ -2,13 +2,14 @@
 # Scans one damaged image of the corpus with both scans, each under a time
 # and a memory bound, and writes what became of it:
 #
-#   scan_variant.sh CLI VARIANTS RESULTS "FILE<TAB>PARTITION<TAB>KIND<TAB>EXPECT<TAB>SHA256"
+#   scan_variant.sh CLI VARIANTS RESULTS "FILE<TAB>PARTITION<TAB>KIND<TAB>EXPECT<TAB>STAMP"
 #
 # RESULTS/FILE.quick.log and FILE.indexed.log get each scan's stderr, and
 # RESULTS/FILE.result one line:
 #
-#   FILE QUICK_STATUS INDEXED_STATUS SHA256_AFTER QUICK_SAYS INDEXED_SAYS
+#   FILE QUICK_STATUS INDEXED_STATUS STAMP_AFTER QUICK_SAYS INDEXED_SAYS
 #
+# STAMP_AFTER is the image's stat stamp, as make_corpus.sh wrote it.
 # A status of 124 is a scan that ran out of time, above 128 one that a
 # signal ended. QUICK_SAYS and INDEXED_SAYS are 1 when that scan's log
 # matches EXPECT (grep -E; "quick:" or "indexed:" before it names the one
@@ -21,7 +22,7 @@
 # terabytes of address space it never uses.
 set -u
 cli=$1 dir=$2 results=$3
-IFS=$'\t' read -r file part kind expect sha <<<"$4"
+IFS=$'\t' read -r file part kind expect _ <<<"$4"
 img=$dir/$file
 seconds=${TESSILON_CORPUS_SECONDS:-60}
 mb=${TESSILON_CORPUS_MEMORY_MB:-1024}
@@ -42,7 +43,7 @@ run quick
 quick=$?
 run indexed
 indexed=$?
-after=$(sha256sum <"$img" | cut -c1-64)
+after=$(stat -c '%i:%s:%.9Y:%.9Z' "$img")
 says() { # SCAN
   local re=$expect
   case $re in
