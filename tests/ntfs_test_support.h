@@ -145,18 +145,8 @@ struct RecordBuilder {
 // DFTT #7: NTFS deleted files with a published table of them.
 inline std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
 
-inline Buffer ReadAt(const std::string& path, std::uint64_t offset, std::size_t size) {
-  Buffer b(size, 0);
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  in.read(reinterpret_cast<char*>(b.data()), static_cast<std::streamsize>(size));
-  return b;
-}
-inline void WriteAt(const std::string& path, std::uint64_t offset, const Buffer& b) {
-  std::fstream out(path, std::ios::binary | std::ios::in | std::ios::out);
-  out.seekp(static_cast<std::streamoff>(offset));
-  out.write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
-}
+using test::ReadAt;
+using test::WriteAt;
 
 // Where an NTFS volume inside an image keeps things, from its boot sector.
 struct NtfsGeometry {

@@ -298,7 +298,7 @@ bool IsCopyManifest(const std::filesystem::path& file) {
   return false;
 }
 
-std::string TimedCli(const std::string& args) { return std::string("timeout 120 ") + TESSILON_CLI + " " + args; }
+std::string TimedCli(const std::string& args) { return "timeout 120 " + Cli(args); }
 
 CommandResult CliCopy(const std::string& image, const std::string& to, const std::vector<std::string>& paths,
                       const std::string& options) {

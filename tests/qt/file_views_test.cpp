@@ -3,7 +3,8 @@
 // filters hide rows and never touch ticks, the preview reads a file's bytes
 // and draws a deleted JPEG (made by Qt's own writer), the drive list names
 // each source and counts those it could not read, Help opens inside the
-// program, and sizes are kept between runs in a settings file of the test's.
+// program, sizes are kept between runs in a settings file of the test's, and
+// names in every script are drawn.
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -11,6 +12,9 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QTemporaryDir>
+#include <QTextLayout>
+#include <QGlyphRun>
+#include <QRawFont>
 #include <QTextBrowser>
 
 #include "app/splitter.h"
@@ -247,6 +251,37 @@ class FileViewsTest : public QObject {
     QTest::keyClick(&h.window, Qt::Key_F1);
     QVERIFY(QString::fromStdString(h.window.RowText(kLogList, h.window.RowCount(kLogList) - 1, 1))
                 .contains(QStringLiteral("could not be opened")));
+  }
+
+  // Deleted files named in Japanese, Greek, Cyrillic and with an emoji are
+  // drawn with a glyph for every character: the list's font, or one Qt falls
+  // back to among those installed, has each (glyph 0 is the empty box of a
+  // character no font has).
+  void namesInEveryScriptAreDrawnWithAGlyphForEachCharacter() {
+    const QString image = dir_.filePath(QStringLiteral("scripts.img"));
+    const QStringList deleted = RunBash(QStringLiteral("bash '%1/tests/fixtures/make_scripts_image.sh' '%2'")
+                                            .arg(QStringLiteral(TESSILON_SOURCE_DIR), image))
+                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(deleted.size(), 5);
+    QtApp h;
+    QVERIFY(h.ScanImage(image));
+    ItemView* tree = h.window.TreeView();
+    tree->setCurrentIndex(Folder(tree, QString()));
+    ItemView* list = h.window.ListView(kFileList);
+    for (const QString& name : deleted) {
+      QVERIFY2(RowNamed(list, name) >= 0, qPrintable(name + QStringLiteral(" is not listed")));
+      QTextLayout layout(name, list->font());
+      layout.beginLayout();
+      layout.createLine();
+      layout.endLayout();
+      qsizetype glyphs = 0;
+      for (const QGlyphRun& run : layout.glyphRuns()) {
+        QVERIFY2(!run.glyphIndexes().contains(0u), qPrintable(name + QStringLiteral(": a character has no glyph in ") +
+                                                              run.rawFont().familyName()));
+        glyphs += run.glyphIndexes().size();
+      }
+      QVERIFY2(glyphs >= name.size() / 2, qPrintable(name));
+    }
   }
 
   void cutOffCellsShowWholeAndSizesAreKept() {

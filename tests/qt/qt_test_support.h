@@ -27,9 +27,10 @@ namespace tsn::qttest {
 // reached the dialog procedure since the last Clear.
 struct QtApp {
   AppState app;
-  QtWindow window;
+  // Before the window, so that they outlive what it sends while it closes.
   std::vector<Message> seen;
   bool forward = true;  // hand each message on to the program's dialog procedure
+  QtWindow window;
 
   // With `settings`, the window keeps its sizes there instead of the user's own.
   explicit QtApp(std::unique_ptr<QSettings> settings = nullptr) {
