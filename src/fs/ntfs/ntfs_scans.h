@@ -47,7 +47,7 @@ struct DeletedEntries {
     unsigned damage = 0;  // kDamage... bits met decoding its names
     FileNameInfo names;
   };
-  struct File {  // a deleted file to list: one a file, so no more than this (the record number is the file's)
+  struct File {  // a deleted file to list; its record number is the file's own
     FoundFile* file = nullptr;
     std::uint64_t parentRecord = 0;
   };
