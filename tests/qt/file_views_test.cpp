@@ -109,8 +109,7 @@ class FileViewsTest : public QObject {
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
     ItemView* tree = w.TreeView();
-    tree->setCurrentIndex(Folder(tree, "Docs"));
-    ItemView* list = w.ListView(kFileList);
+    ItemView* list = h.OpenFolder("Docs");
     QCOMPARE(Shown(list).size(), 4);
 
     const struct {
@@ -178,9 +177,7 @@ class FileViewsTest : public QObject {
     QtApp h;
     QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
-    ItemView* tree = w.TreeView();
-    tree->setCurrentIndex(Folder(tree, "Docs"));
-    ItemView* list = w.ListView(kFileList);
+    ItemView* list = h.OpenFolder("Docs");
     PreviewPane* pane = w.Preview();
 
     list->setCurrentIndex(ShownRow(list, QStringLiteral("a.txt")));
@@ -201,12 +198,12 @@ class FileViewsTest : public QObject {
     QVERIFY(pane->Owners()->text().isEmpty());
 
     // A deleted file whose clusters a live file took names it.
-    tree->setCurrentIndex(Folder(tree, "Old"));
+    h.OpenFolder("Old");
     list->setCurrentIndex(ShownRow(list, QStringLiteral("?ld.bin")));
     QCOMPARE(pane->Verdict()->text(), QStringLiteral("Chain is in use"));
     QCOMPARE(pane->Owners()->text(),
              QStringLiteral("Overwritten by /Later, /Later/new.bin; 0.0% of its clusters are still free."));
-    tree->setCurrentIndex(Folder(tree, "Docs"));
+    h.OpenFolder("Docs");
     list->setCurrentIndex(ShownRow(list, QStringLiteral("?hoto.jpg")));
 
     // Hidden, it reads nothing; shown again, it catches up.
@@ -265,9 +262,7 @@ class FileViewsTest : public QObject {
     QCOMPARE(deleted.size(), 5);
     QtApp h;
     QVERIFY(h.ScanImage(image));
-    ItemView* tree = h.window.TreeView();
-    tree->setCurrentIndex(Folder(tree, QString()));
-    ItemView* list = h.window.ListView(kFileList);
+    ItemView* list = h.OpenFolder(QString());
     for (const QString& name : deleted) {
       QVERIFY2(RowNamed(list, name) >= 0, qPrintable(name + QStringLiteral(" is not listed")));
       QTextLayout layout(name, list->font());

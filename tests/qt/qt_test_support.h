@@ -80,6 +80,9 @@ struct QtApp {
     window.TreeView()->expandAll();
     return app.lastScanResult == 1;
   }
+  // Chooses the tree's folder at `path` ("" is the root), as a click does;
+  // the file list, which then shows its files.
+  ItemView* OpenFolder(const QString& path);
 };
 
 // Runs a program; its standard output, and in `status` its exit code (-1
@@ -141,6 +144,11 @@ inline QModelIndex Folder(ItemView* tree, const QString& path) {
   for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
     if (at.isValid()) at = Child(tree->model(), at, part);
   return at;
+}
+
+inline ItemView* QtApp::OpenFolder(const QString& path) {
+  window.TreeView()->setCurrentIndex(Folder(window.TreeView(), path));
+  return window.ListView(kFileList);
 }
 
 // The row of the view that shows this name in its first column; -1 when none does.
