@@ -18,16 +18,6 @@ int AddDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list) {
   WindowSystem& ui = *app->ui;
   const int n = ui.RowCount(list);
   if (ui.InsertRow(list, n, drive->driveName, 0, drive) < 0) return 0;
-  if (drive->needsPermission) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%u", drive->diskNumber);
-    ui.SetRowText(list, n, 1, text);
-    ui.SetRowText(list, n, 2, kNeedsPermissionText);
-    std::snprintf(text, sizeof text, "%" PRIu64, drive->startLba);
-    ui.SetRowText(list, n, 5, text);
-    ui.SetRowText(list, n, 9, drive->sourceDescription);
-    return 1;
-  }
   FillDriveRow(app, drive, list, n);
   return 1;
 }
@@ -37,14 +27,20 @@ void FillDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list, int n) {
   char text[64];
   std::snprintf(text, sizeof text, "%u", drive->diskNumber);
   ui.SetRowText(list, n, 1, text);
+  std::snprintf(text, sizeof text, "%" PRIu64, drive->startLba);
+  ui.SetRowText(list, n, 5, text);
+  ui.SetRowText(list, n, 9, drive->sourceDescription);
+  if (drive->needsPermission) {
+    // Nothing of it has been read yet: only where it is can be told.
+    ui.SetRowText(list, n, 2, kNeedsPermissionText);
+    return;
+  }
   ui.SetRowText(list, n, 2, drive->volumeName);
   ui.SetRowText(list, n, 3, drive->fsName);
   // The volume's own sectors: a 4096-byte one counts eight times a 512-byte one.
   const double gib = static_cast<double>(drive->totalSectors) * (drive->bytesPerSector * kGiBPerByte);
   std::snprintf(text, sizeof text, "%.2f GB", gib);
   ui.SetRowText(list, n, 4, text);
-  std::snprintf(text, sizeof text, "%" PRIu64, drive->startLba);
-  ui.SetRowText(list, n, 5, text);
   std::snprintf(text, sizeof text, "%u", drive->sectorsPerCluster);
   ui.SetRowText(list, n, 6, text);
   const double share = drive->allocUnits == 0
@@ -58,7 +54,6 @@ void FillDriveRow(AppState* app, LOGDRIVE_INFO* drive, ControlId list, int n) {
   const float rounded = static_cast<float>(share);
   std::snprintf(text, sizeof text, "%.02f GB", (1.0 - rounded) * gib);
   ui.SetRowText(list, n, 8, text);
-  ui.SetRowText(list, n, 9, drive->sourceDescription);
 }
 
 int DriveRowOf(const AppState& app, const LOGDRIVE_INFO* drive) {
