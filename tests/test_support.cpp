@@ -186,14 +186,13 @@ std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint
   std::vector<std::uint64_t> clusters;
   bool inData = false;
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind("Type: $DATA", 0) == 0) {
-      inData = true;
-      continue;
+    if (line.rfind("Type:", 0) == 0) {
+      if (inData) break;
+      inData = line.rfind("Type: $DATA", 0) == 0;
+    } else if (inData) {
+      std::istringstream nums(line);
+      for (std::uint64_t c; nums >> c;) clusters.push_back(c);
     }
-    if (inData && line.rfind("Type:", 0) == 0) break;
-    if (!inData) continue;
-    std::istringstream nums(line);
-    for (std::uint64_t c; nums >> c;) clusters.push_back(c);
   }
   return clusters;
 }
