@@ -31,8 +31,7 @@ class FatReadErrors : public ::testing::Test {
     const auto r = RunCommand("cd " + test::Quote(dir_->dir()) + " && bash " + TESSILON_SOURCE_DIR +
                               "/tests/data/fat-read-errors-volume.sh");
     ASSERT_EQ(r.status, 0) << r.err;
-    std::istringstream fls(RunCommand("fls -r -p " + image_).out);
-    for (std::string line; std::getline(fls, line);) {
+    for (const std::string& line : test::Split(RunCommand("fls -r -p " + image_).out, '\n')) {
       const auto colon = line.find(':'), tab = line.find('\t');
       if (tab == std::string::npos || line.find('$') != std::string::npos) continue;
       inodes_["/" + line.substr(tab + 1)] = std::stoull(line.substr(line.find_last_of(" *", colon) + 1));

@@ -3,8 +3,6 @@
 // the fixture volumes are checked in fat_fixture_test.
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 
 #include "app/main_dialog.h"
 #include "fs/fat/fat_table.h"
@@ -60,12 +58,9 @@ TEST(FatRealImages, LoopsEndAndSayWhere) {
 TEST(FatRealImages, LiveTreeMatchesThePublishedListing) {
   const std::string img = test::RealImage("fat32-full-test.tgz", "fat32_full_test.raw");
   if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
-  std::ifstream truth(std::string(TESSILON_SOURCE_DIR) + "/../shared/realimages/fat32-full-test.txt");
-  std::map<std::string, std::string> expected;  // path -> minutes and seconds of its mtime
-  for (std::string line; std::getline(truth, line);) {
-    const auto tab = line.find('\t');
-    expected[line.substr(0, tab)] = line.substr(tab + 15, 5);  // "mm:ss" of "YYYY-MM-DD+hh:mm:ss"
-  }
+  std::map<std::string, std::string> expected;  // path -> "mm:ss" of its "YYYY-MM-DD+hh:mm:ss"
+  for (const std::string& line : test::Split(test::ReadAll(test::RealImagesDir() + "/fat32-full-test.txt"), '\n'))
+    expected[line.substr(0, line.find('\t'))] = line.substr(line.find('\t') + 15, 5);
   const Scan s = RunScan(img, false);
   ASSERT_EQ(s.status, 0);
   std::map<std::string, std::string> live;
@@ -125,8 +120,7 @@ TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
   const std::string before = test::Sha256OfFile(image);
   const std::vector<nlohmann::json> published = test::DataRows("dftt-6-undel-fat.jsonl");
   std::set<std::string> flsDeleted, flsFiles;
-  std::istringstream fls(RunCommand("fls -r -p -d " + image).out);
-  for (std::string line; std::getline(fls, line);) {
+  for (const std::string& line : test::Split(RunCommand("fls -r -p -d " + image).out, '\n')) {
     const std::string key = test::DeletedNameKey("/" + line.substr(line.find('\t') + 1));
     flsDeleted.insert(key);
     if (line.rfind("r/r", 0) == 0) flsFiles.insert(key);

@@ -38,9 +38,8 @@ std::map<std::string, std::string> HashesIn(const std::string& dir) {
 const test::Scan& RawScan(const std::string& fixture, bool quick, const std::string& extra) {
   static std::map<std::string, test::Scan> scans;
   const std::string key = fixture + (quick ? " quick " : " indexed ") + extra;
-  auto it = scans.find(key);
-  if (it == scans.end()) it = scans.emplace(key, test::RunScan(test::Fixture(fixture), quick, extra)).first;
-  return it->second;
+  if (!scans.count(key)) scans.emplace(key, test::RunScan(test::Fixture(fixture), quick, extra));
+  return scans.at(key);
 }
 
 bool HaveImageTools() {
