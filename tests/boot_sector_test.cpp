@@ -1,9 +1,8 @@
-// Damaged boot sectors and lying size fields, on copies of real volumes:
-// a boot sector that cannot be trusted is replaced by the backup the file
-// system keeps, one that is sound but for its OEM ID is read as it is, and
-// a $Bitmap whose sizes claim terabytes costs no more memory than the
-// source can fill.
-#include <gtest/gtest.h>
+// Damaged and unreadable boot sectors and lying size fields, on real
+// volumes: a boot sector that cannot be trusted or read is replaced by the
+// backup the file system keeps, one that is sound but for its OEM ID is read
+// as it is, and a $Bitmap whose sizes claim terabytes costs no more memory
+// than the source can fill.
 
 #include "ntfs_test_support.h"
 #include "test_support.h"
@@ -15,126 +14,52 @@ using namespace ntfstest;
 using test::RunCommand;
 using test::Sh;
 
-// Scans `image` both ways and expects what the intact volume `intact` gives.
-void ExpectScansLike(const std::string& image, const std::string& intact, const std::string& logged) {
+// Scans `image` both ways and expects what the intact volume `intact`
+// gives, ending with `status` and saying each of `logged`.
+void ExpectScansLike(const std::string& image, const std::string& intact, const std::vector<std::string>& logged,
+                     int status = 0) {
   for (const bool quick : {true, false}) {
     SCOPED_TRACE(quick ? "quick" : "indexed");
-    const Scan want = RunScan(intact, quick);
-    const Scan got = RunScan(image, quick);
-    ASSERT_EQ(got.status, 0) << got.log;
-    EXPECT_TRUE(got.Logged(logged)) << logged << "\n" << got.log;
+    const Scan want = RunScan(intact, quick, "", 120);
+    const Scan got = RunScan(image, quick, "", 120);
+    ASSERT_EQ(got.status, status) << got.log;
+    for (const std::string& line : logged) EXPECT_TRUE(got.Logged(line)) << line << "\n" << got.log;
     ASSERT_FALSE(want.entries.empty());
     EXPECT_EQ(got.entries, want.entries);
   }
 }
 
-TEST(BootSectorDamage, ABootSectorThatCannotBeTrustedIsReadFromItsBackup) {
+// The cases of tests/data/boot-sectors.jsonl: what stands in for a boot
+// sector or a FAT sector is found in the volume's own sectors, 512 or 4096
+// bytes, the boot sector's backup or the second FAT. The corpus holds the
+// other damaged boot sectors, and both copies lost.
+TEST(BootSectorDamage, ABootSectorThatCannotBeTrustedOrReadIsReadFromItsCopy) {
   test::ScratchDir dir;
   // A FAT32 volume whose backup boot area is not where most formatters put
   // it: found only through the primary's own field naming it.
-  const std::string movedBackup = dir.Path("fat32-backup-at-10.img");
-  Sh("truncate -s 40M " + movedBackup + " && mkfs.fat -F 32 -s 1 -b 10 -n MOVED " + movedBackup +
-     " >/dev/null && seq 1 5000 > " + dir.Path("a.txt") + " && MTOOLS_SKIP_CHECK=1 mcopy -i " +
-     movedBackup + " " + dir.Path("a.txt") + " ::/a.txt && MTOOLS_SKIP_CHECK=1 mcopy -i " + movedBackup +
-     " " + dir.Path("a.txt") + " ::/b.txt && MTOOLS_SKIP_CHECK=1 mdel -i " + movedBackup + " ::/a.txt");
-  const std::string ntfs = test::Fixture("ntfs-1k.img");  // 65536 sectors, the backup in the last
-  const std::string fat32 = test::Fixture("fat32-512.img");
-  const std::uint64_t ntfsLast = 65535 * 512;
-  const Buffer sector(512, 0);
-  struct Case {
-    std::string name;
-    std::string intact;
-    std::function<void(const std::string&)> damage;
-    std::string logged;
-    int status;  // 0: listed and scanned as the intact volume is
-  } cases[] = {
-      {"ntfs-oem-id-one-byte", ntfs, [](const std::string& img) { WriteAt(img, 9, {'S'}); },
-       "its boot sector's OEM ID reads \"NTFS  S \"; the volume is read as NTFS from the rest of its boot sector.", 0},
-      {"ntfs-boot-sector-zeroed", ntfs, [&](const std::string& img) { WriteAt(img, 0, sector); },
-       "its boot sector reads as zeros; the backup at sector 65535 is used.", 0},
-      {"ntfs-no-signature", ntfs, [&](const std::string& img) { WriteAt(img, 510, {0, 0}); },
-       "its boot sector is unsound; the backup at sector 65535 is used.", 0},
-      {"ntfs-both-copies-zeroed", ntfs,
-       [&](const std::string& img) {
-         WriteAt(img, 0, sector);
-         WriteAt(img, ntfsLast, sector);
-       },
-       "holds no exFAT, FAT12, FAT16, FAT32 or NTFS file system; it is not listed.", 1},
-      {"fat32-boot-sector-zeroed", fat32, [&](const std::string& img) { WriteAt(img, 0, sector); },
-       "its boot sector reads as zeros; the backup at sector 6 is used.", 0},
-      {"fat32-backup-named-by-the-primary", movedBackup, [](const std::string& img) { WriteAt(img, 13, {0}); },
-       "its boot sector is unsound; the backup at sector 10 is used.", 0},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string image = test::CopyOf(c.intact, dir, c.name + ".img");
-    c.damage(image);
-    if (c.status == 0) {
-      ExpectScansLike(image, c.intact, c.logged);
-    } else {
-      const Scan s = RunScan(image, true);
-      EXPECT_EQ(s.status, c.status) << s.log;
-      EXPECT_TRUE(s.Logged(c.logged)) << s.log;
+  const std::string moved = dir.Path("fat32-backup-at-10.img");
+  Sh("cd " + test::Quote(dir.dir()) + " && export MTOOLS_SKIP_CHECK=1 && truncate -s 40M " + moved +
+     " && mkfs.fat -F 32 -s 1 -b 10 -n MOVED " + moved + " >/dev/null && seq 1 5000 > a.txt && mcopy -i " + moved +
+     " a.txt ::/a.txt && mcopy -i " + moved + " a.txt ::/b.txt && mdel -i " + moved + " ::/a.txt");
+  int n = 0;
+  for (const nlohmann::json& c : test::DataRows("boot-sectors.jsonl")) {
+    SCOPED_TRACE(c["logged"].get<std::string>());
+    const std::string intact = c["image"] == "moved-backup" ? moved : test::Fixture(c["image"]);
+    if (!c.contains("unreadable")) {
+      const std::string image = test::CopyOf(intact, dir, "damaged-" + std::to_string(++n) + ".img");
+      if (c.contains("zeros")) WriteAt(image, c["zeros"][0], Buffer(c["zeros"][1].get<std::size_t>(), 0));
+      else WriteAt(image, c["write"][0], c["write"][1].get<Buffer>());
+      ExpectScansLike(image, intact, {c["logged"]});
+      continue;
     }
-  }
-}
-
-// Sectors that answer EIO, served through FUSE: what stands in for them is
-// found in the volume's own sectors, 512 or 4096 bytes, the boot sector's
-// backup and a FAT sector in the second FAT. The scans find what they find
-// on the intact volume, and say that the source was not read in full.
-TEST(BootSectorDamage, AnUnreadableBootOrFatSectorIsReadFromItsCopy) {
-  const struct {
-    std::string image;
-    std::uint64_t first, last;
-    std::string sectors;  // of 512 bytes, as the read error names them
-    std::string logged;
-  } cases[] = {
-      {"ntfs-1k.img", 0, 511, "sector 0", "its boot sector is unreadable; the backup at sector 65535 is used."},
-      {"fat32-512.img", 0, 511, "sector 0", "its boot sector is unreadable; the backup at sector 6 is used."},
-      {"fat32-4kn.img", 0, 4095, "sectors 0\u20137", "its boot sector is unreadable; the backup at sector 6 is used."},
-      {"fat32-4kn.img", 33 * 4096, 33 * 4096 + 4095, "sectors 264\u2013271",
-       "1 sector of the first FAT could not be read; it was read from the second FAT instead."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.logged);
-    const std::string image = test::Fixture(c.image);
-    test::FailingImage failing(image, {{c.first, c.last}});
+    const std::uint64_t first = c["unreadable"][0], last = c["unreadable"][1];
+    test::FailingImage failing(intact, {{first, last}});
     if (failing.path().empty()) GTEST_SKIP() << failing.why();
-    for (const bool quick : {true, false}) {
-      const Scan want = test::RunScan(image, quick, "", 120);
-      const Scan got = test::RunScan(failing.path(), quick, "", 120);
-      EXPECT_EQ(got.status, 3) << got.log;
-      EXPECT_TRUE(got.Logged(c.logged)) << got.log;
-      EXPECT_TRUE(got.Logged("bytes " + std::to_string(c.first) + "\u2013" + std::to_string(c.last) + " of " +
-                             failing.path() + " (" + c.sectors + ") could not be read"))
-          << got.log;
-      ASSERT_FALSE(want.entries.empty());
-      EXPECT_EQ(got.entries, want.entries);
-    }
-  }
-}
-
-TEST(BootSectorDamage, FatBootSectorsAreNotTakenForNtfs) {
-  // Every FAT type mkfs.fat makes: none may pass the structural test that
-  // lets an NTFS boot sector with a damaged OEM ID through.
-  test::ScratchDir dir;
-  const struct {
-    const char* options;
-    const char* line;
-  } cases[] = {
-      {"-F 12 -s 32", "Index loaded."},
-      {"-F 16", "Index loaded."},
-      {"-F 32 -s 1", "Index loaded."},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.options);
-    const std::string img = dir.Path("fat.img");
-    Sh("rm -f " + img + " && truncate -s 40M " + img + " && mkfs.fat " + c.options + " " + img + " >/dev/null");
-    const auto r = RunCommand(std::string(TESSILON_CLI) + " drives " + img);
-    EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("read as NTFS"), std::string::npos) << r.err;
-    EXPECT_EQ(r.err.find("backup"), std::string::npos) << r.err;
+    ExpectScansLike(failing.path(), intact,
+                    {c["logged"], "bytes " + std::to_string(first) + "\u2013" + std::to_string(last) + " of " +
+                                      failing.path() + " (" + c["unreadable"][2].get<std::string>() +
+                                      ") could not be read"},
+                    3);
   }
 }
 
@@ -146,44 +71,25 @@ TEST(BootSectorDamage, LyingBitmapSizesCostNoMoreMemoryThanTheSourceHolds) {
   if (!test::HaveTool("prlimit")) GTEST_SKIP() << "prlimit is not installed";
   test::ScratchDir dir;
   const std::string intact = test::Fixture("ntfs-4k.img");  // 4 KiB clusters
-  struct Case {
-    std::string name;
-    std::uint64_t totalSectors;
-    std::uint64_t bitmapBytes;
-    std::string sparseSize;  // the image grown, holes only, to this size
-    std::vector<std::string> logged;
-    int status;
-  } cases[] = {
-      {"terabytes-on-64GiB", 1ULL << 40, 1ULL << 40, "64G",
-       {"$Bitmap claims 1099511627776 bytes, more than the volume's 137438953472 clusters need; only its first "
-        "2097152 bytes are read.",
-        "$Bitmap describes 16777216 clusters of the volume's 137438953472; the rest are not judged."},
-       0},
-      // Sizes that agree with an 8 TiB source: 256 MiB of bitmap is more than
-      // the limit lets the process have.
-      {"8TiB-volume-over-the-limit", (8ULL << 40) / 512 - 1, 1ULL << 28, "8T",
-       {"there is not enough memory to hold its bitmap of 2147483647 clusters, so the volume cannot be read."}, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const std::string image = test::CopyOf(intact, dir, c.name + ".img");
+  for (const nlohmann::json& c : test::DataRows("lying-bitmaps.jsonl")) {
+    SCOPED_TRACE(c["name"].get<std::string>());
+    const std::string image = test::CopyOf(intact, dir, c["name"].get<std::string>() + ".img");
+    const int status = c["status"];
     const NtfsGeometry g = GeometryOf(image);
     EditRecord(image, RecordOffset(image, g, 6), [&](Buffer& r) {
       const std::size_t data = FindAttribute(r, 0x80);
       // Its allocated, data and initialized sizes.
-      for (const std::size_t field : {40, 48, 56}) PutU64(r, data + field, c.bitmapBytes);
+      for (const std::size_t field : {40, 48, 56}) PutU64(r, data + field, c["bitmap_bytes"]);
     });
-    Buffer total(8);
-    PutU64(total, 0, c.totalSectors);
-    WriteAt(image, 40, total);
-    Sh("truncate -s " + c.sparseSize + " " + image);
+    test::WriteAt(image, 40, test::Le(c["total_sectors"], 8));
+    Sh("truncate -s " + c["sparse_size"].get<std::string>() + " " + image);
     for (const char* mode : {"--quick", ""}) {
       SCOPED_TRACE(mode);
       const auto r = RunCommand("prlimit --as=200000000 " + std::string(TESSILON_CLI) + " scan --json " + mode +
                                 " " + image);
-      EXPECT_EQ(r.status, c.status) << r.err;
-      for (const auto& line : c.logged) EXPECT_NE(r.err.find(line), std::string::npos) << line << "\n" << r.err;
-      if (c.status == 0) {
+      EXPECT_EQ(r.status, status) << r.err;
+      for (const std::string line : c["logged"]) EXPECT_TRUE(test::Has(r.err, line)) << line << "\n" << r.err;
+      if (status == 0) {
         const Scan want = RunScan(intact, *mode != '\0');
         Scan got;
         for (const std::string& line : test::Split(r.out, '\n')) got.entries.push_back(nlohmann::json::parse(line));

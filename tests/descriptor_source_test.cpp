@@ -5,8 +5,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
-
 #include "source/volume_source.h"
 #include "test_support.h"
 

@@ -1,14 +1,12 @@
-// Damaged exFAT entry sets, boot sectors and chains, written by hand into
+// Damaged exFAT entry sets and chains, written by hand into
 // copies of a volume made by mkfs.exfat and filled through exfat-fuse, and
 // its sectors made unreadable. The intact volumes are checked with the
 // other FAT fixtures, in fat_fixture_test.
-#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
 #include <cstring>
 #include <ctime>
-#include <map>
 
 #include "core/le_bytes.h"
 #include "test_support.h"
@@ -16,11 +14,7 @@
 namespace tsn {
 namespace {
 
-using test::Cli;
-using test::Le;
-using test::Quote;
 using test::ReadAt;
-using test::RunCommand;
 using test::WriteAt;
 
 // Where a 512-byte-sector volume keeps its FAT, clusters and bitmap, from
@@ -59,25 +53,18 @@ SetAt FindSet(const std::string& image, const std::string& asciiName, bool delet
     const std::uint64_t file = at - 2 - 64;
     if (static_cast<unsigned char>(data[file]) != fileType) continue;
     const std::size_t slots = 1 + static_cast<unsigned char>(data[file + 1]);
-    SetAt s{file, std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(file),
+    return {file, std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(file),
                                             data.begin() + static_cast<std::ptrdiff_t>(file + slots * 32))};
-    return s;
   }
   return {};
 }
 
-std::uint16_t Checksum(const std::vector<std::uint8_t>& set) {
-  std::uint16_t sum = 0;
-  for (std::size_t i = 0; i < set.size(); ++i) {
-    if (i == 2 || i == 3) continue;
-    const std::uint8_t b = i % 32 == 0 ? static_cast<std::uint8_t>(set[i] | 0x80) : set[i];
-    sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + b);
-  }
-  return sum;
-}
-
+// Sets a set's checksum, taken over its bytes as they are in use.
 void Reseal(std::vector<std::uint8_t>& set) {
-  const std::uint16_t sum = Checksum(set);
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < set.size(); ++i)
+    if (i != 2 && i != 3)
+      sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + (i % 32 ? set[i] : set[i] | 0x80));
   set[2] = static_cast<std::uint8_t>(sum);
   set[3] = static_cast<std::uint8_t>(sum >> 8);
 }
@@ -85,33 +72,20 @@ void Reseal(std::vector<std::uint8_t>& set) {
 struct Damage {
   const char* name;
   void (*apply)(std::vector<std::uint8_t>& set);
-  const char* state;  // "" when the set must not be listed
-  const char* logged;
+  const char* state;   // "" when the set must not be listed
+  const char* logged;  // "" when nothing need be said
 };
 
+using Set = std::vector<std::uint8_t>;
 const Damage kDamage[] = {
-    {"checksum only", [](std::vector<std::uint8_t>& s) { s[2] ^= 0x5A; }, "Recovery may be possible",
+    {"checksum only", [](Set& s) { s[2] ^= 0x5A; }, "Recovery may be possible",
      "its set checksum does not hold, but its name and stream entries are sound"},
-    {"name longer than the set",
-     [](std::vector<std::uint8_t>& s) {
-       s[32 + 3] = 200;
-       Reseal(s);
-     },
-     "", ""},
+    {"name longer than the set", [](Set& s) { s[32 + 3] = 200; Reseal(s); }, "", ""},
     {"first cluster outside the heap",
-     [](std::vector<std::uint8_t>& s) {
-       s[32 + 20] = s[32 + 21] = s[32 + 22] = 0xFF;
-       s[32 + 23] = 0x0F;
-       Reseal(s);
-     },
+     [](Set& s) { s[32 + 20] = s[32 + 21] = s[32 + 22] = 0xFF; s[32 + 23] = 0x0F; Reseal(s); },
      "Bad Cluster Value", ""},
-    {"valid data past the data length",
-     [](std::vector<std::uint8_t>& s) {
-       s[32 + 15] = 0x01;
-       Reseal(s);
-     },
-     "Bad File Size", ""},
-    {"secondary count of one", [](std::vector<std::uint8_t>& s) { s[1] = 1; }, "", ""},
+    {"valid data past the data length", [](Set& s) { s[32 + 15] = 0x01; Reseal(s); }, "Bad File Size", ""},
+    {"secondary count of one", [](Set& s) { s[1] = 1; }, "", ""},
 };
 
 TEST(ExFatDamage, EntrySetsAreListedOrSkippedAsTheirBytesAllow) {
@@ -128,15 +102,8 @@ TEST(ExFatDamage, EntrySetsAreListedOrSkippedAsTheirBytesAllow) {
       const test::Scan s = test::RunScan(image, quick);
       ASSERT_EQ(s.status, 0) << s.log;
       const nlohmann::json* f = s.Find("/root-deleted.txt");
-      if (*d.state == '\0') {
-        EXPECT_EQ(f, nullptr) << (quick ? "quick" : "indexed");
-      } else {
-        ASSERT_NE(f, nullptr) << (quick ? "quick" : "indexed");
-        EXPECT_EQ((*f)["state"], d.state);
-      }
-      if (*d.logged != '\0') {
-        EXPECT_TRUE(s.Logged(d.logged)) << s.log;
-      }
+      EXPECT_EQ(f != nullptr ? (*f)["state"].get<std::string>() : "", d.state) << (quick ? "quick" : "indexed");
+      EXPECT_TRUE(s.Logged(d.logged)) << s.log;
     }
   }
 }
@@ -149,16 +116,13 @@ TEST(ExFatDamage, DeletedFragmentedFileFollowsTheChainItLeft) {
   const std::string image = test::CopyOf(test::Fixture("exfat-4k.img"), dir, "left-chain.img");
   const Layout l = LayoutOf(image);
   ASSERT_NE(l.bitmap, 0u);
-  const std::string data = test::ReadAll(image);
-  std::string name;
-  for (char c : std::string("woven-a.bin")) name += std::string{c, '\0'};
-  const std::size_t entry = data.find(name) - 2 - 64;
-  ASSERT_EQ(static_cast<unsigned char>(data[entry]), 0x85);
-  std::vector<std::uint8_t> set(data.begin() + static_cast<std::ptrdiff_t>(entry),
-                                data.begin() + static_cast<std::ptrdiff_t>(entry + 96));
+  SetAt woven = FindSet(image, "woven-a.bin", false);
+  std::vector<std::uint8_t>& set = woven.bytes;
+  ASSERT_EQ(set.size(), 96u);
   ASSERT_EQ(set[33] & 2, 0) << "woven-a.bin keeps no chain";
   for (std::size_t i = 0; i < set.size(); i += 32) set[i] &= 0x7F;
-  WriteAt(image, entry, set);
+  WriteAt(image, woven.offset, set);
+  const std::string data = test::ReadAll(image);
   std::map<std::uint64_t, std::uint8_t> bits;  // the bitmap bytes as changed
   std::uint32_t c = LeU32(Bytes(set), 32 + 20);
   for (int n = 0; n < 12; ++n) {
@@ -172,7 +136,7 @@ TEST(ExFatDamage, DeletedFragmentedFileFollowsTheChainItLeft) {
   const nlohmann::json* f = s.Find("/Frag/woven-a.bin");
   ASSERT_NE(f, nullptr) << s.log;
   EXPECT_EQ((*f)["state"], "Recovery may be possible");
-  const auto r = RunCommand(Cli("copy " + Quote(image) + " --to " + Quote(dir.Path("out")) + " /Frag/woven-a.bin"));
+  const auto r = test::CliCopy(image, dir.Path("out"), {"/Frag/woven-a.bin"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(test::Sha256OfFile(dir.Path("out/Frag/woven-a.bin")),
             test::ManifestSha("exfat-4k.img", "Frag/woven-a.bin"));
@@ -195,18 +159,15 @@ TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
   set.bytes[32 + 9] = 5000 >> 8;
   Reseal(set.bytes);
   WriteAt(image, set.offset, set.bytes);
-  const auto r = RunCommand(Cli("copy " + Quote(image) + " --to " + Quote(dir.Path("out")) +
-                                " /Documents/many-clusters.bin"));
+  const std::string file = "/Documents/many-clusters.bin";
+  const auto r = test::CliCopy(image, dir.Path("out"), {file});
   ASSERT_EQ(r.status, 0) << r.err;
-  std::string expected;
-  for (const auto& e : test::ManifestOf("exfat-4k.img"))
-    if (e["path"] == "Documents/many-clusters.bin") expected = std::string(e["size"].get<std::size_t>(), '\0');
-  const std::string original = RunCommand(Cli("copy " + Quote(intact) + " --to " + Quote(dir.Path("whole")) +
-                                              " /Documents/many-clusters.bin") + " >/dev/null && cat " +
-                                          Quote(dir.Path("whole/Documents/many-clusters.bin"))).out;
-  ASSERT_EQ(original.size(), expected.size());
-  expected.replace(0, 5000, original.substr(0, 5000));
-  EXPECT_TRUE(test::ReadAll(dir.Path("out/Documents/many-clusters.bin")) == expected);
+  ASSERT_EQ(test::CliCopy(intact, dir.Path("whole"), {file}).status, 0);
+  std::string expected = test::ReadAll(dir.Path("whole") + file);
+  EXPECT_EQ(test::Sha256OfFile(dir.Path("whole") + file), test::ManifestSha("exfat-4k.img", file.substr(1)));
+  ASSERT_GT(expected.size(), 5000u);
+  std::fill(expected.begin() + 5000, expected.end(), '\0');
+  EXPECT_TRUE(test::ReadAll(dir.Path("out") + file) == expected);
   std::tm tm{};
   tm.tm_year = static_cast<int>(stamp >> 25) + 80;
   tm.tm_mon = static_cast<int>((stamp >> 21) & 0x0F) - 1;
@@ -216,7 +177,7 @@ TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
   tm.tm_sec = static_cast<int>(stamp & 0x1F) * 2;
   const std::time_t utc = timegm(&tm) + 3600 + 1;
   struct stat st {};
-  ASSERT_EQ(::stat(dir.Path("out/Documents/many-clusters.bin").c_str(), &st), 0);
+  ASSERT_EQ(::stat((dir.Path("out") + file).c_str(), &st), 0);
   EXPECT_EQ(st.st_mtim.tv_sec, utc);
   EXPECT_EQ(st.st_mtim.tv_nsec, 500'000'000);
 }
@@ -254,49 +215,6 @@ TEST(ExFatReadErrors, AnUnreadableFolderOrBitmapIsToldAndCostsOnlyWhatItHeld) {
         EXPECT_NE(f["state"], "Recovery may be possible") << f["path"];
       }
       EXPECT_GT(deleted, 20u);
-    }
-  }
-}
-
-// A boot sector whose fields hang together but claim four billion clusters
-// on a 64 MiB image: listed and scanned within a small address space.
-TEST(ExFatDamage, ABootSectorClaimingBillionsOfClustersCostsNoMemory) {
-  test::ScratchDir dir;
-  const std::string image = test::CopyOf(test::Fixture("exfat-4k.img"), dir, "claims.img");
-  WriteAt(image, 92, Le(0xFFFFFFF0u, 4));        // ClusterCount
-  WriteAt(image, 84, Le(0x08000000u, 4));        // FatLength, room for every entry
-  WriteAt(image, 88, Le(0x08000000u + 2048, 4)); // ClusterHeapOffset, after it
-  WriteAt(image, 72, Le(1ULL << 40, 8));         // VolumeLength
-  const std::string bound = TESSILON_SANITIZED ? "" : "prlimit --as=400000000 ";
-  for (const char* command : {"drives --no-devices --json", "scan --json", "scan --json --quick"}) {
-    const auto r = RunCommand(bound + Cli(command) + " " + Quote(image));
-    EXPECT_EQ(r.status, 0) << command << "\n" << r.err;
-    const std::string said = command[0] == 'd' ? r.out : r.err;
-    EXPECT_NE(said.find(command[0] == 'd' ? "\"exFAT\"" : "holds only"), std::string::npos) << command << "\n" << said;
-  }
-}
-
-// A folder whose first cluster is its parent's, and a FAT chain that loops:
-// both scans end, and say what they passed over.
-TEST(ExFatDamage, FolderLoopsAndChainLoopsEnd) {
-  const std::string fixture = test::Fixture("exfat-4k.img");
-  test::ScratchDir dir;
-  const std::string image = test::CopyOf(fixture, dir, "loop.img");
-  const Layout l = LayoutOf(image);
-  // The root folder's chain leads back to itself.
-  WriteAt(image, l.fat + l.root * 4ULL, Le(l.root, 4));
-  // A deleted folder ("Trash") made to start at the root's cluster.
-  SetAt trash = FindSet(image, "Trash");
-  ASSERT_FALSE(trash.bytes.empty());
-  std::memcpy(&trash.bytes[32 + 20], &l.root, 4);
-  Reseal(trash.bytes);
-  WriteAt(image, trash.offset, trash.bytes);
-  for (const bool quick : {true, false}) {
-    const test::Scan s = test::RunScan(image, quick);
-    EXPECT_EQ(s.status, 0) << s.log;
-    if (!quick) {
-      EXPECT_TRUE(s.Logged("loops back to cluster")) << s.log;
-      EXPECT_NE(s.Find("/Trash"), nullptr);
     }
   }
 }

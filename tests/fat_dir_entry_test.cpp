@@ -1,6 +1,5 @@
 // Directory entries as the scans judge them: hand-made bytes for the edge
 // cases a real volume rarely shows.
-#include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
@@ -10,6 +9,7 @@
 #include "fs/fat/long_name.h"
 #include "core/entry_records.h"
 #include "fs/logdrive_info.h"
+#include "test_support.h"
 
 namespace tsn {
 namespace {
@@ -20,19 +20,16 @@ Entry MakeEntry(const char name11[12], std::uint8_t attr = 0x20, std::uint32_t s
                 std::uint32_t size = 100, int year = 2001, int month = 1, int day = 1,
                 int hour = 12, int minute = 0, int secondPairs = 0) {
   Entry e{};
+  const auto put = [&e](std::size_t at, std::uint32_t v, int width) {
+    for (int i = 0; i < width; ++i) e[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+  };
   std::memcpy(e.data(), name11, 11);
   e[11] = attr;
-  e[20] = static_cast<std::uint8_t>(start >> 16);
-  e[21] = static_cast<std::uint8_t>(start >> 24);
-  e[26] = static_cast<std::uint8_t>(start);
-  e[27] = static_cast<std::uint8_t>(start >> 8);
-  const int date = ((year - 1980) << 9) | (month << 5) | day;
-  const int time = (hour << 11) | (minute << 5) | secondPairs;
-  e[22] = static_cast<std::uint8_t>(time);
-  e[23] = static_cast<std::uint8_t>(time >> 8);
-  e[24] = static_cast<std::uint8_t>(date);
-  e[25] = static_cast<std::uint8_t>(date >> 8);
-  for (int i = 0; i < 4; ++i) e[28 + i] = static_cast<std::uint8_t>(size >> (8 * i));
+  put(20, start >> 16, 2);
+  put(26, start, 2);
+  put(22, (hour << 11) | (minute << 5) | secondPairs, 2);
+  put(24, ((year - 1980) << 9) | (month << 5) | day, 2);
+  put(28, size, 4);
   return e;
 }
 
@@ -62,43 +59,16 @@ TEST(ShortName, RestoresTheDeletedFirstCharacterAndOmitsAnEmptyExtension) {
 }
 
 TEST(IsAcceptableEntry, ChecksNameBytesDateTimeClusterAndSize) {
-  struct Case {
-    const char* why;
-    Entry entry;
-    bool accepted;
-  };
-  const Case cases[] = {
-      {"plain", MakeEntry("AB         "), true},
-      {"lower case", MakeEntry("Ab         "), false},
-      {"a space inside the name", MakeEntry("A B        "), false},
-      {"but a label may", MakeEntry("A B        ", 0x08, 0, 0), true},
-      {"leading space", MakeEntry(" AB        "), false},
-      {"invalid byte", MakeEntry("A*B        "), false},
-      {"space inside the extension", MakeEntry("AB      T X"), false},
-      {"never used", Entry{}, false},
-      {"31 April", MakeEntry("AB         ", 0x20, 10, 100, 2001, 4, 31), false},
-      {"30 February", MakeEntry("AB         ", 0x20, 10, 100, 2001, 2, 30), false},
-      {"29 February", MakeEntry("AB         ", 0x20, 10, 100, 2001, 2, 29), true},
-      {"1989", MakeEntry("AB         ", 0x20, 10, 100, 1989), false},
-      {"next year", MakeEntry("AB         ", 0x20, 10, 100, 2027), false},
-      {"this year", MakeEntry("AB         ", 0x20, 10, 100, 2026), true},
-      {"23:59:60", MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 23, 59, 30), true},
-      {"23:59:62", MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 23, 59, 31), false},
-      {"hour 24", MakeEntry("AB         ", 0x20, 10, 100, 2001, 1, 1, 24), false},
-      {"the last cluster", MakeEntry("AB         ", 0x20, 1000), true},
-      {"past the last cluster", MakeEntry("AB         ", 0x20, 1001), false},
-      {"a folder with a size", MakeEntry("DIR        ", 0x10, 10, 1), false},
-      // Some writers record a folder's clusters as its size.
-      {"a folder of one cluster's size", MakeEntry("DIR        ", 0x10, 10, 4096), true},
-      {"a folder of three clusters' size", MakeEntry("DIR        ", 0x10, 10, 3 * 4096), true},
-      {"a folder of a sector's size", MakeEntry("DIR        ", 0x10, 10, 512), false},
-      {"a folder of clusters and a byte", MakeEntry("DIR        ", 0x10, 10, 4097), false},
-      {"a folder of every cluster's size", MakeEntry("DIR        ", 0x10, 10, 1000 * 4096), true},
-      {"a folder larger than the volume", MakeEntry("DIR        ", 0x10, 10, 1001 * 4096), false},
-      {"a label with a cluster's size", MakeEntry("LABEL      ", 0x08, 0, 4096), false},
-      {"a long-name entry", MakeEntry("AB         ", 0x0F, 0), false},
-  };
-  for (const Case& c : cases) EXPECT_EQ(Accepted(c.entry), c.accepted) << c.why;
+  for (const nlohmann::json& c : test::DataRows("fat-short-entries.jsonl")) {
+    const std::vector<int> date = c.value("date", std::vector<int>{2001, 1, 1});
+    const std::vector<int> time = c.value("time", std::vector<int>{12, 0, 0});
+    const Entry e = !c.contains("name")
+                        ? Entry{}
+                        : MakeEntry(c["name"].get<std::string>().c_str(),
+                                    static_cast<std::uint8_t>(c.value("attr", 0x20)), c.value("start", 10u),
+                                    c.value("size", 100u), date[0], date[1], date[2], time[0], time[1], time[2]);
+    EXPECT_EQ(Accepted(e), c["accepted"].get<bool>()) << c["why"];
+  }
   // Code page bytes, as in the 8.3 name of "Müller.txt", are characters;
   // a deleted entry's lost first byte is no fault.
   Entry high = MakeEntry("MLLER   TXT");

@@ -1,12 +1,8 @@
 // The file-system table: which row claims a volume is what decides how it is
 // mounted, scanned and copied, so every real volume must be claimed by the
 // one row The Sleuth Kit agrees with, and anything else by none.
-#include <gtest/gtest.h>
 
 #include <fstream>
-#include <set>
-#include <string>
-#include <vector>
 
 #include "fs/boot_sector.h"
 #include "fs/file_system.h"
@@ -70,7 +66,9 @@ TEST(FileSystemTable, EveryFixtureVolumeIsClaimedByTheOneRowTheSleuthKitAgreesWi
   EXPECT_EQ(used.size(), FileSystemTable().size());
 }
 
-TEST(FileSystemTable, AVolumeIsClaimedOnlyByTheRowOfItsOwnFileSystem) {
+// What is no volume of ours is claimed by no row (the fixtures are each
+// claimed by their own, above), but for a boot sector named exFAT.
+TEST(FileSystemTable, WhatIsNoVolumeIsClaimedByNoRow) {
   struct Case {
     const char* name;
     const char* make;  // writes $IMG
@@ -82,10 +80,6 @@ TEST(FileSystemTable, AVolumeIsClaimedOnlyByTheRowOfItsOwnFileSystem) {
       {"ext2", "truncate -s 8M $IMG && mkfs.ext2 -q -F $IMG", 0},
       // Claimed, so that drive mapping refuses it by name.
       {"exfat-named", "truncate -s 8M $IMG && printf '\\353\\166\\220EXFAT   ' | dd of=$IMG conv=notrunc status=none", 'E'},
-      {"exfat", "truncate -s 8M $IMG && mkfs.exfat $IMG >/dev/null", 'E'},
-      {"fat16", "truncate -s 32M $IMG && mkfs.fat -F 16 $IMG >/dev/null", 'F'},
-      {"fat32", "truncate -s 40M $IMG && mkfs.fat -F 32 $IMG >/dev/null", 'F'},
-      {"ntfs", "truncate -s 8M $IMG && mkntfs -q -F -Q $IMG >/dev/null 2>&1", 'N'},
   };
   test::ScratchDir dir;
   for (const Case& c : cases) {

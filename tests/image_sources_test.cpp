@@ -2,13 +2,10 @@
 // made from the fixtures with ewfacquire, qemu-img and split: each must read
 // as the raw image it was made from, and stay unchanged. Damaged and
 // unreadable containers must say what is wrong with them.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <random>
 
 #include "source/byte_source.h"
@@ -41,64 +38,31 @@ std::map<std::string, std::string> HashesIn(const std::string& dir) {
 const test::Scan& RawScan(const std::string& fixture, bool quick, const std::string& extra) {
   static std::map<std::string, test::Scan> scans;
   const std::string key = fixture + (quick ? " quick " : " indexed ") + extra;
-  auto it = scans.find(key);
-  if (it == scans.end()) it = scans.emplace(key, test::RunScan(test::Fixture(fixture), quick, extra)).first;
-  return it->second;
+  if (!scans.count(key)) scans.emplace(key, test::RunScan(test::Fixture(fixture), quick, extra));
+  return scans.at(key);
 }
 
 bool HaveImageTools() {
   return test::HaveTool("ewfacquire") && test::HaveTool("qemu-img") && test::HaveTool("split");
 }
 
-struct ContainerCase {
-  const char* what;
-  const char* fixture;
-  const char* make;       // shell commands in a scratch folder
-  const char* open;       // the file the program is given
-  const char* shown;      // how the drive list names the container
-  const char* rawExtra;   // what the raw image needs to read the same (its sector size)
-};
-
 TEST(ImageSources, EachContainerReadsAsTheRawImageItWasMadeFromAndIsLeftUnchanged) {
   if (!HaveImageTools()) GTEST_SKIP() << "ewfacquire, qemu-img or split is missing";
-  const ContainerCase cases[] = {
-      {"E01 in segments of 1 MiB", "ntfs-4k.img", "ewfacquire -u -q -t ev -c deflate:fast -S 1MiB RAW", "ev.E01",
-       "ev.E01 (E01, 9 segments)", ""},
-      {"E01 of a partitioned disk", "mbr-disk.img", "ewfacquire -u -q -t disk -c deflate:fast -S 1MiB RAW",
-       "disk.E01", "disk.E01 (E01) partition 1", ""},
-      {"E01 of a disk of 4096-byte sectors, its sector size recorded", "gpt-4kn-disk.img",
-       "ewfacquire -u -q -t disk4k -P 4096 -c deflate:fast -S 1MiB RAW", "disk4k.E01",
-       "disk4k.E01 (E01, 2 segments) partition 1", "--sector-size 4096"},
-      {"dynamic VHD", "mbr-disk.img", "qemu-img convert -O vpc RAW d.vhd", "d.vhd", "d.vhd (VHD) partition 1", ""},
-      {"fixed VHD", "fat32-512.img", "qemu-img convert -O vpc -o subformat=fixed,force_size=on RAW f.vhd", "f.vhd",
-       "f.vhd (VHD)", ""},
-      {"VHDX", "gpt-disk.img", "qemu-img convert -O vhdx RAW d.vhdx", "d.vhdx", "d.vhdx (VHDX) partition 1", ""},
-      {"sparse VMDK", "fat32-512.img", "qemu-img convert -O vmdk RAW s.vmdk", "s.vmdk", "s.vmdk (VMDK)", ""},
-      {"VMDK descriptor with a flat extent", "ntfs-1k.img",
-       "qemu-img convert -O vmdk -o subformat=monolithicFlat RAW flat.vmdk", "flat.vmdk",
-       "flat.vmdk (VMDK, 2 files)", ""},
-      {"QCOW2 over a backing file", "gpt-disk.img",
-       "qemu-img convert -O qcow2 RAW base.qcow2 && qemu-img create -q -f qcow2 -b base.qcow2 -F qcow2 top.qcow2",
-       "top.qcow2", "top.qcow2 (QCOW2, backing file base.qcow2) partition 1", ""},
-      {"split raw, numbered", "mbr-disk.img", "split -d -a 3 --numeric-suffixes=1 -b 16M RAW disk.img.",
-       "disk.img.001", "disk.img.001 (split raw, 5 segments) partition 1", ""},
-      {"split raw, lettered", "fat32-512.img", "split -b 20M RAW vol.", "vol.aa", "vol.aa (split raw, 3 segments)",
-       ""},
-  };
-  for (const ContainerCase& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const nlohmann::json& c : test::DataRows("containers.jsonl")) {
+    SCOPED_TRACE(c["what"].get<std::string>());
+    const std::string fixture = c["fixture"], rawExtra = c["raw_extra"];
     test::ScratchDir dir;
-    Make(dir, c.fixture, c.make);
-    const std::string image = dir.Path(c.open);
+    Make(dir, fixture, c["make"]);
+    const std::string image = dir.Path(c["open"]);
     const auto before = HashesIn(dir.dir());
 
     const auto drives = RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
     EXPECT_EQ(drives.status, 0) << drives.err;
-    EXPECT_TRUE(Has(drives.out, std::string(dir.dir()) + "/" + c.shown)) << drives.out;
+    EXPECT_TRUE(Has(drives.out, dir.dir() + "/" + c["shown"].get<std::string>())) << drives.out;
 
     for (const bool quick : {true, false}) {
       SCOPED_TRACE(quick ? "quick scan" : "indexed scan");
-      const test::Scan& raw = RawScan(c.fixture, quick, c.rawExtra);
+      const test::Scan& raw = RawScan(fixture, quick, rawExtra);
       const test::Scan got = test::RunScan(image, quick);
       ASSERT_EQ(raw.status, 0) << raw.log;
       EXPECT_EQ(got.status, 0) << got.log;
@@ -109,7 +73,7 @@ TEST(ImageSources, EachContainerReadsAsTheRawImageItWasMadeFromAndIsLeftUnchange
     // Every deleted file copied out of the container is the one copied out
     // of the raw image, byte for byte.
     const std::string fromRaw = dir.Path("out-raw"), fromImage = dir.Path("out-image");
-    const auto rawCopy = test::CliCopy(test::Fixture(c.fixture), fromRaw, {}, c.rawExtra);
+    const auto rawCopy = test::CliCopy(test::Fixture(fixture), fromRaw, {}, rawExtra);
     const auto imageCopy = test::CliCopy(image, fromImage);
     EXPECT_EQ(imageCopy.status, rawCopy.status) << imageCopy.err;
     const auto copied = HashesIn(fromImage);
@@ -182,43 +146,15 @@ TEST(ImageSources, ADifferencingVhdReadsThroughItsParentBesideItAndIsNotListedWi
       << orphan.log;
 }
 
-struct BrokenCase {
-  const char* what;
-  const char* fixture;
-  const char* make;
-  const char* open;
-  int status;
-  const char* logged;  // after the folder of the image
-};
-
 TEST(ImageSources, DamagedOrUnreadableContainersSayWhatIsWrong) {
   if (!HaveImageTools()) GTEST_SKIP() << "ewfacquire, qemu-img or split is missing";
-  const BrokenCase cases[] = {
-      {"an E01 with a segment cut short", "ntfs-4k.img",
-       "ewfacquire -u -q -t ev -c deflate:fast -S 1MiB RAW && truncate -s 400000 ev.E04", "ev.E01", 3,
-       " could not be read"},
-      {"a QCOW2 whose backing file is gone", "fat32-512.img",
-       "qemu-img convert -O qcow2 RAW base.qcow2 && qemu-img create -q -f qcow2 -b base.qcow2 -F qcow2 top.qcow2 "
-       "&& rm base.qcow2",
-       "top.qcow2", 1, "/top.qcow2: a QCOW image whose backing file base.qcow2 is not beside it; it is not listed"},
-      {"a VMDK descriptor whose flat extent is gone", "fat32-512.img",
-       "qemu-img convert -O vmdk -o subformat=monolithicFlat RAW flat.vmdk && rm flat-flat.vmdk", "flat.vmdk", 1,
-       "/flat.vmdk: this VMDK image or one of its extent files cannot be opened ("},
-      {"a gzip of an image", "fat32-512.img", "gzip -c RAW > vol.img.gz", "vol.img.gz", 1,
-       "/vol.img.gz is a gzip archive, which cannot be read; export it as raw or E01"},
-      {"an AD1 container", "fat32-512.img",
-       "printf 'ADSEGMENTEDFILE\\0' > evidence.ad1 && head -c 4096 RAW >> evidence.ad1", "evidence.ad1", 1,
-       "/evidence.ad1 is an AD1 container, which cannot be read; export it as raw or E01"},
-      {"a zip archive", "fat32-512.img", "printf 'PK\\003\\004' > case.zip && head -c 4096 RAW >> case.zip",
-       "case.zip", 1, "/case.zip is a zip archive, which cannot be read; export it as raw or E01"},
-  };
-  for (const BrokenCase& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const nlohmann::json& c : test::DataRows("broken-containers.jsonl")) {
+    SCOPED_TRACE(c["what"].get<std::string>());
     test::ScratchDir dir;
-    Make(dir, c.fixture, c.make);
-    const test::Scan scan = test::RunScan(dir.Path(c.open), false);
-    EXPECT_EQ(scan.status, c.status) << scan.log;
-    EXPECT_TRUE(scan.Logged(std::string(c.logged))) << scan.log;
+    Make(dir, c["fixture"], c["make"]);
+    const test::Scan scan = test::RunScan(dir.Path(c["open"]), false);
+    EXPECT_EQ(scan.status, c["status"]) << scan.log;
+    EXPECT_TRUE(scan.Logged(c["logged"])) << scan.log;
     EXPECT_FALSE(scan.Logged("holds no known file system")) << scan.log;
   }
 }
@@ -241,76 +177,6 @@ std::vector<std::uint8_t> MixedImage() {
   return bytes;
 }
 
-struct Read {
-  std::size_t n = 0;
-  int error = 0;
-};
-
-// As much of [offset, offset+out.size()) as the source gives before it fails.
-Read ReadFully(ByteSource& source, std::uint64_t offset, std::span<std::uint8_t> out) {
-  Read r;
-  while (r.n < out.size()) {
-    const std::size_t got = source.ReadSome(offset + r.n, out.subspan(r.n), &r.error);
-    if (got == 0) break;
-    r.n += got;
-  }
-  return r;
-}
-
-// Where two images first differ; their size when they do not.
-std::size_t FirstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
-  const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end());
-  return static_cast<std::size_t>(at.first - a.begin());
-}
-
-std::shared_ptr<ByteSource> OpenE01(const test::ScratchDir& dir, const std::vector<std::uint8_t>& raw,
-                                    const std::string& options) {
-  test::WriteFile(dir.Path("raw.img"), raw);
-  test::Sh("cd " + Quote(dir.dir()) + " && ewfacquire -u -q -t ev " + options + " raw.img >/dev/null");
-  ByteSourceOpen opened = OpenImageSource(dir.Path("ev.E01"));
-  EXPECT_TRUE(opened.source) << opened.error;
-  return opened.source;
-}
-
-TEST(ImageSources, AnE01ReadsAsItsRawImageInEveryOrder) {
-  if (!test::HaveTool("ewfacquire")) GTEST_SKIP() << "ewfacquire is missing";
-  const std::vector<std::uint8_t> raw = MixedImage();
-  const std::pair<const char*, const char*> cases[] = {
-      {"deflate, in segments of 1 MiB", "-c deflate:fast -S 1MiB"},
-      {"deflate, chunks of 64 KiB", "-c deflate:best -b 128"},
-      {"not compressed", "-c none"},
-  };
-  for (const auto& [what, options] : cases) {
-    SCOPED_TRACE(what);
-    test::ScratchDir dir;
-    const auto source = OpenE01(dir, raw, options);
-    ASSERT_TRUE(source);
-    ASSERT_EQ(source->Size(), raw.size());
-
-    // Onward in large reads and in small ones that straddle blocks, then
-    // in pieces of every size taken in no order at all.
-    for (const std::size_t step : {std::size_t{1} << 20, std::size_t{3000}}) {
-      std::vector<std::uint8_t> got(raw.size());
-      for (std::size_t at = 0; at < raw.size(); at += step) {
-        const std::size_t n = std::min(step, raw.size() - at);
-        EXPECT_EQ(ReadFully(*source, at, std::span(got).subspan(at, n)).n, n) << at;
-      }
-      EXPECT_EQ(FirstDifference(got, raw), raw.size()) << "reads of " << step;
-    }
-    std::mt19937 rng(11);
-    std::vector<std::pair<std::size_t, std::size_t>> pieces;
-    for (std::size_t at = 0; at < raw.size();) {
-      const std::size_t n = std::min<std::size_t>(1 + rng() % (3 * kChunk), raw.size() - at);
-      pieces.emplace_back(at, n);
-      at += n;
-    }
-    std::shuffle(pieces.begin(), pieces.end(), rng);
-    std::vector<std::uint8_t> got(raw.size());
-    for (const auto& [at, n] : pieces) EXPECT_EQ(ReadFully(*source, at, std::span(got).subspan(at, n)).n, n) << at;
-    EXPECT_EQ(FirstDifference(got, raw), raw.size()) << "scattered reads";
-  }
-}
-
 std::uint32_t Adler32(std::span<const std::uint8_t> bytes) {
   std::uint32_t a = 1, b = 0;
   for (const std::uint8_t byte : bytes) {
@@ -330,70 +196,82 @@ void SpoilOnce(const std::string& path, const std::string& what, std::size_t at)
   test::WriteFile(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
-TEST(ImageSources, AnE01ChunkWhoseChecksumFailsIsAnErrorForExactlyItsBytesHoweverItIsReached) {
+// Reads each piece (offset, length) in turn, as the workers fill the cache
+// behind the scans: each must give the raw image's bytes, up to the first
+// byte of a damaged chunk, where it fails with EIO.
+void ExpectPieces(ByteSource& source, const std::vector<std::uint8_t>& raw, const std::set<std::size_t>& bad,
+                         const std::vector<std::pair<std::size_t, std::size_t>>& pieces) {
+  std::vector<std::uint8_t> got;
+  for (const auto& [at, n] : pieces) {
+    got.assign(n, 0);
+    std::size_t read = 0, good = 0;
+    int error = 0;
+    while (read < n) {
+      const std::size_t some = source.ReadSome(at + read, std::span(got).subspan(read), &error);
+      if (some == 0) break;
+      read += some;
+    }
+    while (good < n && !bad.count((at + good) / kChunk)) ++good;
+    EXPECT_EQ(read, good) << "read at " << at;
+    if (good < n) {
+      EXPECT_EQ(error, EIO) << "read at " << at;
+    }
+    if (!std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(read, good)),
+                    raw.begin() + static_cast<std::ptrdiff_t>(at)))
+      ADD_FAILURE() << "wrong bytes read at " << at;
+  }
+}
+
+// Chunks compressed and stored, of two sizes; and two chunks damaged, one
+// compressed (it ends in the checksum of its inflated bytes, written high
+// byte first) and one stored (it holds its bytes themselves). Read onward
+// in large reads, as a scan streams the MFT, in small ones that straddle
+// blocks, sector by sector, then the damaged sectors again backwards and
+// pieces of every size in no order at all: the damage is remembered, and
+// no other byte is touched by it.
+TEST(ImageSources, AnE01ReadsAsItsRawImageInEveryOrderAndADamagedChunkFailsForExactlyItsBytes) {
   if (!test::HaveTool("ewfacquire")) GTEST_SKIP() << "ewfacquire is missing";
   const std::vector<std::uint8_t> raw = MixedImage();
-  test::ScratchDir dir;
-  test::WriteFile(dir.Path("raw.img"), raw);
-  test::Sh("cd " + Quote(dir.dir()) + " && ewfacquire -u -q -t ev -c deflate:fast raw.img >/dev/null");
-  // A compressed chunk ends in the checksum of its inflated bytes, written
-  // high byte first; a chunk stored as it is holds its bytes themselves.
   const std::size_t compressed = 40, stored = 200;
-  const auto chunkOf = [&](std::size_t c) { return std::span(raw).subspan(c * kChunk, kChunk); };
-  const std::uint32_t sum = Adler32(chunkOf(compressed));
-  const std::string sumBytes = {static_cast<char>(sum >> 24), static_cast<char>(sum >> 16),
-                                static_cast<char>(sum >> 8), static_cast<char>(sum)};
-  SpoilOnce(dir.Path("ev.E01"), sumBytes, 1);
-  SpoilOnce(dir.Path("ev.E01"), std::string(chunkOf(stored).begin(), chunkOf(stored).end()), kChunk / 2);
-  const auto bad = [&](std::uint64_t at) { return at / kChunk == compressed || at / kChunk == stored; };
-
-  ByteSourceOpen opened = OpenImageSource(dir.Path("ev.E01"));
-  ASSERT_TRUE(opened.source) << opened.error;
-  ByteSource& source = *opened.source;
-
-  // Onward in large reads, as a scan streams the MFT: each stops at the
-  // first byte of a damaged chunk and goes on past its end.
-  std::vector<std::uint8_t> buffer(1 << 20);
-  std::vector<std::uint64_t> stops;
-  for (std::uint64_t at = 0; at < raw.size();) {
-    const std::size_t n = std::min<std::size_t>(buffer.size(), raw.size() - at);
-    const Read r = ReadFully(source, at, std::span(buffer).first(n));
-    EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + r.n, raw.begin() + at)) << at;
-    if (r.n == n) {
-      at += n;
-      continue;
+  const struct {
+    const char* what;
+    const char* options;
+    bool damaged;
+  } cases[] = {
+      {"deflate, two chunks damaged", "-c deflate:fast", true},
+      {"deflate, chunks of 64 KiB", "-c deflate:best -b 128", false},
+      {"not compressed", "-c none", false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::ScratchDir dir;
+    test::WriteFile(dir.Path("raw.img"), raw);
+    test::Sh("cd " + Quote(dir.dir()) + " && ewfacquire -u -q -t ev " + c.options + " raw.img >/dev/null");
+    std::set<std::size_t> bad;
+    if (c.damaged) {
+      const auto chunk = [&](std::size_t n) { return std::span(raw).subspan(n * kChunk, kChunk); };
+      const std::uint32_t sum = Adler32(chunk(compressed));
+      SpoilOnce(dir.Path("ev.E01"), {static_cast<char>(sum >> 24), static_cast<char>(sum >> 16),
+                                     static_cast<char>(sum >> 8), static_cast<char>(sum)}, 1);
+      SpoilOnce(dir.Path("ev.E01"), std::string(chunk(stored).begin(), chunk(stored).end()), kChunk / 2);
+      bad = {compressed, stored};
     }
-    EXPECT_EQ(r.error, EIO);
-    stops.push_back(at + r.n);
-    at = (at + r.n) / kChunk * kChunk + kChunk;
+    ByteSourceOpen opened = OpenImageSource(dir.Path("ev.E01"));
+    ASSERT_TRUE(opened.source) << opened.error;
+    ASSERT_EQ(opened.source->Size(), raw.size());
+    std::vector<std::pair<std::size_t, std::size_t>> pieces;
+    for (const std::size_t step : {std::size_t{1} << 20, std::size_t{3000}, std::size_t{512}})
+      for (std::size_t at = 0; at < raw.size(); at += step) pieces.emplace_back(at, std::min(step, raw.size() - at));
+    for (const std::size_t n : bad)
+      for (std::size_t at = n * kChunk + kChunk; at > n * kChunk; at -= 512) pieces.emplace_back(at - 512, 512);
+    std::mt19937 rng(11);
+    std::vector<std::pair<std::size_t, std::size_t>> scattered;
+    for (std::size_t at = 0; at < raw.size(); at += scattered.back().second)
+      scattered.emplace_back(at, std::min<std::size_t>(1 + rng() % (3 * kChunk), raw.size() - at));
+    std::shuffle(scattered.begin(), scattered.end(), rng);
+    pieces.insert(pieces.end(), scattered.begin(), scattered.end());
+    ExpectPieces(*opened.source, raw, bad, pieces);
   }
-  EXPECT_EQ(stops, (std::vector<std::uint64_t>{compressed * kChunk, stored * kChunk}));
-
-  // Then sector by sector, and the damaged ones again out of order: the
-  // damage is remembered, and no other sector is touched by it.
-  std::vector<std::uint64_t> sectors;
-  for (std::uint64_t at = 0; at < raw.size(); at += 512) sectors.push_back(at);
-  std::vector<std::uint64_t> again;
-  for (const std::uint64_t at : {stored, compressed})
-    for (std::uint64_t s = at * kChunk + kChunk - 512;; s -= 512) {
-      again.push_back(s);
-      if (s == at * kChunk) break;
-    }
-  sectors.insert(sectors.end(), again.begin(), again.end());
-  std::size_t failed = 0;
-  for (const std::uint64_t at : sectors) {
-    std::uint8_t sector[512];
-    const Read r = ReadFully(source, at, sector);
-    if (bad(at)) {
-      EXPECT_EQ(r.n, 0u) << at;
-      EXPECT_EQ(r.error, EIO) << at;
-      ++failed;
-    } else {
-      EXPECT_EQ(r.n, 512u) << at;
-      EXPECT_TRUE(std::equal(sector, sector + 512, raw.begin() + static_cast<std::ptrdiff_t>(at))) << at;
-    }
-  }
-  EXPECT_EQ(failed, 4 * kChunk / 512);
 }
 
 }  // namespace

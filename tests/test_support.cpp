@@ -186,14 +186,13 @@ std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint
   std::vector<std::uint64_t> clusters;
   bool inData = false;
   for (std::string line; std::getline(in, line);) {
-    if (line.rfind("Type: $DATA", 0) == 0) {
-      inData = true;
-      continue;
+    if (line.rfind("Type:", 0) == 0) {
+      if (inData) break;
+      inData = line.rfind("Type: $DATA", 0) == 0;
+    } else if (inData) {
+      std::istringstream nums(line);
+      for (std::uint64_t c; nums >> c;) clusters.push_back(c);
     }
-    if (inData && line.rfind("Type:", 0) == 0) break;
-    if (!inData) continue;
-    std::istringstream nums(line);
-    for (std::uint64_t c; nums >> c;) clusters.push_back(c);
   }
   return clusters;
 }
@@ -278,16 +277,10 @@ FailingImage::~FailingImage() {
 
 std::string DeletedNameKey(const std::string& path) {
   std::string out;
-  bool start = true;
-  for (const char c : path) {
-    if (c == '/') {
-      out += c;
-      start = true;
-      continue;
-    }
-    out += start ? '?' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    start = false;
-  }
+  for (std::size_t i = 0; i < path.size(); ++i)
+    out += path[i] == '/'                    ? '/'
+           : i == 0 || path[i - 1] == '/' ? '?'
+                                          : static_cast<char>(std::tolower(static_cast<unsigned char>(path[i])));
   return out;
 }
 
@@ -313,6 +306,15 @@ std::size_t Count(const std::string& text, const std::string& part) {
   std::size_t n = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
   return n;
+}
+
+std::vector<nlohmann::json> DataRows(const std::string& name) {
+  std::vector<nlohmann::json> rows;
+  std::ifstream in(std::string(TESSILON_SOURCE_DIR) + "/tests/data/" + name);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line[0] != '#') rows.push_back(nlohmann::json::parse(line));
+  if (rows.empty()) ADD_FAILURE() << "no rows in tests/data/" << name;
+  return rows;
 }
 
 }  // namespace tsn::test

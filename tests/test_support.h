@@ -148,4 +148,8 @@ CommandResult CliCopy(const std::string& image, const std::string& to, const std
 bool Has(const std::string& text, const std::string& part);
 std::size_t Count(const std::string& text, const std::string& part);
 
+// The rows of tests/data/<name>, one JSON object a line; lines starting
+// with '#' are notes for the reader.
+std::vector<nlohmann::json> DataRows(const std::string& name);
+
 }  // namespace tsn::test
