@@ -182,6 +182,26 @@ TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
   EXPECT_EQ(st.st_mtim.tv_nsec, 500'000'000);
 }
 
+// A sound-looking boot sector that claims 4 billion clusters on a small
+// image: the FAT and bitmap it implies (16 GB, 512 MB) are never allocated,
+// and the volume is measured by what the image holds. Neither the corpus's
+// 1 GB bound nor the fuzzer's would notice a 512 MB bitmap.
+TEST(ExFatDamage, ABootSectorClaimingBillionsOfClustersCostsNoMemory) {
+  test::ScratchDir dir;
+  const std::string image = test::CopyOf(test::Fixture("exfat-4k.img"), dir, "claims.img");
+  WriteAt(image, 92, test::Le(0xFFFFFFF0u, 4));         // ClusterCount
+  WriteAt(image, 84, test::Le(0x08000000u, 4));         // FatLength, room for every entry
+  WriteAt(image, 88, test::Le(0x08000000u + 2048, 4));  // ClusterHeapOffset, after it
+  WriteAt(image, 72, test::Le(1ULL << 40, 8));          // VolumeLength
+  const std::string bound = TESSILON_SANITIZED ? "" : "prlimit --as=400000000 ";
+  for (const char* command : {"drives --no-devices --json", "scan --json", "scan --json --quick"}) {
+    const auto r = test::RunCommand(bound + test::Cli(command) + " " + test::Quote(image));
+    EXPECT_EQ(r.status, 0) << command << "\n" << r.err;
+    const std::string said = command[0] == 'd' ? r.out : r.err;
+    EXPECT_TRUE(test::Has(said, command[0] == 'd' ? "\"exFAT\"" : "holds only")) << command << "\n" << said;
+  }
+}
+
 // Unreadable sectors, served as EIO through FUSE: a folder's cluster is
 // named with its byte range and the rest of the tree is still found; with
 // the allocation bitmap unreadable no deleted file is judged recoverable.
