@@ -186,6 +186,11 @@ inline void EditRecord(const std::string& image, std::uint64_t offset, const std
   WriteAt(image, offset, r);
 }
 
+// The file reference of record n: its number and its sequence number.
+inline std::uint64_t FileReference(const std::string& image, const NtfsGeometry& g, std::uint64_t n) {
+  return n | std::uint64_t{GetU16(ReadAt(image, RecordOffset(image, g, n), 1024), 16)} << 48;
+}
+
 // Offset in a record of its first attribute of `type` (0 when none).
 inline std::size_t FindAttribute(const Buffer& r, std::uint32_t type) {
   std::size_t at = GetU16(r, 20);
