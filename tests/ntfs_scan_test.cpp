@@ -275,7 +275,9 @@ TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeletedAndWhatFlsLists) {
     ++checked;
     EXPECT_EQ((*e)["deleted"].get<bool>(), deleted);
     EXPECT_EQ((*e)["folder"].get<bool>(), folder);
-    if (!folder) EXPECT_EQ((*e)["size"], size);
+    if (!folder) {
+      EXPECT_EQ((*e)["size"], size);
+    }
     if (!deleted || folder) continue;
     // Never reused: free. Reused: whatever the bitmap says now (a cluster
     // may have been taken and freed again).
@@ -286,7 +288,9 @@ TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeletedAndWhatFlsLists) {
   // Nothing else but the volume's own files.
   for (const auto& e : s.entries) {
     const std::string path = e["path"];
-    if (path.find("/$") == std::string::npos) EXPECT_TRUE(written.count(path)) << path;
+    if (path.find("/$") == std::string::npos) {
+      EXPECT_TRUE(written.count(path)) << path;
+    }
   }
   EXPECT_EQ(test::Sha256OfFile(image), before);
 }
