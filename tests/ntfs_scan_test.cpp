@@ -231,13 +231,15 @@ bool TskChainInUse(const std::string& image, std::uint64_t record, const std::se
   return false;
 }
 
-class NtfsFixture : public ::testing::TestWithParam<const char*> {
+// A fixture and how many orphan folders at least its quick scan makes.
+class NtfsFixture : public ::testing::TestWithParam<std::pair<const char*, std::size_t>> {
  protected:
-  std::string Image() const { return test::Fixture(GetParam()); }
+  const char* Name() const { return GetParam().first; }
+  std::string Image() const { return test::Fixture(Name()); }
   // fls's deleted entries, those without a byte left out.
   std::map<std::string, std::uint64_t> FlsDeleted() const {
     std::map<std::string, std::uint64_t> out = FlsEntries(Image(), true);
-    for (const auto& e : test::ManifestOf(GetParam()))
+    for (const auto& e : test::ManifestOf(Name()))
       if (e["deleted"] && !e["folder"] && e["size"] == 0) out.erase("/" + e["path"].get<std::string>());
     return out;
   }
@@ -245,7 +247,7 @@ class NtfsFixture : public ::testing::TestWithParam<const char*> {
 
 TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeletedAndWhatFlsLists) {
   const std::string image = Image();
-  const auto manifest = test::ManifestOf(GetParam());
+  const auto manifest = test::ManifestOf(Name());
   ASSERT_GT(manifest.size(), 10u) << "no fixtures in " << TESSILON_FIXTURES;
   const std::string before = test::Sha256OfFile(image);
   const Scan s = RunScan(image, false);
@@ -302,7 +304,7 @@ TEST_P(NtfsFixture, QuickScanListsEveryDeletedFileOnceAndNumbersItsOrphanFolders
   // It knows no live folder: what stands under one stands in an orphan
   // folder, so names are compared, with their sizes and with fls's records.
   std::multiset<std::pair<std::string, std::uint64_t>> expected, found;
-  for (const auto& m : test::ManifestOf(GetParam()))
+  for (const auto& m : test::ManifestOf(Name()))
     if (m["deleted"] && !m["name_lost"] && !m["folder"] && m["size"] > 0) {
       const std::string path = m["path"];
       expected.emplace(path.substr(path.rfind('/') + 1), m["size"]);
@@ -330,13 +332,14 @@ TEST_P(NtfsFixture, QuickScanListsEveryDeletedFileOnceAndNumbersItsOrphanFolders
     filesSeen = filesSeen || f.rfind("TSNF", 0) == 0;
     EXPECT_TRUE(filesSeen == (f.rfind("TSNF", 0) == 0)) << f << " was made after a folder for files";
   }
-  EXPECT_GT(orphanFolders.size(), 0u);
+  EXPECT_GE(orphanFolders.size(), GetParam().second);
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsFixture,
-                         ::testing::Values("ntfs-4k.img", "ntfs-1k.img", "ntfs-4kn.img", "ntfs-4kn-16k.img"),
+                         ::testing::Values(std::pair{"ntfs-4k.img", 4}, std::pair{"ntfs-1k.img", 4},
+                                           std::pair{"ntfs-4kn.img", 4}, std::pair{"ntfs-4kn-16k.img", 1}),
                          [](const auto& p) {
-                           std::string name = p.param;
+                           std::string name = p.param.first;
                            name = name.substr(0, name.find('.'));
                            std::replace(name.begin(), name.end(), '-', '_');
                            return name;
