@@ -18,26 +18,20 @@ using test::RunScan;
 using test::Scan;
 using Buffer = std::vector<std::uint8_t>;
 
-inline void PutU16(Buffer& b, std::size_t at, std::uint16_t v) {
-  b[at] = static_cast<std::uint8_t>(v);
-  b[at + 1] = static_cast<std::uint8_t>(v >> 8);
+inline void PutLe(Buffer& b, std::size_t at, std::uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
 }
-inline void PutU32(Buffer& b, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+inline std::uint64_t GetLe(const Buffer& b, std::size_t at, int bytes) {
+  std::uint64_t v = 0;
+  for (int i = bytes; i-- > 0;) v = v << 8 | b[at + i];
+  return v;
 }
-inline void PutU64(Buffer& b, std::size_t at, std::uint64_t v) {
-  for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-inline std::uint16_t GetU16(const Buffer& b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | (b[at + 1] << 8));
-}
-inline std::uint32_t GetU32(const Buffer& b, std::size_t at) {
-  return std::uint32_t{b[at]} | std::uint32_t{b[at + 1]} << 8 | std::uint32_t{b[at + 2]} << 16 |
-         std::uint32_t{b[at + 3]} << 24;
-}
-inline std::uint64_t GetU64(const Buffer& b, std::size_t at) {
-  return std::uint64_t{GetU32(b, at)} | std::uint64_t{GetU32(b, at + 4)} << 32;
-}
+inline void PutU16(Buffer& b, std::size_t at, std::uint16_t v) { PutLe(b, at, v, 2); }
+inline void PutU32(Buffer& b, std::size_t at, std::uint32_t v) { PutLe(b, at, v, 4); }
+inline void PutU64(Buffer& b, std::size_t at, std::uint64_t v) { PutLe(b, at, v, 8); }
+inline std::uint16_t GetU16(const Buffer& b, std::size_t at) { return static_cast<std::uint16_t>(GetLe(b, at, 2)); }
+inline std::uint32_t GetU32(const Buffer& b, std::size_t at) { return static_cast<std::uint32_t>(GetLe(b, at, 4)); }
+inline std::uint64_t GetU64(const Buffer& b, std::size_t at) { return GetLe(b, at, 8); }
 
 inline Buffer Utf16(const std::u16string& s) {
   Buffer b;
@@ -184,6 +178,11 @@ inline void EditRecord(const std::string& image, std::uint64_t offset, const std
   edit(r);
   Protect(r, GetU16(r, GetU16(r, 4)));
   WriteAt(image, offset, r);
+}
+
+// The file reference of record n: its number and its sequence number.
+inline std::uint64_t FileReference(const std::string& image, const NtfsGeometry& g, std::uint64_t n) {
+  return n | std::uint64_t{GetU16(ReadAt(image, RecordOffset(image, g, n), 1024), 16)} << 48;
 }
 
 // Offset in a record of its first attribute of `type` (0 when none).
