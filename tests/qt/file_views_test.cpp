@@ -1,21 +1,25 @@
 // The file list and its neighbours as a user works them, on real widgets
-// over an image made with mkfs.fat and mtools: header clicks sort, the
+// over images made with mkfs.fat and mtools: header clicks sort, the
 // filters hide rows and never touch ticks, the preview reads a file's bytes
 // and draws a deleted JPEG (made by Qt's own writer), the drive list names
 // each source and counts those it could not read, Help opens inside the
-// program, sizes are kept between runs in a settings file of the test's, and
-// names in every script are drawn.
+// program, sizes are kept between runs, names in every script are drawn;
+// the window worked from the keyboard alone (Space ticks as a click does,
+// the keys choose the folder and the drive, "Copy files" takes what was
+// ticked); and "Print" through its dialog and the command line's PDF, read
+// back with pdftotext.
 #include <QCheckBox>
+#include <QGlyphRun>
 #include <QHeaderView>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPainter>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
-#include <QTextLayout>
-#include <QGlyphRun>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QRawFont>
+#include <QTemporaryDir>
 #include <QTextBrowser>
+#include <QTextLayout>
 
 #include "app/splitter.h"
 #include "core/entry_records.h"
@@ -66,14 +70,47 @@ void ClickHeader(ItemView* view, int column) {
                     QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
                            header->height() / 2));
 }
+
+// The deleted files' names on each page of a PDF, as pdftotext lays it out;
+// empty when a page lacks the report's header.
+QList<QStringList> NamesByPage(const QString& pdf, const QStringList& names) {
+  QStringList pages = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
+                          .split(QLatin1Char('\f'));
+  if (!pages.isEmpty() && pages.back().trimmed().isEmpty()) pages.pop_back();
+  QList<QStringList> out;
+  for (const QString& page : pages) {
+    const QStringList lines = page.split(QLatin1Char('\n'));
+    if (lines.size() < 4 || lines[0].trimmed() != QStringLiteral("Tessilon ver 5.03222.05") ||
+        lines[1].trimmed() != QStringLiteral("Deleted File Report") ||
+        lines[2].trimmed() != QStringLiteral("File Name") || !lines[3].contains(QStringLiteral("Modified Data")))
+      return {};
+    out << QStringList();
+    for (const QString& line : lines)
+      if (names.contains(line.trimmed())) out.back() << line.trimmed();
+  }
+  return out;
+}
+
+// Every deleted file once and in order, on pages that hold the same number
+// of rows but the last: none lost or repeated at a page break.
+void CheckPages(const QList<QStringList>& pages, const QStringList& names) {
+  QVERIFY2(pages.size() > 1, "the report fits no single page");
+  QStringList all;
+  for (const QStringList& page : pages) {
+    if (&page != &pages.back()) QCOMPARE(page.size(), pages.front().size());
+    all << page;
+  }
+  QCOMPARE(all, names);
+}
 }  // namespace
 
 class FileViewsTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir dir_;
-  QString image_;
+  QString image_, keys_, report_;
   QByteArray letter_;
+  QStringList deleted_;  // the report image's deleted files, in the report's order
 
  private slots:
   void initTestCase() {
@@ -102,6 +139,21 @@ class FileViewsTest : public QObject {
         " printf '\\xff\\xff\\xff\\xff' | dd of=views.img bs=1 seek=1004 conv=notrunc status=none;"
         " mmd -i views.img ::/Later; mcopy -i views.img new.bin ::/Later/new.bin;"
         " mdel -i views.img ::/Docs/photo.jpg")));
+    // Root: top.txt. Docs: letter.txt, and Old below it with draft.txt.
+    // Photos: beach.jpg, and "gone photo.jpg", deleted.
+    keys_ = dir_.filePath(QStringLiteral("keys.img"));
+    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("keys.img"), QStringLiteral("KEYS"), QStringLiteral(
+        "head -c 100 /dev/urandom > top.txt; head -c 500 /dev/urandom > letter.txt;"
+        " head -c 700 /dev/urandom > draft.txt; head -c 3000 /dev/urandom > beach.jpg;"
+        " head -c 2000 /dev/urandom > 'gone photo.jpg';"
+        " mmd -i keys.img ::/Docs ::/Docs/Old ::/Photos; mcopy -i keys.img top.txt ::/top.txt;"
+        " mcopy -i keys.img letter.txt ::/Docs/letter.txt; mcopy -i keys.img draft.txt ::/Docs/Old/draft.txt;"
+        " mcopy -i keys.img beach.jpg ::/Photos/beach.jpg; mcopy -i keys.img 'gone photo.jpg' '::/Photos/gone photo.jpg';"
+        " mdel -i keys.img '::/Photos/gone photo.jpg'")));
+    report_ = dir_.filePath(QStringLiteral("report.img"));
+    deleted_ = RunBash(QStringLiteral("bash '" TESSILON_SOURCE_DIR "/tests/fixtures/make_report_image.sh' '%1'").arg(report_))
+                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(deleted_.size(), 60);
   }
 
   void headersSortAndFiltersNeverChangeTicks() {
@@ -305,6 +357,181 @@ class FileViewsTest : public QObject {
     QCOMPARE(h.app.treeWidth, 250);
     QCOMPARE(w.ColumnWidth(kFileList, 1), 123);
     QVERIFY(!w.PreviewShown());
+  }
+
+  void keysInTheTreeChangeTheListedFolder() {
+    QtApp h;
+    QVERIFY(h.ScanImage(keys_));
+    ItemView* tree = h.window.TreeView();
+    // Root, Docs, Old, Photos, each listing its own files as it becomes the
+    // selected node; Home, End and a typed letter move as the arrows do.
+    const struct {
+      Qt::Key key;
+      const char* node;
+      QStringList files;
+    } steps[] = {
+        {Qt::Key_Home, "Root", {"KEYS", "top.txt"}},  // the volume label is listed too
+        {Qt::Key_Down, "Docs", {"letter.txt"}},
+        {Qt::Key_Down, "Old", {"draft.txt"}},
+        {Qt::Key_Down, "Photos", {"beach.jpg", "gone photo.jpg"}},
+        {Qt::Key_Up, "Old", {"draft.txt"}},
+        {Qt::Key_End, "Photos", {"beach.jpg", "gone photo.jpg"}},
+        {Qt::Key_PageUp, "Root", {"KEYS", "top.txt"}},
+        {Qt::Key_D, "Docs", {"letter.txt"}},
+    };
+    for (const auto& step : steps) {
+      QTest::keyClick(tree, step.key);
+      QCOMPARE(QString::fromStdString(h.window.NodeLabel(h.window.SelectedNode())), QString::fromLatin1(step.node));
+      QStringList listed = Shown(h.window.ListView(kFileList));
+      listed.sort();
+      QCOMPARE(listed, step.files);
+    }
+  }
+
+  // Space ticks as a click on the box does: marks spread, the recount runs,
+  // and Ctrl+Shift+C copies exactly what was ticked.
+  void spaceTicksWhatAClickTicksAndCopyTakesExactlyThat() {
+    QtApp h;
+    QVERIFY(h.ScanImage(keys_));
+    QtWindow& w = h.window;
+    ItemView* tree = w.TreeView();
+    const QModelIndex folders[] = {Folder(tree, {}), Folder(tree, "Docs"), Folder(tree, "Docs/Old"),
+                                   Folder(tree, "Photos")};
+    const auto marks = [&folders] {
+      QList<int> out;
+      for (const QModelIndex& f : folders) out << f.data(Qt::CheckStateRole).toInt();
+      return out;
+    };
+    // Space on Docs: Docs, the folder below it and Root are ticked, and the
+    // files of Docs and of Old with them.
+    QTest::keyClick(tree, Qt::Key_Home);
+    QTest::keyClick(tree, Qt::Key_Down);
+    QTest::keyClick(tree, Qt::Key_Space);
+    QCOMPARE(marks(), QList<int>({Qt::Checked, Qt::Checked, Qt::Checked, Qt::Unchecked}));
+    QCOMPARE(Ticked(w), QStringList{"letter.txt"});
+    QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 2"));
+    QCOMPARE(w.Text(kDirsText), std::string("DIRS: 2"));
+
+    // Space on the deleted file in Photos' list: the file and Photos.
+    QTest::keyClick(tree, Qt::Key_End);
+    ItemView* list = w.ListView(kFileList);
+    QTest::keyClick(list, Qt::Key_Home);
+    if (w.RowText(kFileList, 0, 0) != "gone photo.jpg") QTest::keyClick(list, Qt::Key_Down);
+    QTest::keyClick(list, Qt::Key_Space);
+    QCOMPARE(Ticked(w), QStringList{"gone photo.jpg"});
+    QCOMPARE(marks().back(), int(Qt::Checked));
+    QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 3"));
+    QCOMPARE(w.Text(kDirsText), std::string("DIRS: 3"));
+    // Space again unticks it, and the recount follows each time.
+    QTest::keyClick(list, Qt::Key_Space);
+    QVERIFY(Ticked(w).isEmpty());
+    QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 2"));
+    QTest::keyClick(list, Qt::Key_Space);
+    QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 3"));
+
+    // Ctrl+Shift+C: "Copy files" asks for a folder and copies the three.
+    const QTemporaryDir out;
+    QVERIFY(out.isValid());
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    FileDialogSeen seen;
+    const WhenModal answer(TypeIntoFileDialog(out.path(), &seen));
+    QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(seen.title, QStringLiteral("Copy the ticked files to"));
+    QVERIFY(seen.nameField);
+    QCOMPARE(h.app.lastCopyResult, 1);
+    // The ticked files, and beside them the manifest that hashes them.
+    const QString copied = RunBash(QStringLiteral("cd '%1' && find . -type f -printf '%P\\n' | LC_ALL=C sort &&"
+                                                  " cmp Docs/letter.txt '%2/letter.txt' && cmp Docs/Old/draft.txt '%2/draft.txt' &&"
+                                                  " cmp 'Photos/gone photo.jpg' '%2/gone photo.jpg'")
+                                       .arg(out.path(), dir_.path()));
+    QCOMPARE(copied.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+             QStringList({"Docs/Old/draft.txt", "Docs/letter.txt", "MD5SUMS", "Photos/gone photo.jpg", "SHA256SUMS",
+                          "tessilon-manifest.csv"}));
+  }
+
+  void keysInTheDriveListChooseTheDriveTheScanUses() {
+    QtApp h;
+    QCOMPARE(h.ListImages({keys_, QStringLiteral(TESSILON_DEMO_IMAGE)}), 2);
+    h.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    ItemView* drives = h.window.ListView(kDriveList);
+    QAbstractItemModel* model = drives->model();
+    QCOMPARE(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("FS Type"));
+    QCOMPARE(model->index(1, 2).data().toString(), QStringLiteral("TESSDEMO"));
+    QCOMPARE(h.app.currentDrive, nullptr);
+    const auto chosen = [&h](int row) {
+      return h.app.currentDrive == h.window.RowData(kDriveList, row) && h.window.IsRowSelected(kDriveList, row);
+    };
+    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(model->index(0, 1)).center());
+    QVERIFY(chosen(0));
+    // Down, then F5: the indexed scan reads the demo image, not the one clicked.
+    QTest::keyClick(drives, Qt::Key_Down);
+    QVERIFY(chosen(1));
+    QTest::keyClick(drives, Qt::Key_F5);
+    QCOMPARE(h.app.lastScanResult, 1);
+    QAbstractItemModel* tree = h.window.TreeView()->model();
+    QVERIFY(Child(tree, tree->index(0, 0), QStringLiteral("Pictures")).isValid());
+    QVERIFY(!Child(tree, tree->index(0, 0), QStringLiteral("Photos")).isValid());
+    // Home: back to the first drive, whose view starts empty; Shift+F5 runs
+    // the quick scan there, which lists the deleted photo under Root.
+    QTest::keyClick(drives, Qt::Key_Home);
+    QVERIFY(chosen(0));
+    QCOMPARE(tree->rowCount(), 0);
+    QCOMPARE(h.window.RowCount(kFileList), 0);
+    QTest::keyClick(drives, Qt::Key_F5, Qt::ShiftModifier);
+    QCOMPARE(h.app.lastScanResult, 1);
+    QVERIFY(Shown(h.window.ListView(kFileList)).contains(QStringLiteral("gone photo.jpg")));
+    QTest::keyClick(drives, Qt::Key_End);
+    QVERIFY(chosen(1));
+  }
+
+  // "Print": cancelled, the dialog prints nothing; accepted, it prints the
+  // report. Whatever comes up after it (a message box would) is noted and
+  // closed, so a wrong one cannot hang the test.
+  void printsThroughTheDialogToAPdfFileAndNothingWhenCancelled() {
+    QtApp h;
+    QVERIFY(h.ScanImage(report_));
+    const QString pdf = dir_.filePath(QStringLiteral("window.pdf"));
+    QPrinter* printer = h.window.Printer();
+    printer->setOutputFormat(QPrinter::PdfFormat);
+    printer->setOutputFileName(pdf);
+    for (const bool accept : {false, true}) {
+      bool offeredPageRange = true;
+      QString afterwards;
+      std::unique_ptr<WhenModal> then;
+      const WhenModal first([&](QWidget* modal) {
+        auto* dialog = qobject_cast<QPrintDialog*>(modal);
+        if (dialog == nullptr) {
+          afterwards = QStringLiteral("not a print dialog");
+          static_cast<QDialog*>(modal)->reject();
+          return;
+        }
+        offeredPageRange = dialog->testOption(QAbstractPrintDialog::PrintPageRange) ||
+                           dialog->testOption(QAbstractPrintDialog::PrintSelection);
+        then = std::make_unique<WhenModal>([&](QWidget* next) {
+          afterwards = QString::fromLatin1(next->metaObject()->className());
+          static_cast<QDialog*>(next)->reject();
+        });
+        accept ? dialog->accept() : dialog->reject();
+      });
+      QTest::mouseClick(h.window.ToolButtons()[6], Qt::LeftButton);
+      QTest::qWait(100);
+      QVERIFY(!offeredPageRange);
+      QVERIFY2(afterwards.isEmpty(), qPrintable(afterwards));  // no "EndPage FAILED" and the like
+      QCOMPARE(QFile::exists(pdf), accept);
+    }
+    CheckPages(NamesByPage(pdf, deleted_), deleted_);
+  }
+
+  void commandLinePdfIsA4AndHoldsEveryRow() {
+    const QString pdf = dir_.filePath(QStringLiteral("cli.pdf"));
+    int status = -1;
+    Run(QStringLiteral(TESSILON_CLI), {QStringLiteral("report"), report_, QStringLiteral("--out"), pdf}, &status);
+    QCOMPARE(status, 0);
+    CheckPages(NamesByPage(pdf, deleted_), deleted_);
+    const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
+    QVERIFY2(info.contains(QStringLiteral("595 x 842 pts")), qPrintable(info));
   }
 };
 

@@ -1,8 +1,10 @@
 // The lists and the folder tree on real views: rows and nodes, the order of
 // click and toggle, hit tests against what a real click does, the
-// custom-draw stages and the colours they paint.
+// custom-draw stages, and the colours every view paints after a real scan.
 #include <QHeaderView>
 #include <QPixmap>
+#include <QTemporaryDir>
+#include <memory>
 
 #include "app/message_log.h"
 #include "qt_test_support.h"
@@ -30,7 +32,22 @@ struct DrawCall {
 class ItemViewsTest : public QObject {
   Q_OBJECT
 
+  QTemporaryDir dir_;
+  QString image_;
+
  private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    image_ = dir_.filePath(QStringLiteral("colours.img"));
+    // "Clean" holds nothing deleted; "Dirty" one live and two deleted files,
+    // one of which was emptied before it was deleted ("Bad File Size").
+    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("colours.img"), QStringLiteral("COLOURS"), QStringLiteral(
+        "printf 'some bytes\\n' > body; : > empty; mmd -i colours.img ::/Clean ::/Dirty;"
+        " mcopy -i colours.img body '::/Clean/kept file.txt'; mcopy -i colours.img body '::/Dirty/live file.txt';"
+        " mcopy -i colours.img body '::/Dirty/gone file.txt'; mcopy -i colours.img empty '::/Dirty/empty gone.txt';"
+        " mdel -i colours.img '::/Dirty/gone file.txt' '::/Dirty/empty gone.txt'")));
+  }
+
   void checkBoxClickReachesDialogBeforeToggle() {
     QtApp h;
     h.forward = false;
@@ -92,17 +109,15 @@ class ItemViewsTest : public QObject {
     // is the double click, and its release.
     QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, CellCentre(view, 0));
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, CellCentre(view, 0));
-    QTRY_COMPARE(static_cast<int>(h.Notifications(kDriveList, NotifyCode::DoubleClick).size()), 1);
-    QCOMPARE(static_cast<int>(h.Notifications(kDriveList, NotifyCode::Click).size()), 1);
-    // The click came first, and the row was selected by then.
-    int clickAt = -1, doubleAt = -1;
-    for (int i = 0; i < static_cast<int>(h.seen.size()); ++i) {
-      const Message& m = h.seen[static_cast<std::size_t>(i)];
-      if (m.kind != MessageKind::Notify || m.id != kDriveList) continue;
-      if (m.code == NotifyCode::Click) clickAt = i;
-      if (m.code == NotifyCode::DoubleClick) doubleAt = i;
-    }
-    QVERIFY(clickAt >= 0 && clickAt < doubleAt);
+    const auto clicks = [&h] {
+      std::vector<NotifyCode> codes;
+      for (const Message& m : h.seen)
+        if (m.kind == MessageKind::Notify && m.id == kDriveList &&
+            (m.code == NotifyCode::Click || m.code == NotifyCode::DoubleClick))
+          codes.push_back(m.code);
+      return codes;
+    };
+    QTRY_COMPARE(clicks(), std::vector<NotifyCode>({NotifyCode::Click, NotifyCode::DoubleClick}));
     QVERIFY(h.window.IsRowSelected(kDriveList, 0));
   }
 
@@ -256,28 +271,98 @@ class ItemViewsTest : public QObject {
     QCOMPARE(treeCalls[1].data, static_cast<void*>(&node));
   }
 
-  void logRowsPaintInSeverityColours() {
-    QtApp h;  // the program's own dialog procedure and log
+  // Every view paints in the colours its rows report. The tree: clean
+  // folders blue, the rest red up to the root. The file list: in use green,
+  // deleted red, the verdict of a file that may be recovered teal, a problem
+  // red throughout. The drive list: the free share green, the used space
+  // red, the rest purple. The log: a status label green and its message
+  // blue, an error red throughout.
+  void everyViewPaintsInItsRowsColours() {
+    QtApp h;
+    QVERIFY(h.ScanImage(image_));
     QtWindow& w = h.window;
-    QVERIFY(h.Show());
-    ItemView* view = w.ListView(kLogList);
-    PlainFont(view);
-    w.MoveControl(kLogList, {10, 300, 1020, 200});
+    ItemView* tree = w.TreeView();
+    ItemView* list = w.ListView(kFileList);
+    ItemView* drives = w.ListView(kDriveList);
+    ItemView* log = w.ListView(kLogList);
+    const QModelIndex root = Folder(tree, {}), clean = Folder(tree, "Clean"), dirty = Folder(tree, "Dirty");
+    QVERIFY(clean.isValid() && dirty.isValid());
+    std::map<ItemView*, QImage> shown;
+    PlainFont(tree);
+    QTest::qWait(20);
+    shown[tree] = tree->viewport()->grab().toImage();  // before a folder is selected, and highlighted
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, PartOf(w, kFolderTree, tree, dirty, HitPart::Label));
+    QCOMPARE(list->model()->rowCount(), 3);
+    for (int c = 0; c < 5; ++c) list->setColumnWidth(c, c == 4 ? 180 : 130);
+    w.SetRowSelected(kDriveList, 0, false);  // a selected row shows the highlight instead
     LogMessage(&h.app, kStatus, kLogList, "Drive mapping complete.");
     LogMessage(&h.app, kError, kLogList, "The help page could not be opened.");
-    QCOMPARE(w.RowCount(kLogList), 2);
+    w.MoveControl(kLogList, {10, 300, 1020, 200});
+    const int live = RowNamed(list, "live file.txt"), gone = RowNamed(list, "gone file.txt");
+    const int empty = RowNamed(list, "empty gone.txt"), logged = w.RowCount(kLogList) - 2;
+    QVERIFY(live >= 0 && gone >= 0 && empty >= 0);
+    QCOMPARE(list->model()->index(gone, 4).data().toString(), QStringLiteral("Recovery may be possible"));
+    QCOMPARE(list->model()->index(empty, 4).data().toString(), QStringLiteral("Bad File Size"));
+    const QColor inUseGreen(11, 90, 69), teal(11, 62, 69), red(190, 0, 0), blue(0, 0, 190);
+    const QColor purple(135, 7, 143), green(0, 190, 0), none;
+    struct Cell {
+      ItemView* view;
+      QModelIndex index;
+      QColor painted;  // more than `least` pixels of it
+      int least;
+      QColor absent;   // none of it, when valid
+    };
+    std::vector<Cell> cells = {
+        {tree, clean, blue, 10, red},           {tree, dirty, red, 10, none},
+        {tree, root, red, 10, none},  // it holds a deleted file below
+        {drives, drives->model()->index(0, 3), purple, 5, none},
+        {drives, drives->model()->index(0, 7), green, 5, purple},
+        {drives, drives->model()->index(0, 8), red, 5, none},
+        {log, log->model()->index(logged, 0), green, 20, none},
+        {log, log->model()->index(logged, 1), blue, 20, green},
+        {log, log->model()->index(logged + 1, 0), red, 20, green},
+        {log, log->model()->index(logged + 1, 1), red, 20, none},
+    };
+    for (int c = 0; c < 5; ++c) {
+      const auto cell = [&](int row) { return list->model()->index(row, c); };
+      cells.push_back({list, cell(live), inUseGreen, 5, red});
+      cells.push_back({list, cell(empty), red, 5, teal});
+      cells.push_back({list, cell(gone), c == 4 ? teal : red, 5, c == 4 ? red : none});
+    }
+    for (ItemView* view : {list, drives, log}) {
+      PlainFont(view);
+      view->scrollTo(view->model()->index(view->model()->rowCount() - 1, 0));
+    }
     QTest::qWait(20);
-    const QImage image = view->viewport()->grab().toImage();
-    auto cell = [&](int row, int column) { return view->visualRect(view->model()->index(row, column)); };
-    const QColor green(0, 190, 0), blue(0, 0, 190), red(190, 0, 0);
-    // Status: the label in the row's green, the message in blue.
-    QVERIFY(PixelsOf(image, cell(0, 0), green) > 20);
-    QVERIFY(PixelsOf(image, cell(0, 1), blue) > 20);
-    QCOMPARE(PixelsOf(image, cell(0, 1), green), 0);
-    // Error: red throughout.
-    QVERIFY(PixelsOf(image, cell(1, 0), red) > 20);
-    QVERIFY(PixelsOf(image, cell(1, 1), red) > 20);
-    QCOMPARE(PixelsOf(image, cell(1, 0), green), 0);
+    for (ItemView* view : {list, drives, log}) shown[view] = view->viewport()->grab().toImage();
+    for (const Cell& c : cells) {
+      const QImage& image = shown[c.view];
+      const QRect r = c.view->visualRect(c.index);
+      const QByteArray where = c.index.data().toString().toUtf8() + " in column " + QByteArray::number(c.index.column());
+      QVERIFY2(PixelsOf(image, r, c.painted) > c.least, where.constData());
+      if (c.absent.isValid()) QVERIFY2(PixelsOf(image, r, c.absent) == 0, where.constData());
+    }
+  }
+
+  // The views lay their rows out once more while the window goes; the
+  // pictures they show must still be there, or not be asked for.
+  void aShownWindowFullOfRowsClosesCleanly() {
+    for (int round = 0; round < 3; ++round) {
+      auto window = std::make_unique<QtWindow>();
+      AppState app;
+      app.ui = window.get();
+      MainDialogProc(&app, Message{MessageKind::InitDialog});
+      window->show();
+      QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+      // Rows arrive and the window goes before their layout has run, as
+      // when the program ends right after a scan has filled the list.
+      for (int i = 0; i < 5000; ++i) {
+        window->InsertRow(kFileList, i, "row " + std::to_string(i), 6 + i % 7, nullptr);
+        window->InsertRow(kLogList, i, "0 -- Status", i % 4, nullptr);
+      }
+      window->InsertNode(kNoNode, "Root", 4, 5, nullptr, false);
+      window.reset();
+    }
   }
 };
 
