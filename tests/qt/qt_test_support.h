@@ -47,17 +47,10 @@ struct QtApp {
     window.show();
     return QTest::qWaitForWindowExposed(&window);
   }
-  // Messages of one kind (and, for notifications, one control and code).
   std::vector<Message> Of(MessageKind kind) const {
     std::vector<Message> out;
     for (const Message& m : seen)
       if (m.kind == kind) out.push_back(m);
-    return out;
-  }
-  std::vector<Message> Notifications(ControlId id, NotifyCode code) const {
-    std::vector<Message> out;
-    for (const Message& m : seen)
-      if (m.kind == MessageKind::Notify && m.id == id && m.code == code) out.push_back(m);
     return out;
   }
   // As a user does it: shows the window and builds the drive list on these

@@ -1,18 +1,25 @@
 // The main window as a whole: title, toolbar, the modal loop and its end,
-// layout on resizing, mouse messages of the bare surface and the splitter,
-// the pump, timers, the progress bar, the sources a user brings ("Open
-// image", Ctrl+O, a drop) and a scan that keeps the window alive.
+// layout on resizing, the splitter, the pump, timers, the progress bar, the
+// sources a user brings ("Open image", Ctrl+O, a drop) and a scan that keeps
+// the window alive. The lists and the tree on real views: the order of click
+// and toggle, hit tests against what a real click does, the custom-draw
+// stages, and the colours every view paints after a real scan.
 #include <QDropEvent>
 #include <QElapsedTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMimeData>
+#include <QPixmap>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QWindow>
+#include <memory>
 
+#include "app/message_log.h"
 #include "qt_test_support.h"
+#include "ui/qt/qt_images.h"
 
 namespace tsn {
 namespace {
@@ -24,6 +31,12 @@ void Guard(QtWindow& w) {
 }
 
 QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
+
+QImage Picture(const QIcon& icon) { return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32); }
+
+QPoint CellCentre(ItemView* view, int row, int column = 0) {
+  return view->visualRect(view->model()->index(row, column)).center();
+}
 
 // Drags data onto the window and drops it there, as the window system
 // delivers a drop; whether the window took it.
@@ -59,8 +72,21 @@ class WindowShellTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir dir_;
+  QString image_;
 
  private slots:
+  void initTestCase() {
+    QVERIFY(dir_.isValid());
+    image_ = dir_.filePath(QStringLiteral("colours.img"));
+    // "Clean" holds nothing deleted; "Dirty" one live and two deleted files,
+    // one of which was emptied before it was deleted ("Bad File Size").
+    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("colours.img"), QStringLiteral("COLOURS"), QStringLiteral(
+        "printf 'some bytes\\n' > body; : > empty; mmd -i colours.img ::/Clean ::/Dirty;"
+        " mcopy -i colours.img body '::/Clean/kept file.txt'; mcopy -i colours.img body '::/Dirty/live file.txt';"
+        " mcopy -i colours.img body '::/Dirty/gone file.txt'; mcopy -i colours.img empty '::/Dirty/empty gone.txt';"
+        " mdel -i colours.img '::/Dirty/gone file.txt' '::/Dirty/empty gone.txt'")));
+  }
+
   // As the program starts: a command posted before the modal loop runs once
   // it runs. The dialog's end, and Exit pressed while idle, end the loop
   // with their codes and take the window with them.
@@ -173,28 +199,6 @@ class WindowShellTest : public QObject {
     QCOMPARE(w.ControlRect(kFileList).height, files.height + 60);
     QCOMPARE(w.ControlRect(kLogList), (Rect{log.x, log.y + 60, log.width + 100, log.height}));
     QCOMPARE(w.ControlRect(kProgressBar).y, bar.y + 60);
-  }
-
-  // Only the window's own surface (the gap between tree and file list) sends
-  // mouse messages; a press on a control belongs to the control.
-  void mouseOnBareSurfaceReachesDialog() {
-    QtApp h;
-    QVERIFY(h.Show());
-    h.Clear();
-    QTest::mousePress(&h.window, Qt::LeftButton, {}, QPoint(202, 200));
-    QTest::mouseMove(&h.window, QPoint(202, 230));
-    QTest::mouseRelease(&h.window, Qt::LeftButton, {}, QPoint(202, 230));
-    const auto points = [&h](MessageKind kind) {
-      QList<QPoint> out;
-      for (const Message& m : h.Of(kind)) out << QPoint(m.point.x, m.point.y);
-      return out;
-    };
-    QCOMPARE(points(MessageKind::LeftButtonDown), QList<QPoint>{QPoint(202, 200)});
-    QCOMPARE(points(MessageKind::LeftButtonUp), QList<QPoint>{QPoint(202, 230)});
-    h.Clear();
-    QTest::mouseClick(h.window.ListView(kLogList)->viewport(), Qt::LeftButton, {}, QPoint(5, 5));
-    QTest::mouseClick(h.window.Control(kFilesText), Qt::LeftButton, {}, QPoint(3, 3));
-    QVERIFY(points(MessageKind::LeftButtonDown).empty() && points(MessageKind::LeftButtonUp).empty());
   }
 
   // The pump finds nothing when nothing waits, however often it is called,
@@ -405,6 +409,306 @@ class WindowShellTest : public QObject {
     QVERIFY(!Logged(h.window, "File system scan complete."));
     QVERIFY(h.window.isVisible());  // Exit during a scan does not end the program
     QTRY_COMPARE(status->text().toStdString(), h.window.Text(kDirsText));
+  }
+
+  void checkBoxClickReachesDialogBeforeToggle() {
+    QtApp h;
+    h.forward = false;
+    QtWindow& w = h.window;
+    QVERIFY(h.Show());
+    int a = 0, b = 0;
+    w.InsertRow(kFileList, 0, "a.txt", 6, &a);
+    w.InsertRow(kFileList, 1, "b.txt", 6, &b);
+    // The state the handler reads when the click arrives.
+    std::vector<int> seenAtClick;
+    bool hitsAgree = true;
+    w.SetDialogProc([&](const Message& m) {
+      if (m.kind == MessageKind::Notify && m.id == kFileList && m.code == NotifyCode::Click) {
+        // The hit the click carries is the one the window sees at that point.
+        const HitTest now = w.HitTestAt(kFileList, m.point);
+        hitsAgree &= m.hit.row == now.row && m.hit.part == now.part;
+        seenAtClick.push_back(m.hit.part == HitPart::CheckBox ? w.RowCheck(kFileList, m.hit.row) : 0);
+      }
+      return ProcResult{};
+    });
+    ItemView* view = w.ListView(kFileList);
+    // Walk along both rows, alternating between them so that no two clicks
+    // make a double click; wherever a real click toggles the box the hit
+    // test must say "check box", and nowhere else.
+    const QRect cell = view->visualRect(view->model()->index(0, 0));
+    int toggles = 0;
+    for (int x = cell.left(); x < cell.left() + 60; ++x) {
+      for (int row = 0; row < 2; ++row) {
+        const QPoint at(x, CellCentre(view, row).y());
+        const int before = w.RowCheck(kFileList, row);
+        seenAtClick.clear();
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, at);
+        const bool toggled = w.RowCheck(kFileList, row) != before;
+        toggles += toggled;
+        const HitTest hit = w.HitTestAt(kFileList, ScreenOf(view->viewport(), at));
+        QCOMPARE(hit.row, row);
+        QCOMPARE(hit.part == HitPart::CheckBox, toggled);
+        QCOMPARE(static_cast<int>(seenAtClick.size()), 1);
+        if (toggled) QCOMPARE(seenAtClick.front(), before);
+      }
+    }
+    QVERIFY(toggles >= 8);  // the box was found at all
+    QVERIFY(hitsAgree);
+    // Below the last row: a click, but no row.
+    const QPoint below(cell.left() + 5, CellCentre(view, 1).y() + cell.height() * 2);
+    QCOMPARE(w.HitTestAt(kFileList, ScreenOf(view->viewport(), below)).row, -1);
+    QCOMPARE(w.HitTestAt(kFileList, ScreenOf(view->viewport(), below)).part, HitPart::Nowhere);
+  }
+
+  void doubleClickFollowsOneClick() {
+    QtApp h;
+    h.forward = false;
+    QVERIFY(h.Show());
+    int drive = 0;
+    h.window.InsertRow(kDriveList, 0, "C:", 0, &drive);
+    ItemView* view = h.window.ListView(kDriveList);
+    h.Clear();
+    // As a real double click arrives: a click, then the second press that
+    // is the double click, and its release.
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, CellCentre(view, 0));
+    QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, CellCentre(view, 0));
+    const auto clicks = [&h] {
+      std::vector<NotifyCode> codes;
+      for (const Message& m : h.seen)
+        if (m.kind == MessageKind::Notify && m.id == kDriveList &&
+            (m.code == NotifyCode::Click || m.code == NotifyCode::DoubleClick))
+          codes.push_back(m.code);
+      return codes;
+    };
+    QTRY_COMPARE(clicks(), std::vector<NotifyCode>({NotifyCode::Click, NotifyCode::DoubleClick}));
+    QVERIFY(h.window.IsRowSelected(kDriveList, 0));
+  }
+
+  void treeInsertsSortedAndForgetsStaleHandles() {
+    QtApp h;
+    QtWindow& w = h.window;
+    const NodeHandle root = w.InsertNode(kNoNode, "Root", 4, 5, nullptr, false);
+    const NodeHandle b = w.InsertNode(root, "b", 4, 5, nullptr, true);
+    w.InsertNode(root, "A", 4, 5, nullptr, true);
+    w.InsertNode(root, "c", 4, 5, nullptr, true);
+    w.InsertNode(root, "0001", 4, 5, nullptr, false);  // an orphan folder goes last
+    w.InsertNode(root, "B2", 4, 5, nullptr, true);
+    const NodeHandle b2 = w.InsertNode(root, "b", 4, 5, nullptr, true);  // after the equal label
+    QStringList walked;
+    for (NodeHandle n = w.FirstChild(root); n != kNoNode; n = w.NextSibling(n))
+      walked << QString::fromStdString(w.NodeLabel(n));
+    QCOMPARE(walked, QStringList({"A", "b", "b", "B2", "c", "0001"}));
+    QCOMPARE(w.NextSibling(b), b2);
+    // The view shows the same order.
+    QAbstractItemModel* model = w.TreeView()->model();
+    QStringList shown;
+    for (int i = 0; i < model->rowCount(model->index(0, 0)); ++i)
+      shown << model->index(i, 0, model->index(0, 0)).data().toString();
+    QCOMPARE(shown, walked);
+    // A new tree: the old handles find nothing and take nothing.
+    w.DeleteAllNodes();
+    const NodeHandle newRoot = w.InsertNode(kNoNode, "Root", 4, 5, nullptr, false);
+    QVERIFY(newRoot != root);
+    QCOMPARE(w.NodeLabel(b), std::string());
+    QCOMPARE(w.FirstChild(root), kNoNode);
+    QCOMPARE(w.InsertNode(root, "x", 4, 5, nullptr, true), kNoNode);
+    QCOMPARE(w.FirstChild(newRoot), kNoNode);
+  }
+
+  void treeHitPartsLieInOrderAndAClickSelectsBeforeItNotifies() {
+    QtApp h;
+    h.forward = false;
+    QtWindow& w = h.window;
+    QVERIFY(h.Show());
+    const NodeHandle root = w.InsertNode(kNoNode, "Root", 4, 5, nullptr, false);
+    const NodeHandle child = w.InsertNode(root, "Pictures", 4, 5, nullptr, true);
+    ItemView* tree = w.TreeView();
+    tree->expandAll();
+    const QModelIndex index = tree->model()->index(0, 0, tree->model()->index(0, 0));
+    const int y = tree->visualRect(index).center().y();
+    // Left to right across the child's row: indentation, box, picture, label,
+    // empty space; each part once, in that order.
+    std::vector<HitPart> parts;
+    for (int x = 0; x < tree->viewport()->width(); ++x) {
+      const HitTest hit = w.HitTestAt(kFolderTree, ScreenOf(tree->viewport(), {x, y}));
+      QCOMPARE(hit.node, child);
+      if (parts.empty() || parts.back() != hit.part) parts.push_back(hit.part);
+    }
+    std::vector<HitPart> essential;
+    for (HitPart p : parts)
+      if (p != HitPart::Other) essential.push_back(p);
+    QCOMPARE(essential, std::vector<HitPart>({HitPart::CheckBox, HitPart::Icon, HitPart::Label}));
+    QCOMPARE(parts.front(), HitPart::Other);  // the indentation and expand button
+    QCOMPARE(parts.back(), HitPart::Other);   // right of the label
+    QCOMPARE(w.HitTestAt(kFolderTree, ScreenOf(tree->viewport(), {20, y + 200})).node, kNoNode);
+    // What the handler sees when a click arrives: the box not yet toggled,
+    // the node already selected.
+    int markAtClick = -1;
+    NodeHandle selectedAtClick = kNoNode;
+    HitTest hitAtClick;
+    w.SetDialogProc([&](const Message& m) {
+      if (m.kind == MessageKind::Notify && m.id == kFolderTree && m.code == NotifyCode::Click) {
+        markAtClick = w.NodeCheck(m.hit.node);
+        selectedAtClick = w.SelectedNode();
+        hitAtClick = m.hit;
+      }
+      return ProcResult{};
+    });
+    QCOMPARE(w.SelectedNode(), kNoNode);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, PartOf(w, kFolderTree, tree, index, HitPart::Label));
+    QCOMPARE(hitAtClick.node, child);
+    QCOMPARE(hitAtClick.part, HitPart::Label);
+    QCOMPARE(selectedAtClick, child);  // selected on the press, before the click arrives
+    QTest::qWait(QApplication::doubleClickInterval() + 50);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, PartOf(w, kFolderTree, tree, index, HitPart::CheckBox));
+    QCOMPARE(hitAtClick.part, HitPart::CheckBox);
+    QCOMPARE(markAtClick, kUnchecked);  // the tree toggles after the notification
+    QCOMPARE(w.NodeCheck(child), kChecked);
+    // The selected folder shows the open folder.
+    QStyleOptionViewItem option;
+    option.state |= QStyle::State_Selected;
+    tree->Delegate()->ItemOption(&option, index);
+    QCOMPARE(Picture(option.icon), Picture(DrawSmallImage(5)));
+    QCOMPARE(Picture(index.data(Qt::DecorationRole).value<QIcon>()), Picture(DrawSmallImage(4)));
+  }
+
+  // The stages come in paint order: the control's, then each row's item
+  // stage followed by its cells left to right. Each answer decides whether
+  // the next stage is sent at all, and the tree has no cell stage.
+  void customDrawStagesFollowPaintOrder() {
+    QtApp h;
+    QtWindow& w = h.window;
+    QVERIFY(h.Show());
+    int a = 0, b = 0, node = 0;
+    w.InsertRow(kDriveList, 0, "C:", 0, &a);
+    w.InsertRow(kDriveList, 1, "D:", 0, &b);
+    w.InsertNode(kNoNode, "Root", 4, 5, &node, false);
+    QStringList trace;  // P the control; a, b, r a row's or the node's item stage; a0 a cell
+    std::uint32_t atPrepaint = CDRF_NOTIFYITEMDRAW, atItem = CDRF_NOTIFYSUBITEMDRAW;
+    w.SetDialogProc([&](const Message& m) -> ProcResult {
+      if (m.kind != MessageKind::Notify || m.code != NotifyCode::CustomDraw) return {};
+      const CustomDrawRecord& r = *m.customDraw;
+      const QString item = r.itemData == &a ? "a" : r.itemData == &b ? "b" : r.itemData == &node ? "r" : "?";
+      switch (r.stage) {
+        case DrawStage::Prepaint: trace << "P"; return {true, atPrepaint};
+        case DrawStage::ItemPrepaint: trace << item; return {true, atItem};
+        default: trace << item + QString::number(r.subItem); return {true, CDRF_NEWFONT};
+      }
+    });
+    const auto paint = [&trace](ItemView* view) {
+      trace.clear();
+      view->grab();
+      return trace.join(QLatin1Char(' '));
+    };
+    ItemView* drives = w.ListView(kDriveList);
+    const QString painted = paint(drives);
+    const qsizetype columns = trace.filter(QRegularExpression(QStringLiteral("^a\\d+$"))).size();
+    QVERIFY2(columns >= 2, qPrintable(painted));  // at least two cells are visible
+    QStringList expected{"P"};
+    for (const QString row : {"a", "b"}) {
+      expected << row;
+      for (int c = 0; c < columns; ++c) expected << row + QString::number(c);
+    }
+    QCOMPARE(painted, expected.join(QLatin1Char(' ')));
+    QCOMPARE(paint(w.TreeView()), QStringLiteral("P r"));
+    atItem = CDRF_DODEFAULT;
+    QCOMPARE(paint(drives), QStringLiteral("P a b"));
+    atPrepaint = CDRF_DODEFAULT;
+    QCOMPARE(paint(drives), QStringLiteral("P"));
+  }
+
+  // Every view paints in the colours its rows report. The tree: clean
+  // folders blue, the rest red up to the root. The file list: in use green,
+  // deleted red, the verdict of a file that may be recovered teal, a problem
+  // red throughout. The drive list: the free share green, the used space
+  // red, the rest purple. The log: a status label green and its message
+  // blue, an error red throughout.
+  void everyViewPaintsInItsRowsColours() {
+    QtApp h;
+    QVERIFY(h.ScanImage(image_));
+    QtWindow& w = h.window;
+    ItemView* tree = w.TreeView();
+    ItemView* list = w.ListView(kFileList);
+    ItemView* drives = w.ListView(kDriveList);
+    ItemView* log = w.ListView(kLogList);
+    const QModelIndex root = Folder(tree, {}), clean = Folder(tree, "Clean"), dirty = Folder(tree, "Dirty");
+    QVERIFY(clean.isValid() && dirty.isValid());
+    std::map<ItemView*, QImage> shown;
+    PlainFont(tree);
+    QTest::qWait(20);
+    shown[tree] = tree->viewport()->grab().toImage();  // before a folder is selected, and highlighted
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, PartOf(w, kFolderTree, tree, dirty, HitPart::Label));
+    QCOMPARE(list->model()->rowCount(), 3);
+    for (int c = 0; c < 5; ++c) list->setColumnWidth(c, c == 4 ? 180 : 130);
+    w.SetRowSelected(kDriveList, 0, false);  // a selected row shows the highlight instead
+    LogMessage(&h.app, kStatus, kLogList, "Drive mapping complete.");
+    LogMessage(&h.app, kError, kLogList, "The help page could not be opened.");
+    w.MoveControl(kLogList, {10, 300, 1020, 200});
+    const int live = RowNamed(list, "live file.txt"), gone = RowNamed(list, "gone file.txt");
+    const int empty = RowNamed(list, "empty gone.txt"), logged = w.RowCount(kLogList) - 2;
+    QVERIFY(live >= 0 && gone >= 0 && empty >= 0);
+    QCOMPARE(list->model()->index(gone, 4).data().toString(), QStringLiteral("Recovery may be possible"));
+    QCOMPARE(list->model()->index(empty, 4).data().toString(), QStringLiteral("Bad File Size"));
+    const QColor inUseGreen(11, 90, 69), teal(11, 62, 69), red(190, 0, 0), blue(0, 0, 190);
+    const QColor purple(135, 7, 143), green(0, 190, 0), none;
+    struct Cell {
+      ItemView* view;
+      QModelIndex index;
+      QColor painted;  // more than `least` pixels of it
+      int least;
+      QColor absent;   // none of it, when valid
+    };
+    std::vector<Cell> cells = {
+        {tree, clean, blue, 10, red},           {tree, dirty, red, 10, none},
+        {tree, root, red, 10, none},  // it holds a deleted file below
+        {drives, drives->model()->index(0, 3), purple, 5, none},
+        {drives, drives->model()->index(0, 7), green, 5, purple},
+        {drives, drives->model()->index(0, 8), red, 5, none},
+        {log, log->model()->index(logged, 0), green, 20, none},
+        {log, log->model()->index(logged, 1), blue, 20, green},
+        {log, log->model()->index(logged + 1, 0), red, 20, green},
+        {log, log->model()->index(logged + 1, 1), red, 20, none},
+    };
+    for (int c = 0; c < 5; ++c) {
+      const auto cell = [&](int row) { return list->model()->index(row, c); };
+      cells.push_back({list, cell(live), inUseGreen, 5, red});
+      cells.push_back({list, cell(empty), red, 5, teal});
+      cells.push_back({list, cell(gone), c == 4 ? teal : red, 5, c == 4 ? red : none});
+    }
+    for (ItemView* view : {list, drives, log}) {
+      PlainFont(view);
+      view->scrollTo(view->model()->index(view->model()->rowCount() - 1, 0));
+    }
+    QTest::qWait(20);
+    for (ItemView* view : {list, drives, log}) shown[view] = view->viewport()->grab().toImage();
+    for (const Cell& c : cells) {
+      const QImage& image = shown[c.view];
+      const QRect r = c.view->visualRect(c.index);
+      const QByteArray where = c.index.data().toString().toUtf8() + " in column " + QByteArray::number(c.index.column());
+      QVERIFY2(PixelsOf(image, r, c.painted) > c.least, where.constData());
+      if (c.absent.isValid()) QVERIFY2(PixelsOf(image, r, c.absent) == 0, where.constData());
+    }
+  }
+
+  // The views lay their rows out once more while the window goes; the
+  // pictures they show must still be there, or not be asked for.
+  void aShownWindowFullOfRowsClosesCleanly() {
+    for (int round = 0; round < 3; ++round) {
+      auto window = std::make_unique<QtWindow>();
+      AppState app;
+      app.ui = window.get();
+      MainDialogProc(&app, Message{MessageKind::InitDialog});
+      window->show();
+      QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+      // Rows arrive and the window goes before their layout has run, as
+      // when the program ends right after a scan has filled the list.
+      for (int i = 0; i < 5000; ++i) {
+        window->InsertRow(kFileList, i, "row " + std::to_string(i), 6 + i % 7, nullptr);
+        window->InsertRow(kLogList, i, "0 -- Status", i % 4, nullptr);
+      }
+      window->InsertNode(kNoNode, "Root", 4, 5, nullptr, false);
+      window.reset();
+    }
   }
 };
 
