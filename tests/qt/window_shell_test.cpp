@@ -88,29 +88,38 @@ class WindowShellTest : public QObject {
   }
 
   // As the program starts: a command posted before the modal loop runs once
-  // it runs. The dialog's end, and Exit pressed while idle, end the loop
-  // with their codes and take the window with them.
-  void runsThePostedBuildAndEndsWithTheDialogOrExit() {
-    for (const bool exit : {false, true}) {
+  // it runs. The dialog's end, Exit, and closing the window while idle end
+  // the loop with their codes and take the window with them; while an
+  // operation runs the close request is ignored and the window stays.
+  void runsThePostedBuildAndEndsWithTheDialogExitOrClose() {
+    for (const int end : {kCmdEndDialog, kCmdExit, kScClose}) {
       AppState app;
       app.sources.files = {TESSILON_DEMO_IMAGE};
       app.sources.scanDevices = false;  // the machine's own disks differ from one host to the next
       QtWindow window;
       window.PostCommand(kCmdBuildDriveList);
       QString title;
+      bool stayedWhileBusy = end != kScClose;
       QTimer poll;
       connect(&poll, &QTimer::timeout, &window, [&] {
         if (app.busy != 0 || window.RowCount(kDriveList) == 0) return;
         poll.stop();
         if (window.isVisible()) title = window.windowTitle();
-        if (exit) QTest::mouseClick(window.ToolButtons()[7], Qt::LeftButton);
-        else window.EndDialog(kCmdEndDialog);
+        if (end == kCmdExit) QTest::mouseClick(window.ToolButtons()[7], Qt::LeftButton);
+        if (end == kCmdEndDialog) window.EndDialog(kCmdEndDialog);
+        if (end != kScClose) return;
+        app.busy = 1;
+        window.close();
+        stayedWhileBusy = window.isVisible();
+        app.busy = 0;
+        window.close();
       });
       poll.start(10);
       Guard(window);
-      QCOMPARE(RunMainDialog(&app, &window), exit ? kCmdExit : kCmdEndDialog);
+      QCOMPARE(RunMainDialog(&app, &window), end);
       QCOMPARE(title, QStringLiteral("Tessilon ver 5.03222.05"));
       QCOMPARE(window.RowText(kDriveList, 0, 3), std::string("FAT32"));
+      QVERIFY(stayedWhileBusy);
       QVERIFY(!window.isVisible());
     }
   }
@@ -154,23 +163,6 @@ class WindowShellTest : public QObject {
     for (std::size_t i = 0; i < std::size(keys); ++i)
       QTest::keyClick(focus[i % std::size(focus)], keys[i].first, keys[i].second);
     QCOMPARE(commands(), std::vector<int>({5001, 5002, 5003, 5005, 5006}));
-  }
-
-  void closeRequestIsTheDialogsDecision() {
-    QtApp h;
-    QVERIFY(h.Show());
-    // While an operation runs the close request is ignored: the window stays.
-    h.app.busy = 1;
-    h.Clear();
-    h.window.close();
-    QCOMPARE(static_cast<int>(h.Of(MessageKind::SysCommand).size()), 1);
-    QCOMPARE(h.Of(MessageKind::SysCommand).front().id, kScClose);
-    QVERIFY(h.window.isVisible());
-    // Idle, it ends the dialog with the close code.
-    h.app.busy = 0;
-    QTimer::singleShot(0, &h.window, [&] { h.window.close(); });
-    Guard(h.window);
-    QCOMPARE(h.window.RunDialog(), kScClose);
   }
 
   void layoutFollowsWindowSize() {
