@@ -139,6 +139,14 @@ inline QModelIndex Folder(ItemView* tree, const QString& path) {
   return at;
 }
 
+// The log's messages, a line each.
+inline QString LogText(const QtWindow& w) {
+  QString text;
+  for (int row = 0; row < w.RowCount(kLogList); ++row)
+    text += QString::fromStdString(w.RowText(kLogList, row, 1)) + QLatin1Char('\n');
+  return text;
+}
+
 inline ItemView* QtApp::OpenFolder(const QString& path) {
   window.TreeView()->setCurrentIndex(Folder(window.TreeView(), path));
   return window.ListView(kFileList);

@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "app/drive_list.h"
@@ -18,6 +17,7 @@
 
 namespace tsn {
 namespace {
+using qttest::LogText;
 using qttest::QtApp;
 
 const QString kImage = QStringLiteral("fat12-512.img");
@@ -55,13 +55,6 @@ void Collect(const FoundTree& tree, FolderRef folder, const QString& prefix, QMa
     out[Key(path, c->deletedEntry)] = {0, c->deletedEntry};
     Collect(tree, child, path + QLatin1Char('/'), out);
   }
-}
-
-QString LogText(const QtWindow& w) {
-  QString text;
-  for (int row = 0; row < w.RowCount(kLogList); ++row)
-    text += QString::fromStdString(w.RowText(kLogList, row, 1)) + QLatin1Char('\n');
-  return text;
 }
 
 bool Greyed(const QtWindow& w, int row) {
@@ -151,16 +144,12 @@ class UdisksWindowTest : public QObject {
  private slots:
   void initTestCase() {
     const QString fixture = QStringLiteral(TESSILON_FIXTURES "/") + kImage;
-    QString missing;
-    if (geteuid() != 0) missing = QStringLiteral("root (to attach a loop device and start udisksd)");
-    for (const QString& tool : {QStringLiteral("/usr/libexec/udisks2/udisksd"), QStringLiteral("/usr/lib/polkit-1/polkitd"),
-                                QStringLiteral("/usr/bin/dbus-daemon"), fixture})
-      if (!QFile::exists(tool)) missing += (missing.isEmpty() ? "" : ", ") + tool;
-    for (const char* tool : {"unshare", "setpriv", "losetup", "dbus-send"})
-      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-        missing += (missing.isEmpty() ? "" : ", ") + QString::fromLatin1(tool);
+    const QString missing = qttest::RunBash(QStringLiteral(
+        "[ $(id -u) = 0 ] || printf 'root (to attach a loop device and start udisksd) ';"
+        " for t in /usr/libexec/udisks2/udisksd /usr/lib/polkit-1/polkitd /usr/bin/dbus-daemon '%1' unshare setpriv"
+        " losetup dbus-send; do [ -e \"$t\" ] || command -v \"$t\" >/dev/null || printf '%s ' \"$t\"; done").arg(fixture));
     if (!missing.isEmpty()) {
-      const QByteArray why = "needs " + missing.toUtf8() + " (the tools come with udisks2, polkitd, dbus-daemon and util-linux)";
+      const QByteArray why = "needs " + missing.toUtf8() + "(the tools come with udisks2, polkitd, dbus-daemon and util-linux)";
       if (!qEnvironmentVariableIsEmpty("CI")) QFAIL(why.constData());
       QSKIP(why.constData());
     }
