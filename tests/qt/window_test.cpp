@@ -106,36 +106,30 @@ void ClickHeader(ItemView* view, int column) {
                            header->height() / 2));
 }
 
-// The deleted files' names on each page of a PDF, as pdftotext lays it out;
-// empty when a page lacks the report's header.
-QList<QStringList> NamesByPage(const QString& pdf, const QStringList& names) {
+// A printed report, as pdftotext reads it: the header on every page, and
+// every deleted file once and in order, on pages that hold the same number
+// of rows but the last, so none is lost or repeated at a page break.
+void CheckReport(const QString& pdf, const QStringList& names) {
   QStringList pages = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
                           .split(QLatin1Char('\f'));
   if (!pages.isEmpty() && pages.back().trimmed().isEmpty()) pages.pop_back();
-  QList<QStringList> out;
-  for (const QString& page : pages) {
-    const QStringList lines = page.split(QLatin1Char('\n'));
-    if (lines.size() < 4 || lines[0].trimmed() != QStringLiteral("Tessilon ver 5.03222.05") ||
-        lines[1].trimmed() != QStringLiteral("Deleted File Report") ||
-        lines[2].trimmed() != QStringLiteral("File Name") || !lines[3].contains(QStringLiteral("Modified Data")))
-      return {};
-    out << QStringList();
-    for (const QString& line : lines)
-      if (names.contains(line.trimmed())) out.back() << line.trimmed();
-  }
-  return out;
-}
-
-// Every deleted file once and in order, on pages that hold the same number
-// of rows but the last: none lost or repeated at a page break.
-void CheckPages(const QList<QStringList>& pages, const QStringList& names) {
   QVERIFY2(pages.size() > 1, "the report fits no single page");
   QStringList all;
-  for (const QStringList& page : pages) {
-    if (&page != &pages.back()) QCOMPARE(page.size(), pages.front().size());
-    all << page;
+  QList<qsizetype> rows;
+  for (const QString& page : pages) {
+    const QStringList lines = page.split(QLatin1Char('\n'));
+    QVERIFY2(lines.size() > 4 && lines[0].trimmed() == QStringLiteral("Tessilon ver 5.03222.05") &&
+                 lines[1].trimmed() == QStringLiteral("Deleted File Report") &&
+                 lines[2].trimmed() == QStringLiteral("File Name") && lines[3].contains(QStringLiteral("Modified Data")),
+             qPrintable(page));
+    const qsizetype before = all.size();
+    for (const QString& line : lines)
+      if (names.contains(line.trimmed())) all << line.trimmed();
+    rows << all.size() - before;
   }
   QCOMPARE(all, names);
+  rows.removeLast();  // the last page may hold fewer
+  QCOMPARE(rows, QList<qsizetype>(rows.size(), rows.front()));
 }
 }  // namespace
 
@@ -1135,7 +1129,7 @@ class WindowTest : public QObject {
       QVERIFY2(afterwards.isEmpty(), qPrintable(afterwards));  // no "EndPage FAILED" and the like
       QCOMPARE(QFile::exists(pdf), accept);
     }
-    CheckPages(NamesByPage(pdf, deleted_), deleted_);
+    CheckReport(pdf, deleted_);
   }
 
   void commandLinePdfIsA4AndHoldsEveryRow() {
@@ -1143,7 +1137,7 @@ class WindowTest : public QObject {
     int status = -1;
     Run(QStringLiteral(TESSILON_CLI), {QStringLiteral("report"), report_, QStringLiteral("--out"), pdf}, &status);
     QCOMPARE(status, 0);
-    CheckPages(NamesByPage(pdf, deleted_), deleted_);
+    CheckReport(pdf, deleted_);
     const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
     QVERIFY2(info.contains(QStringLiteral("595 x 842 pts")), qPrintable(info));
   }
