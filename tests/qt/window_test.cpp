@@ -65,9 +65,10 @@ class PaintCounter : public QObject {
   }
 };
 
-QStringList Shown(ItemView* view, int column = 0) {
+// The labels a view shows below `parent`, in its order.
+QStringList Shown(ItemView* view, const QModelIndex& parent = {}) {
   QStringList out;
-  for (int r = 0; r < view->model()->rowCount(); ++r) out << view->model()->index(r, column).data().toString();
+  for (int r = 0; r < view->model()->rowCount(parent); ++r) out << view->model()->index(r, 0, parent).data().toString();
   return out;
 }
 
@@ -158,13 +159,10 @@ class WindowTest : public QObject {
     // Photos: beach.jpg, and "gone photo.jpg", deleted.
     keys_ = dir_.filePath(QStringLiteral("keys.img"));
     QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("keys.img"), QStringLiteral("KEYS"), QStringLiteral(
-        "head -c 100 /dev/urandom > top.txt; head -c 500 /dev/urandom > letter.txt;"
-        " head -c 700 /dev/urandom > draft.txt; head -c 3000 /dev/urandom > beach.jpg;"
-        " head -c 2000 /dev/urandom > 'gone photo.jpg';"
-        " mmd -i keys.img ::/Docs ::/Docs/Old ::/Photos; mcopy -i keys.img top.txt ::/top.txt;"
-        " mcopy -i keys.img letter.txt ::/Docs/letter.txt; mcopy -i keys.img draft.txt ::/Docs/Old/draft.txt;"
-        " mcopy -i keys.img beach.jpg ::/Photos/beach.jpg; mcopy -i keys.img 'gone photo.jpg' '::/Photos/gone photo.jpg';"
-        " mdel -i keys.img '::/Photos/gone photo.jpg'")));
+        "for f in top.txt:100 letter.txt:500 draft.txt:700 beach.jpg:3000 'gone photo.jpg:2000'; do"
+        " head -c ${f##*:} /dev/urandom > \"${f%:*}\"; done; mmd -i keys.img ::/Docs ::/Docs/Old ::/Photos;"
+        " mcopy -i keys.img top.txt ::/; mcopy -i keys.img letter.txt ::/Docs/; mcopy -i keys.img draft.txt ::/Docs/Old/;"
+        " mcopy -i keys.img beach.jpg 'gone photo.jpg' ::/Photos/; mdel -i keys.img '::/Photos/gone photo.jpg'")));
     report_ = dir_.filePath(QStringLiteral("report.img"));
     deleted_ = RunBash(QStringLiteral("bash '" TESSILON_SOURCE_DIR "/tests/fixtures/make_report_image.sh' '%1'").arg(report_))
                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -544,12 +542,7 @@ class WindowTest : public QObject {
       walked << QString::fromStdString(w.NodeLabel(n));
     QCOMPARE(walked, QStringList({"A", "b", "b", "B2", "c", "0001"}));
     QCOMPARE(w.NextSibling(b), b2);
-    // The view shows the same order.
-    QAbstractItemModel* model = w.TreeView()->model();
-    QStringList shown;
-    for (int i = 0; i < model->rowCount(model->index(0, 0)); ++i)
-      shown << model->index(i, 0, model->index(0, 0)).data().toString();
-    QCOMPARE(shown, walked);
+    QCOMPARE(Shown(w.TreeView(), w.TreeView()->model()->index(0, 0)), walked);  // the view shows the same order
     // A new tree: the old handles find nothing and take nothing.
     w.DeleteAllNodes();
     const NodeHandle newRoot = w.InsertNode(kNoNode, "Root", 4, 5, nullptr, false);
@@ -856,14 +849,11 @@ class WindowTest : public QObject {
     QVERIFY(h.Show());
     QTest::keyClick(&h.window, Qt::Key_F1);
     QTextBrowser* help = h.window.HelpBrowser();
-    QVERIFY(help != nullptr);
-    QVERIFY(help->window()->isVisible());
-    QVERIFY(help->toPlainText().contains(QStringLiteral("How do I...?")));
-    QVERIFY(help->toPlainText().contains(QStringLiteral("memory card")));
+    QVERIFY(help != nullptr && help->window()->isVisible());
+    QVERIFY(help->toPlainText().contains(QStringLiteral("How do I...?")) && help->toPlainText().contains("memory card"));
     h.app.helpPath = "/nonexistent/help.html";
     QTest::keyClick(&h.window, Qt::Key_F1);
-    QVERIFY(QString::fromStdString(h.window.RowText(kLogList, h.window.RowCount(kLogList) - 1, 1))
-                .contains(QStringLiteral("could not be opened")));
+    QVERIFY(LogText(h.window).endsWith(QStringLiteral("could not be opened.\n")));
   }
 
   // Deleted files named in Japanese, Greek, Cyrillic and with an emoji are
