@@ -125,7 +125,6 @@ class WindowTest : public QObject {
 
   QTemporaryDir dir_;
   QString views_, keys_, report_;
-  QByteArray letter_;
   QStringList deleted_;  // the report image's deleted files, in the report's order
 
  private slots:
@@ -136,14 +135,11 @@ class WindowTest : public QObject {
     picture.fill(QColor(30, 120, 200));
     QPainter(&picture).fillRect(0, 0, 32, 24, Qt::yellow);
     QVERIFY(picture.save(dir_.filePath(QStringLiteral("photo.jpg")), "JPEG", 90));
-    letter_ = QByteArray("Hello preview, this is the letter.\n").repeated(30);  // 1050 bytes
-    QFile letter(dir_.filePath(QStringLiteral("a.txt")));
-    QVERIFY(letter.open(QIODevice::WriteOnly) && letter.write(letter_) == letter_.size());
-    letter.close();
     // Sizes whose text order is not their number order, and times whose
     // "MM-DD-YYYY" text order is not their time order.
     QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("views.img"), QStringLiteral("VIEWS"), QStringLiteral(
-        "head -c 100 /dev/urandom > b.txt; head -c 20000 /dev/urandom > c.bin;"
+        "yes 'Hello preview, this is the letter.' | head -n 30 > a.txt;"  // 1050 bytes
+        " head -c 100 /dev/urandom > b.txt; head -c 20000 /dev/urandom > c.bin;"
         " touch -d '2019-12-01 10:00' a.txt; touch -d '2021-01-05 10:00' b.txt; touch -d '2020-06-15 10:00' c.bin;"
         " touch -d '2022-03-03 10:00' photo.jpg;"
         " mmd -i views.img ::/Docs ::/Keep; mcopy -m -i views.img a.txt b.txt c.bin photo.jpg ::/Docs/;"
@@ -812,7 +808,7 @@ class WindowTest : public QObject {
     // The first line: offset, "Hello pr..." in hex, and as text.
     QVERIFY2(hex.startsWith(QStringLiteral("00000000  48 65 6c 6c 6f 20 70 72 65 76 69 65 77 2c 20 74  Hello preview, t")),
              qPrintable(hex.left(90)));
-    QCOMPARE(hex.count(QLatin1Char('\n')), (letter_.size() + 15) / 16);
+    QCOMPARE(hex.count(QLatin1Char('\n')), (1050 + 15) / 16);  // a line for each 16 of a.txt's bytes
     QCOMPARE(pane->Verdict()->text(), QStringLiteral("Active"));
 
     // The deleted JPEG, drawn as a picture with its verdict beside it.
