@@ -218,14 +218,3 @@ inline std::function<void(QWidget*)> TypeIntoFileDialog(QString path, FileDialog
 }
 
 }  // namespace tsn::qttest
-
-// Runs offscreen unless told otherwise, so the suites need no display.
-#define TSN_QT_TEST_MAIN(TestClass)                                         \
-  int main(int argc, char** argv) {                                         \
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                     \
-      qputenv("QT_QPA_PLATFORM", "offscreen");                              \
-    QApplication qtApp(argc, argv);                                         \
-    QApplication::setQuitOnLastWindowClosed(false);                         \
-    TestClass suite;                                                        \
-    return QTest::qExec(&suite, argc, argv);                                \
-  }

@@ -1090,5 +1090,11 @@ class WindowTest : public QObject {
 
 }  // namespace tsn
 
-TSN_QT_TEST_MAIN(tsn::WindowTest)
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");  // no display needed
+  QApplication qtApp(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);
+  tsn::WindowTest suite;
+  return QTest::qExec(&suite, argc, argv);
+}
 #include "window_test.moc"
