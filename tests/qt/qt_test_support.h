@@ -53,6 +53,11 @@ struct QtApp {
       if (m.kind == kind) out.push_back(m);
     return out;
   }
+  std::vector<int> Ids(MessageKind kind) const {
+    std::vector<int> out;
+    for (const Message& m : Of(kind)) out.push_back(m.id);
+    return out;
+  }
   // As a user does it: shows the window and builds the drive list on these
   // image files alone; the rows it shows, or -1 when the window did not show.
   int ListImages(const QStringList& images) {
@@ -125,17 +130,16 @@ inline Point ScreenOf(QWidget* widget, QPoint local) {
   return {g.x(), g.y()};
 }
 
-inline QModelIndex Child(QAbstractItemModel* model, const QModelIndex& parent, const QString& label) {
-  for (int i = 0; i < model->rowCount(parent); ++i)
-    if (model->index(i, 0, parent).data().toString() == label) return model->index(i, 0, parent);
-  return {};
-}
-
-// The tree's folder at a path below its root ("Docs/Old"; "" is the root).
+// The tree's folder at a path below its root ("Docs/Old"; "" is the root);
+// invalid when there is none.
 inline QModelIndex Folder(ItemView* tree, const QString& path) {
-  QModelIndex at = tree->model()->index(0, 0);
-  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
-    if (at.isValid()) at = Child(tree->model(), at, part);
+  QAbstractItemModel* model = tree->model();
+  QModelIndex at = model->index(0, 0);
+  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    int row = 0;
+    while (at.isValid() && row < model->rowCount(at) && model->index(row, 0, at).data().toString() != part) ++row;
+    at = at.isValid() && row < model->rowCount(at) ? model->index(row, 0, at) : QModelIndex();
+  }
   return at;
 }
 

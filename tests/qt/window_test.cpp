@@ -220,12 +220,7 @@ class WindowTest : public QObject {
     QVERIFY(h.window.OpenImageButton()->isVisible() && open.left() >= 8 * QtWindow::kToolButtonWidth && open.bottom() < 50);
     h.Clear();
     for (QToolButton* b : buttons) QTest::mouseClick(b, Qt::LeftButton);
-    const auto commands = [&h] {
-      std::vector<int> ids;
-      for (const Message& m : h.Of(MessageKind::Command)) ids.push_back(m.id);
-      return ids;
-    };
-    QCOMPARE(commands(), std::vector<int>({5000, 5001, 5002, 5003, 5005, 5004, 5006, 5007}));
+    QCOMPARE(h.Ids(MessageKind::Command), std::vector<int>({5000, 5001, 5002, 5003, 5005, 5004, 5006, 5007}));
     // The keys send the same commands, wherever the focus stands.
     h.window.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&h.window));
@@ -237,7 +232,7 @@ class WindowTest : public QObject {
         {Qt::Key_C, Qt::ControlModifier}};  // no command of its own
     for (std::size_t i = 0; i < std::size(keys); ++i)
       QTest::keyClick(focus[i % std::size(focus)], keys[i].first, keys[i].second);
-    QCOMPARE(commands(), std::vector<int>({5001, 5002, 5003, 5005, 5006}));
+    QCOMPARE(h.Ids(MessageKind::Command), std::vector<int>({5001, 5002, 5003, 5005, 5006}));
   }
 
   void layoutFollowsWindowSize() {
@@ -283,8 +278,7 @@ class WindowTest : public QObject {
     QElapsedTimer clock;
     clock.start();
     while (h.Of(MessageKind::Command).empty() && clock.elapsed() < 5000) pumped = h.window.PumpOneMessage();
-    QCOMPARE(static_cast<int>(h.Of(MessageKind::Command).size()), 1);
-    QCOMPARE(h.Of(MessageKind::Command).front().id, kCmdConfigure);
+    QCOMPARE(h.Ids(MessageKind::Command), std::vector<int>{kCmdConfigure});
     QVERIFY(pumped);  // the call that delivered it says so
     h.window.SetTimer(kTimerListCheck, 30);
     h.window.KillTimer(kTimerListCheck);
@@ -292,8 +286,7 @@ class WindowTest : public QObject {
     h.window.SetTimer(kTimerTreeCheck, 10);  // set again while pending: still one
     QTRY_VERIFY(!h.Of(MessageKind::Timer).empty());
     QTest::qWait(100);
-    QCOMPARE(static_cast<int>(h.Of(MessageKind::Timer).size()), 1);
-    QCOMPARE(h.Of(MessageKind::Timer).front().id, kTimerTreeCheck);
+    QCOMPARE(h.Ids(MessageKind::Timer), std::vector<int>{kTimerTreeCheck});
   }
 
   void progressBarFollowsRangeAndSteps() {
@@ -835,9 +828,6 @@ class WindowTest : public QObject {
     QTextBrowser* help = h.window.HelpBrowser();
     QVERIFY(help != nullptr && help->window()->isVisible());
     QVERIFY(help->toPlainText().contains(QStringLiteral("How do I...?")) && help->toPlainText().contains("memory card"));
-    h.app.helpPath = "/nonexistent/help.html";
-    QTest::keyClick(&h.window, Qt::Key_F1);
-    QVERIFY(LogText(h.window).endsWith(QStringLiteral("could not be opened.\n")));
   }
 
   // Deleted files named in Japanese, Greek, Cyrillic and with an emoji are
@@ -1021,8 +1011,7 @@ class WindowTest : public QObject {
       if (m.id == kDriveList && (m.code == NotifyCode::Click || m.code == NotifyCode::DoubleClick)) clicks.push_back(m.code);
     QCOMPARE(clicks, std::vector<NotifyCode>({NotifyCode::Click, NotifyCode::DoubleClick}));
     QAbstractItemModel* tree = h.window.TreeView()->model();
-    QVERIFY(Child(tree, tree->index(0, 0), QStringLiteral("Pictures")).isValid());
-    QVERIFY(!Child(tree, tree->index(0, 0), QStringLiteral("Photos")).isValid());
+    QVERIFY(Folder(h.window.TreeView(), "Pictures").isValid() && !Folder(h.window.TreeView(), "Photos").isValid());
     // Home: back to the first drive, whose view starts empty; Shift+F5 runs
     // the quick scan there, which lists the deleted photo under Root.
     QTest::keyClick(drives, Qt::Key_Home);
