@@ -17,8 +17,7 @@
 
 namespace tsn {
 namespace {
-using qttest::LogText;
-using qttest::QtApp;
+using namespace qttest;
 
 const QString kImage = QStringLiteral("fat12-512.img");
 constexpr uid_t kAllowedUser = 65534;  // nobody: the polkit rule below lets it open devices
@@ -26,10 +25,7 @@ constexpr uid_t kRefusedUser = 1;      // daemon: no rule, and no agent to ask f
 
 QString Env(const char* name) { return qEnvironmentVariable(name); }
 
-struct Found {
-  quint64 size = 0;
-  bool deleted = false;
-};
+struct Found { quint64 size = 0; bool deleted = false; };
 
 // A deleted FAT 8.3 name has lost its first character, which the scan
 // fills in its own way: deleted paths are keyed without it, and without case.
@@ -144,7 +140,7 @@ class UdisksWindowTest : public QObject {
  private slots:
   void initTestCase() {
     const QString fixture = QStringLiteral(TESSILON_FIXTURES "/") + kImage;
-    const QString missing = qttest::RunBash(QStringLiteral(
+    const QString missing = RunBash(QStringLiteral(
         "[ $(id -u) = 0 ] || printf 'root (to attach a loop device and start udisksd) ';"
         " for t in /usr/libexec/udisks2/udisksd /usr/lib/polkit-1/polkitd /usr/bin/dbus-daemon '%1' unshare setpriv"
         " losetup dbus-send; do [ -e \"$t\" ] || command -v \"$t\" >/dev/null || printf '%s ' \"$t\"; done").arg(fixture));
@@ -158,7 +154,7 @@ class UdisksWindowTest : public QObject {
     // The child runs a copy of this program from here: the build folder
     // may lie where that user cannot go.
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), Path("window")));
-    const QString started = qttest::RunBash(
+    const QString started = RunBash(
         QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '" TESSILON_FIXTURES "/manifest.jsonl'")
             .arg(dir_.path(), fixture));
     QVERIFY2(!started.isNull(), qPrintable(Tail("setup.log") + Tail("udisksd.log") + Tail("polkitd.log")));
@@ -168,7 +164,7 @@ class UdisksWindowTest : public QObject {
   void cleanupTestCase() {
     if (!dir_.isValid()) return;
     // Only what this suite started, by the ids it wrote down.
-    qttest::RunBash(QStringLiteral("cd %1; for p in udisksd polkitd dbus; do [ -s $p.pid ] && kill $(cat $p.pid); done;"
+    RunBash(QStringLiteral("cd %1; for p in udisksd polkitd dbus; do [ -s $p.pid ] && kill $(cat $p.pid); done;"
                                    " sleep 0.5; [ -s loop ] && losetup -d $(cat loop); true")
                         .arg(dir_.path()));
   }

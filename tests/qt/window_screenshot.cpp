@@ -1,8 +1,5 @@
-// Makes the README's picture of the window: the real program on the demo
-// image after the indexed scan, a folder with a deleted file opened, its list
-// narrowed to the deleted files and one of them shown in the preview.
-// Usage: window_screenshot IMAGE OUTPUT.png (run it on a display; see
-// scripts/screenshot.sh).
+// Makes the README's picture of the window (scripts/screenshot.sh): the demo
+// image after the indexed scan, a folder's deleted files, one in the preview.
 #include <QCheckBox>
 #include <cstdio>
 

@@ -2,8 +2,8 @@
 // them: mouse, keys and the window system's events, on bare rows and on
 // images made with mkfs.fat and mtools.
 #include <QCheckBox>
+#include <QDeadlineTimer>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QGlyphRun>
 #include <QHeaderView>
 #include <QLabel>
@@ -36,10 +36,6 @@ QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFF
 
 QImage Picture(const QIcon& icon) { return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32); }
 
-QPoint CellCentre(ItemView* view, int row, int column = 0) {
-  return view->visualRect(view->model()->index(row, column)).center();
-}
-
 // Drags data onto the window and drops it there, as the window system
 // delivers a drop; whether the window took it.
 bool Drop(QWidget* target, QMimeData* data) {
@@ -52,11 +48,8 @@ bool Drop(QWidget* target, QMimeData* data) {
   return drop.isAccepted();
 }
 
-class PaintCounter : public QObject {
- public:
+struct PaintCounter : QObject {
   int paints = 0;
-
- protected:
   bool eventFilter(QObject*, QEvent* event) override {
     paints += event->type() == QEvent::Paint;
     return false;
@@ -76,11 +69,10 @@ QModelIndex ShownRow(ItemView* view, const QString& name) { return view->model()
 // What the program holds ticked, whatever the view shows.
 QStringList Ticked(const QtWindow& w) {
   QStringList out;
-  for (int r = 0; r < w.RowCount(kFileList); ++r) {
-    const auto* f = static_cast<const FoundFile*>(w.RowData(kFileList, r));
-    if (f->checkState != kCheckTicked || w.RowCheck(kFileList, r) != kChecked) continue;
-    out << QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size()));
-  }
+  for (int r = 0; r < w.RowCount(kFileList); ++r)
+    if (const auto* f = static_cast<const FoundFile*>(w.RowData(kFileList, r));
+        f->checkState == kCheckTicked && w.RowCheck(kFileList, r) == kChecked)
+      out << QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size()));
   return out;
 }
 
@@ -127,7 +119,6 @@ class WindowTest : public QObject {
 
  private slots:
   void initTestCase() {
-    QVERIFY(dir_.isValid());
     views_ = dir_.filePath(QStringLiteral("views.img"));
     QImage picture(64, 48, QImage::Format_RGB32);
     picture.fill(QColor(30, 120, 200));
@@ -275,9 +266,8 @@ class WindowTest : public QObject {
     QVERIFY(h.seen.empty());
     h.window.PostCommand(kCmdConfigure);
     bool pumped = false;
-    QElapsedTimer clock;
-    clock.start();
-    while (h.Of(MessageKind::Command).empty() && clock.elapsed() < 5000) pumped = h.window.PumpOneMessage();
+    for (QDeadlineTimer giveUp(5000); h.Of(MessageKind::Command).empty() && !giveUp.hasExpired();)
+      pumped = h.window.PumpOneMessage();
     QCOMPARE(h.Ids(MessageKind::Command), std::vector<int>{kCmdConfigure});
     QVERIFY(pumped);  // the call that delivered it says so
     h.window.SetTimer(kTimerListCheck, 30);
@@ -317,8 +307,7 @@ class WindowTest : public QObject {
     QVERIFY(h.Show());
     QtWindow& w = h.window;
     QWindow* win = w.windowHandle();
-    int row = 0;
-    w.InsertRow(kFileList, 0, "a file with a long name to paint over.txt", 6, &row);
+    w.InsertRow(kFileList, 0, "a file with a long name to paint over.txt", 6, nullptr);
     const Rect tree = w.ControlRect(kFolderTree);
     const int y = tree.y + 8;  // on the file list's first row, beside the gap
     QTest::mouseMove(win, QPoint(202, y + 100));
@@ -376,22 +365,19 @@ class WindowTest : public QObject {
   // list as a raw image does.
   void openImageAddsTheChosenFileToTheDriveList() {
     const QString e01 = dir_.filePath(QStringLiteral("demo.E01"));
-    const struct {
-      QString image;
-      bool byKey;
-    } cases[] = {{QStringLiteral(TESSILON_DEMO_IMAGE), false}, {e01, true}};
-    for (const auto& c : cases) {
-      if (c.image == e01 && RunBash(QStringLiteral("ewfacquire -u -q -c deflate:fast -t '%1' '%2' >/dev/null 2>&1 && echo ok")
-                                        .arg(dir_.filePath(QStringLiteral("demo")), QStringLiteral(TESSILON_DEMO_IMAGE)))
-                                .isNull())
+    for (const bool byKey : {false, true}) {  // the demo image by the button, its E01 by Ctrl+O
+      const QString image = byKey ? e01 : QStringLiteral(TESSILON_DEMO_IMAGE);
+      if (byKey && RunBash(QStringLiteral("ewfacquire -u -q -c deflate:fast -t '%1' '%2' >/dev/null 2>&1 && echo ok")
+                               .arg(dir_.filePath(QStringLiteral("demo")), QStringLiteral(TESSILON_DEMO_IMAGE)))
+                       .isNull())
         QSKIP("ewfacquire could not make an E01 here");
       QtApp h;
       h.app.sources.scanDevices = false;
       QVERIFY(h.Show());
       h.window.activateWindow();
       FileDialogSeen seen;
-      const WhenModal answer(TypeIntoFileDialog(c.image, &seen));
-      if (c.byKey) QTest::keyClick(&h.window, Qt::Key_O, Qt::ControlModifier);
+      const WhenModal answer(TypeIntoFileDialog(image, &seen));
+      if (byKey) QTest::keyClick(&h.window, Qt::Key_O, Qt::ControlModifier);
       else QTest::mouseClick(h.window.OpenImageButton(), Qt::LeftButton);
       QTRY_COMPARE(seen.title, QStringLiteral("Open image"));
       QVERIFY(seen.nameField);
@@ -399,7 +385,7 @@ class WindowTest : public QObject {
       for (const char* pattern : {"*.E01", "*.vhd", "*.vhdx", "*.vmdk", "*.qcow2", "*.001"})
         QVERIFY2(seen.nameFilters[0].contains(QString::fromLatin1(pattern)), pattern);
       QCOMPARE(seen.nameFilters[1], QStringLiteral("All files (*)"));
-      QCOMPARE(h.app.sources.files, std::vector<std::string>{QFile::encodeName(c.image).toStdString()});
+      QCOMPARE(h.app.sources.files, std::vector<std::string>{QFile::encodeName(image).toStdString()});
       QCOMPARE(h.window.RowCount(kDriveList), 1);
       QCOMPARE(h.window.RowText(kDriveList, 0, 3), std::string("FAT32"));
     }
@@ -488,7 +474,7 @@ class WindowTest : public QObject {
     for (int x = cell.left(); x < cell.left() + 60; ++x) {
       for (int row = 0; row < 2; ++row) {
         const int before = w.RowCheck(kFileList, row);
-        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(x, CellCentre(view, row).y()));
+        QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(x, view->visualRect(view->model()->index(row, 0)).center().y()));
         const bool toggled = w.RowCheck(kFileList, row) != before;
         toggles += toggled;
         QCOMPARE(carried.row, row);
