@@ -47,17 +47,15 @@ struct QtApp {
     window.show();
     return QTest::qWaitForWindowExposed(&window);
   }
-  // Messages of one kind (and, for notifications, one control and code).
   std::vector<Message> Of(MessageKind kind) const {
     std::vector<Message> out;
     for (const Message& m : seen)
       if (m.kind == kind) out.push_back(m);
     return out;
   }
-  std::vector<Message> Notifications(ControlId id, NotifyCode code) const {
-    std::vector<Message> out;
-    for (const Message& m : seen)
-      if (m.kind == MessageKind::Notify && m.id == id && m.code == code) out.push_back(m);
+  std::vector<int> Ids(MessageKind kind) const {
+    std::vector<int> out;
+    for (const Message& m : Of(kind)) out.push_back(m.id);
     return out;
   }
   // As a user does it: shows the window and builds the drive list on these
@@ -132,18 +130,25 @@ inline Point ScreenOf(QWidget* widget, QPoint local) {
   return {g.x(), g.y()};
 }
 
-inline QModelIndex Child(QAbstractItemModel* model, const QModelIndex& parent, const QString& label) {
-  for (int i = 0; i < model->rowCount(parent); ++i)
-    if (model->index(i, 0, parent).data().toString() == label) return model->index(i, 0, parent);
-  return {};
+// The tree's folder at a path below its root ("Docs/Old"; "" is the root);
+// invalid when there is none.
+inline QModelIndex Folder(ItemView* tree, const QString& path) {
+  QAbstractItemModel* model = tree->model();
+  QModelIndex at = model->index(0, 0);
+  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    int row = 0;
+    while (at.isValid() && row < model->rowCount(at) && model->index(row, 0, at).data().toString() != part) ++row;
+    at = at.isValid() && row < model->rowCount(at) ? model->index(row, 0, at) : QModelIndex();
+  }
+  return at;
 }
 
-// The tree's folder at a path below its root ("Docs/Old"; "" is the root).
-inline QModelIndex Folder(ItemView* tree, const QString& path) {
-  QModelIndex at = tree->model()->index(0, 0);
-  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts))
-    if (at.isValid()) at = Child(tree->model(), at, part);
-  return at;
+// The log's messages, a line each.
+inline QString LogText(const QtWindow& w) {
+  QString text;
+  for (int row = 0; row < w.RowCount(kLogList); ++row)
+    text += QString::fromStdString(w.RowText(kLogList, row, 1)) + QLatin1Char('\n');
+  return text;
 }
 
 inline ItemView* QtApp::OpenFolder(const QString& path) {
@@ -217,14 +222,3 @@ inline std::function<void(QWidget*)> TypeIntoFileDialog(QString path, FileDialog
 }
 
 }  // namespace tsn::qttest
-
-// Runs offscreen unless told otherwise, so the suites need no display.
-#define TSN_QT_TEST_MAIN(TestClass)                                         \
-  int main(int argc, char** argv) {                                         \
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                     \
-      qputenv("QT_QPA_PLATFORM", "offscreen");                              \
-    QApplication qtApp(argc, argv);                                         \
-    QApplication::setQuitOnLastWindowClosed(false);                         \
-    TestClass suite;                                                        \
-    return QTest::qExec(&suite, argc, argv);                                \
-  }

@@ -9,7 +9,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMap>
-#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include "app/drive_list.h"
@@ -18,7 +17,7 @@
 
 namespace tsn {
 namespace {
-using qttest::QtApp;
+using namespace qttest;
 
 const QString kImage = QStringLiteral("fat12-512.img");
 constexpr uid_t kAllowedUser = 65534;  // nobody: the polkit rule below lets it open devices
@@ -26,17 +25,12 @@ constexpr uid_t kRefusedUser = 1;      // daemon: no rule, and no agent to ask f
 
 QString Env(const char* name) { return qEnvironmentVariable(name); }
 
-bool InCi() { return !qEnvironmentVariableIsEmpty("CI"); }
-
-struct Found {
-  quint64 size = 0;
-  bool deleted = false;
-};
+struct Found { quint64 size = 0; bool deleted = false; };
 
 // A deleted FAT 8.3 name has lost its first character, which the scan
-// fills in its own way: deleted paths are compared without it, and without
-// case.
-QString DeletedKey(const QString& path) {
+// fills in its own way: deleted paths are keyed without it, and without case.
+QString Key(const QString& path, bool deleted) {
+  if (!deleted) return path;
   QStringList parts = path.toLower().split(QLatin1Char('/'));
   for (QString& p : parts)
     if (!p.isEmpty()) p[0] = QLatin1Char('?');
@@ -46,22 +40,17 @@ QString DeletedKey(const QString& path) {
 void Collect(const FoundTree& tree, FolderRef folder, const QString& prefix, QMap<QString, Found>& out) {
   const MftFileInfo* record = tree.FolderRecordOf(folder);
   if (record == nullptr) return;
-  for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next)
+  for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next) {
+    const bool deleted = (f->flags & kFlagInUse) == 0;
     if ((f->flags & kFlagFolder) == 0)
-      out[prefix + QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size()))] = {f->size, (f->flags & kFlagInUse) == 0};
+      out[Key(prefix + QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size())), deleted)] = {f->size, deleted};
+  }
   for (FolderRef child : tree.Children(folder)) {
     const MftFileInfo* c = tree.FolderRecordOf(child);
     const QString path = prefix + QString::fromStdString(c->Label());
-    out[path] = {0, c->deletedEntry};
+    out[Key(path, c->deletedEntry)] = {0, c->deletedEntry};
     Collect(tree, child, path + QLatin1Char('/'), out);
   }
-}
-
-QString LogText(const QtWindow& w) {
-  QString text;
-  for (int row = 0; row < w.RowCount(kLogList); ++row)
-    text += QString::fromStdString(w.RowText(kLogList, row, 1)) + QLatin1Char('\n');
-  return text;
 }
 
 bool Greyed(const QtWindow& w, int row) {
@@ -128,29 +117,17 @@ class UdisksChild : public QObject {
 
     QMap<QString, Found> found;
     Collect(h.app.results, h.app.results.RootFolder(), QString(), found);
-    QMap<QString, Found> deleted;
-    for (auto it = found.cbegin(); it != found.cend(); ++it)
-      if (it->deleted) deleted[DeletedKey(it.key())] = *it;
     QFile manifest(Env("TSN_UDISKS_MANIFEST"));
     QVERIFY(manifest.open(QIODevice::ReadOnly));
     int live = 0, gone = 0;
     while (!manifest.atEnd()) {
       const QJsonObject e = QJsonDocument::fromJson(manifest.readLine()).object();
-      if (e.value(QStringLiteral("image")).toString() != kImage || e.value(QStringLiteral("name_lost")).toBool())
-        continue;
-      const QString path = e.value(QStringLiteral("path")).toString();
-      const bool folder = e.value(QStringLiteral("folder")).toBool();
-      const auto size = static_cast<quint64>(e.value(QStringLiteral("size")).toDouble());
-      if (e.value(QStringLiteral("deleted")).toBool()) {
-        QVERIFY2(deleted.contains(DeletedKey(path)), qPrintable(path));
-        if (!folder) QCOMPARE(deleted[DeletedKey(path)].size, size);
-        ++gone;
-        continue;
-      }
-      QVERIFY2(found.contains(path), qPrintable(path));
-      QVERIFY2(!found[path].deleted, qPrintable(path));
-      if (!folder) QCOMPARE(found[path].size, size);
-      ++live;
+      if (e["image"].toString() != kImage || e["name_lost"].toBool()) continue;
+      const bool deleted = e["deleted"].toBool();
+      const QString key = Key(e["path"].toString(), deleted);
+      QVERIFY2(found.contains(key) && found[key].deleted == deleted, qPrintable(key));
+      if (!e["folder"].toBool()) QCOMPARE(found[key].size, static_cast<quint64>(e["size"].toDouble()));
+      ++(deleted ? gone : live);
     }
     QVERIFY(live > 20);
     QVERIFY(gone > 5);
@@ -163,17 +140,13 @@ class UdisksWindowTest : public QObject {
  private slots:
   void initTestCase() {
     const QString fixture = QStringLiteral(TESSILON_FIXTURES "/") + kImage;
-    QString missing;
-    if (geteuid() != 0) missing = QStringLiteral("root (to attach a loop device and start udisksd)");
-    for (const QString& tool : {QStringLiteral("/usr/libexec/udisks2/udisksd"), QStringLiteral("/usr/lib/polkit-1/polkitd"),
-                                QStringLiteral("/usr/bin/dbus-daemon"), fixture})
-      if (!QFile::exists(tool)) missing += (missing.isEmpty() ? "" : ", ") + tool;
-    for (const char* tool : {"unshare", "setpriv", "losetup", "dbus-send"})
-      if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty())
-        missing += (missing.isEmpty() ? "" : ", ") + QString::fromLatin1(tool);
+    const QString missing = RunBash(QStringLiteral(
+        "[ $(id -u) = 0 ] || printf 'root (to attach a loop device and start udisksd) ';"
+        " for t in /usr/libexec/udisks2/udisksd /usr/lib/polkit-1/polkitd /usr/bin/dbus-daemon '%1' unshare setpriv"
+        " losetup dbus-send; do [ -e \"$t\" ] || command -v \"$t\" >/dev/null || printf '%s ' \"$t\"; done").arg(fixture));
     if (!missing.isEmpty()) {
-      const QByteArray why = "needs " + missing.toUtf8() + " (the tools come with udisks2, polkitd, dbus-daemon and util-linux)";
-      if (InCi()) QFAIL(why.constData());
+      const QByteArray why = "needs " + missing.toUtf8() + "(the tools come with udisks2, polkitd, dbus-daemon and util-linux)";
+      if (!qEnvironmentVariableIsEmpty("CI")) QFAIL(why.constData());
       QSKIP(why.constData());
     }
     QVERIFY(dir_.isValid());
@@ -181,7 +154,7 @@ class UdisksWindowTest : public QObject {
     // The child runs a copy of this program from here: the build folder
     // may lie where that user cannot go.
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), Path("window")));
-    const QString started = qttest::RunBash(
+    const QString started = RunBash(
         QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '" TESSILON_FIXTURES "/manifest.jsonl'")
             .arg(dir_.path(), fixture));
     QVERIFY2(!started.isNull(), qPrintable(Tail("setup.log") + Tail("udisksd.log") + Tail("polkitd.log")));
@@ -191,7 +164,7 @@ class UdisksWindowTest : public QObject {
   void cleanupTestCase() {
     if (!dir_.isValid()) return;
     // Only what this suite started, by the ids it wrote down.
-    qttest::RunBash(QStringLiteral("cd %1; for p in udisksd polkitd dbus; do [ -s $p.pid ] && kill $(cat $p.pid); done;"
+    RunBash(QStringLiteral("cd %1; for p in udisksd polkitd dbus; do [ -s $p.pid ] && kill $(cat $p.pid); done;"
                                    " sleep 0.5; [ -s loop ] && losetup -d $(cat loop); true")
                         .arg(dir_.path()));
   }
