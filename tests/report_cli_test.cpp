@@ -112,22 +112,18 @@ TEST_F(ReportCli, TextListsEveryDeletedFileAndBreaksPagesByTheArithmetic) {
     EXPECT_EQ(first[i + 1].substr(50, 4), "700 ") << first[i + 1];
     EXPECT_EQ(first[i + 1].substr(65), "Recovery may be possible") << first[i + 1];
   }
-  EXPECT_EQ(r.out.find("keep this one"), std::string::npos);
-  EXPECT_EQ(r.out.find("the live letter"), std::string::npos);
+  EXPECT_FALSE(test::Has(r.out, "keep this one") || test::Has(r.out, "the live letter"));
   EXPECT_NE(r.err.find("File system scan complete."), std::string::npos);
   EXPECT_EQ(test::Sha256OfFile(image_), before);
 
   const auto file = Report("--out '" + dir_->Path("r.txt") + "'");
   ASSERT_EQ(file.status, 0) << file.err;
   EXPECT_EQ(test::ReadAll(dir_->Path("r.txt")), r.out);
-}
-
-TEST_F(ReportCli, QuickScanReportsTheSameDeletedFiles) {
-  const auto r = Report("--quick");
-  ASSERT_EQ(r.status, 0) << r.err;
-  std::vector<std::string> all;
-  for (const auto& names : NamesByPage(Pages(r.out))) all.insert(all.end(), names.begin(), names.end());
-  std::vector<std::string> expected = deleted_;
+  // The quick scan finds the same deleted files, in an order of its own.
+  const auto quick = Report("--quick");
+  ASSERT_EQ(quick.status, 0) << quick.err;
+  std::vector<std::string> all, expected = deleted_;
+  for (const auto& names : NamesByPage(Pages(quick.out))) all.insert(all.end(), names.begin(), names.end());
   std::sort(all.begin(), all.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(all, expected);
