@@ -37,9 +37,8 @@ TEST(FatCopy, FilesWithNothingToReadLeaveNothingBehindAndExitStillStopsTheCopy) 
   const std::uint64_t before = h.ui.PumpCalls();
   CopyTotals t = CopyFilesTo(&h.app, h.app.currentDrive, out, items);
   EXPECT_EQ(t.failed, 50u);
-  EXPECT_NE(h.LogText().find(out + "/Kept/f49.bin was not copied: its start cluster 268435440 lies outside the "
-                                   "volume; nothing of it is kept."),
-            std::string::npos)
+  EXPECT_TRUE(test::Has(h.LogText(), out + "/Kept/f49.bin was not copied: its start cluster 268435440 lies outside "
+                                         "the volume; nothing of it is kept."))
       << h.LogText();
   EXPECT_TRUE(std::filesystem::is_empty(out + "/Kept"));  // no empty copies, no partial files
   EXPECT_EQ(h.app.lastCopyResult, 2);
@@ -62,18 +61,17 @@ TEST(FatCopyNames, ALostFirstCharacterIsCopiedAsAnUnderscore) {
   const std::string& image = kImage;
   const auto scan = RunCommand(test::Cli("scan " + image));
   ASSERT_EQ(scan.status, 0) << scan.err;
-  EXPECT_NE(scan.out.find("/Documents/DELNOTE.TXT\n"), std::string::npos) << scan.out;
+  EXPECT_TRUE(test::Has(scan.out, "/Documents/DELNOTE.TXT\n")) << scan.out;
   test::ScratchDir dir;
   const std::string out = dir.Path("out");
   const auto copy = RunCommand(test::Cli("copy " + image + " --to " + out +
                                " /Documents/DELNOTE.TXT /Documents/deleted-note.txt"));
   ASSERT_EQ(copy.status, 0) << copy.err;
-  EXPECT_NE(copy.err.find("Alert  The file name \"DELNOTE.TXT\" in " + out +
-                          "/Documents is a deleted 8.3 name whose first character is lost; it is saved as "
-                          "\"_ELNOTE.TXT\"."),
-            std::string::npos)
+  EXPECT_TRUE(test::Has(copy.err, "Alert  The file name \"DELNOTE.TXT\" in " + out +
+                                  "/Documents is a deleted 8.3 name whose first character is lost; it is "
+                                  "saved as \"_ELNOTE.TXT\"."))
       << copy.err;
-  EXPECT_EQ(copy.err.find("deleted-note.txt\" in"), std::string::npos) << copy.err;
+  EXPECT_FALSE(test::Has(copy.err, "deleted-note.txt\" in")) << copy.err;
   std::vector<std::string> names;
   for (const auto& e : std::filesystem::directory_iterator(out + "/Documents"))
     names.push_back(e.path().filename().string());

@@ -162,7 +162,7 @@ TEST(Overwrite, CopyLogAndWindowQueryAgreeWithTheListing) {
     const test::CommandResult copy = test::CliCopy(path, dir.Path("out"), {e->at("path")});
     const std::string line =
         "was overwritten by " + OwnersText(*e) + "; " + percent + "% of its clusters are still free.";
-    EXPECT_NE(copy.err.find(line), std::string::npos) << copy.err;
+    EXPECT_TRUE(test::Has(copy.err, line)) << copy.err;
 
     test::HeadlessApp h;
     h.OpenImages({path});

@@ -93,13 +93,6 @@ struct Report : ::testing::Test {
   }
 };
 
-TEST_F(Report, CancellingThePrintDialogPrintsNothingAndSaysNothing) {
-  MainDialogProc(&h.app, Message{MessageKind::Command, kCmdPrint});
-  EXPECT_EQ(h.ui.PrintDialogsShown(), 1);
-  EXPECT_TRUE(h.ui.MessageBoxes().empty());
-  EXPECT_TRUE(h.LogMessages().empty());
-}
-
 // A job that cannot start ends silently; a failure at its end is told in a
 // box, and nothing more is asked of the printer.
 TEST_F(Report, EachFailureOfThePrintJobEndsItThere) {

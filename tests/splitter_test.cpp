@@ -77,9 +77,11 @@ TEST(SplitterDrop, PutsTheTreesEdgeWhereItFallsWithinTheLimits) {
   }
 }
 
+const std::string kDemo = std::string(TESSILON_BUILD_DIR) + "/demo/demo-fat32.img";
+
 TEST(SplitterDuringScan, ADropInTheMiddleOfAScanLaysTheWindowOutAndTheScanGoesOn) {
   HeadlessApp h;
-  h.OpenImages({std::string(TESSILON_BUILD_DIR) + "/demo/demo-fat32.img"});
+  h.OpenImages({kDemo});
   ASSERT_EQ(h.ui.RowCount(kDriveList), 1);
   const int gapY = h.ui.ControlRect(kFolderTree).y + 20;
   // Pressed, dragged and dropped between units of the quick scan.
