@@ -49,10 +49,8 @@ class NtfsMount {
     fs::create_directories(at);
     mounted_ = RunCommand("ntfs-3g -o noatime " + Quote(source) + " " + Quote(at)).status == 0;
   }
-  ~NtfsMount() { Unmount(); }
-  void Unmount() {
+  ~NtfsMount() {
     if (mounted_ && RunCommand("fusermount -u " + Quote(at_)).status != 0) RunCommand("umount " + Quote(at_));
-    mounted_ = false;
   }
   bool mounted() const { return mounted_; }
 

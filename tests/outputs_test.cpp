@@ -96,17 +96,12 @@ TEST(CliBodyFile, MatchesFlsEntryByEntry) {
     std::map<std::string, BodyEntry> mine = ParseBody(ours.out), theirs = ParseBody(tsk.out);
     ASSERT_GT(mine.size(), 100u);
     // The volume label: fls tells it apart, the scan lists it as a file.
-    for (auto it = theirs.begin(); it != theirs.end();) {
-      const auto at = it->first.find("(Volume Label Entry)");
-      if (at == std::string::npos) {
-        ++it;
-        continue;
-      }
-      std::string label = it->first.substr(0, at);
-      while (label.back() == ' ') label.pop_back();
-      EXPECT_EQ(mine.erase(label), 1u) << label;
-      it = theirs.erase(it);
-    }
+    std::erase_if(theirs, [&](const auto& entry) {
+      const auto at = entry.first.find(" (Volume Label Entry)");
+      if (at == std::string::npos) return false;
+      EXPECT_EQ(mine.erase(entry.first.substr(0, entry.first.find_last_not_of(' ', at) + 1)), 1u) << entry.first;
+      return true;
+    });
     for (const auto& [name, e] : mine) {
       const auto t = theirs.find(name);
       if (t == theirs.end()) {
