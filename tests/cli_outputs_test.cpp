@@ -105,14 +105,6 @@ class CliFullDisk : public ::testing::Test {
   void TearDown() override {
     if (mounted_) RunCommand("umount " + Quote(disk_));
   }
-  // The names now on the small disk.
-  std::vector<std::string> Names() const {
-    std::vector<std::string> out;
-    for (const auto& e : std::filesystem::directory_iterator(disk_)) out.push_back(e.path().filename());
-    std::sort(out.begin(), out.end());
-    return out;
-  }
-
   test::ScratchDir dir_;
   std::string disk_;
   bool mounted_ = false;
@@ -149,7 +141,7 @@ TEST_F(CliFullDisk, ReportThatDoesNotFitLeavesNothingUnderItsName) {
                                  " could not be written: No space left on device"))
         << r.err;
     // A report written before is kept whole.
-    EXPECT_EQ(Names(), std::vector<std::string>{"old.txt"}) << name;
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(disk_), {}), 1) << name;
     EXPECT_EQ(test::ReadAll(disk_ + "/old.txt"), "old");
   }
   // The report on stdout is checked the same way.

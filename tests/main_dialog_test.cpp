@@ -16,9 +16,9 @@ Message Command(int id) { return Message{MessageKind::Command, id}; }
 
 // A long operation that follows the busy protocol: pumps once per unit of
 // work and stops when busy has been cleared.
-int LongOperation(AppState& app, int units, int* done) {
+int LongOperation(AppState& app, int units) {
   app.busy = 1;
-  for (*done = 0; *done < units; ++*done) {
+  for (int done = 0; done < units; ++done) {
     PumpOneMessage(&app);
     if (app.busy == 0) return 0;
   }
@@ -33,8 +33,7 @@ TEST(BusyProtocol, LongCommandsAreIgnoredWhileBusyButCommand500EndsAnyway) {
   h.ui.PostCommand(kCmdBuildIndexedFileList, 1);  // would log "Please choose..." if run
   h.ui.PostCommand(kCmdBuildDriveList, 1);
   h.ui.PostCommand(kCmdHelp, 1);                  // Help is not guarded
-  int done = 0;
-  EXPECT_EQ(LongOperation(h.app, 50, &done), 1);
+  EXPECT_EQ(LongOperation(h.app, 50), 1);
   EXPECT_FALSE(h.ui.DialogEnded());
   EXPECT_FALSE(test::Has(h.LogText(), "Please choose"));
   EXPECT_FALSE(test::Has(h.LogText(), "Initiating drive mapping"));
