@@ -1,6 +1,7 @@
-// The spine: commands, the busy protocol, Exit, the drive selection, images
-// opened or dropped on the window, and the log. The window's own side of these (title, toolbar, close box, pump) is
-// proven on the real window in tests/qt.
+// The spine: commands, the busy protocol, the drive selection, images
+// opened or dropped on the window, and the log. The window's own side of
+// these (title, toolbar, Exit, close box, pump) is proven on the real window
+// in tests/qt.
 #include <gtest/gtest.h>
 
 #include "app/main_dialog.h"
