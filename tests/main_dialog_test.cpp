@@ -1,6 +1,7 @@
-// The spine: commands, the busy protocol, Exit, the drive selection, images
-// opened or dropped on the window, and the log. The window's own side of these (title, toolbar, close box, pump) is
-// proven on the real window in tests/qt.
+// The spine: commands, the busy protocol, the drive selection, images
+// opened or dropped on the window, and the log. The window's own side of
+// these (title, toolbar, Exit, close box, pump) is proven on the real window
+// in tests/qt.
 #include <gtest/gtest.h>
 
 #include "app/main_dialog.h"
@@ -16,9 +17,9 @@ Message Command(int id) { return Message{MessageKind::Command, id}; }
 
 // A long operation that follows the busy protocol: pumps once per unit of
 // work and stops when busy has been cleared.
-int LongOperation(AppState& app, int units, int* done) {
+int LongOperation(AppState& app, int units) {
   app.busy = 1;
-  for (*done = 0; *done < units; ++*done) {
+  for (int done = 0; done < units; ++done) {
     PumpOneMessage(&app);
     if (app.busy == 0) return 0;
   }
@@ -26,38 +27,19 @@ int LongOperation(AppState& app, int units, int* done) {
   return 1;
 }
 
-TEST(BusyProtocol, ExitDuringLongOperationInterruptsAndKeepsRunning) {
+// Exit during an operation, and the close box while busy, are proven on the
+// real window (tests/qt/scan_responsiveness_test.cpp, window_shell_test.cpp).
+TEST(BusyProtocol, LongCommandsAreIgnoredWhileBusyButCommand500EndsAnyway) {
   HeadlessApp h;
-  h.ui.PostCommand(kCmdExit, 100);
-  int done = 0;
-  EXPECT_EQ(LongOperation(h.app, 1000, &done), 0);
-  EXPECT_EQ(done, 100);  // stopped at the unit where Exit arrived
-  EXPECT_EQ(h.app.busy, 0u);
-  EXPECT_FALSE(h.ui.DialogEnded());
-  ASSERT_FALSE(h.LogMessages().empty());
-  EXPECT_EQ(h.LogMessages().back(), "Current function interrupted by user.");
-  EXPECT_EQ(h.ui.RowText(kLogList, h.ui.RowCount(kLogList) - 1, 0), "0 -- User");
-  // A second Exit, now that nothing runs, ends the program.
-  h.ui.PostCommand(kCmdExit);
-  EXPECT_EQ(h.ui.RunDialog(), 5007);
-}
-
-TEST(BusyProtocol, LongCommandsAndCloseAreIgnoredWhileBusyButCommand500EndsAnyway) {
-  HeadlessApp h;
-  Message close;
-  close.kind = MessageKind::SysCommand;
-  close.id = kScClose;
-  h.ui.Post(close, 1);
   h.ui.PostCommand(kCmdBuildIndexedFileList, 1);  // would log "Please choose..." if run
   h.ui.PostCommand(kCmdBuildDriveList, 1);
   h.ui.PostCommand(kCmdHelp, 1);                  // Help is not guarded
-  int done = 0;
-  EXPECT_EQ(LongOperation(h.app, 50, &done), 1);
+  EXPECT_EQ(LongOperation(h.app, 50), 1);
   EXPECT_FALSE(h.ui.DialogEnded());
-  EXPECT_EQ(h.LogText().find("Please choose"), std::string::npos);
-  EXPECT_EQ(h.LogText().find("Initiating drive mapping"), std::string::npos);
+  EXPECT_FALSE(test::Has(h.LogText(), "Please choose"));
+  EXPECT_FALSE(test::Has(h.LogText(), "Initiating drive mapping"));
   // Help ran all the same: with no page installed it says so.
-  EXPECT_NE(h.LogText().find("help page"), std::string::npos);
+  EXPECT_TRUE(test::Has(h.LogText(), "help page"));
   h.app.busy = 1;
   MainDialogProc(&h.app, Command(kCmdEndDialog));
   EXPECT_EQ(h.ui.DialogResult(), 500);
@@ -67,9 +49,7 @@ TEST(ScanCommands, WithoutADriveOrOnAnUnknownKindTheyOnlyLog) {
   HeadlessApp h;
   MainDialogProc(&h.app, Command(kCmdBuildIndexedFileList));
   MainDialogProc(&h.app, Command(kCmdBuildFileListOnly));
-  ASSERT_EQ(h.LogMessages().size(), 2u);
-  EXPECT_EQ(h.LogMessages()[0], "Please choose a drive to search");
-  EXPECT_EQ(h.LogMessages()[1], "Please choose a drive to search");
+  EXPECT_EQ(h.LogMessages(), std::vector<std::string>(2, "Please choose a drive to search"));
   EXPECT_EQ(h.ui.RowText(kLogList, 1, 0), "1 -- Error");
   EXPECT_TRUE(h.ui.IsControlEnabled(kDriveList));
 
@@ -114,63 +94,44 @@ TEST(MessageLog, LabelsCountRowsAndFormatSixtyFourBitValues) {
   LogMessage(&h.app, kStatus, kLogList, "first");
   LogMessage(&h.app, kAlert, kLogList, "big %lld", 9'000'000'000'123LL);
   LogMessage(&h.app, kUser, kLogList, "third");
-  EXPECT_EQ(h.ui.RowText(kLogList, 0, 0), "0 -- Status");
-  EXPECT_EQ(h.ui.RowText(kLogList, 1, 0), "1 -- Alert");
-  EXPECT_EQ(h.ui.RowText(kLogList, 2, 0), "2 -- User");
-  EXPECT_EQ(h.ui.RowText(kLogList, 1, 1), "big 9000000000123");
+  std::vector<std::string> rows;
+  for (int r = 0; r < 3; ++r) rows.push_back(h.ui.RowText(kLogList, r, 0) + "|" + h.ui.RowText(kLogList, r, 1));
+  EXPECT_EQ(rows, (std::vector<std::string>{"0 -- Status|first", "1 -- Alert|big 9000000000123", "2 -- User|third"}));
   EXPECT_EQ(h.ui.ControlState(kLogList).scrolled, 60);  // kept on the newest row
 }
 
 // Images the user opens or drops on the window join the sources, and the
-// drive list is built again: at once when idle, at the next build when an
-// operation runs.
+// drive list is built again: at once when idle (the drop itself is in
+// tests/qt/open_image_test.cpp), at the next build when an operation runs.
 const std::string kDemo = std::string(TESSILON_BUILD_DIR) + "/demo/demo-fat32.img";
 
-Message Dropped(std::vector<std::string> files) {
-  Message m;
-  m.kind = MessageKind::DropFiles;
-  m.files = std::move(files);
-  return m;
-}
-
-TEST(OpenSources, ADroppedImageJoinsTheDriveListAtOnce) {
-  HeadlessApp h;
-  h.app.sources.scanDevices = false;
-  ASSERT_EQ(h.ui.RowCount(kDriveList), 0);
-  MainDialogProc(&h.app, Dropped({kDemo}));
-  EXPECT_EQ(h.app.sources.files, std::vector<std::string>{kDemo});
-  ASSERT_EQ(h.ui.RowCount(kDriveList), 1);
-  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 3), "FAT32");
-  // The same image again is not listed twice; the list is built anew.
-  MainDialogProc(&h.app, Dropped({kDemo, ""}));
-  EXPECT_EQ(h.app.sources.files, std::vector<std::string>{kDemo});
-  EXPECT_EQ(h.ui.RowCount(kDriveList), 1);
-  EXPECT_EQ(h.app.busy, 0u);
-}
-
-TEST(OpenSources, WhileAnOperationRunsTheImageWaitsForTheNextBuild) {
+TEST(OpenSources, ADroppedImageWaitsWhileBusyAndJoinsTheListOnce) {
+  auto dropped = [](std::vector<std::string> files) {
+    Message m;
+    m.kind = MessageKind::DropFiles;
+    m.files = std::move(files);
+    return m;
+  };
   HeadlessApp h;
   h.app.sources.scanDevices = false;
   h.app.busy = 1;
-  MainDialogProc(&h.app, Dropped({kDemo}));
+  MainDialogProc(&h.app, dropped({kDemo}));
   EXPECT_EQ(h.app.sources.files, std::vector<std::string>{kDemo});
   EXPECT_EQ(h.ui.RowCount(kDriveList), 0);
-  ASSERT_FALSE(h.LogMessages().empty());
-  EXPECT_EQ(h.LogMessages().back(),
-            "1 image(s) will join the drive list at the next \"Build Drive List\".");
+  EXPECT_EQ(h.LogMessages().back(), "1 image(s) will join the drive list at the next \"Build Drive List\".");
   h.app.busy = 0;
-  MainDialogProc(&h.app, Message{MessageKind::Command, kCmdBuildDriveList});
+  MainDialogProc(&h.app, Command(kCmdBuildDriveList));
   EXPECT_EQ(h.ui.RowCount(kDriveList), 1);
-}
-
-TEST(OpenSources, AFileThatHoldsNoVolumeIsNamedInTheLog) {
-  HeadlessApp h;
-  h.app.sources.scanDevices = false;
+  // The same image again is not listed twice; a file that holds no volume
+  // is named in the log.
   test::ScratchDir dir;
   test::WriteFile(dir.Path("notes.txt"), std::vector<std::uint8_t>(4096, 'x'));
-  MainDialogProc(&h.app, Dropped({dir.Path("notes.txt"), kDemo}));
+  MainDialogProc(&h.app, dropped({kDemo, "", dir.Path("notes.txt")}));
+  EXPECT_EQ(h.app.sources.files, (std::vector<std::string>{kDemo, dir.Path("notes.txt")}));
   EXPECT_EQ(h.ui.RowCount(kDriveList), 1);
-  EXPECT_NE(h.LogText().find("notes.txt"), std::string::npos) << h.LogText();
+  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 3), "FAT32");
+  EXPECT_TRUE(test::Has(h.LogText(), "notes.txt")) << h.LogText();
+  EXPECT_EQ(h.app.busy, 0u);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 // The records an examiner takes away from the command line: the body file
 // checked entry by entry against The Sleuth Kit's `fls -m` and read by
-// mactime, the CSV against the JSON listing, the copy manifest against
-// sha256sum and md5sum (over a sector that answers EIO in the NTFS read-error
-// suite), `cat` against
-// icat, --offset against --partition, and the man pages through groff.
+// mactime, the CSV against the JSON listing, the copy manifest against the
+// copies' own hashes (its SHA256SUMS and MD5SUMS are run through sha256sum
+// and md5sum in the NTFS read-error suite), `cat` against icat, --offset
+// against --partition, and the man pages through groff.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -96,17 +96,12 @@ TEST(CliBodyFile, MatchesFlsEntryByEntry) {
     std::map<std::string, BodyEntry> mine = ParseBody(ours.out), theirs = ParseBody(tsk.out);
     ASSERT_GT(mine.size(), 100u);
     // The volume label: fls tells it apart, the scan lists it as a file.
-    for (auto it = theirs.begin(); it != theirs.end();) {
-      const auto at = it->first.find("(Volume Label Entry)");
-      if (at == std::string::npos) {
-        ++it;
-        continue;
-      }
-      std::string label = it->first.substr(0, at);
-      while (label.back() == ' ') label.pop_back();
-      EXPECT_EQ(mine.erase(label), 1u) << label;
-      it = theirs.erase(it);
-    }
+    std::erase_if(theirs, [&](const auto& entry) {
+      const auto at = entry.first.find(" (Volume Label Entry)");
+      if (at == std::string::npos) return false;
+      EXPECT_EQ(mine.erase(entry.first.substr(0, entry.first.find_last_not_of(' ', at) + 1)), 1u) << entry.first;
+      return true;
+    });
     for (const auto& [name, e] : mine) {
       const auto t = theirs.find(name);
       if (t == theirs.end()) {
@@ -166,38 +161,25 @@ TEST(CliCsv, AgreesWithTheJsonListing) {
         }
       }
     }
-    // Every file system's JSON times carry the zone, FAT's (read as UTC) too.
-    const nlohmann::json* deep = json.Find("/Deep/level-01");
-    ASSERT_NE(deep, nullptr);
-    EXPECT_TRUE(std::regex_match((*deep)["modified"].get<std::string>(), iso));
-  }
-}
-
-// What sha256sum and md5sum make of the copies, in the destination folder.
-void ExpectSumsVerify(const std::string& dir) {
-  for (const char* tool : {"sha256sum -c --strict SHA256SUMS", "md5sum -c --strict MD5SUMS"}) {
-    const auto r = RunCommand("cd " + Quote(dir) + " && " + tool);
-    EXPECT_EQ(r.status, 0) << tool << "\n" << r.out << r.err;
+    // Every file system's times are there, FAT's (read as UTC) too.
+    ASSERT_NE(json.Find("/Deep/level-01"), nullptr);
+    EXPECT_FALSE(json.Find("/Deep/level-01")->at("modified").is_null());
   }
 }
 
 // Times as the listings and manifests write them, from the first day an
 // NTFS stamp can name to past the four-digit years, as date -u writes each.
 TEST(IsoUtc, WritesEveryYearAStampCanHold) {
-  const struct {
-    std::int64_t seconds;
-    const char* text;
-  } cases[] = {
+  const std::pair<std::int64_t, std::string> cases[] = {
       {0, "1970-01-01T00:00:00Z"},          {-11644473600, "1601-01-01T00:00:00Z"},
       {951782400, "2000-02-29T00:00:00Z"},  {4354819199, "2107-12-31T23:59:59Z"},
       {1700000000, "2023-11-14T22:13:20Z"}, {253402300799, "9999-12-31T23:59:59Z"},
       {253402300800, "10000-01-01T00:00:00Z"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IsoUtc(c.seconds), c.text);
+  for (const auto& [seconds, text] : cases) {
     std::string appended = "at ";
-    AppendIsoUtc(appended, c.seconds);
-    EXPECT_EQ(appended, std::string("at ") + c.text);
+    AppendIsoUtc(appended, seconds);
+    EXPECT_EQ(IsoUtc(seconds) + " | " + appended, text + " | at " + text);
   }
 }
 
@@ -208,7 +190,6 @@ TEST(CopyManifest, ItsHashesVerifyEveryCopy) {
     const std::string to = dir.Path("out");
     const auto r = RunCommand(TimedCli("copy --to " + Quote(to) + " " + Quote(test::Fixture(image))));
     ASSERT_EQ(r.status, 0) << r.err;
-    ExpectSumsVerify(to);
     const auto rows = CsvRecords(test::ReadAll(to + "/tessilon-manifest.csv"));
     const test::Scan scan = test::RunScan(test::Fixture(image), false);
     std::size_t deletedFiles = 0;
@@ -263,14 +244,13 @@ TEST(CliCat, WritesWhatIcatDoes) {
     }
     const auto ours = RunCommand(TimedCli(args));
     EXPECT_EQ(ours.status, 0) << ours.err;
-    EXPECT_EQ(ours.out.size(), icat.out.size());
-    EXPECT_TRUE(ours.out == icat.out);
+    EXPECT_TRUE(ours.out == icat.out) << ours.out.size() << " bytes, icat " << icat.out.size();
   }
   // Nothing on stdout when the file is not there.
   const auto missing = RunCommand(TimedCli("cat " + Quote(test::Fixture("fat32-512.img")) + " /no/such.txt"));
   EXPECT_EQ(missing.status, 1);
   EXPECT_EQ(missing.out, "");
-  EXPECT_NE(missing.err.find("no file /no/such.txt"), std::string::npos) << missing.err;
+  EXPECT_TRUE(test::Has(missing.err, "no file /no/such.txt")) << missing.err;
 }
 
 TEST(CliOffset, ReadsTheVolumeThePartitionDoes) {
@@ -282,7 +262,7 @@ TEST(CliOffset, ReadsTheVolumeThePartitionDoes) {
     std::string offset;
   } cases[] = {{1, "2048"}, {2, "83968"}};
   for (const auto& c : cases) {
-    EXPECT_NE(table.out.find(std::string(10 - c.offset.size(), '0') + c.offset), std::string::npos) << table.out;
+    EXPECT_TRUE(test::Has(table.out, std::string(10 - c.offset.size(), '0') + c.offset)) << table.out;
     const auto byPartition =
         RunCommand(TimedCli("scan --json --partition " + std::to_string(c.partition) + " " + Quote(disk)));
     const auto byOffset = RunCommand(TimedCli("scan --json --offset " + c.offset + " " + Quote(disk)));
@@ -292,20 +272,18 @@ TEST(CliOffset, ReadsTheVolumeThePartitionDoes) {
   }
   const auto past = RunCommand(TimedCli("scan --offset 999999999 " + Quote(disk)));
   EXPECT_EQ(past.status, 1);
-  EXPECT_NE(past.err.find("sector 999999999 lies past its end"), std::string::npos) << past.err;
+  EXPECT_TRUE(test::Has(past.err, "sector 999999999 lies past its end")) << past.err;
   EXPECT_EQ(RunCommand(TimedCli("scan --offset 2048 --partition 1 " + Quote(disk))).status, 2);
 }
 
-TEST(CliDocs, ManPagesRenderCleanAndVersionIsTheProjects) {
+// The version each program gives is checked against the package's in
+// tests/package_test.sh.
+TEST(CliDocs, ManPagesRenderClean) {
   for (const char* page : {"tessilon.1", "tessilon-cli.1"}) {
     const auto r = RunCommand("groff -man -ww -z " + Quote(std::string(TESSILON_SOURCE_DIR) + "/docs/" + page));
     EXPECT_EQ(r.status, 0) << page;
     EXPECT_EQ(r.err, "") << page;
   }
-  std::smatch m;
-  const std::string cmake = test::ReadAll(std::string(TESSILON_SOURCE_DIR) + "/CMakeLists.txt");
-  ASSERT_TRUE(std::regex_search(cmake, m, std::regex(R"(project\(tessilon VERSION ([0-9.]+))")));
-  EXPECT_EQ(RunCommand(TimedCli("--version")).out, "tessilon-cli " + m[1].str() + "\n");
 }
 
 }  // namespace

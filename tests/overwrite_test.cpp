@@ -130,8 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, OverwriteAgainstTsk,
                                            "exfat-4k.img"),
                          [](const auto& param) {
                            std::string name = param.param;
-                           name.erase(std::remove_if(name.begin(), name.end(), [](char c) { return !isalnum(c); }),
-                                      name.end());
+                           std::erase_if(name, [](char c) { return !isalnum(c); });
                            return name;
                          });
 
@@ -163,7 +162,7 @@ TEST(Overwrite, CopyLogAndWindowQueryAgreeWithTheListing) {
     const test::CommandResult copy = test::CliCopy(path, dir.Path("out"), {e->at("path")});
     const std::string line =
         "was overwritten by " + OwnersText(*e) + "; " + percent + "% of its clusters are still free.";
-    EXPECT_NE(copy.err.find(line), std::string::npos) << copy.err;
+    EXPECT_TRUE(test::Has(copy.err, line)) << copy.err;
 
     test::HeadlessApp h;
     h.OpenImages({path});
@@ -238,26 +237,20 @@ TEST(Overwrite, CrossLinkedAndLoopingLiveChainsAreNamedAndEnd) {
   ASSERT_EQ(victim->at("overwritten_by"), nlohmann::json({"/B.BIN"}));
   const auto start = b->at("record").get<std::uint16_t>();
 
-  std::string bytes = test::ReadAll(image);
-  const std::size_t fat = 512 * (static_cast<std::uint8_t>(bytes[14]) | static_cast<std::uint8_t>(bytes[15]) << 8);
-  const auto put16 = [&](std::size_t at, std::uint16_t v) {
-    bytes[at] = static_cast<char>(v & 0xFF);
-    bytes[at + 1] = static_cast<char>(v >> 8);
-  };
   // A.BIN's entry points at B.BIN's chain, whose last entry leads back to
   // its first.
-  const std::size_t entry = bytes.find("A       BIN");
+  const std::vector<std::uint8_t> reserved = test::ReadAt(image, 14, 2);
+  const std::size_t fat = 512 * (reserved[0] | reserved[1] << 8);
+  const std::size_t entry = test::ReadAll(image).find("A       BIN");
   ASSERT_NE(entry, std::string::npos);
-  put16(entry + 26, start);
-  put16(fat + 2 * (start + 2u), start);
-  test::WriteFile(image, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+  test::WriteAt(image, entry + 26, test::Le(start, 2));
+  test::WriteAt(image, fat + 2 * (start + 2u), test::Le(start, 2));
 
   const test::Scan after = test::RunScan(image, false);
   ASSERT_EQ(after.status, 0) << after.log;
   const nlohmann::json* again = victimIn(after);
   ASSERT_NE(again, nullptr) << after.log;
-  const auto owners = again->at("overwritten_by").get<std::set<std::string>>();
-  EXPECT_EQ(owners, (std::set<std::string>{"/A.BIN", "/B.BIN"}));
+  EXPECT_EQ(again->at("overwritten_by").get<std::set<std::string>>(), (std::set<std::string>{"/A.BIN", "/B.BIN"}));
   EXPECT_EQ(again->at("recoverable_percent"), 0.0);
 }
 
