@@ -1,6 +1,6 @@
 // "tessilon-cli report": the Deleted File Report of a FAT32 volume made with
 // mkfs.fat and mtools, as text, with the page breaks where the report's
-// arithmetic puts them (its PDF is read back in tests/qt/print_window_test.cpp);
+// arithmetic puts them (its PDF is read back in tests/qt/window_test.cpp);
 // and as PDF, read back with pdftotext, of names in Japanese, Greek, Cyrillic
 // and with an emoji (an NTFS volume written through ntfs-3g): with the
 // machine's fonts every name is there; with a font that lacks a script, the

@@ -1,7 +1,7 @@
 // The splitter between the folder tree and the file list, through the main
 // dialog's own mouse messages: the gap's exact edges, where a drop puts the
 // tree's edge, and a drag in the middle of a scan. The drag as a user makes
-// it, bar pixels, capture and all, is in tests/qt/splitter_window_test.cpp.
+// it, bar pixels, capture and all, is in tests/qt/window_test.cpp.
 #include <gtest/gtest.h>
 
 #include "app/main_dialog.h"
