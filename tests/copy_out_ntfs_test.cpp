@@ -22,11 +22,6 @@ using test::Quote;
 using test::ReadAll;
 using test::RunCommand;
 
-test::CommandResult Copy(const std::string& image, const std::string& out, const std::vector<std::string>& paths = {},
-                         int partition = 0) {
-  return test::CliCopy(image, out, paths, partition ? "--partition " + std::to_string(partition) : "");
-}
-
 // ---------------------------------------------------------------------------
 // The fixture volumes: every file the manifest says still holds its bytes.
 
@@ -34,6 +29,9 @@ class NtfsCopy : public ::testing::TestWithParam<nlohmann::json> {
  protected:
   std::string Image() const { return Fixture(GetParam()["image"]); }
   int Partition() const { return GetParam()["partition"]; }
+  test::CommandResult Copy(const std::string& out, const std::vector<std::string>& paths = {}) const {
+    return test::CliCopy(Image(), out, paths, Partition() ? "--partition " + std::to_string(Partition()) : "");
+  }
   std::string TskOffset() const { return GetParam()["start_lba"] != 0 ? "-o " + GetParam()["start_lba"].dump() : ""; }
   std::vector<nlohmann::json> Manifest(bool deleted) const {
     std::vector<nlohmann::json> out;
@@ -68,7 +66,7 @@ class NtfsCopy : public ::testing::TestWithParam<nlohmann::json> {
 TEST_P(NtfsCopy, DeletedFilesThatKeptTheirClustersComeBackByteExact) {
   const std::string before = test::Sha256OfFile(Image());
   const std::string out = dir_.Path("out");
-  const auto r = Copy(Image(), out, {}, Partition());
+  const auto r = Copy(out);
   EXPECT_EQ(r.status, 0) << r.err;
   std::set<std::string> checked;
   std::ofstream sums(dir_.Path("SHA256SUMS"));
@@ -92,7 +90,7 @@ TEST_P(NtfsCopy, DeletedFilesThatKeptTheirClustersComeBackByteExact) {
 TEST_P(NtfsCopy, LiveFilesComeBackByteExactWithTheirModificationTime) {
   const std::vector<std::string> paths = GetParam()["live"];
   const std::string out = dir_.Path("out");
-  const auto r = Copy(Image(), out, paths, Partition());
+  const auto r = Copy(out, paths);
   ASSERT_EQ(r.status, 0) << r.err;
   int found = 0;
   for (const auto& e : Manifest(false)) {
@@ -112,9 +110,7 @@ TEST_P(NtfsCopy, LiveFilesComeBackByteExactWithTheirModificationTime) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsCopy, ::testing::ValuesIn(test::DataRows("ntfs-copy-volumes.jsonl")),
-                         [](const auto& p) {
-                           return ParamName(p.param["image"]) + (p.param["partition"] != 0 ? "_p" + p.param["partition"].dump() : "");
-                         });
+                         [](const auto& p) { return p.param.value("name", std::string()); });
 
 // ---------------------------------------------------------------------------
 // Hand-damaged copies of ntfs-4k.img.
@@ -135,7 +131,8 @@ class NtfsCopyDamaged : public ::testing::Test {
 
 TEST_F(NtfsCopyDamaged, EncryptedFilesAndBrokenCompressedChunksAreToldAndTheRestIsKept) {
   // One stream flagged encrypted in its $DATA header, one file in its attributes.
-  EditRecord(image_, Offset("/Documents/deleted-many-clusters.bin"), [](Buffer& r) { r[FindAttribute(r, 0x80) + 13] |= 0x40; });
+  EditRecord(image_, Offset("/Documents/deleted-many-clusters.bin"),
+             [](Buffer& r) { r[FindAttribute(r, 0x80) + 13] |= 0x40; });
   EditRecord(image_, Offset("/Documents/deleted-one-cluster.bin"), [](Buffer& r) {
     r[FindAttribute(r, 0x10) + GetU16(r, FindAttribute(r, 0x10) + 20) + 33] |= 0x40;
   });
@@ -150,8 +147,8 @@ TEST_F(NtfsCopyDamaged, EncryptedFilesAndBrokenCompressedChunksAreToldAndTheRest
   head[2] = 0x01;
   WriteAt(image_, g_.ClusterOffset(clusters[0]), head);
   const std::string out = dir_.Path("out");
-  const auto r = Copy(image_, out, {"/Documents/deleted-many-clusters.bin", "/Documents/deleted-one-cluster.bin",
-                                    "/Documents/deleted-note.txt", compressed});
+  const auto r = test::CliCopy(image_, out, {"/Documents/deleted-many-clusters.bin",
+                                             "/Documents/deleted-one-cluster.bin", "/Documents/deleted-note.txt", compressed});
   EXPECT_EQ(r.status, 3) << r.err;
   for (const char* name : {"deleted-many-clusters.bin", "deleted-one-cluster.bin"}) {
     EXPECT_TRUE(Has(r.err, out + "/Documents/" + name + " was not copied: it is encrypted, and its content cannot "
@@ -189,7 +186,8 @@ TEST_F(NtfsCopyDamaged, RecordsThatChangedSinceTheScanAreNotCopied) {
                                       " no longer passes its update-sequence check.",
                                   "/taken.txt was not copied: its MFT record " + std::to_string(files[1].recordNumber) +
                                       " now belongs to a file in use.",
-                                  std::string("/beyond.txt was not copied: MFT record 1073741824 no longer reads as a file record.")})
+                                  std::string("/beyond.txt was not copied: MFT record 1073741824 no longer reads as a "
+                                              "file record.")})
     EXPECT_TRUE(Has(h.LogText(), line)) << line << "\n" << h.LogText();
   EXPECT_TRUE(std::filesystem::is_empty(out));
   // Exit pressed during a copy of many chunks stops it.
@@ -213,7 +211,7 @@ TEST_F(NtfsCopyDamaged, RecordsThatChangedSinceTheScanAreNotCopied) {
 class NtfsCopyExtents : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new test::ScratchDir;
+    dir_ = std::make_unique<test::ScratchDir>();
     ASSERT_EQ(RunCommand("head -c 2000000 /dev/urandom > " + Quote(dir_->Path("b.bin"))).status, 0);
     test::WriteFile(dir_->Path("one.bin"), Buffer(1024, 0x5A));
     ASSERT_EQ(RunCommand("head -c 16000000 /dev/zero > " + Quote(dir_->Path("fill.bin"))).status, 0);
@@ -222,12 +220,9 @@ class NtfsCopyExtents : public ::testing::Test {
     c += "fill\t/filler\t" + dir_->Path("fill.bin") + "\n";
     for (int i = 1; i < 3000; i += 2) c += "rm\t/p/" + std::to_string(i) + "\n";
     for (int i = 0; i < 850; ++i) c += "chunk\t/b.bin\t" + dir_->Path("b.bin") + "\t" + std::to_string(i * 1024) + "\t1024\n";
-    image_ = new std::string(MakeNtfsImage(*dir_, "extents.img", 16, 1024, c));
+    image_ = MakeNtfsImage(*dir_, "extents.img", 16, 1024, c);
   }
-  static void TearDownTestSuite() {
-    delete image_;
-    delete dir_;
-  }
+  static void TearDownTestSuite() { dir_.reset(); }
   std::string Host(const std::string& name, std::size_t size) { return ReadAll(dir_->Path(name)).substr(0, size); }
 
   // The records that the attribute list names for $DATA, with the first
@@ -241,21 +236,21 @@ class NtfsCopyExtents : public ::testing::Test {
     return out;
   }
 
-  static inline test::ScratchDir* dir_ = nullptr;
-  static inline std::string* image_ = nullptr;
+  static inline std::unique_ptr<test::ScratchDir> dir_;
+  static inline std::string image_;
   test::ScratchDir scratch_;
 };
 
 TEST_F(NtfsCopyExtents, AStreamSplitOverExtensionRecordsIsJoinedInVcnOrder) {
-  ASSERT_GE(DataExtents(*image_, FlsEntries(*image_, false).at("/b.bin")).size(), 2u) << "no attribute list was made";
+  ASSERT_GE(DataExtents(image_, FlsEntries(image_, false).at("/b.bin")).size(), 2u) << "no attribute list was made";
   const std::string out = scratch_.Path("out");
-  const auto r = Copy(*image_, out, {"/b.bin"});
+  const auto r = test::CliCopy(image_, out, {"/b.bin"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadAll(out + "/b.bin"), Host("b.bin", 850 * 1024));
 }
 
 TEST_F(NtfsCopyExtents, AnExtensionRecordOfAnotherFileLeavesAHoleThatIsTold) {
-  const std::string image = test::CopyOf(*image_, scratch_, "foreign.img");
+  const std::string image = test::CopyOf(image_, scratch_, "foreign.img");
   const std::uint64_t base = FlsEntries(image, false).at("/b.bin");
   const auto extents = DataExtents(image, base);
   // The last extent's record now claims another base record.
@@ -265,7 +260,7 @@ TEST_F(NtfsCopyExtents, AnExtensionRecordOfAnotherFileLeavesAHoleThatIsTold) {
   const NtfsGeometry g = GeometryOf(image);
   EditRecord(image, RecordOffset(image, g, record), [](Buffer& r) { PutU64(r, 32, 0x0001000000000010ULL); });
   const std::string out = scratch_.Path("out");
-  const auto r = Copy(image, out, {"/b.bin"});
+  const auto r = test::CliCopy(image, out, {"/b.bin"});
   EXPECT_EQ(r.status, 3);
   EXPECT_TRUE(Has(r.err, "/b.bin was not copied in full: ")) << r.err;
   EXPECT_TRUE(Has(r.err, "bytes of it lie where none of its data runs reach (a lost extent); they are written as zeros"));

@@ -108,7 +108,9 @@ TEST(NtfsDamage, BrokenRecordsRunsRecordZeroAndCutsArePassedOverAndTold) {
        [](Img img, Geo g) { WriteAt(img, RecordOffset(img, g, 31) + 1022, {0x12, 0x34}); },
        {"MFT record 31 (sector ", "fails its update-sequence check"}, Without(kAllDeleted, "sing1.dat")},
       {"attribute-past-record",
-       [&](Img img, Geo g) { EditRecord(img, RecordOffset(img, g, 29), [&](Buffer& r) { PutU32(r, data(r) + 4, 2000); }); },
+       [&](Img img, Geo g) {
+         EditRecord(img, RecordOffset(img, g, 29), [&](Buffer& r) { PutU32(r, data(r) + 4, 2000); });
+       },
        {"MFT record 29: an attribute runs past the end of the record"}, Without(kAllDeleted, "frag1.dat")},
       {"zero-run-length",
        [&](Img img, Geo g) {
@@ -254,8 +256,7 @@ TEST(NtfsDamage, IndexBlocksThatFailTheirCheckLoseOnlyTheirOwnEntries) {
   Unprotect(fourthAsRead);
   WriteAt(image, second + 1534, {0xAB, 0xCD});
   Buffer fourthBlock = fourthAsRead;
-  const std::size_t firstEntry = 24 + GetU32(fourthBlock, 24);
-  PutU16(fourthBlock, firstEntry + 8, 0);
+  PutU16(fourthBlock, 24 + GetU32(fourthBlock, 24) + 8, 0);  // the first entry's length
   Protect(fourthBlock, GetU16(fourthBlock, GetU16(fourthBlock, 4)));
   WriteAt(image, fourth, fourthBlock);
   const Scan s = RunScan(image, false);
@@ -425,8 +426,7 @@ TEST(NtfsDamage, MftRecordsPastTheEndOfACutShortImageAreNotRead) {
   const std::string image = MakeNtfsImage(dir, "cut.img", 16, 4096, "file\t/gone.txt\t" + note + "\nrm\t/gone.txt\n");
   const NtfsGeometry g = GeometryOf(image);
   const std::uint64_t record0 = RecordOffset(image, g, 0), record6 = RecordOffset(image, g, 6);
-  constexpr std::uint64_t kClaimed = 2000 * 4096;  // clusters: the volume the boot sector claims
-  constexpr std::uint64_t kMftClusters = 1 << 22;
+  constexpr std::uint64_t kClaimed = 2000 * 4096, kMftClusters = 1 << 22;  // clusters: of the volume and the $MFT
   auto setRun = [](Buffer& r, std::size_t at, const Buffer& pair, std::uint64_t clusters, std::uint64_t size) {
     const std::size_t pairs = at + GetU16(r, at + 32);
     ASSERT_GE(at + GetU32(r, at + 4), pairs + pair.size() + 1);

@@ -57,7 +57,9 @@ class NtfsReadErrors : public ::testing::Test {
     static const Scan scans[2] = {RunScan(image_, false), RunScan(image_, true)};
     return scans[quick ? 1 : 0];
   }
-  static std::uint64_t Record(const std::string& path, bool deleted = false) { return FlsEntries(image_, deleted).at(path); }
+  static std::uint64_t Record(const std::string& path, bool deleted = false) {
+    return FlsEntries(image_, deleted).at(path);
+  }
   static std::uint64_t RecordAt(std::uint64_t n) { return RecordOffset(image_, GeometryOf(image_), n); }
   static inline const std::string image_ = Fixture("ntfs-4k.img");
 };

@@ -32,7 +32,8 @@ Bytes View(const Buffer& b) { return Bytes(b.data(), b.size()); }
 
 MftFileInfo MftWithRuns(std::vector<DataRun> runs) {
   MftFileInfo m;
-  m.runCount = static_cast<std::uint32_t>(runs.size()), m.runs = std::make_shared<const std::vector<DataRun>>(std::move(runs));
+  m.runCount = static_cast<std::uint32_t>(runs.size());
+  m.runs = std::make_shared<const std::vector<DataRun>>(std::move(runs));
   return m;
 }
 

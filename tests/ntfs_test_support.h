@@ -2,7 +2,6 @@
 // Helpers of the NTFS suites: MFT records built byte by byte, records edited
 // in an image copy with the update sequence kept right (so that only the
 // damage meant is there), and volumes made with mkntfs and libntfs-3g.
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -143,7 +142,8 @@ struct NtfsGeometry {
 };
 inline NtfsGeometry GeometryOf(const std::string& image, std::uint64_t volumeOffset = 0) {
   const Buffer boot = ReadAt(image, volumeOffset, 512);
-  return {volumeOffset, std::uint64_t{GetU16(boot, 11)} * boot[13], GetU64(boot, 48), GetU64(boot, 56), GetU64(boot, 40)};
+  return {volumeOffset, std::uint64_t{GetU16(boot, 11)} * boot[13], GetU64(boot, 48), GetU64(boot, 56),
+          GetU64(boot, 40)};
 }
 
 // The byte offset of MFT record n, through the $MFT's runs as istat gives them.
@@ -237,13 +237,6 @@ inline std::string MakeNtfsImage(const test::ScratchDir& dir, const std::string&
                                   std::to_string(clusterBytes) + " -L " + label + " '" + image + "' && '" + tool +
                                   "' '" + image + "' < '" + script + "'");
   EXPECT_EQ(r.status, 0) << r.err;
-  return image;
-}
-
-// A test's name for a fixture image: "ntfs-4kn.img" -> "ntfs_4kn".
-inline std::string ParamName(std::string image) {
-  image.resize(image.find('.'));
-  std::replace(image.begin(), image.end(), '-', '_');
   return image;
 }
 
