@@ -1,24 +1,16 @@
-// Copying found files out of NTFS volumes made with mkntfs and libntfs-3g:
-// byte-exact against what was written and against The Sleuth Kit's icat,
-// for resident, plain, fragmented, sparse and compressed streams, on
-// volumes of 512- and 4096-byte sectors and in partitions, and for streams
-// split over extension records; and hand-damaged copies for what the real
-// tools do not make: encrypted streams, a broken compressed chunk, extension
-// records of other files, records changed since the scan.
+// Copying found files out of NTFS volumes made with mkntfs and libntfs-3g,
+// byte-exact against what was written and against The Sleuth Kit's icat; and
+// hand-damaged copies for what the real tools do not make.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
-#include <ctime>
 #include <filesystem>
-#include <fstream>
 
-#include "app/main_dialog.h"
-#include "ntfs_test_support.h"
 #include "app/copy_command.h"
+#include "app/main_dialog.h"
 #include "core/entry_records.h"
-#include "test_support.h"
-#include "ui/control_ids.h"
 #include "fs/logdrive_info.h"
+#include "ntfs_test_support.h"
+#include "ui/control_ids.h"
 
 namespace tsn {
 namespace {
@@ -30,39 +22,21 @@ using test::Quote;
 using test::ReadAll;
 using test::RunCommand;
 
-test::CommandResult Copy(const std::string& image, const std::string& out, const std::vector<std::string>& paths = {},
-                         int partition = 0) {
-  return test::CliCopy(image, out, paths, partition ? "--partition " + std::to_string(partition) : "");
-}
-
 // ---------------------------------------------------------------------------
 // The fixture volumes: every file the manifest says still holds its bytes.
 
-struct Volume {
-  const char* image;
-  int partition;  // 0: the image is the volume
-  std::uint64_t startLba;
-  std::vector<std::string> mustCopy;  // deleted files among those checked byte for byte
-  std::vector<std::string> live;      // live files to copy by name
-  bool pieces;                        // holds the fragment whose clusters a later file took
-};
-
-const std::vector<std::string> kFullTreeDeleted = {"Compressed/deleted-compressed.txt", "Sparse/deleted-sparse.bin",
-                                                   "Resident/deleted-tiny.txt"};
-const std::vector<std::string> kFullTreeLive = {"/Compressed/compressed-log.txt", "/Compressed/compressed-small.txt",
-                                                "/Sparse/sparse.bin", "/Frag/fragmented.bin", "/Resident/tiny-1.txt",
-                                                "/Documents/empty.txt", "/Documents/cluster-and-a-byte.bin"};
-const std::vector<std::string> kSmallTreeDeleted = {"Photos/holiday.jpg", "Old/letter.txt", "Old/Drafts/draft-1.txt"};
-const std::vector<std::string> kSmallTreeLive = {"/Documents/many-clusters.bin", "/Documents/readme.txt"};
-
-class NtfsCopy : public ::testing::TestWithParam<Volume> {
+class NtfsCopy : public ::testing::TestWithParam<nlohmann::json> {
  protected:
-  std::string Image() const { return Fixture(GetParam().image); }
-  std::string TskOffset() const { return GetParam().startLba ? "-o " + std::to_string(GetParam().startLba) : ""; }
+  std::string Image() const { return Fixture(GetParam()["image"]); }
+  int Partition() const { return GetParam()["partition"]; }
+  test::CommandResult Copy(const std::string& out, const std::vector<std::string>& paths = {}) const {
+    return test::CliCopy(Image(), out, paths, Partition() ? "--partition " + std::to_string(Partition()) : "");
+  }
+  std::string TskOffset() const { return GetParam()["start_lba"] != 0 ? "-o " + GetParam()["start_lba"].dump() : ""; }
   std::vector<nlohmann::json> Manifest(bool deleted) const {
     std::vector<nlohmann::json> out;
-    for (const auto& e : test::ManifestOf(GetParam().image))
-      if (e.value("partition", 0) == GetParam().partition && !e["folder"] && e["deleted"] == deleted) out.push_back(e);
+    for (const auto& e : test::ManifestOf(GetParam()["image"]))
+      if (e.value("partition", 0) == Partition() && !e["folder"] && e["deleted"] == deleted) out.push_back(e);
     return out;
   }
   // Every copy in out equals what icat reads for the same record (but in
@@ -92,7 +66,7 @@ class NtfsCopy : public ::testing::TestWithParam<Volume> {
 TEST_P(NtfsCopy, DeletedFilesThatKeptTheirClustersComeBackByteExact) {
   const std::string before = test::Sha256OfFile(Image());
   const std::string out = dir_.Path("out");
-  const auto r = Copy(Image(), out, {}, GetParam().partition);
+  const auto r = Copy(out);
   EXPECT_EQ(r.status, 0) << r.err;
   std::set<std::string> checked;
   std::ofstream sums(dir_.Path("SHA256SUMS"));
@@ -105,20 +79,18 @@ TEST_P(NtfsCopy, DeletedFilesThatKeptTheirClustersComeBackByteExact) {
   sums.close();
   const auto c = RunCommand("cd " + Quote(out) + " && sha256sum -c --quiet " + Quote(dir_.Path("SHA256SUMS")));
   EXPECT_EQ(c.out, "") << "these differ from what was written";
-  for (const std::string& path : GetParam().mustCopy) EXPECT_TRUE(checked.count(path)) << path;
+  for (const auto& path : GetParam()["must_copy"]) EXPECT_TRUE(checked.count(path.get<std::string>())) << path;
   // A file whose clusters another file took since is still copied, and said to be.
-  if (GetParam().pieces) {
-    EXPECT_TRUE(Has(r.err, "/Frag/pieces/piece-01.bin was copied, but 3 of its 3 clusters are now in use by "
-                           "other files; its content is likely overwritten.")) << r.err;
-  }
+  EXPECT_EQ(Has(r.err, "/Frag/pieces/piece-01.bin was copied, but 3 of its 3 clusters are now in use by other files; "
+                       "its content is likely overwritten."), GetParam()["pieces"].get<bool>()) << r.err;
   ExpectIcatAgrees(out, true);
   EXPECT_EQ(test::Sha256OfFile(Image()), before);
 }
 
 TEST_P(NtfsCopy, LiveFilesComeBackByteExactWithTheirModificationTime) {
-  const std::vector<std::string>& paths = GetParam().live;
+  const std::vector<std::string> paths = GetParam()["live"];
   const std::string out = dir_.Path("out");
-  const auto r = Copy(Image(), out, paths, GetParam().partition);
+  const auto r = Copy(out, paths);
   ASSERT_EQ(r.status, 0) << r.err;
   int found = 0;
   for (const auto& e : Manifest(false)) {
@@ -130,41 +102,15 @@ TEST_P(NtfsCopy, LiveFilesComeBackByteExactWithTheirModificationTime) {
   EXPECT_EQ(found, static_cast<int>(paths.size()));
   ExpectIcatAgrees(out, false);
   // The time of last change is $STANDARD_INFORMATION's, to the 100 ns.
-  struct stat st {};
-  ASSERT_EQ(::stat((out + paths[0]).c_str(), &st), 0);
-  char stamp[64];
-  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", std::gmtime(&st.st_mtim.tv_sec));
-  char nanos[16];
-  std::snprintf(nanos, sizeof nanos, ".%09ld", st.st_mtim.tv_nsec);
+  std::string stamp = RunCommand("date -u -r " + Quote(out + paths[0]) + " '+%Y-%m-%d %H:%M:%S.%N'").out;
+  stamp.pop_back();
   const auto record = FlsEntries(Image(), false, TskOffset()).at(paths[0]);
   const auto istat = RunCommand("istat " + TskOffset() + " " + Quote(Image()) + " " + std::to_string(record));
-  EXPECT_TRUE(Has(istat.out, "File Modified:\t" + std::string(stamp) + nanos + " (UTC)")) << stamp << nanos << "\n"
-                                                                                          << istat.out;
+  EXPECT_TRUE(Has(istat.out, "File Modified:\t" + stamp + " (UTC)")) << stamp << "\n" << istat.out;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Fixtures, NtfsCopy,
-    ::testing::Values(Volume{"ntfs-4k.img", 0, 0, kFullTreeDeleted, kFullTreeLive, true},
-                      Volume{"ntfs-1k.img", 0, 0, kFullTreeDeleted, kFullTreeLive, true},
-                      // 4096-byte sectors, so records and index blocks of 4096 bytes.
-                      Volume{"ntfs-4kn.img", 0, 0,
-                             {"Resident/deleted-tiny.txt", "Documents/deleted-many-clusters.bin",
-                              "Compressed/deleted-compressed.txt", "Sparse/deleted-sparse.bin",
-                              "Trash/Old Photos/photo-001.jpg", "Unicode/𝄞 deleted clef.txt"},
-                             {"/Frag/fragmented.bin", "/Compressed/compressed-log.txt", "/Resident/tiny-3.txt"},
-                             true},
-                      Volume{"ntfs-4kn-16k.img", 0, 0, kSmallTreeDeleted,
-                             {"/Documents/many-clusters.bin", "/Documents/Отчёт за год.txt"}, false},
-                      Volume{"mbr-disk.img", 2, 83968, kSmallTreeDeleted, kSmallTreeLive, false},
-                      Volume{"mbr-disk.img", 5, 118784, kSmallTreeDeleted, kSmallTreeLive, false},
-                      Volume{"gpt-disk.img", 2, 83968, kSmallTreeDeleted, kSmallTreeLive, false}),
-    [](const auto& param) {
-      std::string name = param.param.image;
-      name = name.substr(0, name.find('.'));
-      for (char& c : name)
-        if (c == '-') c = '_';
-      return name + (param.param.partition ? "_p" + std::to_string(param.param.partition) : "");
-    });
+INSTANTIATE_TEST_SUITE_P(Fixtures, NtfsCopy, ::testing::ValuesIn(test::DataRows("ntfs-copy-volumes.jsonl")),
+                         [](const auto& p) { return p.param.value("name", std::string()); });
 
 // ---------------------------------------------------------------------------
 // Hand-damaged copies of ntfs-4k.img.
@@ -185,13 +131,10 @@ class NtfsCopyDamaged : public ::testing::Test {
 
 TEST_F(NtfsCopyDamaged, EncryptedFilesAndBrokenCompressedChunksAreToldAndTheRestIsKept) {
   // One stream flagged encrypted in its $DATA header, one file in its attributes.
-  EditRecord(image_, Offset("/Documents/deleted-many-clusters.bin"), [](Buffer& r) {
-    const std::size_t at = FindAttribute(r, 0x80);
-    PutU16(r, at + 12, static_cast<std::uint16_t>(GetU16(r, at + 12) | 0x4000));
-  });
+  EditRecord(image_, Offset("/Documents/deleted-many-clusters.bin"),
+             [](Buffer& r) { r[FindAttribute(r, 0x80) + 13] |= 0x40; });
   EditRecord(image_, Offset("/Documents/deleted-one-cluster.bin"), [](Buffer& r) {
-    const std::size_t at = FindAttribute(r, 0x10), value = at + GetU16(r, at + 20);
-    PutU32(r, value + 32, GetU32(r, value + 32) | 0x4000);
+    r[FindAttribute(r, 0x10) + GetU16(r, FindAttribute(r, 0x10) + 20) + 33] |= 0x40;
   });
   // The first chunk of a compressed file starts with a back reference,
   // before anything was written for it to refer to.
@@ -204,8 +147,8 @@ TEST_F(NtfsCopyDamaged, EncryptedFilesAndBrokenCompressedChunksAreToldAndTheRest
   head[2] = 0x01;
   WriteAt(image_, g_.ClusterOffset(clusters[0]), head);
   const std::string out = dir_.Path("out");
-  const auto r = Copy(image_, out, {"/Documents/deleted-many-clusters.bin", "/Documents/deleted-one-cluster.bin",
-                                    "/Documents/deleted-note.txt", compressed});
+  const auto r = test::CliCopy(image_, out, {"/Documents/deleted-many-clusters.bin",
+                                             "/Documents/deleted-one-cluster.bin", "/Documents/deleted-note.txt", compressed});
   EXPECT_EQ(r.status, 3) << r.err;
   for (const char* name : {"deleted-many-clusters.bin", "deleted-one-cluster.bin"}) {
     EXPECT_TRUE(Has(r.err, out + "/Documents/" + name + " was not copied: it is encrypted, and its content cannot "
@@ -226,9 +169,7 @@ TEST_F(NtfsCopyDamaged, RecordsThatChangedSinceTheScanAreNotCopied) {
   // A torn record, a deleted file's record now given to a live one, a
   // record past the end of the MFT.
   const std::uint64_t torn = deleted_.at("/Documents/deleted-note.txt");
-  Buffer sector = ReadAt(image_, Offset("/Documents/deleted-note.txt") + 510, 2);
-  sector[0] ^= 0xFF;
-  WriteAt(image_, Offset("/Documents/deleted-note.txt") + 510, sector);
+  WriteAt(image_, Offset("/Documents/deleted-note.txt") + 510, {0x12, 0x34});
   test::HeadlessApp h;
   h.OpenImages({image_});
   ASSERT_NE(h.app.currentDrive, nullptr);
@@ -240,14 +181,14 @@ TEST_F(NtfsCopyDamaged, RecordsThatChangedSinceTheScanAreNotCopied) {
   const std::string out = dir_.Path("out");
   std::filesystem::create_directories(out);
   CopyTotals t = CopyFilesTo(&h.app, h.app.currentDrive, out, {{&files[0], {}}, {&files[1], {}}, {&files[2], {}}});
-  EXPECT_EQ(t.failed, 3u);
-  EXPECT_EQ(t.files, 0u);
-  const std::string log = h.LogText();
-  EXPECT_TRUE(Has(log, out + "/torn.txt was not copied: MFT record " + std::to_string(torn) +
-                           " no longer passes its update-sequence check.")) << log;
-  EXPECT_TRUE(Has(log, "/taken.txt was not copied: its MFT record " + std::to_string(files[1].recordNumber) +
-                           " now belongs to a file in use.")) << log;
-  EXPECT_TRUE(Has(log, "/beyond.txt was not copied: MFT record 1073741824 no longer reads as a file record.")) << log;
+  EXPECT_EQ(std::pair(t.failed, t.files), (std::pair<std::uint64_t, std::uint64_t>{3, 0}));
+  for (const std::string& line : {out + "/torn.txt was not copied: MFT record " + std::to_string(torn) +
+                                      " no longer passes its update-sequence check.",
+                                  "/taken.txt was not copied: its MFT record " + std::to_string(files[1].recordNumber) +
+                                      " now belongs to a file in use.",
+                                  std::string("/beyond.txt was not copied: MFT record 1073741824 no longer reads as a "
+                                              "file record.")})
+    EXPECT_TRUE(Has(h.LogText(), line)) << line << "\n" << h.LogText();
   EXPECT_TRUE(std::filesystem::is_empty(out));
   // Exit pressed during a copy of many chunks stops it.
   h.ui.PostCommand(kCmdExit, 3);
@@ -270,7 +211,7 @@ TEST_F(NtfsCopyDamaged, RecordsThatChangedSinceTheScanAreNotCopied) {
 class NtfsCopyExtents : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    dir_ = new test::ScratchDir;
+    dir_ = std::make_unique<test::ScratchDir>();
     ASSERT_EQ(RunCommand("head -c 2000000 /dev/urandom > " + Quote(dir_->Path("b.bin"))).status, 0);
     test::WriteFile(dir_->Path("one.bin"), Buffer(1024, 0x5A));
     ASSERT_EQ(RunCommand("head -c 16000000 /dev/zero > " + Quote(dir_->Path("fill.bin"))).status, 0);
@@ -279,12 +220,9 @@ class NtfsCopyExtents : public ::testing::Test {
     c += "fill\t/filler\t" + dir_->Path("fill.bin") + "\n";
     for (int i = 1; i < 3000; i += 2) c += "rm\t/p/" + std::to_string(i) + "\n";
     for (int i = 0; i < 850; ++i) c += "chunk\t/b.bin\t" + dir_->Path("b.bin") + "\t" + std::to_string(i * 1024) + "\t1024\n";
-    image_ = new std::string(MakeNtfsImage(*dir_, "extents.img", 16, 1024, c));
+    image_ = MakeNtfsImage(*dir_, "extents.img", 16, 1024, c);
   }
-  static void TearDownTestSuite() {
-    delete image_;
-    delete dir_;
-  }
+  static void TearDownTestSuite() { dir_.reset(); }
   std::string Host(const std::string& name, std::size_t size) { return ReadAll(dir_->Path(name)).substr(0, size); }
 
   // The records that the attribute list names for $DATA, with the first
@@ -298,23 +236,21 @@ class NtfsCopyExtents : public ::testing::Test {
     return out;
   }
 
-  static test::ScratchDir* dir_;
-  static std::string* image_;
+  static inline std::unique_ptr<test::ScratchDir> dir_;
+  static inline std::string image_;
   test::ScratchDir scratch_;
 };
-test::ScratchDir* NtfsCopyExtents::dir_ = nullptr;
-std::string* NtfsCopyExtents::image_ = nullptr;
 
 TEST_F(NtfsCopyExtents, AStreamSplitOverExtensionRecordsIsJoinedInVcnOrder) {
-  ASSERT_GE(DataExtents(*image_, FlsEntries(*image_, false).at("/b.bin")).size(), 2u) << "no attribute list was made";
+  ASSERT_GE(DataExtents(image_, FlsEntries(image_, false).at("/b.bin")).size(), 2u) << "no attribute list was made";
   const std::string out = scratch_.Path("out");
-  const auto r = Copy(*image_, out, {"/b.bin"});
+  const auto r = test::CliCopy(image_, out, {"/b.bin"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(ReadAll(out + "/b.bin"), Host("b.bin", 850 * 1024));
 }
 
 TEST_F(NtfsCopyExtents, AnExtensionRecordOfAnotherFileLeavesAHoleThatIsTold) {
-  const std::string image = test::CopyOf(*image_, scratch_, "foreign.img");
+  const std::string image = test::CopyOf(image_, scratch_, "foreign.img");
   const std::uint64_t base = FlsEntries(image, false).at("/b.bin");
   const auto extents = DataExtents(image, base);
   // The last extent's record now claims another base record.
@@ -324,7 +260,7 @@ TEST_F(NtfsCopyExtents, AnExtensionRecordOfAnotherFileLeavesAHoleThatIsTold) {
   const NtfsGeometry g = GeometryOf(image);
   EditRecord(image, RecordOffset(image, g, record), [](Buffer& r) { PutU64(r, 32, 0x0001000000000010ULL); });
   const std::string out = scratch_.Path("out");
-  const auto r = Copy(image, out, {"/b.bin"});
+  const auto r = test::CliCopy(image, out, {"/b.bin"});
   EXPECT_EQ(r.status, 3);
   EXPECT_TRUE(Has(r.err, "/b.bin was not copied in full: ")) << r.err;
   EXPECT_TRUE(Has(r.err, "bytes of it lie where none of its data runs reach (a lost extent); they are written as zeros"));

@@ -1,9 +1,6 @@
 // The NTFS decoders on hand-made bytes, for what a real volume rarely shows
-// and a fuzzer cannot judge: the update-sequence fixup, records located in
-// 64 bits and split between two runs, runs that end exactly at the volume's
-// end or one cluster past it, names that need surrogates, attribute lists
-// that name a record twice. That hostile bytes are walked safely is the
-// fuzz targets' to show.
+// and a fuzzer cannot judge. That hostile bytes are walked safely is the fuzz
+// targets' to show.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -27,9 +24,7 @@ using ntfstest::RecordBuilder;
 
 LOGDRIVE_INFO Drive(std::uint64_t clusters = 100000, std::uint32_t spc = 8) {
   LOGDRIVE_INFO d;
-  d.fsName = "NTFS";
-  d.clusterCount = clusters;
-  d.sectorsPerCluster = spc;
+  d.fsName = "NTFS", d.clusterCount = clusters, d.sectorsPerCluster = spc;
   return d;
 }
 
@@ -50,8 +45,8 @@ TEST(Fixup, RepairsASoundRecordAndRefusesATornOneWhole) {
   ASSERT_EQ(FixupRecord(&app, repaired, 512, kFixupRepair), 1);
   EXPECT_EQ(app.routineName, "FixupRecord");  // the fault report names it
   // The sector ends hold entries 1 and 2 of the array again.
-  EXPECT_EQ(ntfstest::GetU16(repaired, 510), ntfstest::GetU16(sound, 50));
-  EXPECT_EQ(ntfstest::GetU16(repaired, 1022), ntfstest::GetU16(sound, 52));
+  EXPECT_EQ(std::pair(ntfstest::GetU16(repaired, 510), ntfstest::GetU16(repaired, 1022)),
+            std::pair(ntfstest::GetU16(sound, 50), ntfstest::GetU16(sound, 52)));
   Buffer checked = sound;
   EXPECT_EQ(FixupRecord(&app, checked, 512, kFixupCheck), 1);
   EXPECT_EQ(checked, sound);
@@ -98,25 +93,17 @@ TEST(MftRecords, ARecordSplitBetweenTwoRunsIsReadFromBoth) {
 }
 
 TEST(DataRuns, ARunMayEndAtTheLastClusterButNotPastIt) {
-  const struct {
-    const char* what;
+  for (const auto& c : test::DataRows("ntfs-data-runs.jsonl")) {
+    const std::string hex = c["pairs"];
     Buffer pairs;
-    bool refused;
-    std::vector<std::int64_t> lcns;  // of the runs kept
-  } cases[] = {
-      {"ends at the last cluster", {0x21, 0x18, 0xE8, 0x03, 0x00}, false, {1000}},
-      {"one cluster past the last", {0x21, 0x19, 0xE8, 0x03, 0x00}, true, {}},
-      {"a second run past the end: the first stays", {0x21, 0x10, 0x00, 0x01, 0x21, 0x10, 0x00, 0x03, 0x00}, true, {256}},
-      {"a negative first lcn", {0x11, 0x04, 0xF0, 0x00}, true, {}},
-  };
-  for (const auto& c : cases) {
-    const Buffer a = ntfstest::NonResidentAttribute(0x80, c.pairs, 4096);
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+      pairs.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
     std::vector<DataRun> runs;
-    const RunDecode r = DecodeDataRuns(Drive(1024), View(a), runs);
+    const RunDecode r = DecodeDataRuns(Drive(1024), View(ntfstest::NonResidentAttribute(0x80, pairs, 4096)), runs);
     std::vector<std::int64_t> lcns;
     for (const DataRun& run : runs) lcns.push_back(run.lcn);
-    EXPECT_EQ(r.refused, c.refused) << c.what;
-    EXPECT_EQ(lcns, c.lcns) << c.what;
+    EXPECT_EQ(std::pair(r.refused, lcns), (std::pair<bool, std::vector<std::int64_t>>(c["refused"], c["lcns"])))
+        << c["what"];
   }
   // Validity does not overflow at the top of the range; holes may be any size.
   EXPECT_EQ(IsValidRun({0, kSparseLcn, 0, 1LL << 50}, 10), 1);

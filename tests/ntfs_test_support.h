@@ -1,9 +1,7 @@
 #pragma once
-// Helpers of the NTFS suites: MFT records built byte by byte for hostile
-// input, the editing of records inside an image copy (with the update
-// sequence kept right, so that only the damage meant is there), scans
-// through the command line, and NTFS volumes made with mkntfs and filled
-// through libntfs-3g.
+// Helpers of the NTFS suites: MFT records built byte by byte, records edited
+// in an image copy with the update sequence kept right (so that only the
+// damage meant is there), and volumes made with mkntfs and libntfs-3g.
 #include <cstdint>
 #include <cstring>
 #include <fstream>
@@ -35,10 +33,7 @@ inline std::uint64_t GetU64(const Buffer& b, std::size_t at) { return GetLe(b, a
 
 inline Buffer Utf16(const std::u16string& s) {
   Buffer b;
-  for (const char16_t c : s) {
-    b.push_back(static_cast<std::uint8_t>(c));
-    b.push_back(static_cast<std::uint8_t>(c >> 8));
-  }
+  for (const char16_t c : s) b.insert(b.end(), {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8)});
   return b;
 }
 
@@ -133,9 +128,6 @@ struct RecordBuilder {
   }
 };
 
-// ---------------------------------------------------------------------------
-// Images on disk.
-
 // DFTT #7: NTFS deleted files with a published table of them.
 inline std::string Dftt7() { return test::RealImage("dftt-7-undel-ntfs.zip", "7-undel-ntfs/7-ntfs-undel.dd"); }
 
@@ -144,23 +136,14 @@ using test::WriteAt;
 
 // Where an NTFS volume inside an image keeps things, from its boot sector.
 struct NtfsGeometry {
-  std::uint64_t volumeOffset = 0;  // bytes from the start of the image
-  std::uint64_t clusterBytes = 0;
-  std::uint64_t mftCluster = 0;
-  std::uint64_t mirrorCluster = 0;
-  std::uint64_t totalSectors = 0;
+  std::uint64_t volumeOffset = 0, clusterBytes = 0, mftCluster = 0, mirrorCluster = 0, totalSectors = 0;
   std::uint64_t MftOffset() const { return volumeOffset + mftCluster * clusterBytes; }
   std::uint64_t ClusterOffset(std::uint64_t c) const { return volumeOffset + c * clusterBytes; }
 };
 inline NtfsGeometry GeometryOf(const std::string& image, std::uint64_t volumeOffset = 0) {
   const Buffer boot = ReadAt(image, volumeOffset, 512);
-  NtfsGeometry g;
-  g.volumeOffset = volumeOffset;
-  g.clusterBytes = std::uint64_t{GetU16(boot, 11)} * boot[13];
-  g.totalSectors = GetU64(boot, 40);
-  g.mftCluster = GetU64(boot, 48);
-  g.mirrorCluster = GetU64(boot, 56);
-  return g;
+  return {volumeOffset, std::uint64_t{GetU16(boot, 11)} * boot[13], GetU64(boot, 48), GetU64(boot, 56),
+          GetU64(boot, 40)};
 }
 
 // The byte offset of MFT record n, through the $MFT's runs as istat gives them.
@@ -187,15 +170,9 @@ inline std::uint64_t FileReference(const std::string& image, const NtfsGeometry&
 
 // Offset in a record of its first attribute of `type` (0 when none).
 inline std::size_t FindAttribute(const Buffer& r, std::uint32_t type) {
-  std::size_t at = GetU16(r, 20);
-  while (at + 8 <= r.size()) {
-    const std::uint32_t t = GetU32(r, at);
-    if (t == 0xFFFFFFFF) return 0;
-    const std::uint32_t len = GetU32(r, at + 4);
-    if (len == 0) return 0;
-    if (t == type) return at;
-    at += len;
-  }
+  for (std::size_t at = GetU16(r, 20); at + 8 <= r.size() && GetU32(r, at) != 0xFFFFFFFF && GetU32(r, at + 4) != 0;
+       at += GetU32(r, at + 4))
+    if (GetU32(r, at) == type) return at;
   return 0;
 }
 
@@ -227,6 +204,7 @@ inline std::map<std::string, std::uint64_t> FlsEntries(const std::string& image,
   return out;
 }
 
+// What one listing of path -> record has that the other lacks or numbers otherwise.
 inline std::string Difference(const std::map<std::string, std::uint64_t>& ours,
                               const std::map<std::string, std::uint64_t>& theirs) {
   std::string out;
@@ -241,36 +219,39 @@ inline std::string Difference(const std::map<std::string, std::uint64_t>& ours,
   return out;
 }
 
-// ---------------------------------------------------------------------------
-// NTFS volumes made by mkntfs and filled through libntfs-3g, no mount needed.
-
-// The populate tool, built once for all the suites of a run.
-inline std::string PopulateTool() {
-  static const test::ScratchDir dir;
+// Makes an image of `mib` MiB with clusters of `clusterBytes` with mkntfs and
+// runs the populate commands (one per line, fields separated by tabs) on it
+// through libntfs-3g, no mount needed; the tool is built once a run.
+inline std::string MakeNtfsImage(const test::ScratchDir& dir, const std::string& name, int mib, int clusterBytes,
+                                 const std::string& commands, const std::string& label = "TESSILON") {
+  static const test::ScratchDir toolDir;
   static const std::string tool = [] {
-    const std::string source = std::string(TESSILON_SOURCE_DIR) + "/tests/fixtures/ntfs_populate.c";
-    const std::string path = dir.Path("ntfs_populate");
-    const auto r = test::RunCommand("cc -O2 -o '" + path + "' '" + source + "' $(pkg-config --cflags --libs libntfs-3g)");
+    const auto r = test::RunCommand("cc -O2 -o '" + toolDir.Path("ntfs_populate") + "' '" + TESSILON_SOURCE_DIR +
+                                    "/tests/fixtures/ntfs_populate.c' $(pkg-config --cflags --libs libntfs-3g)");
     EXPECT_EQ(r.status, 0) << r.err;
-    return path;
+    return toolDir.Path("ntfs_populate");
   }();
-  return tool;
-}
-
-// Makes an image of `mib` MiB with clusters of `clusterBytes` and runs the
-// populate commands (one per line, fields separated by tabs) on it.
-inline std::string MakeNtfsImage(const test::ScratchDir& dir, const std::string& name, int mib,
-                                 int clusterBytes, const std::string& commands,
-                                 const std::string& label = "TESSILON") {
-  const std::string image = dir.Path(name);
-  const std::string script = dir.Path(name + ".cmds");
+  const std::string image = dir.Path(name), script = dir.Path(name + ".cmds");
   std::ofstream(script) << commands;
-  const auto r = test::RunCommand("truncate -s " + std::to_string(mib) + "M '" + image +
-                                  "' && mkntfs -F -Q -q -c " + std::to_string(clusterBytes) + " -L " +
-                                  label + " '" + image + "' && '" + PopulateTool() + "' '" +
-                                  image + "' < '" + script + "'");
+  const auto r = test::RunCommand("truncate -s " + std::to_string(mib) + "M '" + image + "' && mkntfs -F -Q -q -c " +
+                                  std::to_string(clusterBytes) + " -L " + label + " '" + image + "' && '" + tool +
+                                  "' '" + image + "' < '" + script + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   return image;
+}
+
+// A file of the host to feed the populate commands.
+inline std::string HostFile(const test::ScratchDir& dir, const std::string& name, const std::string& content) {
+  std::ofstream(dir.Path(name)) << content;
+  return dir.Path(name);
+}
+
+// A scan of a volume that should read as sound.
+inline Scan SoundScan(const std::string& image, bool quick) {
+  Scan s = RunScan(image, quick);
+  EXPECT_EQ(s.status, 0) << s.log;
+  EXPECT_FALSE(s.Logged("-- Error")) << s.log;
+  return s;
 }
 
 }  // namespace tsn::ntfstest
