@@ -23,6 +23,7 @@ packages=(
   fonts-noto-core fonts-droid-fallback fonts-symbola  # a glyph for every script a file name may be in
   dpkg-dev librsvg2-bin appstream        # the Debian package: its dependencies, icons, metainfo check
   jq                                     # reads the JSON listing in the package test
+  python3                                # its csv module reads the CSV listings back
   gzip unzip tar coreutils
 )
 missing=()

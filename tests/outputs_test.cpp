@@ -43,43 +43,23 @@ std::map<std::string, BodyEntry> ParseBody(const std::string& text) {
   return out;
 }
 
-// One CSV record a line (the listing has no line breaks in its names),
-// quoted fields as RFC 4180 writes them.
-std::vector<std::vector<std::string>> ParseCsv(const std::string& text) {
-  std::vector<std::vector<std::string>> rows;
-  std::vector<std::string> row(1);
-  bool quoted = false;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') row.back() += '"', ++i;
-      else if (c == '"') quoted = false;
-      else row.back() += c;
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == ',') {
-      row.emplace_back();
-    } else if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-      rows.push_back(std::move(row));
-      row.assign(1, "");
-      ++i;
-    } else {
-      row.back() += c;
-    }
-  }
-  return rows;
-}
-
-// The rows of a CSV with a header, each as column -> field.
+// The rows of a CSV with a header, each as column -> field, as Python's csv
+// module reads them: a reader not ours, strict about quoting, and every row
+// as wide as the header. Lines end in CRLF (no name in these listings holds
+// a line break).
 std::vector<std::map<std::string, std::string>> CsvRecords(const std::string& text) {
-  const auto rows = ParseCsv(text);
+  EXPECT_EQ(test::Count(text, "\r\n"), test::Count(text, "\n"));
+  const test::ScratchDir dir;
+  test::WriteFile(dir.Path("csv"), std::vector<std::uint8_t>(text.begin(), text.end()));
+  const std::string read =
+      "import csv, json, sys\n"
+      "for row in csv.DictReader(open(sys.argv[1], newline='', encoding='utf-8'), strict=True):\n"
+      "  assert None not in row and None not in row.values(), row\n"
+      "  print(json.dumps(row))";
+  const auto r = RunCommand("python3 -c " + Quote(read) + " " + Quote(dir.Path("csv")));
+  EXPECT_EQ(r.status, 0) << r.err;
   std::vector<std::map<std::string, std::string>> out;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
-    EXPECT_EQ(rows[r].size(), rows[0].size()) << "row " << r;
-    std::map<std::string, std::string> m;
-    for (std::size_t c = 0; c < rows[0].size() && c < rows[r].size(); ++c) m[rows[0][c]] = rows[r][c];
-    out.push_back(std::move(m));
-  }
+  for (const std::string& line : test::Split(r.out, '\n')) out.push_back(nlohmann::json::parse(line));
   return out;
 }
 
