@@ -22,6 +22,24 @@
 
 namespace tsn::qttest {
 
+// The tree's folder at a path below its root ("Docs/Old"; "" is the root);
+// invalid when there is none.
+inline QModelIndex Folder(ItemView* tree, const QString& path) {
+  QAbstractItemModel* model = tree->model();
+  QModelIndex at = model->index(0, 0);
+  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    int row = 0;
+    while (at.isValid() && row < model->rowCount(at) && model->index(row, 0, at).data().toString() != part) ++row;
+    at = at.isValid() && row < model->rowCount(at) ? model->index(row, 0, at) : QModelIndex();
+  }
+  return at;
+}
+
+// A click on a row's cell, as a user's lands.
+inline void ClickCell(ItemView* view, int row, int column = 1) {
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, column)).center());
+}
+
 // The program's dialog on a real window, initialised as the program starts
 // it, but not yet running its modal loop. `seen` holds every message that
 // reached the dialog procedure since the last Clear.
@@ -71,8 +89,7 @@ struct QtApp {
   // And then clicks the image's row and runs the indexed scan; true when it all went.
   bool ScanImage(const QString& image) {
     if (ListImages({image}) != 1) return false;
-    ItemView* drives = window.ListView(kDriveList);
-    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(drives->model()->index(0, 1)).center());
+    ClickCell(window.ListView(kDriveList), 0);
     if (app.currentDrive == nullptr) return false;
     QTest::mouseClick(window.ToolButtons()[1], Qt::LeftButton);
     window.TreeView()->expandAll();
@@ -80,7 +97,15 @@ struct QtApp {
   }
   // Chooses the tree's folder at `path` ("" is the root), as a click does;
   // the file list, which then shows its files.
-  ItemView* OpenFolder(const QString& path);
+  ItemView* OpenFolder(const QString& path) {
+    window.TreeView()->setCurrentIndex(Folder(window.TreeView(), path));
+    return window.ListView(kFileList);
+  }
+  // Keys go to the focus widget of the active window only.
+  bool Activate() {
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+  }
 };
 
 // Runs a program; its standard output, and in `status` its exit code (-1
@@ -130,30 +155,12 @@ inline Point ScreenOf(QWidget* widget, QPoint local) {
   return {g.x(), g.y()};
 }
 
-// The tree's folder at a path below its root ("Docs/Old"; "" is the root);
-// invalid when there is none.
-inline QModelIndex Folder(ItemView* tree, const QString& path) {
-  QAbstractItemModel* model = tree->model();
-  QModelIndex at = model->index(0, 0);
-  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-    int row = 0;
-    while (at.isValid() && row < model->rowCount(at) && model->index(row, 0, at).data().toString() != part) ++row;
-    at = at.isValid() && row < model->rowCount(at) ? model->index(row, 0, at) : QModelIndex();
-  }
-  return at;
-}
-
 // The log's messages, a line each.
 inline QString LogText(const QtWindow& w) {
   QString text;
   for (int row = 0; row < w.RowCount(kLogList); ++row)
     text += QString::fromStdString(w.RowText(kLogList, row, 1)) + QLatin1Char('\n');
   return text;
-}
-
-inline ItemView* QtApp::OpenFolder(const QString& path) {
-  window.TreeView()->setCurrentIndex(Folder(window.TreeView(), path));
-  return window.ListView(kFileList);
 }
 
 // The row of the view that shows this name in its first column; -1 when none does.

@@ -19,7 +19,6 @@
 #include <QTextLayout>
 #include <QUrl>
 #include <QWindow>
-#include <memory>
 
 #include "app/message_log.h"
 #include "app/splitter.h"
@@ -33,6 +32,8 @@ namespace {
 using namespace qttest;
 
 QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y) & 0xFFFFFFu; }
+
+QStringList Lines(const QString& text) { return text.split(QLatin1Char('\n'), Qt::SkipEmptyParts); }
 
 QImage Picture(const QIcon& icon) { return icon.pixmap(16, 16).toImage().convertToFormat(QImage::Format_ARGB32); }
 
@@ -56,7 +57,6 @@ struct PaintCounter : QObject {
   }
 };
 
-// The labels a view shows below `parent`, in its order.
 QStringList Shown(ItemView* view, const QModelIndex& parent = {}) {
   QStringList out;
   for (int r = 0; r < view->model()->rowCount(parent); ++r) out << view->model()->index(r, 0, parent).data().toString();
@@ -77,27 +77,25 @@ QStringList Ticked(const QtWindow& w) {
 }
 
 void ClickHeader(ItemView* view, int column) {
-  QHeaderView* header = view->header();
-  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
-                    QPoint(header->sectionViewportPosition(column) + header->sectionSize(column) / 2,
-                           header->height() / 2));
+  QHeaderView* h = view->header();
+  QTest::mouseClick(h->viewport(), Qt::LeftButton, {},
+                    {h->sectionViewportPosition(column) + h->sectionSize(column) / 2, h->height() / 2});
 }
 
 // A printed report, as pdftotext reads it: the header on every page, and
 // every deleted file once and in order, on pages that hold the same number
 // of rows but the last, so none is lost or repeated at a page break.
 void CheckReport(const QString& pdf, const QStringList& names) {
-  QStringList pages = Run(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), pdf, QStringLiteral("-")})
-                          .split(QLatin1Char('\f'));
+  QStringList pages = Run("pdftotext", {"-layout", pdf, "-"}).split(QLatin1Char('\f'));
   if (!pages.isEmpty() && pages.back().trimmed().isEmpty()) pages.pop_back();
   QVERIFY2(pages.size() > 1, "the report fits no single page");
   QStringList all;
   QList<qsizetype> rows;
   for (const QString& page : pages) {
     const QStringList lines = page.split(QLatin1Char('\n'));
-    QVERIFY2(lines.size() > 4 && lines[0].trimmed() == QStringLiteral("Tessilon ver 5.03222.05") &&
-                 lines[1].trimmed() == QStringLiteral("Deleted File Report") &&
-                 lines[2].trimmed() == QStringLiteral("File Name") && lines[3].contains(QStringLiteral("Modified Data")),
+    QVERIFY2(lines.size() > 4 && lines[0].trimmed() == "Tessilon ver 5.03222.05" &&
+                 lines[1].trimmed() == "Deleted File Report" && lines[2].trimmed() == "File Name" &&
+                 lines[3].contains("Modified Data"),
              qPrintable(page));
     const qsizetype before = all.size();
     for (const QString& line : lines)
@@ -139,8 +137,6 @@ class WindowTest : public QObject {
         " printf '\\xff\\xff\\xff\\xff' | dd of=views.img bs=1 seek=1004 conv=notrunc status=none;"
         " mmd -i views.img ::/Later; mcopy -i views.img new.bin ::/Later/new.bin;"
         " mdel -i views.img ::/Docs/photo.jpg")));
-    // Root: top.txt. Docs: letter.txt, and Old below it with draft.txt.
-    // Photos: beach.jpg, and "gone photo.jpg", deleted.
     keys_ = dir_.filePath(QStringLiteral("keys.img"));
     QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("keys.img"), QStringLiteral("KEYS"), QStringLiteral(
         "for f in top.txt:100 letter.txt:500 draft.txt:700 beach.jpg:3000 'gone photo.jpg:2000'; do"
@@ -148,8 +144,7 @@ class WindowTest : public QObject {
         " mcopy -i keys.img top.txt ::/; mcopy -i keys.img letter.txt ::/Docs/; mcopy -i keys.img draft.txt ::/Docs/Old/;"
         " mcopy -i keys.img beach.jpg 'gone photo.jpg' ::/Photos/; mdel -i keys.img '::/Photos/gone photo.jpg'")));
     report_ = dir_.filePath(QStringLiteral("report.img"));
-    deleted_ = RunBash(QStringLiteral("bash '" TESSILON_SOURCE_DIR "/tests/fixtures/make_report_image.sh' '%1'").arg(report_))
-                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    deleted_ = Lines(RunBash("bash '" TESSILON_SOURCE_DIR "/tests/fixtures/make_report_image.sh' '" + report_ + "'"));
     QCOMPARE(deleted_.size(), 60);
   }
 
@@ -194,7 +189,6 @@ class WindowTest : public QObject {
     QtApp h;
     h.forward = false;  // the commands themselves are the dialog's business
     QVERIFY(h.Show());
-    // Each button's text, and after it the key that does the same.
     const QStringList expected = {"Build Drive List", "Build Indexed File List (F5)",
                                   "Build File List ONLY! (Shift+F5)", "Copy files (Ctrl+Shift+C)",
                                   "Help (F1)", "Configure", "Print (Ctrl+P)", "Exit"};
@@ -213,16 +207,12 @@ class WindowTest : public QObject {
     for (QToolButton* b : buttons) QTest::mouseClick(b, Qt::LeftButton);
     QCOMPARE(h.Ids(MessageKind::Command), std::vector<int>({5000, 5001, 5002, 5003, 5005, 5004, 5006, 5007}));
     // The keys send the same commands, wherever the focus stands.
-    h.window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    QVERIFY(h.Activate());
     h.Clear();
     QWidget* focus[] = {h.window.TreeView(), h.window.ListView(kFileList), h.window.ListView(kDriveList)};
-    const std::pair<Qt::Key, Qt::KeyboardModifiers> keys[] = {
-        {Qt::Key_F5, Qt::NoModifier}, {Qt::Key_F5, Qt::ShiftModifier}, {Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier},
-        {Qt::Key_F1, Qt::NoModifier}, {Qt::Key_P, Qt::ControlModifier},
-        {Qt::Key_C, Qt::ControlModifier}};  // no command of its own
-    for (std::size_t i = 0; i < std::size(keys); ++i)
-      QTest::keyClick(focus[i % std::size(focus)], keys[i].first, keys[i].second);
+    int i = 0;
+    for (const char* key : {"F5", "Shift+F5", "Ctrl+Shift+C", "F1", "Ctrl+P", "Ctrl+C"})  // Ctrl+C has no command
+      QTest::keySequence(focus[i++ % 3], QKeySequence(QString::fromLatin1(key)));
     QCOMPARE(h.Ids(MessageKind::Command), std::vector<int>({5001, 5002, 5003, 5005, 5006}));
   }
 
@@ -254,8 +244,6 @@ class WindowTest : public QObject {
     QCOMPARE(w.ControlRect(kProgressBar).y, bar.y + 60);
   }
 
-  // The pump finds nothing when nothing waits, however often it is called,
-  // and delivers what does; timers fire once, and a killed one never.
   void pumpAndTimersDeliverOnlyWhatWaits() {
     QtApp h;
     h.forward = false;
@@ -299,9 +287,8 @@ class WindowTest : public QObject {
     QCOMPARE(bar->value(), bar->minimum());
   }
 
-  // The splitter with mouse events through the window system, as a user's
-  // arrive: the capture, the implicit grab of the press and the controls
-  // under the pointer all take part.
+  // Mouse events through the window system, as a user's arrive: the capture,
+  // the press's implicit grab and the controls under the pointer all take part.
   void splitterDragMovesTheStripedBarAndTheDropLaysTheWindowOut() {
     QtApp h;
     QVERIFY(h.Show());
@@ -360,21 +347,17 @@ class WindowTest : public QObject {
     QVERIFY(w.InvertedBars().empty());
   }
 
-  // Examiners hold E01s and virtual disks: "Open image" (the button, or
-  // Ctrl+O) offers them beside raw images, and one chosen joins the drive
-  // list as a raw image does.
+  // Examiners hold E01s and virtual disks: "Open image" offers them beside raw images.
   void openImageAddsTheChosenFileToTheDriveList() {
     const QString e01 = dir_.filePath(QStringLiteral("demo.E01"));
     for (const bool byKey : {false, true}) {  // the demo image by the button, its E01 by Ctrl+O
       const QString image = byKey ? e01 : QStringLiteral(TESSILON_DEMO_IMAGE);
-      if (byKey && RunBash(QStringLiteral("ewfacquire -u -q -c deflate:fast -t '%1' '%2' >/dev/null 2>&1 && echo ok")
-                               .arg(dir_.filePath(QStringLiteral("demo")), QStringLiteral(TESSILON_DEMO_IMAGE)))
-                       .isNull())
+      if (byKey && RunBash("ewfacquire -u -q -c deflate:fast -t '" + dir_.filePath("demo") +
+                           "' '" TESSILON_DEMO_IMAGE "' >/dev/null 2>&1 && echo ok").isNull())
         QSKIP("ewfacquire could not make an E01 here");
       QtApp h;
       h.app.sources.scanDevices = false;
-      QVERIFY(h.Show());
-      h.window.activateWindow();
+      QVERIFY(h.Show() && h.Activate());
       FileDialogSeen seen;
       const WhenModal answer(TypeIntoFileDialog(image, &seen));
       if (byKey) QTest::keyClick(&h.window, Qt::Key_O, Qt::ControlModifier);
@@ -401,7 +384,6 @@ class WindowTest : public QObject {
     // The drop is answered first; the drive list is built right after.
     QTRY_COMPARE(h.window.RowCount(kDriveList), 1);
     QCOMPARE(h.app.sources.files, std::vector<std::string>{TESSILON_DEMO_IMAGE});
-    // Text, a web address or a folder is no image file: refused.
     QMimeData text, remote, folder;
     text.setText(QStringLiteral("/etc/hostname"));
     remote.setUrls({QUrl(QStringLiteral("https://example.org/disk.img"))});
@@ -410,13 +392,10 @@ class WindowTest : public QObject {
     QCOMPARE(h.app.sources.files.size(), std::size_t{1});
   }
 
-  // The status strip repaints while a quick scan runs, and Exit, pressed on
-  // the toolbar mid-scan, stops it and leaves the window running.
   void exitStopsAQuickScanAndTheWindowPaintsMeanwhile() {
     // 512-byte clusters: the quick scan would read some two million of them.
     const QString image = dir_.filePath(QStringLiteral("big.img"));
-    QVERIFY(!RunBash(QStringLiteral("set -e; truncate -s 1G '%1'; mkfs.fat -F 32 -s 1 -n BIG '%1' >/dev/null; echo done")
-                         .arg(image))
+    QVERIFY(!RunBash(QString("set -e; truncate -s 1G '%1'; mkfs.fat -F 32 -s 1 -n BIG '%1' >/dev/null; echo ok").arg(image))
                  .isNull());
     QtApp h;
     QCOMPARE(h.ListImages({image}), 1);
@@ -447,9 +426,8 @@ class WindowTest : public QObject {
     QTRY_COMPARE(status->text().toStdString(), h.window.Text(kDirsText));
   }
 
-  // Wherever a real click toggles a row's box the hit test says "check box",
-  // and nowhere else; each click reaches the dialog once, with the hit the
-  // window sees there, before the box toggles.
+  // Wherever a real click toggles a row's box the hit test says "check box", and nowhere else; each click reaches
+  // the dialog once, with the hit the window sees there.
   void checkBoxClickReachesDialogBeforeToggle() {
     QtApp h;
     QtWindow& w = h.window;
@@ -485,7 +463,6 @@ class WindowTest : public QObject {
     }
     QCOMPARE(clicks, 120);
     QVERIFY(toggles >= 8);  // the box was found at all
-    // Below the last row: a click, but no row.
     const HitTest below = w.HitTestAt(kFileList, ScreenOf(view->viewport(), {cell.left() + 5, cell.bottom() + cell.height() * 3}));
     QVERIFY(below.row == -1 && below.part == HitPart::Nowhere);
   }
@@ -615,12 +592,9 @@ class WindowTest : public QObject {
     QCOMPARE(paint(drives), QStringLiteral("P"));
   }
 
-  // Every view paints in the colours its rows report. The tree: clean
-  // folders blue, the rest red up to the root. The file list: in use green,
-  // deleted red, the verdict of a file that may be recovered teal, a problem
-  // red throughout. The drive list: the free share green, the used space
-  // red, the rest purple. The log: a status label green and its message
-  // blue, an error red throughout.
+  // The tree: clean folders blue, the rest red up to the root. The file list: in use green, deleted red, the verdict
+  // of a file that may be recovered teal, a problem red throughout. The drive list: the free share green, the used
+  // space red, the rest purple. The log: a status label green and its message blue, an error red throughout.
   void everyViewPaintsInItsRowsColours() {
     QtApp h;
     QVERIFY(h.ScanImage(views_));
@@ -672,24 +646,19 @@ class WindowTest : public QObject {
       QVERIFY2(paints(list, list->model()->index(0, c), red, 5, teal), qPrintable(QString::number(c)));
   }
 
-  // The views lay their rows out once more while the window goes; the
-  // pictures they show must still be there, or not be asked for.
+  // Rows arrive and the window goes before their layout has run, as when the program ends right after a scan: the
+  // pictures the views show must still be there, or not be asked for.
   void aShownWindowFullOfRowsClosesCleanly() {
     for (int round = 0; round < 3; ++round) {
-      auto window = std::make_unique<QtWindow>();
-      AppState app;
-      app.ui = window.get();
-      MainDialogProc(&app, Message{MessageKind::InitDialog});
-      window->show();
-      QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-      // Rows arrive and the window goes before their layout has run, as
-      // when the program ends right after a scan has filled the list.
+      auto h = std::make_unique<QtApp>();
+      QVERIFY(h->Show());
+      QtWindow* window = &h->window;
       for (int i = 0; i < 5000; ++i) {
         window->InsertRow(kFileList, i, "row " + std::to_string(i), 6 + i % 7, nullptr);
         window->InsertRow(kLogList, i, "0 -- Status", i % 4, nullptr);
       }
       window->InsertNode(kNoNode, "Root", 4, 5, nullptr, false);
-      window.reset();
+      h.reset();
     }
   }
 
@@ -701,10 +670,7 @@ class WindowTest : public QObject {
     ItemView* list = h.OpenFolder("Docs");
     QCOMPARE(Shown(list).size(), 4);
 
-    const struct {
-      int column;
-      QStringList order;
-    } sorts[] = {
+    const std::pair<int, QStringList> sorts[] = {
         {1, {"b.txt", "dhoto.jpg", "a.txt", "c.bin"}},   // 100, the photo, 1050, 20000: by number
         {1, {"c.bin", "a.txt", "dhoto.jpg", "b.txt"}},   // again: the other way
         {3, {"a.txt", "c.bin", "b.txt", "dhoto.jpg"}},   // modified: 2019, 2020, 2021, 2022
@@ -713,12 +679,11 @@ class WindowTest : public QObject {
     // The photo's size puts it between the text files.
     const qint64 photoSize = QFileInfo(dir_.filePath(QStringLiteral("photo.jpg"))).size();
     QVERIFY2(photoSize > 100 && photoSize < 1050, qPrintable(QString::number(photoSize)));
-    for (const auto& s : sorts) {
-      ClickHeader(list, s.column);
-      QCOMPARE(Shown(list), s.order);
+    for (const auto& [column, order] : sorts) {
+      ClickHeader(list, column);
+      QCOMPARE(Shown(list), order);
     }
 
-    // Tick two files with Space, wherever the order put them.
     for (const char* name : {"b.txt", "dhoto.jpg"}) {
       list->setCurrentIndex(ShownRow(list, QString::fromLatin1(name)));
       QTest::keyClick(list, Qt::Key_Space);
@@ -726,24 +691,20 @@ class WindowTest : public QObject {
     const QStringList ticked{"b.txt", "dhoto.jpg"};
     QCOMPARE(Ticked(w), ticked);
 
-    const struct {
-      bool deletedOnly;
-      const char* search;
-      QStringList shown;
-    } filters[] = {
+    const std::tuple<bool, const char*, QStringList> filters[] = {
         {true, "", {"dhoto.jpg"}},
         {false, "*.txt", {"a.txt", "b.txt"}},
         {false, "HOTO", {"dhoto.jpg"}},
         {true, "*.txt", {}},
         {false, "", {"a.txt", "b.txt", "c.bin", "dhoto.jpg"}},
     };
-    for (const auto& f : filters) {
-      w.DeletedOnlyBox()->setChecked(f.deletedOnly);
+    for (const auto& [deletedOnly, search, shown] : filters) {
+      w.DeletedOnlyBox()->setChecked(deletedOnly);
       w.NameFilterBox()->clear();
-      QTest::keyClicks(w.NameFilterBox(), QString::fromLatin1(f.search));
+      QTest::keyClicks(w.NameFilterBox(), QString::fromLatin1(search));
       ClickHeader(list, 0);  // in name order, as sorted by a click on Name
       if (list->header()->sortIndicatorOrder() != Qt::AscendingOrder) ClickHeader(list, 0);
-      QCOMPARE(Shown(list), f.shown);
+      QCOMPARE(Shown(list), shown);
       QCOMPARE(Ticked(w), ticked);
     }
     // Space on a row the filter left: the program's row of that file.
@@ -753,12 +714,10 @@ class WindowTest : public QObject {
     QCOMPARE(Ticked(w), QStringList({"a.txt", "b.txt", "dhoto.jpg"}));
 
     // The tree keeps the folders that hold something deleted, and the way to them.
-    QVERIFY(Folder(tree, "Keep").isValid());
-    w.DeletedFoldersBox()->setChecked(true);
-    QVERIFY(Folder(tree, "Docs").isValid());
-    QVERIFY(!Folder(tree, "Keep").isValid());
-    w.DeletedFoldersBox()->setChecked(false);
-    QVERIFY(Folder(tree, "Keep").isValid());
+    for (const bool deletedOnly : {false, true, false}) {
+      w.DeletedFoldersBox()->setChecked(deletedOnly);
+      QVERIFY(Folder(tree, "Docs").isValid() && Folder(tree, "Keep").isValid() != deletedOnly);
+    }
     QCOMPARE(QString::fromStdString(w.NodeLabel(w.SelectedNode())), QStringLiteral("Docs"));
   }
 
@@ -772,13 +731,11 @@ class WindowTest : public QObject {
     list->setCurrentIndex(ShownRow(list, QStringLiteral("a.txt")));
     QVERIFY(!pane->ShowsPicture());
     const QString hex = pane->Hex()->toPlainText();
-    // The first line: offset, "Hello pr..." in hex, and as text.
     QVERIFY2(hex.startsWith(QStringLiteral("00000000  48 65 6c 6c 6f 20 70 72 65 76 69 65 77 2c 20 74  Hello preview, t")),
              qPrintable(hex.left(90)));
     QCOMPARE(hex.count(QLatin1Char('\n')), (1050 + 15) / 16);  // a line for each 16 of a.txt's bytes
     QCOMPARE(pane->Verdict()->text(), QStringLiteral("Active"));
 
-    // The deleted JPEG, drawn as a picture with its verdict beside it.
     list->setCurrentIndex(ShownRow(list, QStringLiteral("dhoto.jpg")));
     QVERIFY2(pane->ShowsPicture(), qPrintable(pane->Title()->text() + pane->Note()->text() + pane->Hex()->toPlainText().left(200)));
     QVERIFY(!pane->Picture()->pixmap().isNull());
@@ -816,15 +773,12 @@ class WindowTest : public QObject {
     QVERIFY(help->toPlainText().contains(QStringLiteral("How do I...?")) && help->toPlainText().contains("memory card"));
   }
 
-  // Deleted files named in Japanese, Greek, Cyrillic and with an emoji are
-  // drawn with a glyph for every character: the list's font, or one Qt falls
-  // back to among those installed, has each (glyph 0 is the empty box of a
-  // character no font has).
+  // The list's font, or one Qt falls back to among those installed, has a glyph for each character of names in
+  // Japanese, Greek, Cyrillic and with an emoji (glyph 0 is the empty box of a character no font has).
   void namesInEveryScriptAreDrawnWithAGlyphForEachCharacter() {
     const QString image = dir_.filePath(QStringLiteral("scripts.img"));
-    const QStringList deleted = RunBash(QStringLiteral("bash '%1/tests/fixtures/make_scripts_image.sh' '%2'")
-                                            .arg(QStringLiteral(TESSILON_SOURCE_DIR), image))
-                                    .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList deleted =
+        Lines(RunBash("bash '" TESSILON_SOURCE_DIR "/tests/fixtures/make_scripts_image.sh' '" + image + "'"));
     QCOMPARE(deleted.size(), 5);
     QtApp h;
     QVERIFY(h.ScanImage(image));
@@ -873,19 +827,12 @@ class WindowTest : public QObject {
     QVERIFY(!w.PreviewShown());
   }
 
-  // The keys move the tree's selection, and with it the listed folder; Space
-  // ticks as a click on the box does.
   void keysInTheTreeChooseTheFolderAndSpaceTicksWhatCopyTakes() {
     QtApp h;
     QVERIFY(h.ScanImage(keys_));
     ItemView* tree = h.window.TreeView();
-    // Root, Docs, Old, Photos, each listing its own files as it becomes the
-    // selected node; Home, End and a typed letter move as the arrows do.
-    const struct {
-      Qt::Key key;
-      const char* node;
-      QStringList files;
-    } steps[] = {
+    // Each node lists its own files as it becomes the selected one; Home, End and a typed letter move as arrows do.
+    const std::tuple<Qt::Key, const char*, QStringList> steps[] = {
         {Qt::Key_Home, "Root", {"KEYS", "top.txt"}},  // the volume label is listed too
         {Qt::Key_Down, "Docs", {"letter.txt"}},
         {Qt::Key_Down, "Old", {"draft.txt"}},
@@ -895,29 +842,25 @@ class WindowTest : public QObject {
         {Qt::Key_PageUp, "Root", {"KEYS", "top.txt"}},
         {Qt::Key_D, "Docs", {"letter.txt"}},
     };
-    for (const auto& step : steps) {
-      QTest::keyClick(tree, step.key);
-      QCOMPARE(QString::fromStdString(h.window.NodeLabel(h.window.SelectedNode())), QString::fromLatin1(step.node));
+    for (const auto& [key, node, files] : steps) {
+      QTest::keyClick(tree, key);
+      QCOMPARE(h.window.NodeLabel(h.window.SelectedNode()), std::string(node));
       QStringList listed = Shown(h.window.ListView(kFileList));
       listed.sort();
-      QCOMPARE(listed, step.files);
+      QCOMPARE(listed, files);
     }
-    // Space on Docs: Docs, the folder below it and Root are ticked, and the
-    // files of Docs and of Old with them; the recount runs. Ctrl+Shift+C
-    // then copies exactly what was ticked.
+    // Space on Docs: Docs, the folder below it and Root are ticked, and the files of Docs and of Old with them.
     QtWindow& w = h.window;
-    const QModelIndex folders[] = {Folder(tree, {}), Folder(tree, "Docs"), Folder(tree, "Docs/Old"),
-                                   Folder(tree, "Photos")};
-    const auto marks = [&folders] {
+    const auto marks = [tree] {
       QList<int> out;
-      for (const QModelIndex& f : folders) out << f.data(Qt::CheckStateRole).toInt();
+      for (const char* f : {"", "Docs", "Docs/Old", "Photos"}) out << Folder(tree, f).data(Qt::CheckStateRole).toInt();
       return out;
     };
     QTest::keyClick(tree, Qt::Key_Space);
     QCOMPARE(marks(), QList<int>({Qt::Checked, Qt::Checked, Qt::Checked, Qt::Unchecked}));
     QCOMPARE(Ticked(w), QStringList{"letter.txt"});
-    QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 2"));
-    QCOMPARE(w.Text(kDirsText), std::string("DIRS: 2"));
+    const auto counts = [&w] { return w.Text(kFilesText) + ", " + w.Text(kDirsText); };
+    QTRY_COMPARE(counts(), std::string("FILES: 2, DIRS: 2"));
 
     // Space on the deleted file in Photos' list: the file and Photos.
     QTest::keyClick(tree, Qt::Key_End);
@@ -927,20 +870,16 @@ class WindowTest : public QObject {
     QTest::keyClick(list, Qt::Key_Space);
     QCOMPARE(Ticked(w), QStringList{"gone photo.jpg"});
     QCOMPARE(marks().back(), int(Qt::Checked));
-    QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 3"));
-    QCOMPARE(w.Text(kDirsText), std::string("DIRS: 3"));
-    // Space again unticks it, and the recount follows each time.
+    QTRY_COMPARE(counts(), std::string("FILES: 3, DIRS: 3"));
     QTest::keyClick(list, Qt::Key_Space);
     QVERIFY(Ticked(w).isEmpty());
     QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 2"));
     QTest::keyClick(list, Qt::Key_Space);
     QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 3"));
 
-    // Ctrl+Shift+C: "Copy files" asks for a folder and copies the three.
     const QTemporaryDir out;
     QVERIFY(out.isValid());
-    w.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&w));
+    QVERIFY(h.Activate());
     FileDialogSeen seen;
     const WhenModal answer(TypeIntoFileDialog(out.path(), &seen));
     QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
@@ -952,13 +891,11 @@ class WindowTest : public QObject {
                                                   " cmp Docs/letter.txt '%2/letter.txt' && cmp Docs/Old/draft.txt '%2/draft.txt' &&"
                                                   " cmp 'Photos/gone photo.jpg' '%2/gone photo.jpg'")
                                        .arg(out.path(), dir_.path()));
-    QCOMPARE(copied.split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+    QCOMPARE(Lines(copied),
              QStringList({"Docs/Old/draft.txt", "Docs/letter.txt", "MD5SUMS", "Photos/gone photo.jpg", "SHA256SUMS",
                           "tessilon-manifest.csv"}));
   }
 
-  // The drive list names each source and counts those it could not read;
-  // its keys choose the drive the scan then uses.
   void driveListCountsTheUnreadableAndItsKeysChooseTheDriveTheScanUses() {
     QtApp h;
     QCOMPARE(h.ListImages({keys_, dir_.filePath(QStringLiteral("no-such.img")), QStringLiteral(TESSILON_DEMO_IMAGE),
@@ -969,8 +906,7 @@ class WindowTest : public QObject {
       errors += *static_cast<const std::uint32_t*>(h.window.RowData(kLogList, r)) == kError &&
                 QString::fromStdString(h.window.RowText(kLogList, r, 1)).contains(QStringLiteral("no-such"));
     QCOMPARE(errors, 2);
-    h.window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&h.window));
+    QVERIFY(h.Activate());
     ItemView* drives = h.window.ListView(kDriveList);
     QAbstractItemModel* model = drives->model();
     QCOMPARE(model->headerData(3, Qt::Horizontal).toString(), QStringLiteral("FS Type"));
@@ -980,7 +916,7 @@ class WindowTest : public QObject {
     const auto chosen = [&h](int row) {
       return h.app.currentDrive == h.window.RowData(kDriveList, row) && h.window.IsRowSelected(kDriveList, row);
     };
-    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(model->index(0, 1)).center());
+    ClickCell(drives, 0);
     QVERIFY(chosen(0));
     // Down, then a double click on that row: the indexed scan reads the demo
     // image, not the one clicked first. The double click arrives as a real one
@@ -1014,9 +950,8 @@ class WindowTest : public QObject {
     QTRY_COMPARE(h.window.Text(kSourcesText), std::string());
   }
 
-  // "Print": cancelled, the dialog prints nothing; accepted, it prints the
-  // report. Whatever comes up after it (a message box would) is noted and
-  // closed, so a wrong one cannot hang the test.
+  // Whatever comes up after the print dialog (a message box would) is noted and closed, so a wrong one cannot hang
+  // the test.
   void printsThroughTheDialogToAPdfFileAndNothingWhenCancelled() {
     QtApp h;
     QVERIFY(h.ScanImage(report_));
@@ -1055,10 +990,10 @@ class WindowTest : public QObject {
   void commandLinePdfIsA4AndHoldsEveryRow() {
     const QString pdf = dir_.filePath(QStringLiteral("cli.pdf"));
     int status = -1;
-    Run(QStringLiteral(TESSILON_CLI), {QStringLiteral("report"), report_, QStringLiteral("--out"), pdf}, &status);
+    Run(TESSILON_CLI, {"report", report_, "--out", pdf}, &status);
     QCOMPARE(status, 0);
     CheckReport(pdf, deleted_);
-    const QString info = Run(QStringLiteral("pdfinfo"), {pdf});
+    const QString info = Run("pdfinfo", {pdf});
     QVERIFY2(info.contains(QStringLiteral("595 x 842 pts")), qPrintable(info));
   }
 };
