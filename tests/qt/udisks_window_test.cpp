@@ -78,26 +78,28 @@ class UdisksChild : public QObject {
     QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
     ItemView* drives = h.window.ListView(kDriveList);
     QAbstractItemModel* model = drives->model();
+    // Its label column, whether it is greyed, and whether it is the drive chosen.
+    const auto row = [&] {
+      return model->index(0, 2).data().toString() + (Greyed(h.window, 0) ? " greyed" : "") +
+             (h.app.currentDrive != nullptr ? " chosen" : "");
+    };
     QCOMPARE(model->rowCount(), 1);
-    QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("needs permission"));
     QCOMPARE(model->index(0, 9).data().toString(), Env("TSN_UDISKS_DEVICE"));
-    QVERIFY(Greyed(h.window, 0));
+    QCOMPARE(row(), QStringLiteral("needs permission greyed"));
     // Moving onto it with the keys asks nothing and chooses nothing.
     drives->setFocus();
     QTest::keyClick(drives, Qt::Key_Down);
     QVERIFY(h.window.IsRowSelected(kDriveList, 0));
-    QCOMPARE(h.app.currentDrive, nullptr);
+    QCOMPARE(row(), QStringLiteral("needs permission greyed"));
     QVERIFY2(!LogText(h.window).contains(QStringLiteral("could not be opened")), qPrintable(LogText(h.window)));
 
-    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(model->index(0, 1)).center());
+    ClickCell(drives, 0);
     const QString log = LogText(h.window);
     const QString mode = Env("TSN_UDISKS_CHILD");
     if (mode != QLatin1String("allowed")) {
       // Refused, or no one to ask: the row stays as it was and one log line
       // says why.
-      QCOMPARE(h.app.currentDrive, nullptr);
-      QVERIFY(Greyed(h.window, 0));
-      QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("needs permission"));
+      QCOMPARE(row(), QStringLiteral("needs permission greyed"));
       const QString expected = mode == QLatin1String("refused")
                                    ? QStringLiteral("could not be opened for reading: UDisks2 did not open it "
                                                     "(Not authorized to perform operation)")
@@ -129,8 +131,7 @@ class UdisksChild : public QObject {
       if (!e["folder"].toBool()) QCOMPARE(found[key].size, static_cast<quint64>(e["size"].toDouble()));
       ++(deleted ? gone : live);
     }
-    QVERIFY(live > 20);
-    QVERIFY(gone > 5);
+    QVERIFY(live > 20 && gone > 5);
   }
 };
 
@@ -154,9 +155,8 @@ class UdisksWindowTest : public QObject {
     // The child runs a copy of this program from here: the build folder
     // may lie where that user cannot go.
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), Path("window")));
-    const QString started = RunBash(
-        QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '" TESSILON_FIXTURES "/manifest.jsonl'")
-            .arg(dir_.path(), fixture));
+    const QString started = RunBash(QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '"
+                                                   TESSILON_FIXTURES "/manifest.jsonl'").arg(dir_.path(), fixture));
     QVERIFY2(!started.isNull(), qPrintable(Tail("setup.log") + Tail("udisksd.log") + Tail("polkitd.log")));
     device_ = started.trimmed();
   }
@@ -165,8 +165,7 @@ class UdisksWindowTest : public QObject {
     if (!dir_.isValid()) return;
     // Only what this suite started, by the ids it wrote down.
     RunBash(QStringLiteral("cd %1; for p in udisksd polkitd dbus; do [ -s $p.pid ] && kill $(cat $p.pid); done;"
-                                   " sleep 0.5; [ -s loop ] && losetup -d $(cat loop); true")
-                        .arg(dir_.path()));
+                           " sleep 0.5; [ -s loop ] && losetup -d $(cat loop); true").arg(dir_.path()));
   }
 
   void aUserPolkitAllowsOpensTheDeviceAndScansIt() { RunChild(kAllowedUser, "allowed", Bus()); }
@@ -188,20 +187,16 @@ class UdisksWindowTest : public QObject {
   void RunChild(uid_t user, const char* mode, const QString& bus) {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TSN_UDISKS_CHILD"), QString::fromLatin1(mode));
-    env.insert(QStringLiteral("TSN_UDISKS_DEVICE"), device_);
-    env.insert(QStringLiteral("TSN_UDISKS_SYSFS"), Path("sysfs"));
-    env.insert(QStringLiteral("TSN_UDISKS_MANIFEST"), Path("manifest.jsonl"));
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), Path("home"));
-    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    const QStringList vars = {"TSN_UDISKS_CHILD", mode, "TSN_UDISKS_DEVICE", device_, "TSN_UDISKS_SYSFS", Path("sysfs"),
+                              "TSN_UDISKS_MANIFEST", Path("manifest.jsonl"), "DBUS_SYSTEM_BUS_ADDRESS", bus,
+                              "QT_QPA_PLATFORM", "offscreen", "HOME", Path("home")};
+    for (qsizetype i = 0; i < vars.size(); i += 2) env.insert(vars[i], vars[i + 1]);
+    env.remove("XDG_RUNTIME_DIR");
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(Path("home"));
     const QString id = QString::number(user);
-    child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
-                                            QStringLiteral("--clear-groups"), Path("window")});
+    child.start("setpriv", {"--reuid=" + id, "--regid=" + id, "--clear-groups", Path("window")});
     QVERIFY(child.waitForFinished(120000));
     const QString out = QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError());
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(out));
