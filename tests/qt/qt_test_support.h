@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the window-layer suites: the program wired to a real
-// QtWindow, and a dialog procedure that records what reaches it.
+// Shared pieces of the window-layer suites: the program wired to a real QtWindow.
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -22,8 +21,7 @@
 
 namespace tsn::qttest {
 
-// The tree's folder at a path below its root ("Docs/Old"; "" is the root);
-// invalid when there is none.
+// The tree's folder at a path below its root ("Docs/Old"; "" is the root); invalid when there is none.
 inline QModelIndex Folder(ItemView* tree, const QString& path) {
   QAbstractItemModel* model = tree->model();
   QModelIndex at = model->index(0, 0);
@@ -40,9 +38,8 @@ inline void ClickCell(ItemView* view, int row, int column = 1) {
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, column)).center());
 }
 
-// The program's dialog on a real window, initialised as the program starts
-// it, but not yet running its modal loop. `seen` holds every message that
-// reached the dialog procedure since the last Clear.
+// The program's dialog on a real window, initialised as the program starts it, but not yet running its modal loop.
+// `seen` holds every message that reached the dialog procedure since the last Clear.
 struct QtApp {
   AppState app;
   // Before the window, so that they outlive what it sends while it closes.
@@ -95,8 +92,7 @@ struct QtApp {
     window.TreeView()->expandAll();
     return app.lastScanResult == 1;
   }
-  // Chooses the tree's folder at `path` ("" is the root), as a click does;
-  // the file list, which then shows its files.
+  // Chooses the tree's folder at `path`, as a click does; the file list, which then shows its files.
   ItemView* OpenFolder(const QString& path) {
     window.TreeView()->setCurrentIndex(Folder(window.TreeView(), path));
     return window.ListView(kFileList);
@@ -108,8 +104,7 @@ struct QtApp {
   }
 };
 
-// Runs a program; its standard output, and in `status` its exit code (-1
-// when it crashed or never ended).
+// Runs a program; its standard output, and in `status` its exit code (-1 when it crashed or never ended).
 inline QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
   QProcess p;
   p.start(program, args);
@@ -179,8 +174,7 @@ inline QPoint PartOf(QtWindow& w, ControlId control, ItemView* view, const QMode
   return {};
 }
 
-// Answers the next modal window (a dialog's exec) once it shows, from the
-// event loop that exec runs; it stops watching when it goes out of scope.
+// Answers the next modal window (a dialog's exec) once it shows, from the event loop that exec runs.
 class WhenModal {
  public:
   explicit WhenModal(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
@@ -198,19 +192,16 @@ class WhenModal {
   QTimer poll_;
 };
 
-// What a user's answer to a file dialog met: its title, and whether it had
-// the name field the path was typed into.
+// What a user's answer to a file dialog met: its title, whether it had the name field, its filters.
 struct FileDialogSeen {
   QString title;
   bool nameField = false;
   QStringList nameFilters;
 };
 
-// The answer a user gives a file dialog by typing `path` into its name field
-// and choosing it, for WhenModal; any other modal is turned down. Typed,
-// because selectFile() on a shown dialog only selects in the list view once
-// the folder has been read on Qt's gatherer thread, so the answer could come
-// too early.
+// The answer a user gives a file dialog by typing `path` into its name field and choosing it, for WhenModal; any
+// other modal is turned down. Typed, because selectFile() on a shown dialog only selects in the list view once the
+// folder has been read on Qt's gatherer thread, so the answer could come too early.
 inline std::function<void(QWidget*)> TypeIntoFileDialog(QString path, FileDialogSeen* seen) {
   return [path, seen](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
