@@ -11,7 +11,6 @@
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressBar>
-#include <QRawFont>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTextBrowser>
@@ -746,18 +745,14 @@ class WindowTest : public QObject {
     QVERIFY(h.ScanImage(image));
     ItemView* list = h.OpenFolder(QString());
     for (const QString& name : deleted) {
-      QVERIFY2(RowNamed(list, name) >= 0, qPrintable(name + QStringLiteral(" is not listed")));
+      QVERIFY2(RowNamed(list, name) >= 0, qPrintable(name + " is not listed"));
       QTextLayout layout(name, list->font());
       layout.beginLayout();
       layout.createLine();
       layout.endLayout();
-      qsizetype glyphs = 0;
-      for (const QGlyphRun& run : layout.glyphRuns()) {
-        QVERIFY2(!run.glyphIndexes().contains(0u), qPrintable(name + QStringLiteral(": a character has no glyph in ") +
-                                                              run.rawFont().familyName()));
-        glyphs += run.glyphIndexes().size();
-      }
-      QVERIFY2(glyphs >= name.size() / 2, qPrintable(name));
+      QList<quint32> glyphs;
+      for (const QGlyphRun& run : layout.glyphRuns()) glyphs << run.glyphIndexes();
+      QVERIFY2(!glyphs.contains(0u) && glyphs.size() >= name.size() / 2, qPrintable(name));
     }
   }
 
