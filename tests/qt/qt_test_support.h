@@ -33,7 +33,6 @@ inline QModelIndex Folder(ItemView* tree, const QString& path) {
   return at;
 }
 
-// A click on a row's cell, as a user's lands.
 inline void ClickCell(ItemView* view, int row, int column = 1) {
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, column)).center());
 }
@@ -73,8 +72,7 @@ struct QtApp {
     for (const Message& m : Of(kind)) out.push_back(m.id);
     return out;
   }
-  // As a user does it: shows the window and builds the drive list on these
-  // image files alone; the rows it shows, or -1 when the window did not show.
+  // As a user does it: the drive list of these image files alone; the rows it shows, or -1 when the window did not show.
   int ListImages(const QStringList& images) {
     app.sources.files.clear();
     for (const QString& image : images) app.sources.files.push_back(QFile::encodeName(image).toStdString());
@@ -120,8 +118,7 @@ inline QString RunBash(const QString& script) {
   return status == 0 ? out : QString();
 }
 
-// A 40 MB FAT32 volume of 512-byte clusters, dir/name labelled `label`,
-// then filled by `steps` (mtools commands, run in dir); false when any failed.
+// A 40 MB FAT32 volume of 512-byte clusters, dir/name, filled by `steps` (mtools, run in dir); false when any failed.
 inline bool MakeFatImage(const QString& dir, const QString& name, const QString& label, const QString& steps) {
   return !RunBash(QStringLiteral("set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M '%2';"
                                  " mkfs.fat -F 32 -s 1 -n %3 '%2' >/dev/null; %4\n echo done")
@@ -150,7 +147,6 @@ inline Point ScreenOf(QWidget* widget, QPoint local) {
   return {g.x(), g.y()};
 }
 
-// The log's messages, a line each.
 inline QString LogText(const QtWindow& w) {
   QString text;
   for (int row = 0; row < w.RowCount(kLogList); ++row)

@@ -1,8 +1,6 @@
-// Devices this user may not read, through the real window: listed greyed
-// with "needs permission", and opened through UDisks2 over Qt D-Bus when
-// chosen. The suite runs as root and starts a system bus, polkitd and
-// udisksd of its own on a loop device that holds a fixture image
-// (start_udisks.sh). The window runs as an unprivileged user: a copy of this
+// Devices this user may not read, through the real window: listed greyed with "needs permission", and opened through
+// UDisks2 over Qt D-Bus when chosen. The suite runs as root and starts a system bus, polkitd and udisksd of its own on
+// a loop device that holds a fixture image (start_udisks.sh). The window runs as an unprivileged user: a copy of this
 // program started with setpriv, which runs the child half below.
 #include <unistd.h>
 
@@ -27,8 +25,7 @@ QString Env(const char* name) { return qEnvironmentVariable(name); }
 
 struct Found { quint64 size = 0; bool deleted = false; };
 
-// A deleted FAT 8.3 name has lost its first character, which the scan
-// fills in its own way: deleted paths are keyed without it, and without case.
+// A deleted 8.3 name has lost its first character, which the scan fills in its own way: keyed without it and case.
 QString Key(const QString& path, bool deleted) {
   if (!deleted) return path;
   QStringList parts = path.toLower().split(QLatin1Char('/'));
@@ -97,8 +94,7 @@ class UdisksChild : public QObject {
     const QString log = LogText(h.window);
     const QString mode = Env("TSN_UDISKS_CHILD");
     if (mode != QLatin1String("allowed")) {
-      // Refused, or no one to ask: the row stays as it was and one log line
-      // says why.
+      // Refused, or no one to ask: the row stays as it was and one log line says why.
       QCOMPARE(row(), QStringLiteral("needs permission greyed"));
       const QString expected = mode == QLatin1String("refused")
                                    ? QStringLiteral("could not be opened for reading: UDisks2 did not open it "
@@ -152,8 +148,7 @@ class UdisksWindowTest : public QObject {
     }
     QVERIFY(dir_.isValid());
     QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
-    // The child runs a copy of this program from here: the build folder
-    // may lie where that user cannot go.
+    // The child runs a copy of this program from here: the build folder may lie where that user cannot go.
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), Path("window")));
     const QString started = RunBash(QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '"
                                                    TESSILON_FIXTURES "/manifest.jsonl'").arg(dir_.path(), fixture));

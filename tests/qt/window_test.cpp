@@ -125,8 +125,7 @@ class WindowTest : public QObject {
         " touch -d '2022-03-03 10:00' photo.jpg;"
         " mmd -i views.img ::/Docs ::/Keep; mcopy -m -i views.img a.txt b.txt c.bin photo.jpg ::/Docs/;"
         " mcopy -m -i views.img b.txt ::/Keep/b.txt;"
-        // A deleted file whose clusters a later file took: the FSInfo hint forgotten, the next files start at the first
-        // free cluster.
+        // A deleted file whose clusters a later file took: the FSInfo hint forgotten, the first free cluster is reused.
         " head -c 3000 /dev/urandom > old.bin; head -c 5000 /dev/urandom > new.bin;"
         " mmd -i views.img ::/Old; mcopy -i views.img old.bin ::/Old/old.bin; mdel -i views.img ::/Old/old.bin;"
         " printf '\\xff\\xff\\xff\\xff' | dd of=views.img bs=1 seek=1004 conv=notrunc status=none;"
@@ -143,9 +142,8 @@ class WindowTest : public QObject {
     QCOMPARE(deleted_.size(), 60);
   }
 
-  // As the program starts: a command posted before the modal loop runs once it runs. The dialog's end, Exit, and
-  // closing the window while idle end the loop with their codes and take the window with them; while an operation
-  // runs the close request is ignored and the window stays.
+  // As the program starts: a command posted before the modal loop runs once it runs. The dialog's end, Exit and a
+  // close while idle end the loop with their codes and take the window; while an operation runs a close is ignored.
   void runsThePostedBuildAndEndsWithTheDialogExitOrClose() {
     for (const int end : {kCmdEndDialog, kCmdExit, kScClose}) {
       AppState app;
@@ -328,10 +326,9 @@ class WindowTest : public QObject {
     QVERIFY(h.app.treeWidth == 490 && w.InvertedBars().empty());
   }
 
-  // Examiners hold E01s and virtual disks: "Open image" offers them beside raw images. The demo image comes dropped
-  // on the window and by the button, its E01 by Ctrl+O.
+  // Examiners hold E01s and virtual disks: "Open image" offers them beside raw images.
   void openedOrDroppedImagesJoinTheDriveList() {
-    for (const int way : {0, 1, 2}) {
+    for (const int way : {0, 1, 2}) {  // the demo image dropped, then by the button; its E01 by Ctrl+O
       const QString image = way == 2 ? dir_.filePath("demo.E01") : QStringLiteral(TESSILON_DEMO_IMAGE);
       if (way == 2 && RunBash("ewfacquire -u -q -c deflate:fast -t '" + dir_.filePath("demo") +
                               "' '" TESSILON_DEMO_IMAGE "' >/dev/null 2>&1 && echo ok").isNull())
@@ -894,8 +891,7 @@ class WindowTest : public QObject {
     QTRY_COMPARE(h.window.Text(kSourcesText), std::string());
   }
 
-  // Whatever comes up after the print dialog (a message box would) is noted and closed, so a wrong one cannot hang
-  // the test.
+  // Whatever comes up after the print dialog (a message box would) is noted and closed, so none can hang the test.
   void printsThroughTheDialogOrTheCommandLineToAPdfFileAndNothingWhenCancelled() {
     QtApp h;
     QVERIFY(h.ScanImage(report_));
