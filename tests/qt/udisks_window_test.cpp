@@ -37,11 +37,9 @@ QString Key(const QString& path, bool deleted) {
 void Collect(const FoundTree& tree, FolderRef folder, const QString& prefix, QMap<QString, Found>& out) {
   const MftFileInfo* record = tree.FolderRecordOf(folder);
   if (record == nullptr) return;
-  for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next) {
-    const bool deleted = (f->flags & kFlagInUse) == 0;
-    if ((f->flags & kFlagFolder) == 0)
+  for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next)
+    if (const bool deleted = (f->flags & kFlagInUse) == 0; (f->flags & kFlagFolder) == 0)
       out[Key(prefix + QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size())), deleted)] = {f->size, deleted};
-  }
   for (FolderRef child : tree.Children(folder)) {
     const MftFileInfo* c = tree.FolderRecordOf(child);
     const QString path = prefix + QString::fromStdString(c->Label());
