@@ -247,8 +247,7 @@ class WindowTest : public QObject {
     QVERIFY(pumped);  // the call that delivered it says so
     h.window.SetTimer(kTimerListCheck, 30);
     h.window.KillTimer(kTimerListCheck);
-    h.window.SetTimer(kTimerTreeCheck, 10);
-    h.window.SetTimer(kTimerTreeCheck, 10);  // set again while pending: still one
+    for (int i = 0; i < 2; ++i) h.window.SetTimer(kTimerTreeCheck, 10);  // set again while pending: still one
     QTRY_VERIFY(!h.Of(MessageKind::Timer).empty());
     QTest::qWait(100);
     QCOMPARE(h.Ids(MessageKind::Timer), std::vector<int>{kTimerTreeCheck});
@@ -822,8 +821,7 @@ class WindowTest : public QObject {
     QTRY_COMPARE(w.Text(kFilesText), std::string("FILES: 3"));
 
     const QTemporaryDir out;
-    QVERIFY(out.isValid());
-    QVERIFY(h.Activate());
+    QVERIFY(out.isValid() && h.Activate());
     FileDialogSeen seen;
     const WhenModal answer(TypeIntoFileDialog(out.path(), &seen));
     QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier | Qt::ShiftModifier);
