@@ -1,6 +1,5 @@
 #pragma once
-// Shared pieces of the window-layer suites: the program wired to a real
-// QtWindow, and a dialog procedure that records what reaches it.
+// Shared pieces of the window-layer suites: the program wired to a real QtWindow.
 #include <QApplication>
 #include <QFile>
 #include <QFileDialog>
@@ -22,9 +21,24 @@
 
 namespace tsn::qttest {
 
-// The program's dialog on a real window, initialised as the program starts
-// it, but not yet running its modal loop. `seen` holds every message that
-// reached the dialog procedure since the last Clear.
+// The tree's folder at a path below its root ("Docs/Old"; "" is the root); invalid when there is none.
+inline QModelIndex Folder(ItemView* tree, const QString& path) {
+  QAbstractItemModel* model = tree->model();
+  QModelIndex at = model->index(0, 0);
+  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+    int row = 0;
+    while (at.isValid() && row < model->rowCount(at) && model->index(row, 0, at).data().toString() != part) ++row;
+    at = at.isValid() && row < model->rowCount(at) ? model->index(row, 0, at) : QModelIndex();
+  }
+  return at;
+}
+
+inline void ClickCell(ItemView* view, int row, int column = 1) {
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(view->model()->index(row, column)).center());
+}
+
+// The program's dialog on a real window, initialised as the program starts it, but not yet running its modal loop.
+// `seen` holds every message that reached the dialog procedure since the last Clear.
 struct QtApp {
   AppState app;
   // Before the window, so that they outlive what it sends while it closes.
@@ -58,8 +72,7 @@ struct QtApp {
     for (const Message& m : Of(kind)) out.push_back(m.id);
     return out;
   }
-  // As a user does it: shows the window and builds the drive list on these
-  // image files alone; the rows it shows, or -1 when the window did not show.
+  // As a user does it: the drive list of these image files alone; the rows it shows, or -1 when the window did not show.
   int ListImages(const QStringList& images) {
     app.sources.files.clear();
     for (const QString& image : images) app.sources.files.push_back(QFile::encodeName(image).toStdString());
@@ -71,20 +84,25 @@ struct QtApp {
   // And then clicks the image's row and runs the indexed scan; true when it all went.
   bool ScanImage(const QString& image) {
     if (ListImages({image}) != 1) return false;
-    ItemView* drives = window.ListView(kDriveList);
-    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(drives->model()->index(0, 1)).center());
+    ClickCell(window.ListView(kDriveList), 0);
     if (app.currentDrive == nullptr) return false;
     QTest::mouseClick(window.ToolButtons()[1], Qt::LeftButton);
     window.TreeView()->expandAll();
     return app.lastScanResult == 1;
   }
-  // Chooses the tree's folder at `path` ("" is the root), as a click does;
-  // the file list, which then shows its files.
-  ItemView* OpenFolder(const QString& path);
+  // Chooses the tree's folder at `path`, as a click does; the file list, which then shows its files.
+  ItemView* OpenFolder(const QString& path) {
+    window.TreeView()->setCurrentIndex(Folder(window.TreeView(), path));
+    return window.ListView(kFileList);
+  }
+  // Keys go to the focus widget of the active window only.
+  bool Activate() {
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+  }
 };
 
-// Runs a program; its standard output, and in `status` its exit code (-1
-// when it crashed or never ended).
+// Runs a program; its standard output, and in `status` its exit code (-1 when it crashed or never ended).
 inline QString Run(const QString& program, const QStringList& args, int* status = nullptr) {
   QProcess p;
   p.start(program, args);
@@ -100,8 +118,7 @@ inline QString RunBash(const QString& script) {
   return status == 0 ? out : QString();
 }
 
-// A 40 MB FAT32 volume of 512-byte clusters, dir/name labelled `label`,
-// then filled by `steps` (mtools commands, run in dir); false when any failed.
+// A 40 MB FAT32 volume of 512-byte clusters, dir/name, filled by `steps` (mtools, run in dir); false when any failed.
 inline bool MakeFatImage(const QString& dir, const QString& name, const QString& label, const QString& steps) {
   return !RunBash(QStringLiteral("set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M '%2';"
                                  " mkfs.fat -F 32 -s 1 -n %3 '%2' >/dev/null; %4\n echo done")
@@ -130,30 +147,11 @@ inline Point ScreenOf(QWidget* widget, QPoint local) {
   return {g.x(), g.y()};
 }
 
-// The tree's folder at a path below its root ("Docs/Old"; "" is the root);
-// invalid when there is none.
-inline QModelIndex Folder(ItemView* tree, const QString& path) {
-  QAbstractItemModel* model = tree->model();
-  QModelIndex at = model->index(0, 0);
-  for (const QString& part : path.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-    int row = 0;
-    while (at.isValid() && row < model->rowCount(at) && model->index(row, 0, at).data().toString() != part) ++row;
-    at = at.isValid() && row < model->rowCount(at) ? model->index(row, 0, at) : QModelIndex();
-  }
-  return at;
-}
-
-// The log's messages, a line each.
 inline QString LogText(const QtWindow& w) {
   QString text;
   for (int row = 0; row < w.RowCount(kLogList); ++row)
     text += QString::fromStdString(w.RowText(kLogList, row, 1)) + QLatin1Char('\n');
   return text;
-}
-
-inline ItemView* QtApp::OpenFolder(const QString& path) {
-  window.TreeView()->setCurrentIndex(Folder(window.TreeView(), path));
-  return window.ListView(kFileList);
 }
 
 // The row of the view that shows this name in its first column; -1 when none does.
@@ -172,8 +170,7 @@ inline QPoint PartOf(QtWindow& w, ControlId control, ItemView* view, const QMode
   return {};
 }
 
-// Answers the next modal window (a dialog's exec) once it shows, from the
-// event loop that exec runs; it stops watching when it goes out of scope.
+// Answers the next modal window (a dialog's exec) once it shows, from the event loop that exec runs.
 class WhenModal {
  public:
   explicit WhenModal(std::function<void(QWidget*)> answer) : answer_(std::move(answer)) {
@@ -191,19 +188,16 @@ class WhenModal {
   QTimer poll_;
 };
 
-// What a user's answer to a file dialog met: its title, and whether it had
-// the name field the path was typed into.
+// What a user's answer to a file dialog met: its title, whether it had the name field, its filters.
 struct FileDialogSeen {
   QString title;
   bool nameField = false;
   QStringList nameFilters;
 };
 
-// The answer a user gives a file dialog by typing `path` into its name field
-// and choosing it, for WhenModal; any other modal is turned down. Typed,
-// because selectFile() on a shown dialog only selects in the list view once
-// the folder has been read on Qt's gatherer thread, so the answer could come
-// too early.
+// The answer a user gives a file dialog by typing `path` into its name field and choosing it, for WhenModal; any
+// other modal is turned down. Typed, because selectFile() on a shown dialog only selects in the list view once the
+// folder has been read on Qt's gatherer thread, so the answer could come too early.
 inline std::function<void(QWidget*)> TypeIntoFileDialog(QString path, FileDialogSeen* seen) {
   return [path, seen](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);

@@ -1,8 +1,6 @@
-// Devices this user may not read, through the real window: listed greyed
-// with "needs permission", and opened through UDisks2 over Qt D-Bus when
-// chosen. The suite runs as root and starts a system bus, polkitd and
-// udisksd of its own on a loop device that holds a fixture image
-// (start_udisks.sh). The window runs as an unprivileged user: a copy of this
+// Devices this user may not read, through the real window: listed greyed with "needs permission", and opened through
+// UDisks2 over Qt D-Bus when chosen. The suite runs as root and starts a system bus, polkitd and udisksd of its own on
+// a loop device that holds a fixture image (start_udisks.sh). The window runs as an unprivileged user: a copy of this
 // program started with setpriv, which runs the child half below.
 #include <unistd.h>
 
@@ -27,8 +25,7 @@ QString Env(const char* name) { return qEnvironmentVariable(name); }
 
 struct Found { quint64 size = 0; bool deleted = false; };
 
-// A deleted FAT 8.3 name has lost its first character, which the scan
-// fills in its own way: deleted paths are keyed without it, and without case.
+// A deleted 8.3 name has lost its first character, which the scan fills in its own way: keyed without it and case.
 QString Key(const QString& path, bool deleted) {
   if (!deleted) return path;
   QStringList parts = path.toLower().split(QLatin1Char('/'));
@@ -40,11 +37,9 @@ QString Key(const QString& path, bool deleted) {
 void Collect(const FoundTree& tree, FolderRef folder, const QString& prefix, QMap<QString, Found>& out) {
   const MftFileInfo* record = tree.FolderRecordOf(folder);
   if (record == nullptr) return;
-  for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next) {
-    const bool deleted = (f->flags & kFlagInUse) == 0;
-    if ((f->flags & kFlagFolder) == 0)
+  for (const FoundFile* f = record->firstFile; f != nullptr; f = f->next)
+    if (const bool deleted = (f->flags & kFlagInUse) == 0; (f->flags & kFlagFolder) == 0)
       out[Key(prefix + QString::fromUtf8(f->name.data(), static_cast<qsizetype>(f->name.size())), deleted)] = {f->size, deleted};
-  }
   for (FolderRef child : tree.Children(folder)) {
     const MftFileInfo* c = tree.FolderRecordOf(child);
     const QString path = prefix + QString::fromStdString(c->Label());
@@ -78,26 +73,27 @@ class UdisksChild : public QObject {
     QTest::mouseClick(h.window.ToolButtons()[0], Qt::LeftButton);
     ItemView* drives = h.window.ListView(kDriveList);
     QAbstractItemModel* model = drives->model();
+    // Its label column, whether it is greyed, and whether it is the drive chosen.
+    const auto row = [&] {
+      return model->index(0, 2).data().toString() + (Greyed(h.window, 0) ? " greyed" : "") +
+             (h.app.currentDrive != nullptr ? " chosen" : "");
+    };
     QCOMPARE(model->rowCount(), 1);
-    QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("needs permission"));
     QCOMPARE(model->index(0, 9).data().toString(), Env("TSN_UDISKS_DEVICE"));
-    QVERIFY(Greyed(h.window, 0));
+    QCOMPARE(row(), QStringLiteral("needs permission greyed"));
     // Moving onto it with the keys asks nothing and chooses nothing.
     drives->setFocus();
     QTest::keyClick(drives, Qt::Key_Down);
     QVERIFY(h.window.IsRowSelected(kDriveList, 0));
-    QCOMPARE(h.app.currentDrive, nullptr);
+    QCOMPARE(row(), QStringLiteral("needs permission greyed"));
     QVERIFY2(!LogText(h.window).contains(QStringLiteral("could not be opened")), qPrintable(LogText(h.window)));
 
-    QTest::mouseClick(drives->viewport(), Qt::LeftButton, {}, drives->visualRect(model->index(0, 1)).center());
+    ClickCell(drives, 0);
     const QString log = LogText(h.window);
     const QString mode = Env("TSN_UDISKS_CHILD");
     if (mode != QLatin1String("allowed")) {
-      // Refused, or no one to ask: the row stays as it was and one log line
-      // says why.
-      QCOMPARE(h.app.currentDrive, nullptr);
-      QVERIFY(Greyed(h.window, 0));
-      QCOMPARE(model->index(0, 2).data().toString(), QStringLiteral("needs permission"));
+      // Refused, or no one to ask: the row stays as it was and one log line says why.
+      QCOMPARE(row(), QStringLiteral("needs permission greyed"));
       const QString expected = mode == QLatin1String("refused")
                                    ? QStringLiteral("could not be opened for reading: UDisks2 did not open it "
                                                     "(Not authorized to perform operation)")
@@ -129,8 +125,7 @@ class UdisksChild : public QObject {
       if (!e["folder"].toBool()) QCOMPARE(found[key].size, static_cast<quint64>(e["size"].toDouble()));
       ++(deleted ? gone : live);
     }
-    QVERIFY(live > 20);
-    QVERIFY(gone > 5);
+    QVERIFY(live > 20 && gone > 5);
   }
 };
 
@@ -151,12 +146,10 @@ class UdisksWindowTest : public QObject {
     }
     QVERIFY(dir_.isValid());
     QFile::setPermissions(dir_.path(), QFile::permissions(dir_.path()) | QFileDevice::ReadOther | QFileDevice::ExeOther);
-    // The child runs a copy of this program from here: the build folder
-    // may lie where that user cannot go.
+    // The child runs a copy of this program from here: the build folder may lie where that user cannot go.
     QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), Path("window")));
-    const QString started = RunBash(
-        QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '" TESSILON_FIXTURES "/manifest.jsonl'")
-            .arg(dir_.path(), fixture));
+    const QString started = RunBash(QStringLiteral("'" TESSILON_SOURCE_DIR "/tests/qt/start_udisks.sh' '%1' '%2' '"
+                                                   TESSILON_FIXTURES "/manifest.jsonl'").arg(dir_.path(), fixture));
     QVERIFY2(!started.isNull(), qPrintable(Tail("setup.log") + Tail("udisksd.log") + Tail("polkitd.log")));
     device_ = started.trimmed();
   }
@@ -165,8 +158,7 @@ class UdisksWindowTest : public QObject {
     if (!dir_.isValid()) return;
     // Only what this suite started, by the ids it wrote down.
     RunBash(QStringLiteral("cd %1; for p in udisksd polkitd dbus; do [ -s $p.pid ] && kill $(cat $p.pid); done;"
-                                   " sleep 0.5; [ -s loop ] && losetup -d $(cat loop); true")
-                        .arg(dir_.path()));
+                           " sleep 0.5; [ -s loop ] && losetup -d $(cat loop); true").arg(dir_.path()));
   }
 
   void aUserPolkitAllowsOpensTheDeviceAndScansIt() { RunChild(kAllowedUser, "allowed", Bus()); }
@@ -188,20 +180,16 @@ class UdisksWindowTest : public QObject {
   void RunChild(uid_t user, const char* mode, const QString& bus) {
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("TSN_UDISKS_CHILD"), QString::fromLatin1(mode));
-    env.insert(QStringLiteral("TSN_UDISKS_DEVICE"), device_);
-    env.insert(QStringLiteral("TSN_UDISKS_SYSFS"), Path("sysfs"));
-    env.insert(QStringLiteral("TSN_UDISKS_MANIFEST"), Path("manifest.jsonl"));
-    env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), bus);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    env.insert(QStringLiteral("HOME"), Path("home"));
-    env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    const QStringList vars = {"TSN_UDISKS_CHILD", mode, "TSN_UDISKS_DEVICE", device_, "TSN_UDISKS_SYSFS", Path("sysfs"),
+                              "TSN_UDISKS_MANIFEST", Path("manifest.jsonl"), "DBUS_SYSTEM_BUS_ADDRESS", bus,
+                              "QT_QPA_PLATFORM", "offscreen", "HOME", Path("home")};
+    for (qsizetype i = 0; i < vars.size(); i += 2) env.insert(vars[i], vars[i + 1]);
+    env.remove("XDG_RUNTIME_DIR");
+    env.remove("DBUS_SESSION_BUS_ADDRESS");
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(Path("home"));
     const QString id = QString::number(user);
-    child.start(QStringLiteral("setpriv"), {QStringLiteral("--reuid=") + id, QStringLiteral("--regid=") + id,
-                                            QStringLiteral("--clear-groups"), Path("window")});
+    child.start("setpriv", {"--reuid=" + id, "--regid=" + id, "--clear-groups", Path("window")});
     QVERIFY(child.waitForFinished(120000));
     const QString out = QString::fromUtf8(child.readAllStandardOutput() + child.readAllStandardError());
     QVERIFY2(child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0, qPrintable(out));
