@@ -118,14 +118,6 @@ inline QString RunBash(const QString& script) {
   return status == 0 ? out : QString();
 }
 
-// A 40 MB FAT32 volume of 512-byte clusters, dir/name, filled by `steps` (mtools, run in dir); false when any failed.
-inline bool MakeFatImage(const QString& dir, const QString& name, const QString& label, const QString& steps) {
-  return !RunBash(QStringLiteral("set -e; export MTOOLS_SKIP_CHECK=1; cd '%1'; truncate -s 40M '%2';"
-                                 " mkfs.fat -F 32 -s 1 -n %3 '%2' >/dev/null; %4\n echo done")
-                      .arg(dir, name, label, steps))
-              .isNull();
-}
-
 inline int PixelsOf(const QImage& image, const QRect& area, QColor colour) {
   int n = 0;
   const QRect r = area.intersected(image.rect());

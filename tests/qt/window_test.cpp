@@ -117,26 +117,9 @@ class WindowTest : public QObject {
     QImage picture(64, 48, QImage::Format_RGB32);
     picture.fill(QColor(30, 120, 200));
     QVERIFY(picture.save(dir_.filePath(QStringLiteral("photo.jpg")), "JPEG", 90));
-    // Sizes whose text order is not their number order, and times whose "MM-DD-YYYY" text order is not time order.
-    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("views.img"), QStringLiteral("VIEWS"), QStringLiteral(
-        "yes 'Hello preview, this is the letter.' | head -n 30 > a.txt;"  // 1050 bytes
-        " head -c 100 /dev/urandom > b.txt; head -c 20000 /dev/urandom > c.bin;"
-        " touch -d '2019-12-01 10:00' a.txt; touch -d '2021-01-05 10:00' b.txt; touch -d '2020-06-15 10:00' c.bin;"
-        " touch -d '2022-03-03 10:00' photo.jpg;"
-        " mmd -i views.img ::/Docs ::/Keep; mcopy -m -i views.img a.txt b.txt c.bin photo.jpg ::/Docs/;"
-        " mcopy -m -i views.img b.txt ::/Keep/b.txt;"
-        // A deleted file whose clusters a later file took: the FSInfo hint forgotten, the first free cluster is reused.
-        " head -c 3000 /dev/urandom > old.bin; head -c 5000 /dev/urandom > new.bin;"
-        " mmd -i views.img ::/Old; mcopy -i views.img old.bin ::/Old/old.bin; mdel -i views.img ::/Old/old.bin;"
-        " printf '\\xff\\xff\\xff\\xff' | dd of=views.img bs=1 seek=1004 conv=notrunc status=none;"
-        " mmd -i views.img ::/Later; mcopy -i views.img new.bin ::/Later/new.bin;"
-        " mdel -i views.img ::/Docs/photo.jpg")));
+    QVERIFY(!RunBash("bash '" TESSILON_SOURCE_DIR "/tests/data/window-images.sh' '" + dir_.path() + "' && echo made")
+                 .isNull());
     keys_ = dir_.filePath(QStringLiteral("keys.img"));
-    QVERIFY(MakeFatImage(dir_.path(), QStringLiteral("keys.img"), QStringLiteral("KEYS"), QStringLiteral(
-        "for f in top.txt:100 letter.txt:500 draft.txt:700 beach.jpg:3000 'gone photo.jpg:2000'; do"
-        " head -c ${f##*:} /dev/urandom > \"${f%:*}\"; done; mmd -i keys.img ::/Docs ::/Docs/Old ::/Photos;"
-        " mcopy -i keys.img top.txt ::/; mcopy -i keys.img letter.txt ::/Docs/; mcopy -i keys.img draft.txt ::/Docs/Old/;"
-        " mcopy -i keys.img beach.jpg 'gone photo.jpg' ::/Photos/; mdel -i keys.img '::/Photos/gone photo.jpg'")));
     report_ = dir_.filePath(QStringLiteral("report.img"));
     deleted_ = Lines(RunBash("bash '" TESSILON_SOURCE_DIR "/tests/fixtures/make_report_image.sh' '" + report_ + "'"));
     QCOMPARE(deleted_.size(), 60);
