@@ -1,8 +1,6 @@
-// Damaged and unreadable boot sectors and lying size fields, on real
-// volumes: a boot sector that cannot be trusted or read is replaced by the
-// backup the file system keeps, one that is sound but for its OEM ID is read
-// as it is, and a $Bitmap whose sizes claim terabytes costs no more memory
-// than the source can fill.
+// Damaged and unreadable boot sectors and lying size fields, on real volumes: a boot sector that cannot be trusted or
+// read is replaced by the backup the file system keeps, one that is sound but for its OEM ID is read as it is, and a
+// $Bitmap whose sizes claim terabytes costs no more memory than the source can fill.
 
 #include "ntfs_test_support.h"
 #include "test_support.h"
@@ -11,11 +9,9 @@ namespace tsn {
 namespace {
 
 using namespace ntfstest;
-using test::RunCommand;
 using test::Sh;
 
-// Scans `image` both ways and expects what the intact volume `intact`
-// gives, ending with `status` and saying each of `logged`.
+// Scans `image` both ways and expects the entries of `intact`, ending with `status` and saying each of `logged`.
 void ExpectScansLike(const std::string& image, const std::string& intact, const std::vector<std::string>& logged,
                      int status = 0) {
   for (const bool quick : {true, false}) {
@@ -29,14 +25,11 @@ void ExpectScansLike(const std::string& image, const std::string& intact, const 
   }
 }
 
-// The cases of tests/data/boot-sectors.jsonl: what stands in for a boot
-// sector or a FAT sector is found in the volume's own sectors, 512 or 4096
-// bytes, the boot sector's backup or the second FAT. The corpus holds the
-// other damaged boot sectors, and both copies lost.
+// What stands in for a boot sector or a FAT sector is found in the volume's own sectors: the boot sector's backup or
+// the second FAT. The corpus holds the other damaged boot sectors, and both copies lost.
 TEST(BootSectorDamage, ABootSectorThatCannotBeTrustedOrReadIsReadFromItsCopy) {
   test::ScratchDir dir;
-  // A FAT32 volume whose backup boot area is not where most formatters put
-  // it: found only through the primary's own field naming it.
+  // A FAT32 backup boot area where few formatters put it: found only through the primary's field naming it.
   const std::string moved = dir.Path("fat32-backup-at-10.img");
   Sh("cd " + test::Quote(dir.dir()) + " && export MTOOLS_SKIP_CHECK=1 && truncate -s 40M " + moved +
      " && mkfs.fat -F 32 -s 1 -b 10 -n MOVED " + moved + " >/dev/null && seq 1 5000 > a.txt && mcopy -i " + moved +
@@ -63,9 +56,7 @@ TEST(BootSectorDamage, ABootSectorThatCannotBeTrustedOrReadIsReadFromItsCopy) {
   }
 }
 
-// A $Bitmap whose sizes claim more than the source holds, run with a few
-// hundred MB of address space: the scan ends with a line, never with an
-// allocation failure.
+// Under a few hundred MB of address space: the scan ends with a line, never with an allocation failure.
 TEST(BootSectorDamage, LyingBitmapSizesCostNoMoreMemoryThanTheSourceHolds) {
   if (TESSILON_SANITIZED) GTEST_SKIP() << "a sanitized program reserves more address space than the bound";
   if (!test::HaveTool("prlimit")) GTEST_SKIP() << "prlimit is not installed";
@@ -85,7 +76,7 @@ TEST(BootSectorDamage, LyingBitmapSizesCostNoMoreMemoryThanTheSourceHolds) {
     Sh("truncate -s " + c["sparse_size"].get<std::string>() + " " + image);
     for (const char* mode : {"--quick", ""}) {
       SCOPED_TRACE(mode);
-      const auto r = RunCommand("prlimit --as=200000000 " + std::string(TESSILON_CLI) + " scan --json " + mode +
+      const auto r = test::RunCommand("prlimit --as=200000000 " + std::string(TESSILON_CLI) + " scan --json " + mode +
                                 " " + image);
       EXPECT_EQ(r.status, status) << r.err;
       for (const std::string line : c["logged"]) EXPECT_TRUE(test::Has(r.err, line)) << line << "\n" << r.err;

@@ -1,7 +1,6 @@
-// What fuzzing and the corrupted-volume corpus found, each kept as a case:
-// partition tables whose damage was passed over in silence or read from the
-// wrong place, and a root directory of thousands of entries whose display
-// cost the square of their number. Real volumes from mkfs.fat and sgdisk, damaged by hand.
+// What fuzzing and the corrupted-volume corpus found, each kept as a case: partition tables whose damage was passed
+// over in silence or read from the wrong place, and a root directory of thousands of entries whose display cost the
+// square of their number. Real volumes from mkfs.fat and sgdisk, damaged by hand.
 
 #include <algorithm>
 #include <cstring>
@@ -16,12 +15,10 @@
 namespace tsn {
 namespace {
 
-using test::Sh;
 
 using Pokes = std::vector<std::tuple<std::uint64_t, std::uint64_t, int>>;  // offset, value, width
 
-// The tables of tests/data/partition-tables.jsonl, on the MBR or the GPT
-// disk they describe.
+// The tables of tests/data/partition-tables.jsonl, on the MBR or the GPT disk they describe.
 TEST(DamagedPartitionTables, EachDamageIsNamedAndWhatCanBeReadIsRead) {
   constexpr std::uint64_t kEbr = 30 * 512, kLink = kEbr + 446 + 16;
   const Pokes mbr = {{446 + 4, 0x0C, 1}, {446 + 8, 8, 4}, {446 + 12, 16, 4}, {446 + 16 + 4, 0x05, 1},
@@ -35,7 +32,7 @@ TEST(DamagedPartitionTables, EachDamageIsNamedAndWhatCanBeReadIsRead) {
     const std::string disk = dir.Path(c["name"]), line = c.value("line", "");
     SCOPED_TRACE(disk);
     if (c["gpt"]) {
-      Sh("truncate -s 128K '" + disk + "' && sgdisk -a 1 -n 1:40:200 -t 1:0700 '" + disk + "' >/dev/null");
+      test::Sh("truncate -s 128K '" + disk + "' && sgdisk -a 1 -n 1:40:200 -t 1:0700 '" + disk + "' >/dev/null");
     } else {
       test::WriteFile(disk, std::vector<std::uint8_t>(64 * 512, 0));
       for (const auto& [at, v, width] : mbr) test::WriteAt(disk, at, test::Le(v, width));
@@ -53,14 +50,12 @@ TEST(DamagedPartitionTables, EachDamageIsNamedAndWhatCanBeReadIsRead) {
     EXPECT_TRUE(line.empty() ? problems.empty() : test::Has(problems, line)) << problems;
     EXPECT_TRUE(c["partitions"] != 2 || scan.partitions[1].number == 5);
     if (c.contains("first")) {
-      EXPECT_EQ(scan.partitions[0].startLba, c["first"][0]);
-      EXPECT_EQ(scan.partitions[0].sectorCount, c["first"][1]);
+      EXPECT_EQ(nlohmann::json({scan.partitions[0].startLba, scan.partitions[0].sectorCount}), c["first"]);
     }
   }
 }
 
-// The headless window, counting the rows put into the file list.
-class CountingWindow : public HeadlessWindow {
+class CountingWindow : public HeadlessWindow {  // counts the rows put into the file list
  public:
   int InsertRow(ControlId list, int index, std::string_view text, int image, void* data) override {
     if (list == kFileList) ++fileRows;
@@ -69,10 +64,14 @@ class CountingWindow : public HeadlessWindow {
   std::uint64_t fileRows = 0;
 };
 
-// Overwrites the root directory with a chain of `clusters` clusters, each
-// holding 16 entries, folders and files by turns; the folders start at
-// cluster 0, so there is nothing below them to walk. Hand-made: no tool
-// writes such a root, but anyone can.
+std::vector<std::string> Labels(const HeadlessWindow& ui, NodeHandle parent) {
+  std::vector<std::string> out;
+  for (NodeHandle n = ui.FirstChild(parent); n != kNoNode; n = ui.NextSibling(n)) out.push_back(ui.NodeLabel(n));
+  return out;
+}
+
+// Overwrites the root with a chain of `clusters` clusters of 16 entries, folders and files by turns; the folders start
+// at cluster 0, so there is nothing below them to walk. No tool writes such a root, but anyone can.
 void WriteRootOfThousands(const std::string& image, std::uint32_t clusters) {
   const std::vector<std::uint8_t> boot = test::ReadAt(image, 0, 512);
   const std::uint64_t reserved = LeU16(boot, 14), fats = boot[16], fatSectors = LeU32(boot, 36);
@@ -81,9 +80,7 @@ void WriteRootOfThousands(const std::string& image, std::uint32_t clusters) {
     const std::uint32_t c = LeU32(boot, 44) + k, next = k + 1 < clusters ? c + 1 : 0x0FFFFFFF;
     for (std::uint64_t f = 0; f < fats; ++f) test::WriteAt(image, (reserved + f * fatSectors) * 512 + c * 4, test::Le(next, 4));
     std::vector<std::uint8_t> cluster(512, 0);
-    const auto put = [&cluster](std::size_t at, const std::vector<std::uint8_t>& b) {
-      std::copy(b.begin(), b.end(), cluster.begin() + static_cast<std::ptrdiff_t>(at));
-    };
+    const auto put = [&](std::size_t at, const std::vector<std::uint8_t>& b) { std::ranges::copy(b, &cluster[at]); };
     for (std::uint32_t s = 0; s < 16; ++s) {
       char name[16];
       std::snprintf(name, sizeof name, "E%06u    ", k * 16 + s);  // 8.3, padded to 11
@@ -103,20 +100,13 @@ TEST(HostileFat32, ARootOfThousandsOfEntriesIsShownAtTheCostOfItsEntries) {
   constexpr std::uint32_t kClusters = 256;  // 2,048 folders and 2,048 files
   test::ScratchDir dir;
   const std::string image = dir.Path("vol.img");
-  Sh("truncate -s 34M " + image + " && mkfs.fat -F 32 -s 1 -n HOSTILE " + image + " >/dev/null");
+  test::Sh("truncate -s 34M " + image + " && mkfs.fat -F 32 -s 1 -n HOSTILE " + image + " >/dev/null");
   WriteRootOfThousands(image, kClusters);
   AppState app;
   CountingWindow ui;
-  app.sources.files = {image};
-  app.sources.scanDevices = false;
-  app.ui = &ui;
-  ui.SetDialogProc([&](const Message& m) { return MainDialogProc(&app, m); });
-  MainDialogProc(&app, Message{MessageKind::InitDialog});
-  ui.PostCommand(kCmdBuildDriveList);
-  ui.RunDialog();
+  test::Wire(app, ui);
+  test::OpenImages(app, ui, {image});
   ASSERT_EQ(ui.RowCount(kDriveList), 1);
-  ui.SetRowSelected(kDriveList, 0, true);
-  SelectCurrentDrive(&app);
   const std::uint64_t comparisonsBefore = ui.NodeComparisons();
   ui.PostCommand(kCmdBuildIndexedFileList);
   ui.RunDialog();
@@ -124,50 +114,40 @@ TEST(HostileFat32, ARootOfThousandsOfEntriesIsShownAtTheCostOfItsEntries) {
 
   // Everything is there: the folders in name order, the files in disk order.
   const std::uint64_t files = kClusters * 8, folders = kClusters * 8;
-  EXPECT_EQ(app.currentDrive->foundFiles, files);
-  EXPECT_EQ(app.currentDrive->foundDirs, folders + 1);
+  EXPECT_EQ(std::pair(app.currentDrive->foundFiles, app.currentDrive->foundDirs), std::pair(files, folders + 1));
   ASSERT_EQ(static_cast<std::uint64_t>(ui.RowCount(kFileList)), files);
   EXPECT_EQ(ui.RowText(kFileList, 0, 0), "E000001");
   EXPECT_EQ(ui.RowText(kFileList, static_cast<int>(files - 1), 0), "E004095");
-  std::vector<std::string> labels;
-  for (NodeHandle n = ui.FirstChild(ui.RootNode()); n != kNoNode; n = ui.NextSibling(n))
-    labels.push_back(ui.NodeLabel(n));
+  const std::vector<std::string> labels = Labels(ui, ui.RootNode());
   ASSERT_EQ(labels.size(), folders);
   EXPECT_TRUE(std::is_sorted(labels.begin(), labels.end()));
   EXPECT_EQ(labels.front(), "E000000");
 
-  // ... at the cost of the entries, not of their square: each file row put
-  // in about twice (as found, and once more at the end), each folder placed
-  // by halving the folders already there.
+  // ... at the cost of the entries, not of their square: each file row put in about twice (as found, and once more at
+  // the end), each folder placed by halving the folders already there.
   EXPECT_LE(ui.fileRows, 2 * files + 1);
   EXPECT_LE(ui.NodeComparisons() - comparisonsBefore, folders * 13);
 }
 
 TEST(HeadlessTree, SortedInsertionsGoWhereAWalkWouldPutThemWhateverCameBefore) {
   HeadlessWindow ui;
-  auto labels = [&](NodeHandle parent) {
-    std::vector<std::string> out;
-    for (NodeHandle n = ui.FirstChild(parent); n != kNoNode; n = ui.NextSibling(n)) out.push_back(ui.NodeLabel(n));
-    return out;
-  };
+  const auto labels = [&ui](NodeHandle parent) { return Labels(ui, parent); };
   const NodeHandle root = ui.InsertNode(kNoNode, "Root", 0, 0, nullptr, false);
-  // In order: sorted insertions by name, without regard to case, equal
-  // names after the ones already there.
+  // In order: sorted insertions by name, without regard to case, equal names after the ones already there.
   for (const char* l : {"delta", "Alpha", "charlie", "bravo", "ALPHA", "echo"})
     ui.InsertNode(root, l, 0, 0, nullptr, true);
   EXPECT_EQ(labels(root), (std::vector<std::string>{"Alpha", "ALPHA", "bravo", "charlie", "delta", "echo"}));
-  // Appended in order, the order holds; appended out of it, a sorted
-  // insertion goes before the first sibling named after it, as it always did.
+  // Appended in order, the order holds; appended out of it, a sorted insertion goes before the first sibling named
+  // after it, as it always did.
   const NodeHandle mixed = ui.InsertNode(root, "mixed", 0, 0, nullptr, true);
   for (const char* l : {"b", "d", "a"}) ui.InsertNode(mixed, l, 0, 0, nullptr, false);
   ui.InsertNode(mixed, "c", 0, 0, nullptr, true);
   EXPECT_EQ(labels(mixed), (std::vector<std::string>{"b", "c", "d", "a"}));
   ui.InsertNode(mixed, "aa", 0, 0, nullptr, true);
   EXPECT_EQ(labels(mixed), (std::vector<std::string>{"aa", "b", "c", "d", "a"}));
-  // A walk goes on rightly from where it stood when insertions moved its
-  // siblings, and walks nested in it do not lose its place.
-  NodeHandle at = ui.FirstChild(mixed);
-  at = ui.NextSibling(at);
+  // A walk goes on rightly from where it stood when insertions moved its siblings, and walks nested in it do not lose
+  // its place.
+  NodeHandle at = ui.NextSibling(ui.FirstChild(mixed));
   ASSERT_EQ(ui.NodeLabel(at), "b");
   ui.InsertNode(mixed, "0", 0, 0, nullptr, false);
   ui.InsertNode(mixed, "ab", 0, 0, nullptr, true);

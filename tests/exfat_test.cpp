@@ -1,11 +1,8 @@
-// Damaged exFAT entry sets and chains, written by hand into
-// copies of a volume made by mkfs.exfat and filled through exfat-fuse, and
-// its sectors made unreadable. The intact volumes are checked with the
-// other FAT fixtures, in fat_fixture_test.
+// Damaged exFAT entry sets and chains, written by hand into copies of a volume made by mkfs.exfat and exfat-fuse, and
+// its unreadable sectors. The intact volumes are checked in fat_fixture_test.
 
 #include <sys/stat.h>
 
-#include <cstring>
 #include <ctime>
 
 #include "core/le_bytes.h"
@@ -17,8 +14,7 @@ namespace {
 using test::ReadAt;
 using test::WriteAt;
 
-// Where a 512-byte-sector volume keeps its FAT, clusters and bitmap, from
-// its boot sector and its root folder's bitmap entry.
+// Where a 512-byte-sector volume keeps its FAT, clusters and bitmap.
 struct Layout {
   std::uint64_t fat = 0, heap = 0, cluster = 0;
   std::uint32_t root = 0, bitmap = 0;  // first clusters
@@ -53,8 +49,7 @@ SetAt FindSet(const std::string& image, const std::string& asciiName, bool delet
     const std::uint64_t file = at - 2 - 64;
     if (static_cast<unsigned char>(data[file]) != fileType) continue;
     const std::size_t slots = 1 + static_cast<unsigned char>(data[file + 1]);
-    return {file, std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(file),
-                                            data.begin() + static_cast<std::ptrdiff_t>(file + slots * 32))};
+    return {file, ReadAt(image, file, slots * 32)};
   }
   return {};
 }
@@ -65,27 +60,24 @@ void Reseal(std::vector<std::uint8_t>& set) {
   for (std::size_t i = 0; i < set.size(); ++i)
     if (i != 2 && i != 3)
       sum = static_cast<std::uint16_t>(((sum & 1) ? 0x8000 : 0) + (sum >> 1) + (i % 32 ? set[i] : set[i] | 0x80));
-  set[2] = static_cast<std::uint8_t>(sum);
-  set[3] = static_cast<std::uint8_t>(sum >> 8);
+  std::ranges::copy(test::Le(sum, 2), &set[2]);
 }
 
+// state: "" when the set must not be listed; logged: "" when nothing need be said.
 struct Damage {
-  const char* name;
+  const char *name, *state, *logged;
   void (*apply)(std::vector<std::uint8_t>& set);
-  const char* state;   // "" when the set must not be listed
-  const char* logged;  // "" when nothing need be said
 };
 
 using Set = std::vector<std::uint8_t>;
 const Damage kDamage[] = {
-    {"checksum only", [](Set& s) { s[2] ^= 0x5A; }, "Recovery may be possible",
-     "its set checksum does not hold, but its name and stream entries are sound"},
-    {"name longer than the set", [](Set& s) { s[32 + 3] = 200; Reseal(s); }, "", ""},
-    {"first cluster outside the heap",
-     [](Set& s) { s[32 + 20] = s[32 + 21] = s[32 + 22] = 0xFF; s[32 + 23] = 0x0F; Reseal(s); },
-     "Bad Cluster Value", ""},
-    {"valid data past the data length", [](Set& s) { s[32 + 15] = 0x01; Reseal(s); }, "Bad File Size", ""},
-    {"secondary count of one", [](Set& s) { s[1] = 1; }, "", ""},
+    {"checksum only", "Recovery may be possible",
+     "its set checksum does not hold, but its name and stream entries are sound", [](Set& s) { s[2] ^= 0x5A; }},
+    {"name longer than the set", "", "", [](Set& s) { s[32 + 3] = 200; Reseal(s); }},
+    {"first cluster outside the heap", "Bad Cluster Value", "",
+     [](Set& s) { s[32 + 20] = s[32 + 21] = s[32 + 22] = 0xFF; s[32 + 23] = 0x0F; Reseal(s); }},
+    {"valid data past the data length", "Bad File Size", "", [](Set& s) { s[32 + 15] = 0x01; Reseal(s); }},
+    {"secondary count of one", "", "", [](Set& s) { s[1] = 1; }},
 };
 
 TEST(ExFatDamage, EntrySetsAreListedOrSkippedAsTheirBytesAllow) {
@@ -108,9 +100,8 @@ TEST(ExFatDamage, EntrySetsAreListedOrSkippedAsTheirBytesAllow) {
   }
 }
 
-// A fragmented file deleted as Windows deletes it: its set marked deleted
-// and its bitmap bits cleared, its chain left in the FAT. The chain is
-// followed, since it is whole and free, and the copy is the file.
+// A fragmented file deleted as Windows deletes it: its set marked deleted and its bitmap bits cleared, its chain left
+// in the FAT. The chain is followed, since it is whole and free, and the copy is the file.
 TEST(ExFatDamage, DeletedFragmentedFileFollowsTheChainItLeft) {
   test::ScratchDir dir;
   const std::string image = test::CopyOf(test::Fixture("exfat-4k.img"), dir, "left-chain.img");
@@ -142,9 +133,8 @@ TEST(ExFatDamage, DeletedFragmentedFileFollowsTheChainItLeft) {
             test::ManifestSha("exfat-4k.img", "Frag/woven-a.bin"));
 }
 
-// A live file's stream made to say only its first 5000 bytes were written,
-// and its modified time given 1.5 s past its two seconds at UTC-1: the copy
-// holds zeros past 5000 and has that very time.
+// A live file's stream made to say only its first 5000 bytes were written, and its modified time given 1.5 s past its
+// two seconds at UTC-1: the copy holds zeros past 5000 and has that very time.
 TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
   test::ScratchDir dir;
   const std::string intact = test::Fixture("exfat-4k.img");
@@ -154,9 +144,7 @@ TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
   const std::uint32_t stamp = LeU32(Bytes(set.bytes), 12);
   set.bytes[21] = 150;       // modified, 10-ms units
   set.bytes[23] = 0x80 | 0x7C;  // modified, UTC offset: -4 quarter hours
-  std::memset(&set.bytes[32 + 8], 0, 8);
-  set.bytes[32 + 8] = 5000 & 0xFF;
-  set.bytes[32 + 9] = 5000 >> 8;
+  std::ranges::copy(test::Le(5000, 8), &set.bytes[32 + 8]);
   Reseal(set.bytes);
   WriteAt(image, set.offset, set.bytes);
   const std::string file = "/Documents/many-clusters.bin";
@@ -168,13 +156,10 @@ TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
   ASSERT_GT(expected.size(), 5000u);
   std::fill(expected.begin() + 5000, expected.end(), '\0');
   EXPECT_TRUE(test::ReadAll(dir.Path("out") + file) == expected);
+  const auto field = [stamp](int shift, std::uint32_t mask) { return static_cast<int>((stamp >> shift) & mask); };
   std::tm tm{};
-  tm.tm_year = static_cast<int>(stamp >> 25) + 80;
-  tm.tm_mon = static_cast<int>((stamp >> 21) & 0x0F) - 1;
-  tm.tm_mday = static_cast<int>((stamp >> 16) & 0x1F);
-  tm.tm_hour = static_cast<int>((stamp >> 11) & 0x1F);
-  tm.tm_min = static_cast<int>((stamp >> 5) & 0x3F);
-  tm.tm_sec = static_cast<int>(stamp & 0x1F) * 2;
+  tm.tm_year = field(25, 0x7F) + 80, tm.tm_mon = field(21, 0x0F) - 1, tm.tm_mday = field(16, 0x1F);
+  tm.tm_hour = field(11, 0x1F), tm.tm_min = field(5, 0x3F), tm.tm_sec = field(0, 0x1F) * 2;
   const std::time_t utc = timegm(&tm) + 3600 + 1;
   struct stat st {};
   ASSERT_EQ(::stat((dir.Path("out") + file).c_str(), &st), 0);
@@ -182,10 +167,9 @@ TEST(ExFatDamage, ValidDataLengthAndFineTimesReachTheCopy) {
   EXPECT_EQ(st.st_mtim.tv_nsec, 500'000'000);
 }
 
-// A sound-looking boot sector that claims 4 billion clusters on a small
-// image: the FAT and bitmap it implies (16 GB, 512 MB) are never allocated,
-// and the volume is measured by what the image holds. Neither the corpus's
-// 1 GB bound nor the fuzzer's would notice a 512 MB bitmap.
+// A sound-looking boot sector that claims 4 billion clusters on a small image: the FAT and bitmap it implies (16 GB,
+// 512 MB) are never allocated, and the volume is measured by what the image holds. Neither the corpus's 1 GB bound nor
+// the fuzzer's would notice a 512 MB bitmap.
 TEST(ExFatDamage, ABootSectorClaimingBillionsOfClustersCostsNoMemory) {
   test::ScratchDir dir;
   const std::string image = test::CopyOf(test::Fixture("exfat-4k.img"), dir, "claims.img");
@@ -202,9 +186,8 @@ TEST(ExFatDamage, ABootSectorClaimingBillionsOfClustersCostsNoMemory) {
   }
 }
 
-// Unreadable sectors, served as EIO through FUSE: a folder's cluster is
-// named with its byte range and the rest of the tree is still found; with
-// the allocation bitmap unreadable no deleted file is judged recoverable.
+// Unreadable sectors, served as EIO through FUSE: a folder's cluster is named with its byte range and the rest of the
+// tree is still found; with the allocation bitmap unreadable no deleted file is judged recoverable.
 TEST(ExFatReadErrors, AnUnreadableFolderOrBitmapIsToldAndCostsOnlyWhatItHeld) {
   const std::string image = test::Fixture("exfat-4k.img");
   const Layout l = LayoutOf(image);

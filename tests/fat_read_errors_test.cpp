@@ -1,7 +1,5 @@
-// FAT32 volumes on failing media: an image made by mkfs.fat and mtools,
-// served through FUSE with chosen sectors answering EIO. What the scans and
-// copy-out make of the rest is checked against The Sleuth Kit's reading of
-// the intact image.
+// A FAT32 volume made by mkfs.fat and mtools, served through FUSE with chosen sectors answering EIO: what the scans
+// and copy-out make of the rest, against The Sleuth Kit's reading of the intact image.
 
 #include <regex>
 #include <sstream>
@@ -15,14 +13,11 @@ using test::RunCommand;
 using test::Scan;
 using Sectors = std::vector<std::uint64_t>;
 
-const std::string kCli = TESSILON_CLI;
-
 std::string Bytes(std::uint64_t sector) {
   return "bytes " + std::to_string(sector * 512) + "\u2013" + std::to_string(sector * 512 + 511);
 }
 
-// The volume tests/data/fat-read-errors-volume.sh makes, with the numbers
-// fls and fsstat give its entries and areas.
+// The volume tests/data/fat-read-errors-volume.sh makes, with the numbers fls and fsstat give its entries and areas.
 class FatReadErrors : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -69,10 +64,9 @@ class FatReadErrors : public ::testing::Test {
   static inline std::uint64_t dataStart_ = 0, secondFat_ = 0;
 };
 
-// One unreadable folder cluster: the folder stays, a line names it, and
-// every entry whose own slots (long-name entries included) and whose
-// folders' entries all lie elsewhere is listed as fls lists it. An entry
-// whose long name ran into the bad sector is listed by its short name.
+// One unreadable folder cluster: the folder stays, a line names it, and every entry whose own slots (long-name entries
+// included) and whose folders' entries all lie elsewhere is listed as fls lists it. An entry whose long name ran into
+// the bad sector is listed by its short name.
 TEST_F(FatReadErrors, AnUnreadableFolderClusterCostsOnlyItsOwnEntries) {
   const struct {
     std::string firstLost, said;
@@ -98,8 +92,7 @@ TEST_F(FatReadErrors, AnUnreadableFolderClusterCostsOnlyItsOwnEntries) {
         lost = EntrySector(path.substr(0, at)) == bad;
         if (at == std::string::npos) break;
       }
-      // A name of 27 to 39 characters has three long-name entries, which
-      // may begin in the cluster before.
+      // A name of 27 to 39 characters has three long-name entries, which may begin in the cluster before.
       const bool cut = !lost && name.size() > 26 && (inode - 3) % 16 < 3 && lastSectorIn[folder] == bad;
       lastSectorIn[folder] = EntrySector(path);
       if (lost || inode == 3 || name[0] == '_') continue;  // the label; deleted 8.3 names, which fls spells its way
@@ -116,13 +109,13 @@ TEST_F(FatReadErrors, AnUnreadableFolderClusterCostsOnlyItsOwnEntries) {
     EXPECT_EQ(listed, expected);
     EXPECT_EQ(shortNames.size(), cutNames);
     if (cutNames > 0) {
-      EXPECT_NE(s.log.find("runs on into " + Bytes(bad) + ", which could not be read"), std::string::npos);
+      EXPECT_TRUE(test::Has(s.log, "runs on into " + Bytes(bad) + ", which could not be read"));
     }
   }
 }
 
-// The quick scan reads many clusters at once; one unreadable sector of a
-// folder loses only the deleted entries in it, and the log says where.
+// The quick scan reads many clusters at once; one unreadable sector of a folder loses only the deleted entries in it,
+// and the log says where.
 TEST_F(FatReadErrors, TheQuickScanLosesOnlyTheDeletedEntriesInTheBadSector) {
   const std::uint64_t bad = EntrySector("/Lost/Lost file 08");
   test::FailingImage failing = Failing({bad});
@@ -135,16 +128,13 @@ TEST_F(FatReadErrors, TheQuickScanLosesOnlyTheDeletedEntriesInTheBadSector) {
   EXPECT_EQ(expected.size(), 22u);
   for (const char* other : {"/dictim.bin", "/dreed.bin", "/done.bin"}) EXPECT_EQ(listed.erase(other), 1u) << other;
   EXPECT_EQ(listed, expected);
-  EXPECT_NE(s.log.find("cluster " + std::to_string(bad - dataStart_ + 2) + " could not be read in full (" +
-                       Bytes(bad) + " of " + failing.path() + "); deleted entries"),
-            std::string::npos)
-      << s.log;
+  EXPECT_TRUE(test::Has(s.log, "cluster " + std::to_string(bad - dataStart_ + 2) + " could not be read in full (" +
+                                    Bytes(bad) + " of " + failing.path() + "); deleted entries")) << s.log;
 }
 
-// The FAT sector holding the entries of a deleted file whose cluster was
-// taken, and of one whose cluster is free: unreadable in the first FAT, it
-// comes from the second and nothing changes; unreadable in both, the free
-// one is no longer judged recoverable, nor are unknown entries counted free.
+// The FAT sector holding the entries of a deleted file whose cluster was taken, and of one whose cluster is free:
+// unreadable in the first FAT, it comes from the second and nothing changes; unreadable in both, the free one is no
+// longer judged recoverable, nor are unknown entries counted free.
 TEST_F(FatReadErrors, AnUnreadableFatSectorIsTakenFromTheSecondFatOrJudgedUnknown) {
   const Scan intact = test::RunScan(image_, false);
   ASSERT_NE(intact.Find("/dreed.bin"), nullptr);
@@ -153,7 +143,7 @@ TEST_F(FatReadErrors, AnUnreadableFatSectorIsTakenFromTheSecondFatOrJudgedUnknow
   EXPECT_EQ((*intact.Find("/dictim.bin"))["state"], "Chain is in use");
   EXPECT_EQ((*intact.Find("/dreed.bin"))["state"], "Recovery may be possible");
   auto freeShare = [](const std::string& image) {
-    const auto j = nlohmann::json::parse(RunCommand(kCli + " drives --no-devices --json " + image).out);
+    const auto j = nlohmann::json::parse(RunCommand(test::Cli("drives --no-devices --json " + image)).out);
     return std::stod(j["Sparse"].get<std::string>().substr(2));
   };
   const double intactShare = freeShare(image_);
@@ -184,17 +174,15 @@ TEST_F(FatReadErrors, AnUnreadableFatSectorIsTakenFromTheSecondFatOrJudgedUnknow
   }
 }
 
-// One unreadable sector in the middle of a 1 MiB file, live and deleted:
-// the copy keeps every other byte as icat reads it, zeros for the sector,
-// and the log names its bytes within the file.
+// One unreadable sector in the middle of a 1 MiB file, live and deleted: the copy keeps every other byte as icat reads
+// it, zeros for the sector, and the log names its bytes within the file.
 TEST_F(FatReadErrors, CopyKeepsEveryReadableByteAndZerosTheBadSector) {
   const Sectors big = FileSectors("/big.bin"), gone = FileSectors("/_one.bin");
-  ASSERT_EQ(big.size(), 2048u);
-  ASSERT_EQ(gone.size(), 2048u);
+  ASSERT_EQ(std::pair(big.size(), gone.size()), std::pair(std::size_t{2048}, std::size_t{2048}));
   test::FailingImage failing = Failing({big[1024], gone[1024]});
   if (failing.path().empty()) GTEST_SKIP() << failing.why();
   const std::string out = dir_->Path("out");
-  const auto r = RunCommand(kCli + " copy " + failing.path() + " --to " + out + " /big.bin /done.bin");
+  const auto r = RunCommand(test::Cli("copy " + failing.path() + " --to " + out + " /big.bin /done.bin"));
   EXPECT_NE(r.err.find("2 could not be copied in full"), std::string::npos) << r.err;
   for (const auto& [ours, theirs] : {std::pair{"big.bin", "/big.bin"}, std::pair{"_one.bin", "/_one.bin"}}) {
     SCOPED_TRACE(ours);

@@ -1,8 +1,8 @@
-// The FAT scans, end to end, on real-world volumes, damaged ones among
-// them, and interrupted. The Sleuth Kit's fls is the independent oracle;
-// the fixture volumes are checked in fat_fixture_test.
+// The FAT scans, end to end, on real-world volumes, damaged ones among them, and interrupted. The Sleuth Kit's fls is
+// the independent oracle; the fixture volumes are checked in fat_fixture_test.
 
 #include <algorithm>
+#include <ranges>
 
 #include "app/main_dialog.h"
 #include "fs/fat/fat_table.h"
@@ -65,14 +65,10 @@ TEST(FatRealImages, LiveTreeMatchesThePublishedListing) {
   ASSERT_EQ(s.status, 0);
   std::map<std::string, std::string> live;
   std::size_t deleted = 0;
-  for (const auto& e : s.entries) {
-    if (e["deleted"].get<bool>()) {
-      ++deleted;
-      continue;
-    }
-    // The listing was taken in another time zone: whole hours apart.
-    live[e["path"]] = e["modified"].get<std::string>().substr(14, 5);
-  }
+  // The listing was taken in another time zone: whole hours apart.
+  for (const auto& e : s.entries)
+    if (e["deleted"].get<bool>()) ++deleted;
+    else live[e["path"]] = e["modified"].get<std::string>().substr(14, 5);
   EXPECT_EQ(live, expected);
   EXPECT_EQ(deleted, 3u);
 }
@@ -82,38 +78,26 @@ TEST(FatRealImages, ADeletedFolderAndItsDeletedEntries) {
   if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
   const Scan indexed = RunScan(img, false);
   ASSERT_EQ(indexed.status, 0);
-  ASSERT_NE(indexed.Find("/test"), nullptr);
-  EXPECT_TRUE((*indexed.Find("/test"))["deleted"].get<bool>());
-  EXPECT_NE(indexed.Find("/test_2/1.txt"), nullptr);
-  EXPECT_NE(indexed.Find("/test_2/2.txt"), nullptr);
-  std::size_t inTest = 0;
+  EXPECT_TRUE(indexed.Paths(true).count("/test"));
+  for (const char* kept : {"/test_2/1.txt", "/test_2/2.txt"}) EXPECT_NE(indexed.Find(kept), nullptr) << kept;
+  std::map<bool, int> inTest;  // live, deleted -> entries in /test
   for (const auto& e : indexed.entries)
-    if (e["path"].get<std::string>().rfind("/test/", 0) == 0) {
-      ++inTest;
-      EXPECT_TRUE(e["deleted"].get<bool>());
-    }
-  // Its chain is gone from the table, so only its first cluster is read: one
-  // cluster of 16 slots, less the "." and ".." entries. fls, which takes the
-  // folder as contiguous, lists all 30.
-  EXPECT_EQ(inTest, 14u);
-  // The quick scan takes deleted file entries wherever they lie, the orphans
-  // that fls finds outside the tree among them.
+    inTest[e["deleted"].get<bool>()] += e["path"].get<std::string>().starts_with("/test/");
+  EXPECT_EQ(inTest[false], 0);
+  // Its chain is gone from the table, so only its first cluster is read: one cluster of 16 slots, less the "." and ".."
+  // entries. fls, which takes the folder as contiguous, lists all 30.
+  EXPECT_EQ(inTest[true], 14);
+  // The quick scan takes deleted entries wherever they lie, the orphans fls finds outside the tree among them.
   const Scan quick = RunScan(img, true);
   EXPECT_GE(quick.entries.size(), 480u);
   // Each file fls lists: "r/r * 4:" or, of an unknown type, "-/r * 7:".
   EXPECT_LE(quick.entries.size(), test::Count(RunCommand("fls -r -d '" + img + "'").out, "/r "));
 }
 
-// Windows XP's FAT16 volume from the Digital Forensics Tool Testing images,
-// with its published sizes and MD5s. Deleted files are copied contiguously
-// from their first cluster, as FAT leaves nothing else to go by: the three
-// fragmented ones come out with the MD5s the table gives for that
-// assumption. XP recorded the deleted \dir1 and \dir1\dir2 with the size of
-// their one cluster and never marked the entries inside \dir1 deleted, so
-// only the indexed scan, walking the deleted folder, finds what it held.
-// The deleted entries it lists are those fls -r -d lists, the earlier
-// System Volume Information tree (whose last folder's cluster \dir1\dir2
-// took over) included.
+// Windows XP's FAT16 volume from the Digital Forensics Tool Testing images, with its published sizes and MD5s. Deleted
+// files are copied contiguously from their first cluster: the three fragmented ones come out with the MD5s the table
+// gives for that. XP never marked the entries inside the deleted \dir1 deleted, so only the indexed scan, walking it,
+// finds them. The deleted entries it lists are fls -r -d's, the earlier System Volume Information tree included.
 TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
   const std::string image = test::RealImage("dftt-6-undel-fat.zip", "6-undel-fat/6-fat-undel.dd");
   if (image.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
@@ -140,10 +124,9 @@ TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
       EXPECT_EQ((*it->second)["size"], p["size"]) << p["path"];
       EXPECT_EQ((*it->second)["state"], "Recovery may be possible") << p["path"];
     }
-    std::set<std::string> keys;
-    for (const auto& [key, entry] : deleted) keys.insert(key);
-    if (quick) EXPECT_EQ(keys.size(), 4u) << scan.log;
-    else EXPECT_EQ(keys, flsDeleted) << scan.log;
+    const auto keys = std::views::keys(deleted);
+    if (quick) EXPECT_EQ(deleted.size(), 4u) << scan.log;
+    else EXPECT_EQ(std::set<std::string>(keys.begin(), keys.end()), flsDeleted) << scan.log;
     EXPECT_TRUE(scan.Logged("claims 12033 sectors but its image holds 12032")) << scan.log;
   }
   test::ScratchDir dir;
@@ -154,9 +137,8 @@ TEST(Fat16RealImage, DfttUndeleteFilesComeBackWithThePublishedMd5s) {
     if (e.is_regular_file() && !test::IsCopyManifest(e.path()))
       md5[test::DeletedNameKey("/" + std::filesystem::relative(e.path(), dir.Path("out")).string())] =
           RunCommand("md5sum < " + test::Quote(e.path().string()) + " | cut -c1-32").out;
-  std::set<std::string> copied;
-  for (const auto& [key, sum] : md5) copied.insert(key);
-  EXPECT_EQ(copied, flsFiles);
+  const auto copied = std::views::keys(md5);
+  EXPECT_EQ(std::set<std::string>(copied.begin(), copied.end()), flsFiles);
   for (const nlohmann::json& p : published)
     EXPECT_EQ(md5[test::DeletedNameKey(p["path"])], p["md5"].get<std::string>() + "\n") << p["path"];
   EXPECT_EQ(test::Sha256OfFile(image), before);

@@ -1,7 +1,6 @@
-// Images as examiners hold them (E01, VHD, VHDX, VMDK, QCOW2, split raw),
-// made from the fixtures with ewfacquire, qemu-img and split: each must read
-// as the raw image it was made from, and stay unchanged. Damaged and
-// unreadable containers must say what is wrong with them.
+// Images as examiners hold them (E01, VHD, VHDX, VMDK, QCOW2, split raw), made from the fixtures with ewfacquire,
+// qemu-img and split: each must read as the raw image it was made from, and stay unchanged. Damaged and unreadable
+// containers must say what is wrong with them.
 
 #include <algorithm>
 #include <cerrno>
@@ -15,9 +14,7 @@ namespace tsn {
 namespace {
 
 namespace fs = std::filesystem;
-using test::Has;
 using test::Quote;
-using test::RunCommand;
 
 // Runs `commands` in `dir`, with RAW standing for the fixture image.
 void Make(const test::ScratchDir& dir, const std::string& fixture, std::string commands) {
@@ -26,7 +23,6 @@ void Make(const test::ScratchDir& dir, const std::string& fixture, std::string c
   test::Sh("cd " + Quote(dir.dir()) + " && { " + commands + "; } >/dev/null");
 }
 
-// The sha256 of every file in the folder, by name.
 std::map<std::string, std::string> HashesIn(const std::string& dir) {
   std::map<std::string, std::string> out;
   for (const auto& entry : fs::recursive_directory_iterator(dir))
@@ -56,9 +52,9 @@ TEST(ImageSources, EachContainerReadsAsTheRawImageItWasMadeFromAndIsLeftUnchange
     const std::string image = dir.Path(c["open"]);
     const auto before = HashesIn(dir.dir());
 
-    const auto drives = RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
+    const auto drives = test::RunCommand(test::TimedCli("drives --no-devices " + Quote(image)));
     EXPECT_EQ(drives.status, 0) << drives.err;
-    EXPECT_TRUE(Has(drives.out, dir.dir() + "/" + c["shown"].get<std::string>())) << drives.out;
+    EXPECT_TRUE(test::Has(drives.out, dir.dir() + "/" + c["shown"].get<std::string>())) << drives.out;
 
     for (const bool quick : {true, false}) {
       SCOPED_TRACE(quick ? "quick scan" : "indexed scan");
@@ -70,24 +66,21 @@ TEST(ImageSources, EachContainerReadsAsTheRawImageItWasMadeFromAndIsLeftUnchange
       EXPECT_EQ(got.entries, raw.entries);
     }
 
-    // Every deleted file copied out of the container is the one copied out
-    // of the raw image, byte for byte.
-    const std::string fromRaw = dir.Path("out-raw"), fromImage = dir.Path("out-image");
+    // Every deleted file copied out of the container is the one copied out of the raw image, byte for byte.
+    const test::ScratchDir out;
+    const std::string fromRaw = out.Path("raw"), fromImage = out.Path("image");
     const auto rawCopy = test::CliCopy(test::Fixture(fixture), fromRaw, {}, rawExtra);
     const auto imageCopy = test::CliCopy(image, fromImage);
     EXPECT_EQ(imageCopy.status, rawCopy.status) << imageCopy.err;
     const auto copied = HashesIn(fromImage);
     EXPECT_FALSE(copied.empty());
     EXPECT_EQ(copied, HashesIn(fromRaw));
-    fs::remove_all(fromRaw);
-    fs::remove_all(fromImage);
 
     EXPECT_EQ(HashesIn(dir.dir()), before);
   }
 }
 
-// The sum VHD footers and headers carry: every byte added, the field itself
-// as zeros, and the total inverted.
+// The sum VHD footers and headers carry: every byte added, the field itself as zeros, and the total inverted.
 void SetVhdChecksum(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_t length, std::size_t field) {
   for (std::size_t i = 0; i < 4; ++i) bytes[at + field + i] = 0;
   std::uint32_t sum = 0;
@@ -96,12 +89,10 @@ void SetVhdChecksum(std::vector<std::uint8_t>& bytes, std::size_t at, std::size_
   for (std::size_t i = 0; i < 4; ++i) bytes[at + field + i] = static_cast<std::uint8_t>(sum >> (24 - 8 * i));
 }
 
-// Turns an empty dynamic VHD made by qemu-img (which cannot make
-// differencing ones) into a differencing disk over `parent`: the disk type in
-// both footers, the parent's identifier and name in the dynamic header.
+// Turns an empty dynamic VHD made by qemu-img (which cannot make differencing ones) into a differencing disk over
+// `parent`: the disk type in both footers, the parent's identifier and name in the dynamic header.
 void MakeDifferencing(const std::string& child, const std::string& parent, const std::string& parentName) {
-  std::string text = test::ReadAll(child);
-  std::vector<std::uint8_t> bytes(text.begin(), text.end());
+  std::vector<std::uint8_t> bytes = test::ReadAt(child, 0, fs::file_size(child));
   const std::string parentText = test::ReadAll(parent);
   const std::size_t parentFooter = parentText.size() - 512;
   ASSERT_EQ(parentText.compare(parentFooter, 8, "conectix"), 0);
@@ -123,8 +114,7 @@ void MakeDifferencing(const std::string& child, const std::string& parent, const
 TEST(ImageSources, ADifferencingVhdReadsThroughItsParentBesideItAndIsNotListedWithoutIt) {
   if (!HaveImageTools()) GTEST_SKIP() << "qemu-img is missing";
   test::ScratchDir dir;
-  Make(dir, "mbr-disk.img",
-       "qemu-img convert -O vpc RAW parent.vhd && qemu-img create -q -f vpc child.vhd "
+  Make(dir, "mbr-disk.img", "qemu-img convert -O vpc RAW parent.vhd && qemu-img create -q -f vpc child.vhd "
        "$(qemu-img info --output=json parent.vhd | sed -n 's/.*\"virtual-size\": \\([0-9]*\\).*/\\1/p')");
   MakeDifferencing(dir.Path("child.vhd"), dir.Path("parent.vhd"), "parent.vhd");
   const auto before = HashesIn(dir.dir());
@@ -133,8 +123,8 @@ TEST(ImageSources, ADifferencingVhdReadsThroughItsParentBesideItAndIsNotListedWi
   EXPECT_EQ(child.status, 0) << child.log;
   ASSERT_FALSE(raw.entries.empty());
   EXPECT_EQ(child.entries, raw.entries);
-  const auto drives = RunCommand(test::TimedCli("drives --no-devices " + Quote(dir.Path("child.vhd"))));
-  EXPECT_TRUE(Has(drives.out, "child.vhd (VHD differencing, parent parent.vhd) partition 1")) << drives.out;
+  const auto drives = test::RunCommand(test::TimedCli("drives --no-devices " + Quote(dir.Path("child.vhd"))));
+  EXPECT_TRUE(test::Has(drives.out, "child.vhd (VHD differencing, parent parent.vhd) partition 1")) << drives.out;
   EXPECT_EQ(HashesIn(dir.dir()), before);
 
   fs::rename(dir.Path("parent.vhd"), dir.Path("elsewhere.vhd"));
@@ -159,12 +149,10 @@ TEST(ImageSources, DamagedOrUnreadableContainersSayWhatIsWrong) {
   }
 }
 
-// ---- reading an E01 through the block cache and its workers ----------------
 
 constexpr std::size_t kChunk = 32 << 10;  // what ewfacquire writes by default
 
-// 8 MiB: text that deflates well (its chunks are stored compressed), then
-// noise that does not (its chunks are stored as they are).
+// 8 MiB: text that deflates well (its chunks stored compressed), then noise that does not (its chunks stored as is).
 std::vector<std::uint8_t> MixedImage() {
   std::vector<std::uint8_t> bytes;
   for (std::size_t line = 0; bytes.size() < (4u << 20); ++line) {
@@ -196,9 +184,8 @@ void SpoilOnce(const std::string& path, const std::string& what, std::size_t at)
   test::WriteFile(path, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
 }
 
-// Reads each piece (offset, length) in turn, as the workers fill the cache
-// behind the scans: each must give the raw image's bytes, up to the first
-// byte of a damaged chunk, where it fails with EIO.
+// Reads each piece (offset, length) in turn, as the workers fill the cache behind the scans: each must give the raw
+// image's bytes, up to the first byte of a damaged chunk, where it fails with EIO.
 void ExpectPieces(ByteSource& source, const std::vector<std::uint8_t>& raw, const std::set<std::size_t>& bad,
                          const std::vector<std::pair<std::size_t, std::size_t>>& pieces) {
   std::vector<std::uint8_t> got;
@@ -213,34 +200,24 @@ void ExpectPieces(ByteSource& source, const std::vector<std::uint8_t>& raw, cons
     }
     while (good < n && !bad.count((at + good) / kChunk)) ++good;
     EXPECT_EQ(read, good) << "read at " << at;
-    if (good < n) {
-      EXPECT_EQ(error, EIO) << "read at " << at;
-    }
+    EXPECT_TRUE(good == n || error == EIO) << "error " << error << " in the read at " << at;
     if (!std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(std::min(read, good)),
                     raw.begin() + static_cast<std::ptrdiff_t>(at)))
       ADD_FAILURE() << "wrong bytes read at " << at;
   }
 }
 
-// Chunks compressed and stored, of two sizes; and two chunks damaged, one
-// compressed (it ends in the checksum of its inflated bytes, written high
-// byte first) and one stored (it holds its bytes themselves). Read onward
-// in large reads, as a scan streams the MFT, in small ones that straddle
-// blocks, sector by sector, then the damaged sectors again backwards and
-// pieces of every size in no order at all: the damage is remembered, and
-// no other byte is touched by it.
+// Chunks compressed and stored, of two sizes; and two chunks damaged, one compressed (it ends in the checksum of its
+// inflated bytes, written high byte first) and one stored (it holds its bytes themselves). Read onward in large reads,
+// as a scan streams the MFT, in small ones that straddle blocks, sector by sector, then the damaged sectors again
+// backwards and pieces of every size in no order at all: the damage is remembered, and no other byte is touched by it.
 TEST(ImageSources, AnE01ReadsAsItsRawImageInEveryOrderAndADamagedChunkFailsForExactlyItsBytes) {
   if (!test::HaveTool("ewfacquire")) GTEST_SKIP() << "ewfacquire is missing";
   const std::vector<std::uint8_t> raw = MixedImage();
   const std::size_t compressed = 40, stored = 200;
-  const struct {
-    const char* what;
-    const char* options;
-    bool damaged;
-  } cases[] = {
+  const struct { const char *what, *options; bool damaged; } cases[] = {
       {"deflate, two chunks damaged", "-c deflate:fast", true},
-      {"deflate, chunks of 64 KiB", "-c deflate:best -b 128", false},
-      {"not compressed", "-c none", false},
+      {"deflate, chunks of 64 KiB", "-c deflate:best -b 128", false}, {"not compressed", "-c none", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);

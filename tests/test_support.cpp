@@ -3,7 +3,6 @@
 #include <cctype>
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,9 +15,9 @@
 
 namespace tsn::test {
 
-HeadlessApp::HeadlessApp() {
+void Wire(AppState& app, HeadlessWindow& ui) {
   app.ui = &ui;
-  ui.SetDialogProc([this](const Message& m) { return MainDialogProc(&app, m); });
+  ui.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
   MainDialogProc(&app, Message{MessageKind::InitDialog});
 }
 
@@ -34,7 +33,7 @@ std::string HeadlessApp::LogText() const {
   return out;
 }
 
-void HeadlessApp::OpenImages(const std::vector<std::string>& files, int select) {
+void OpenImages(AppState& app, HeadlessWindow& ui, const std::vector<std::string>& files, int select) {
   app.sources.files = files;
   app.sources.scanDevices = false;
   ui.PostCommand(kCmdBuildDriveList);
@@ -51,7 +50,7 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() {
-  std::error_code ec;
+  std::error_code ec;  // a destructor must not throw
   std::filesystem::remove_all(dir_, ec);
 }
 
@@ -121,9 +120,7 @@ void Sh(const std::string& commandLine) {
   ASSERT_EQ(r.status, 0) << commandLine << "\n" << r.err;
 }
 
-std::string Sha256OfFile(const std::string& path) {
-  return RunCommand("sha256sum " + Quote(path)).out.substr(0, 64);
-}
+std::string Sha256OfFile(const std::string& path) { return RunCommand("sha256sum " + Quote(path)).out.substr(0, 64); }
 
 bool HaveTool(const std::string& name) { return RunCommand("command -v " + name).status == 0; }
 
@@ -157,8 +154,8 @@ Scan RunScan(const std::string& image, bool quick, const std::string& extra, int
   return s;
 }
 
-// TESSILON_TEST_FIXTURES points the suites at another set of fixture
-// images, such as one built from a changed recipe, without a new build.
+// TESSILON_TEST_FIXTURES points the suites at another set of fixture images, such as one built from a changed recipe,
+// without a new build.
 std::string Fixture(const std::string& name) {
   const char* other = std::getenv("TESSILON_TEST_FIXTURES");
   return std::string(other != nullptr && *other != '\0' ? other : TESSILON_FIXTURES) + "/" + name;
@@ -213,22 +210,19 @@ std::string RealImage(const std::string& archive, const std::string& member) {
                   archive.find(".tgz") == std::string::npos;
   const std::string target = dir + "/" + (gz ? archive.substr(0, archive.size() - 3) : member);
   if (std::filesystem::exists(target)) return target;
-  std::string command;
-  if (gz) command = "gzip -dc '" + source + "' > '" + target + ".part' && mv '" + target + ".part' '" + target + "'";
-  else if (archive.find(".zip") != std::string::npos) command = "cd '" + dir + "' && unzip -o -q '" + source + "'";
-  else command = "cd '" + dir + "' && tar -xSzf '" + source + "'";
-  if (RunCommand(command).status != 0 || !std::filesystem::exists(target)) return {};
-  return target;
+  const std::string command =
+      gz ? "gzip -dc '" + source + "' > '" + target + ".part' && mv '" + target + ".part' '" + target + "'"
+      : archive.find(".zip") != std::string::npos ? "cd '" + dir + "' && unzip -o -q '" + source + "'"
+                                                  : "cd '" + dir + "' && tar -xSzf '" + source + "'";
+  return RunCommand(command).status == 0 && std::filesystem::exists(target) ? target : std::string();
 }
 
 std::string CopyOf(const std::string& path, const ScratchDir& dir, const std::string& name) {
-  const std::string target = dir.Path(name);
-  std::filesystem::copy_file(path, target, std::filesystem::copy_options::overwrite_existing);
-  return target;
+  std::filesystem::copy_file(path, dir.Path(name), std::filesystem::copy_options::overwrite_existing);
+  return dir.Path(name);
 }
 
-FailingImage::FailingImage(const std::string& image,
-                           const std::vector<std::pair<std::uint64_t, std::uint64_t>>& bad) {
+FailingImage::FailingImage(const std::string& image, const std::vector<std::pair<std::uint64_t, std::uint64_t>>& bad) {
   std::string tmpl = (std::filesystem::temp_directory_path() / "tessilon-fuse-XXXXXX").string();
   if (::mkdtemp(tmpl.data()) == nullptr) {
     why_ = "no mount point";
@@ -251,8 +245,7 @@ FailingImage::FailingImage(const std::string& image,
   std::error_code ec;
   const auto size = std::filesystem::file_size(image, ec);
   for (int i = 0; i < 200; ++i) {
-    struct stat st {};
-    if (::stat(served.c_str(), &st) == 0 && static_cast<std::uintmax_t>(st.st_size) == size) {
+    if (std::filesystem::file_size(served, ec) == size && !ec) {
       path_ = served;
       return;
     }

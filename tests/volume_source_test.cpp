@@ -1,8 +1,12 @@
-// Reading volumes: sector reads, the read-ahead window, partition views and
-// unreadable sectors.
+// Reading volumes: sector reads, the read-ahead window, partition views, unreadable sectors, and sources handed over as
+// open descriptors, as a device the system opened on the user's behalf comes.
+
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <random>
+#include <tuple>
 
 #include "test_support.h"
 #include "source/read_sectors.h"
@@ -46,21 +50,8 @@ TEST(ReadSectors, ReadsSectorAfterSectorFromTheReadAheadWindowAndZeroFillsPastTh
   EXPECT_TRUE(std::all_of(beyond.begin(), beyond.end(), [](auto b) { return b == 0; }));
 }
 
-TEST(VolumeSource, APartitionViewIsBoundedToItsPartition) {
-  test::ScratchDir dir;
-  const auto bytes = Pattern(64 * 1024, 4);
-  test::WriteFile(dir.Path("disk.img"), bytes);
-  auto opened = VolumeSource::Open(dir.Path("disk.img"), 8192, 4096);
-  ASSERT_TRUE(opened.source);
-  std::vector<std::uint8_t> out(8192);
-  EXPECT_EQ(opened.source->ReadAt(0, out), 4096u);
-  EXPECT_TRUE(std::equal(out.begin(), out.begin() + 4096, bytes.begin() + 8192));
-  EXPECT_EQ(opened.source->ReadAt(4096, out), 0u);
-}
-
-// Bad sectors served by a real FUSE file system answering EIO: one in the
-// middle of a large read, two side by side, one at the very end, and one
-// that straddles no sector boundary of the request's own.
+// Bad sectors served by a real FUSE file system answering EIO: one in the middle of a large read, two side by side, one
+// at the very end, and one that straddles no sector boundary of the request's own.
 TEST(VolumeSource, AnUnreadableSectorCostsOnlyItselfAndIsRemembered) {
   test::ScratchDir dir;
   const auto bytes = Pattern(3 * 1024 * 1024, 5);
@@ -84,9 +75,7 @@ TEST(VolumeSource, AnUnreadableSectorCostsOnlyItselfAndIsRemembered) {
       ASSERT_EQ(out[i], isBad ? 0 : bytes[at]) << "byte " << at;
     }
     EXPECT_EQ(o.unreadable, touched) << "at " << off;
-    if (touched) {
-      EXPECT_EQ(o.error, EIO);
-    }
+    EXPECT_TRUE(!touched || o.error == EIO) << "error " << o.error << " at " << off;
   };
   // A megabyte at once, sector after sector, and odd sizes at odd places.
   std::vector<std::uint8_t> big(1024 * 1024);
@@ -100,18 +89,75 @@ TEST(VolumeSource, AnUnreadableSectorCostsOnlyItselfAndIsRemembered) {
     expectAsServed(off, out, v.Read(off, out));
   }
   // Each bad stretch is one range, with its cause, and nothing else is.
-  ASSERT_EQ(v.UnreadableRanges().size(), bad.size());
-  for (std::size_t i = 0; i < bad.size(); ++i) {
-    EXPECT_EQ(v.UnreadableRanges()[i].first, bad[i].first);
-    EXPECT_EQ(v.UnreadableRanges()[i].last, bad[i].second);
-    EXPECT_EQ(v.UnreadableRanges()[i].error, EIO);
-  }
+  std::vector<std::tuple<std::uint64_t, std::uint64_t, int>> ranges, expected;
+  for (const auto& r : v.UnreadableRanges()) ranges.emplace_back(r.first, r.last, r.error);
+  for (const auto& [first, last] : bad) expected.emplace_back(first, last, EIO);
+  EXPECT_EQ(ranges, expected);
   // The sector reader says so too, and keeps what it could read.
   std::vector<std::uint8_t> two(1024, 0xAA);
   EXPECT_EQ(ReadSectors(nullptr, &v, bad[0].first / 512 - 1, two), 0);
   EXPECT_TRUE(std::equal(two.begin(), two.begin() + 512, bytes.begin() + static_cast<long>(bad[0].first - 512)));
   EXPECT_TRUE(SectorsUnreadable(&v, bad[0].first / 512 - 1, 1024));
   EXPECT_FALSE(SectorsUnreadable(&v, 0, 1024));
+}
+
+std::vector<std::uint8_t> ReadAll(VolumeSource& v) {
+  std::vector<std::uint8_t> out(v.Size());
+  EXPECT_TRUE(v.Read(0, out).Whole(out.size()));
+  return out;
+}
+
+TEST(DescriptorSource, OnlyAReadOnlyDescriptorIsTakenAndItReadsAsThePathDoes) {
+  const std::string image = test::Fixture("fat12-512.img");
+  OpenResult byPath = VolumeSource::Open(image, 4096, 65536);
+  ASSERT_TRUE(byPath.source) << byPath.error;
+  const std::vector<std::uint8_t> expected = ReadAll(*byPath.source);
+  // A view of a partition holds its bytes and no more.
+  EXPECT_EQ(expected, test::ReadAt(image, 4096, 65536));
+  std::vector<std::uint8_t> past(1024);
+  EXPECT_EQ(byPath.source->ReadAt(65536 - 512, past), 512u);
+
+  test::ScratchDir dir;
+  const std::string copy = test::CopyOf(image, dir, "copy.img");
+  const std::string before = test::Sha256OfFile(copy);
+  const struct { int flags; bool taken; } cases[] = {{O_RDONLY, true}, {O_RDWR, false}, {O_WRONLY, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.flags);
+    const int fd = ::open(copy.c_str(), c.flags | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    OpenResult opened = VolumeSource::OpenDescriptor(FileHandle(fd), copy, 4096, 65536);
+    if (!c.taken) {
+      EXPECT_FALSE(opened.source);
+      EXPECT_EQ(opened.error, copy + ": refused: it was handed over open for writing, and only a read-only descriptor is read");
+      // Refused means closed, not left open for anything to write through.
+      EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+      continue;
+    }
+    ASSERT_TRUE(opened.source) << opened.error;
+    EXPECT_EQ(opened.source->Path(), copy);
+    EXPECT_EQ(opened.source->SectorSize(), 512u);
+    EXPECT_EQ(opened.source->BaseOffset(), 4096u);
+    EXPECT_EQ(ReadAll(*opened.source), expected);
+  }
+  EXPECT_EQ(test::Sha256OfFile(copy), before);
+}
+
+TEST(DescriptorSource, ADevicesSectorSizeComesFromItsDescriptor) {
+  if (::geteuid() != 0 || !test::HaveTool("losetup")) GTEST_SKIP() << "needs root to attach a loop device";
+  test::ScratchDir dir;
+  const std::string image = dir.Path("disk.img");
+  test::Sh("truncate -s 1M " + image);
+  for (const std::uint32_t sector : {512u, 4096u}) {
+    const auto attached = test::RunCommand("losetup -r -f --show --sector-size " + std::to_string(sector) + " " + image);
+    if (attached.status != 0) GTEST_SKIP() << "losetup: " << attached.err;
+    const std::string device = test::Split(attached.out, '\n').front();
+    const int fd = ::open(device.c_str(), O_RDONLY | O_CLOEXEC);
+    OpenResult opened = VolumeSource::OpenDescriptor(FileHandle(fd), device);
+    test::RunCommand("losetup -d " + device);
+    ASSERT_TRUE(opened.source) << opened.error;
+    EXPECT_EQ(opened.source->SectorSize(), sector) << device;
+    EXPECT_EQ(opened.source->Size(), 1u << 20) << device;
+  }
 }
 
 }  // namespace
