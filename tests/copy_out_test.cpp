@@ -2,8 +2,8 @@
 // read, and the name of a deleted 8.3 entry.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
+#include <set>
 
 #include "app/copy_command.h"
 #include "ui/control_ids.h"
@@ -58,13 +58,12 @@ TEST(FatCopy, FilesWithNothingToReadLeaveNothingBehindAndExitStillStopsTheCopy) 
 // off as the file's own, so it gets the "_" that fls shows, and the log says
 // why. A deleted long name, first letter "d" and all, is copied as it was.
 TEST(FatCopyNames, ALostFirstCharacterIsCopiedAsAnUnderscore) {
-  const std::string& image = kImage;
-  const auto scan = RunCommand(test::Cli("scan " + image));
+  const auto scan = RunCommand(test::Cli("scan " + kImage));
   ASSERT_EQ(scan.status, 0) << scan.err;
   EXPECT_TRUE(test::Has(scan.out, "/Documents/DELNOTE.TXT\n")) << scan.out;
   test::ScratchDir dir;
   const std::string out = dir.Path("out");
-  const auto copy = RunCommand(test::Cli("copy " + image + " --to " + out +
+  const auto copy = RunCommand(test::Cli("copy " + kImage + " --to " + out +
                                " /Documents/DELNOTE.TXT /Documents/deleted-note.txt"));
   ASSERT_EQ(copy.status, 0) << copy.err;
   EXPECT_TRUE(test::Has(copy.err, "Alert  The file name \"DELNOTE.TXT\" in " + out +
@@ -72,17 +71,15 @@ TEST(FatCopyNames, ALostFirstCharacterIsCopiedAsAnUnderscore) {
                                   "saved as \"_ELNOTE.TXT\"."))
       << copy.err;
   EXPECT_FALSE(test::Has(copy.err, "deleted-note.txt\" in")) << copy.err;
-  std::vector<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(out + "/Documents"))
-    names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  EXPECT_EQ(names, (std::vector<std::string>{"_ELNOTE.TXT", "deleted-note.txt"}));
+  std::set<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(out + "/Documents")) names.insert(e.path().filename());
+  EXPECT_EQ(names, (std::set<std::string>{"_ELNOTE.TXT", "deleted-note.txt"}));
   // The content is the file's, as icat recovers it under fls's name.
   if (!test::HaveTool("icat")) return;
-  const auto inode = RunCommand("fls -r -p -d " + image + " | sed -n 's/^r\\/r \\* \\([0-9]*\\):\\tDocuments\\/_ELNOTE.TXT$/\\1/p'");
+  const auto inode = RunCommand("fls -r -p -d " + kImage + " | sed -n 's/^r\\/r \\* \\([0-9]*\\):\\tDocuments\\/_ELNOTE.TXT$/\\1/p'");
   const std::string number = inode.out.substr(0, inode.out.find('\n'));
   ASSERT_FALSE(number.empty()) << inode.err;
-  const auto recovered = RunCommand("icat -r " + image + " " + number + " | sha256sum");
+  const auto recovered = RunCommand("icat -r " + kImage + " " + number + " | sha256sum");
   EXPECT_EQ(recovered.out.substr(0, 64), test::Sha256OfFile(out + "/Documents/_ELNOTE.TXT"));
 }
 

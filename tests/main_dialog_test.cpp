@@ -31,10 +31,7 @@ int LongOperation(AppState& app, int units) {
 // the close box is here too, since the window only forwards it.
 TEST(BusyProtocol, LongCommandsAndCloseAreIgnoredWhileBusyButCommand500EndsAnyway) {
   HeadlessApp h;
-  Message close;
-  close.kind = MessageKind::SysCommand;
-  close.id = kScClose;
-  h.ui.Post(close, 1);
+  h.ui.Post(Message{.kind = MessageKind::SysCommand, .id = kScClose}, 1);
   h.ui.PostCommand(kCmdBuildIndexedFileList, 1);  // would log "Please choose..." if run
   h.ui.PostCommand(kCmdBuildDriveList, 1);
   h.ui.PostCommand(kCmdHelp, 1);                  // Help is not guarded
@@ -75,10 +72,7 @@ TEST(SelectCurrentDrive, FollowsTheSelectedRowAndResetsOnlyOnAChange) {
   LOGDRIVE_INFO c, d;
   h.ui.InsertRow(kDriveList, 0, "C:", 0, &c);
   h.ui.InsertRow(kDriveList, 1, "D:", 0, &d);
-  Message click;
-  click.kind = MessageKind::Notify;
-  click.id = kDriveList;
-  click.code = NotifyCode::Click;
+  const Message click{.kind = MessageKind::Notify, .id = kDriveList, .code = NotifyCode::Click};
   MainDialogProc(&h.app, click);  // nothing selected
   EXPECT_EQ(h.app.currentDrive, nullptr);
   h.ui.SetRowSelected(kDriveList, 0, true);
@@ -110,12 +104,7 @@ TEST(MessageLog, LabelsCountRowsAndFormatSixtyFourBitValues) {
 const std::string kDemo = std::string(TESSILON_BUILD_DIR) + "/demo/demo-fat32.img";
 
 TEST(OpenSources, ADroppedImageWaitsWhileBusyAndJoinsTheListOnce) {
-  auto dropped = [](std::vector<std::string> files) {
-    Message m;
-    m.kind = MessageKind::DropFiles;
-    m.files = std::move(files);
-    return m;
-  };
+  auto dropped = [](std::vector<std::string> files) { return Message{.kind = MessageKind::DropFiles, .files = files}; };
   HeadlessApp h;
   h.app.sources.scanDevices = false;
   h.app.busy = 1;

@@ -12,12 +12,7 @@ namespace {
 
 using test::HeadlessApp;
 
-Message Mouse(MessageKind kind, int x, int y) {
-  Message m;
-  m.kind = kind;
-  m.point = {x, y};
-  return m;
-}
+Message Mouse(MessageKind kind, int x, int y) { return Message{.kind = kind, .point = {x, y}}; }
 
 // The gap lies strictly between the tree's right edge (200) and the list's
 // left edge (204), and strictly between the tree's top and the list's bottom.
