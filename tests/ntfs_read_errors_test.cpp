@@ -114,6 +114,13 @@ TEST_F(NtfsReadErrors, WhatLiesInUnreadableSectorsIsToldAndNothingElseIsLost) {
                                                        "for in the MFT.",
          "10 files and 10 folders that the unreadable parts of folder indexes held were found through the MFT."},
         {}}},
+      // The root's own record: what it holds is found through the MFT.
+      {"the-root-record",
+       {{RecordAt(5) + 512, RecordAt(5) + 1023}},
+       {{}, {}},
+       {{"Folder \"/\" (record 5): MFT record 5 could not be read (" + Range(RecordAt(5) + 512, RecordAt(5) + 1023) +
+         ": Input/output error); its index cannot be read, and what it holds is looked for in the MFT."},
+        {"MFT record 5 could not be read (" + Range(RecordAt(5) + 512, RecordAt(5) + 1023) + ": Input/output error)"}}},
       // Blocks of /Many, one whole, two in part.
       {"index-blocks-of-many",
        {{manyBlock(2), manyBlock(2) + 4095}, {manyBlock(9) + 2048, manyBlock(9) + 2559},
