@@ -2,8 +2,8 @@
 // sources that must be refused with a clear line.
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "app/main_dialog.h"
 #include "test_support.h"
@@ -91,10 +91,7 @@ TEST(DriveMapping, AnUnreadablePartitionTableSectorIsNamed) {
 TEST(DriveMapping, AgreesWithMmlsOnARealGptDisk) {
   const std::string img = test::RealImage("gpt-3-partitions.raw.gz");
   if (img.empty()) TESSILON_SKIP_WITHOUT_REAL_IMAGES();
-  DriveSources sources;
-  sources.files = {img};
-  sources.scanDevices = false;
-  const CandidateList list = ListDriveCandidates(sources);
+  const CandidateList list = ListDriveCandidates(DriveSources{.files = {img}, .scanDevices = false});
   // mmls -a lists the partitions only, their start in the third column.
   const auto mmls = RunCommand("mmls -a " + img);
   std::vector<std::uint64_t> expected;
@@ -157,11 +154,10 @@ TEST(DriveMapping, DevicesThisUserMayNotReadAreListedGreyedAndNeverOpenedForMore
   } cases[] = {{"C", dir.Path("dev/loop0"), "0"}, {"D", dir.Path("dev/loop1p2"), "2048"}};
   for (std::size_t i = 0; i < rows.size(); ++i) {
     const auto row = nlohmann::json::parse(rows[i]);
-    EXPECT_EQ(row["LID"], std::string(cases[i].letter) + ":") << rows[i];
-    EXPECT_EQ(row["Volume"], "needs permission") << rows[i];
-    EXPECT_EQ(row["FS Type"], "") << rows[i];
-    EXPECT_EQ(row["Start LBA"], cases[i].startLba) << rows[i];
-    EXPECT_EQ(row["source"], cases[i].device) << rows[i];
+    auto expected = row;
+    expected.merge_patch({{"LID", std::string(cases[i].letter) + ":"}, {"Volume", "needs permission"}, {"FS Type", ""},
+                          {"Start LBA", cases[i].startLba}, {"source", cases[i].device}});
+    EXPECT_EQ(row, expected);
     EXPECT_TRUE(test::Has(r.err, std::string(cases[i].letter) + ": needs permission: choose it to open it for reading."))
         << r.err;
   }
@@ -172,9 +168,9 @@ TEST(DriveMapping, DevicesThisUserMayNotReadAreListedGreyedAndNeverOpenedForMore
   // user may do: the plain open fails, the log says so, and nothing scans.
   const auto scan = RunCommand(asNobody + " scan " + dir.Path("dev/loop0"));
   EXPECT_EQ(scan.status, 1) << scan.err;
-  EXPECT_NE(scan.err.find("C: (" + dir.Path("dev/loop0") +
-                          ") could not be opened for reading: it cannot be opened (Permission denied)"),
-            std::string::npos) << scan.err;
+  EXPECT_TRUE(test::Has(scan.err, "C: (" + dir.Path("dev/loop0") +
+                                      ") could not be opened for reading: it cannot be opened (Permission denied)"))
+      << scan.err;
   EXPECT_TRUE(test::Has(scan.err, "Please choose a drive to search")) << scan.err;
 }
 
@@ -189,10 +185,9 @@ TEST(DriveRow, FormatsSizeFreeShareUsedSpaceAndA64BitStart) {
   d.startLba = 5'000'000'000ULL;  // beyond 32 bits on a large disk
   d.sectorsPerCluster = 8;
   ASSERT_EQ(AddDriveRow(&h.app, &d, kDriveList), 1);
-  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 4), "20.00 GB");
-  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 5), "5000000000");
-  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 7), "% 25.00");
-  EXPECT_EQ(h.ui.RowText(kDriveList, 0, 8), "15.00 GB");
+  std::vector<std::string> row;  // size, start sector, free share, used space
+  for (const int column : {4, 5, 7, 8}) row.push_back(h.ui.RowText(kDriveList, 0, column));
+  EXPECT_EQ(row, (std::vector<std::string>{"20.00 GB", "5000000000", "% 25.00", "15.00 GB"}));
   h.ui.SetRowRefusal(kDriveList, true);
   EXPECT_EQ(AddDriveRow(&h.app, &d, kDriveList), 0);
 }

@@ -31,8 +31,7 @@ class TellingWindow : public HeadlessWindow {
 
 struct Ended {
   std::string err;
-  bool signalled = false;
-  int signal = 0;
+  int signal = 0;  // 0 when it exited
   int status = -1;
 };
 
@@ -50,9 +49,7 @@ Ended InChild(const std::function<void(AppState&)>& body, bool withWindow = true
     if (withWindow) {
       app.ui = &window;
       window.SetDialogProc([&app](const Message& m) { return MainDialogProc(&app, m); });
-      Message init;
-      init.kind = MessageKind::InitDialog;
-      MainDialogProc(&app, init);  // installs the filter
+      MainDialogProc(&app, Message{.kind = MessageKind::InitDialog});  // installs the filter
     } else {
       InstallFaultFilter(&app);
     }
@@ -69,8 +66,7 @@ Ended InChild(const std::function<void(AppState&)>& body, bool withWindow = true
   ::close(pipeFd[0]);
   int status = 0;
   ::waitpid(pid, &status, 0);
-  e.signalled = WIFSIGNALED(status);
-  e.signal = e.signalled ? WTERMSIG(status) : 0;
+  e.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
   e.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return e;
 }
@@ -132,7 +128,7 @@ TEST(FaultReport, EveryFatalSignalAStackOverflowAndAnUncaughtExceptionAreReporte
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const Ended e = InChild(c.body, c.withWindow);
-    EXPECT_EQ(e.signalled ? e.signal : 0, c.signal);
+    EXPECT_EQ(e.signal, c.signal);
     EXPECT_NE(e.err.find(c.line), std::string::npos) << e.err;
     EXPECT_EQ(e.err.find("Message ("), e.err.rfind("Message (")) << e.err;
     // The line comes before the box, and only a window shows one.

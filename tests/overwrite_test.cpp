@@ -113,11 +113,8 @@ TEST_P(OverwriteAgainstTsk, NamesWhatHoldsTheClustersOfEachFileWhoseChainIsInUse
       for (const std::uint64_t c : clusters) shared += its.count(c) != 0 && held.insert(c).second;
       EXPECT_GT(shared, 0u) << owner << " holds none of its clusters";
     }
-    for (const std::uint64_t c : clusters) {
-      if (held.count(c) == 0) {
-        EXPECT_FALSE(tsk.Allocated(c)) << "cluster " << c << " is in use by a file not named";
-      }
-    }
+    for (const std::uint64_t c : clusters)
+      EXPECT_FALSE(held.count(c) == 0 && tsk.Allocated(c)) << "cluster " << c << " is in use by a file not named";
     const std::uint64_t permille = (clusters.size() - held.size()) * 1000 / clusters.size();
     EXPECT_DOUBLE_EQ(e["recoverable_percent"].get<double>(), static_cast<double>(permille) / 10);
     ++checked;
@@ -141,12 +138,6 @@ const nlohmann::json* FirstOverwritten(const test::Scan& scan) {
   return nullptr;
 }
 
-std::string OwnersText(const nlohmann::json& e) {
-  std::string names;
-  for (const auto& o : e["overwritten_by"]) names += (names.empty() ? "" : ", ") + o.get<std::string>();
-  return names;
-}
-
 // Copy-out, the window's query and the listing give one answer.
 TEST(Overwrite, CopyLogAndWindowQueryAgreeWithTheListing) {
   for (const char* image : {"fat16-2k.img", "ntfs-4k.img"}) {
@@ -157,13 +148,12 @@ TEST(Overwrite, CopyLogAndWindowQueryAgreeWithTheListing) {
     ASSERT_NE(e, nullptr);
     char percent[16];
     std::snprintf(percent, sizeof percent, "%.1f", e->at("recoverable_percent").get<double>());
-
     test::ScratchDir dir;
     const test::CommandResult copy = test::CliCopy(path, dir.Path("out"), {e->at("path")});
-    const std::string line =
-        "was overwritten by " + OwnersText(*e) + "; " + percent + "% of its clusters are still free.";
+    std::string owners;
+    for (const auto& o : e->at("overwritten_by")) owners += (owners.empty() ? "" : ", ") + o.get<std::string>();
+    const std::string line = "was overwritten by " + owners + "; " + percent + "% of its clusters are still free.";
     EXPECT_TRUE(test::Has(copy.err, line)) << copy.err;
-
     test::HeadlessApp h;
     h.OpenImages({path});
     h.ui.PostCommand(kCmdBuildIndexedFileList);
@@ -173,8 +163,7 @@ TEST(Overwrite, CopyLogAndWindowQueryAgreeWithTheListing) {
       if (f.name == e->at("name") && f.recordNumber + f.startCluster == e->at("record")) file = &f;
     ASSERT_NE(file, nullptr);
     const OverwriteAnswer answer = WhoOverwrote(&h.app, *file);
-    EXPECT_TRUE(answer.known);
-    EXPECT_TRUE(answer.complete);
+    EXPECT_TRUE(answer.known && answer.complete);
     EXPECT_EQ(answer.freePercent, percent);
     EXPECT_EQ(nlohmann::json(answer.owners), e->at("overwritten_by"));
   }
@@ -212,18 +201,13 @@ TEST(Overwrite, AnUnreadableOwnerRecordMakesTheAnswerIncomplete) {
 TEST(Overwrite, CrossLinkedAndLoopingLiveChainsAreNamedAndEnd) {
   test::ScratchDir dir;
   const std::string image = dir.Path("vol.img");
-  const std::string env = "MTOOLS_SKIP_CHECK=1 ";
-  test::Sh("mkfs.fat -F 16 -s 4 -C " + Quote(image) + " 16384 >/dev/null");
-  test::Sh("head -c 6000 /dev/zero > " + Quote(dir.Path("data")));
   // FAT16 keeps no hint of where to allocate next: B.BIN takes the
   // clusters VICTIM.BIN left, the first free ones. The victim lies in a
   // folder of its own, or B.BIN's entry would take its slot too.
-  const std::string data = " " + Quote(dir.Path("data"));
-  test::Sh(env + "mcopy -i " + Quote(image) + data + " ::/A.BIN");
-  test::Sh(env + "mmd -i " + Quote(image) + " ::/D");
-  test::Sh(env + "mcopy -i " + Quote(image) + data + " ::/D/VICTIM.BIN");
-  test::Sh(env + "mdel -i " + Quote(image) + " ::/D/VICTIM.BIN");
-  test::Sh(env + "mcopy -i " + Quote(image) + data + " ::/B.BIN");
+  const std::string data = Quote(dir.Path("data")), i = " -i " + Quote(image) + " ";
+  test::Sh("export MTOOLS_SKIP_CHECK=1; mkfs.fat -F 16 -s 4 -C " + Quote(image) + " 16384 >/dev/null && head -c 6000 " +
+           "/dev/zero > " + data + " && mcopy" + i + data + " ::/A.BIN && mmd" + i + "::/D && mcopy" + i + data +
+           " ::/D/VICTIM.BIN && mdel" + i + "::/D/VICTIM.BIN && mcopy" + i + data + " ::/B.BIN");
   // A deleted 8.3 name has lost its first character.
   const auto victimIn = [](const test::Scan& scan) -> const nlohmann::json* {
     for (const nlohmann::json& e : scan.entries)
