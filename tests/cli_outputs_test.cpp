@@ -1,12 +1,9 @@
 // What the command line's scan, report and drives hand back: the exit
 // status of each outcome, output that a full disk or a closed pipe cuts
 // short, and names with control characters made with ntfs-3g.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <iterator>
-#include <map>
 #include <utility>
 
 #include "test_support.h"

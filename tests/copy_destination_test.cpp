@@ -4,11 +4,9 @@
 // anything is made; links planted in the destination are not followed;
 // names Linux cannot hold are changed and told; a full destination and an
 // interrupted copy leave nothing cut short under a real name.
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
 #include <optional>
 
 #include "app/app_state.h"

@@ -1,9 +1,6 @@
 // Copying found files out of NTFS volumes made with mkntfs and libntfs-3g,
 // byte-exact against what was written and against The Sleuth Kit's icat; and
 // hand-damaged copies for what the real tools do not make.
-#include <gtest/gtest.h>
-
-#include <filesystem>
 
 #include "app/copy_command.h"
 #include "app/main_dialog.h"

@@ -1,9 +1,5 @@
 // Copying found files back out of FAT32 volumes: files with nothing to
 // read, and the name of a deleted 8.3 entry.
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <set>
 
 #include "app/copy_command.h"
 #include "ui/control_ids.h"

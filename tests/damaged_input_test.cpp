@@ -15,7 +15,6 @@
 namespace tsn {
 namespace {
 
-
 using Pokes = std::vector<std::tuple<std::uint64_t, std::uint64_t, int>>;  // offset, value, width
 
 // The tables of tests/data/partition-tables.jsonl, on the MBR or the GPT disk they describe.

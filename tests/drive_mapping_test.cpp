@@ -1,6 +1,5 @@
 // Drive mapping over real images: bare volumes, MBR and GPT disks, and the
 // sources that must be refused with a clear line.
-#include <gtest/gtest.h>
 
 #include <regex>
 #include <sstream>

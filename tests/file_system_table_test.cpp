@@ -11,7 +11,6 @@
 namespace tsn {
 namespace {
 
-
 // The rows that claim the boot area at byte `offset` of the image.
 std::vector<const FileSystemType*> Claimants(const std::string& path, std::uint64_t offset) {
   const std::vector<std::uint8_t> area = test::ReadAt(path, offset, kBootAreaSize);

@@ -1,10 +1,7 @@
 // The found folders of a scan: their order, finding them by record number,
 // and the window's tree showing exactly them.
-#include <gtest/gtest.h>
 
 #include <random>
-#include <string>
-#include <vector>
 
 #include "app/app_state.h"
 #include "app/folder_tree.h"

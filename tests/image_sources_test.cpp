@@ -149,7 +149,6 @@ TEST(ImageSources, DamagedOrUnreadableContainersSayWhatIsWrong) {
   }
 }
 
-
 constexpr std::size_t kChunk = 32 << 10;  // what ewfacquire writes by default
 
 // 8 MiB: text that deflates well (its chunks stored compressed), then noise that does not (its chunks stored as is).

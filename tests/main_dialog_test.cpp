@@ -2,7 +2,6 @@
 // opened or dropped on the window, and the log. The window's own side of
 // these (title, toolbar, Exit, close box, pump) is proven on the real window
 // in tests/qt.
-#include <gtest/gtest.h>
 
 #include "app/main_dialog.h"
 #include "app/message_log.h"

@@ -2,9 +2,7 @@
 // case pins the lines logged, the files still found, and that nothing is
 // listed twice. That damage of every kind ends cleanly and leaves the image
 // alone is the corpus's to show.
-#include <gtest/gtest.h>
 
-#include <filesystem>
 #include <random>
 #include <tuple>
 

@@ -3,7 +3,6 @@
 // intact image and with The Sleuth Kit's reading of it: only what lies in the
 // bad sectors may be lost, and the log says what could not be read rather
 // than call it damage.
-#include <gtest/gtest.h>
 
 #include <random>
 

@@ -1,7 +1,6 @@
 // The NTFS decoders on hand-made bytes, for what a real volume rarely shows
 // and a fuzzer cannot judge. That hostile bytes are walked safely is the fuzz
 // targets' to show.
-#include <gtest/gtest.h>
 
 #include <random>
 

@@ -2,9 +2,7 @@
 // command line on volumes made by Windows (with their published ground truth)
 // and by mkntfs and libntfs-3g (with the fixture manifest); and through the
 // headless window for the tree, the counters, the log, and Exit in each phase.
-#include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
 
 #include "app/app_state.h"

@@ -4,11 +4,8 @@
 // copies' own hashes (its SHA256SUMS and MD5SUMS are run through sha256sum
 // and md5sum in the NTFS read-error suite), `cat` against icat, --offset
 // against --partition, and the man pages through groff.
-#include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <map>
 #include <regex>
 #include <sstream>
 

@@ -2,13 +2,9 @@
 // Kit: each file named must hold some of the deleted file's clusters by
 // istat, every cluster no named file holds must be free by blkstat, and the
 // share said to be free must be what those two make.
-#include <gtest/gtest.h>
 
 #include <algorithm>
-#include <set>
 #include <sstream>
-#include <string>
-#include <vector>
 
 #include "app/overwrite_query.h"
 #include "test_support.h"

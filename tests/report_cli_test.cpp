@@ -6,11 +6,9 @@
 // machine's fonts every name is there; with a font that lacks a script, the
 // names it cannot draw come out as their character codes and the log says so
 // with an Alert, never as blanks.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <fstream>
-#include <set>
 #include <utility>
 
 #include "test_support.h"

@@ -1,7 +1,6 @@
 // The Deleted File Report: what each row prints, where the pages break, and
 // how the print job's failures are told; all on a printer that records what
 // it is asked to do. Its order on a real volume is in report_cli_test.cpp.
-#include <gtest/gtest.h>
 
 #include <memory>
 

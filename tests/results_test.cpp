@@ -1,10 +1,7 @@
 // The file list, the folder tree with its check marks, and the counters.
-#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <span>
-#include <string>
-#include <vector>
 
 #include "app/progress.h"
 #include "app/file_list.h"

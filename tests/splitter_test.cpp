@@ -2,7 +2,6 @@
 // dialog's own mouse messages: the gap's exact edges, where a drop puts the
 // tree's edge, and a drag in the middle of a scan. The drag as a user makes
 // it, bar pixels, capture and all, is in tests/qt/window_test.cpp.
-#include <gtest/gtest.h>
 
 #include "app/main_dialog.h"
 #include "test_support.h"
