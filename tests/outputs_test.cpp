@@ -25,18 +25,26 @@ struct BodyEntry {
   std::int64_t mtime = 0, crtime = 0;
 };
 
-// name -> entry, of the lines of a body file; the NTFS metadata files, the
-// $FILE_NAME duplicates and named streams that fls adds are left out.
+// name -> entry, of the lines of a body file; the NTFS metadata files and
+// named streams that fls adds are left out. The listings' times are those of
+// a $FILE_NAME: a live entry's in its folder's index (which ntfs-3g keeps
+// equal to $STANDARD_INFORMATION's, fls's own line), a deleted one's in its
+// record, fls's "($FILE_NAME)" line, which a folder's later changes leave.
 std::map<std::string, BodyEntry> ParseBody(const std::string& text) {
-  std::map<std::string, BodyEntry> out;
+  std::map<std::string, BodyEntry> out, fileName;
   for (const std::string& line : test::Split(text, '\n')) {
     const std::vector<std::string> f = test::Split(line, '|');
     if (f.size() != 11) continue;
-    const std::string& name = f[1];
-    if (name.rfind("/$", 0) == 0 || name.find("($FILE_NAME)") != std::string::npos) continue;
-    if (name.substr(name.rfind('/')).find(':') != std::string::npos) continue;
-    out[name] = {f[2], f[3], std::stoull(f[6]), std::stoll(f[8]), std::stoll(f[10])};
+    std::string name = f[1];
+    const std::size_t fn = name.find(" ($FILE_NAME)");
+    if (fn != std::string::npos) name.erase(fn, 13);
+    if (name.rfind("/$", 0) == 0 || name.substr(name.rfind('/')).find(':') != std::string::npos) continue;
+    (fn == std::string::npos ? out : fileName)[name] = {f[2], f[3], std::stoull(f[6]), std::stoll(f[8]),
+                                                        std::stoll(f[10])};
   }
+  for (auto& [name, e] : out)
+    if (const auto it = fileName.find(name); it != fileName.end() && test::Has(name, " (deleted)"))
+      e.mtime = it->second.mtime, e.crtime = it->second.crtime;
   return out;
 }
 
