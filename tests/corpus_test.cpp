@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
-#include <ranges>
 #include <sstream>
 #include <tuple>
 
@@ -45,8 +44,9 @@ const std::map<std::string, std::set<std::string>>& Families() {
 }
 
 std::vector<std::string> FamilyNames() {
-  const auto names = std::views::keys(Families());
-  return {names.begin(), names.end()};
+  std::vector<std::string> names;
+  for (const auto& [family, kinds] : Families()) names.push_back(family);
+  return names;
 }
 
 std::string Tail(const std::string& text, std::size_t lines) {
