@@ -136,7 +136,7 @@ TEST_F(NtfsCopyDamaged, EncryptedFilesAndBrokenCompressedChunksAreToldAndTheRest
   // The first chunk of a compressed file starts with a back reference,
   // before anything was written for it to refer to.
   const std::string compressed = "/Compressed/deleted-compressed.txt";
-  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image_, deleted_.at(compressed));
+  const std::vector<std::uint64_t> clusters = test::IstatClusters(image_, deleted_.at(compressed));
   ASSERT_GE(clusters.size(), 16u);
   ASSERT_EQ(clusters[15], 0u) << "the first unit is not stored compressed";
   Buffer head = ReadAt(image_, g_.ClusterOffset(clusters[0]), 3);

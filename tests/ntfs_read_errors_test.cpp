@@ -30,16 +30,6 @@ std::string ScanLog(const Scan& s) {
   return at == std::string::npos ? std::string() : s.log.substr(at);
 }
 
-// The clusters istat lists for an attribute of a record, in order.
-std::vector<std::uint64_t> IstatClusters(const std::string& image, std::uint64_t record, const std::string& type) {
-  const std::string out = RunCommand("istat " + Quote(image) + " " + std::to_string(record)).out;
-  const std::size_t at = out.find('\n', out.find("\nType: " + type + " ") + 1), end = out.find("\nType:", at);
-  std::istringstream in(at == std::string::npos ? "" : out.substr(at, end == std::string::npos ? end : end - at));
-  std::vector<std::uint64_t> clusters;
-  for (std::uint64_t c; in >> c;) clusters.push_back(c);
-  return clusters;
-}
-
 // Every entry a scan lists, path -> state, without the entries of `lost` records.
 std::map<std::string, std::string> Listing(const Scan& s, const std::set<std::uint64_t>& lost = {}) {
   std::map<std::string, std::string> out;
@@ -69,8 +59,8 @@ TEST_F(NtfsReadErrors, WhatLiesInUnreadableSectorsIsToldAndNothingElseIsLost) {
   const NtfsGeometry g = GeometryOf(image_);
   const std::uint64_t readme = Record("/Documents/readme.txt"), note = Record("/Documents/deleted-note.txt", true);
   const std::uint64_t documents = Record("/Documents"), many = Record("/Many"), mft = 0;
-  const std::uint64_t rootBlock = g.ClusterOffset(IstatClusters(image_, 5, "$INDEX_ALLOCATION").at(0));
-  const std::vector<std::uint64_t> manyIndex = IstatClusters(image_, many, "$INDEX_ALLOCATION");
+  const std::uint64_t rootBlock = g.ClusterOffset(test::IstatClusters(image_, 5, "$INDEX_ALLOCATION").at(0));
+  const std::vector<std::uint64_t> manyIndex = test::IstatClusters(image_, many, "$INDEX_ALLOCATION");
   auto manyBlock = [&](std::size_t n) { return g.ClusterOffset(manyIndex.at(n)); };
   auto manyTold = [&](std::size_t n) {
     return "Folder \"/Many\" (record " + std::to_string(many) + "): index block " + std::to_string(n) + " (bytes " +
@@ -157,7 +147,7 @@ TEST_F(NtfsReadErrors, WhatLiesInUnreadableSectorsIsToldAndNothingElseIsLost) {
 // Unreadable sectors of $Bitmap: the clusters they describe count as in use.
 TEST_F(NtfsReadErrors, ClustersWhoseBitmapCannotBeReadAreNeitherFreeNorRecoverable) {
   const NtfsGeometry g = GeometryOf(image_);
-  const std::vector<std::uint64_t> bitmapClusters = test::IstatDataClusters(image_, 6);
+  const std::vector<std::uint64_t> bitmapClusters = test::IstatClusters(image_, 6);
   const std::uint64_t sector = 3;  // clusters 12288-16383
   const std::uint64_t at = g.ClusterOffset(bitmapClusters.at(0)) + sector * 512;
   test::FailingImage failing(image_, {{at, at + 511}});
@@ -167,7 +157,7 @@ TEST_F(NtfsReadErrors, ClustersWhoseBitmapCannotBeReadAreNeitherFreeNorRecoverab
   std::map<std::uint64_t, bool> inThere;  // by record: a cluster of its data lies there
   for (const auto& e : Intact(false).entries)
     if (e["deleted"].get<bool>() && !e["folder"].get<bool>())
-      for (const std::uint64_t c : test::IstatDataClusters(image_, e["record"].get<std::uint64_t>()))
+      for (const std::uint64_t c : test::IstatClusters(image_, e["record"].get<std::uint64_t>()))
         inThere[e["record"]] = inThere[e["record"]] || (c >= sector * 4096 && c < (sector + 1) * 4096);
   for (const bool quick : {false, true}) {
     SCOPED_TRACE(quick ? "quick" : "indexed");
@@ -220,7 +210,7 @@ TEST(NtfsCopyReadErrors, EveryReadableByteIsKeptAndEachUnreadableStretchIsNamed)
                                           "mkdir\t/Big\nfile\t/Big/random.bin\t" + dir.Path("random.bin") +
                                               "\nrm\t/Big/random.bin\n");
   const std::uint64_t record = FlsEntries(image, true).at("/Big/random.bin");
-  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, record);
+  const std::vector<std::uint64_t> clusters = test::IstatClusters(image, record);
   ASSERT_EQ(clusters.size(), 256u);
   const NtfsGeometry g = GeometryOf(image);
   auto onDisk = [&](std::uint64_t offset) { return g.ClusterOffset(clusters.at(offset / 4096)) + offset % 4096; };
@@ -256,7 +246,7 @@ TEST(NtfsCopyReadErrors, ACompressedUnitWithAnUnreadableSectorIsZerosAndNamed) {
   const std::string image = Fixture("ntfs-4k.img");
   const std::string path = "/Compressed/deleted-compressed.txt";
   const std::uint64_t record = FlsEntries(image, true).at(path);
-  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, record);
+  const std::vector<std::uint64_t> clusters = test::IstatClusters(image, record);
   ASSERT_EQ(clusters.at(15), 0u) << "the first unit is not stored compressed";
   const NtfsGeometry g = GeometryOf(image);
   const std::uint64_t at = g.ClusterOffset(clusters.at(1)) + 1024;

@@ -207,7 +207,7 @@ TEST_P(NtfsFixture, IndexedScanFindsWhatWasWrittenAndDeletedAndWhatFlsLists) {
     // and freed again).
     std::string state = "Recovery may be possible";
     if (j["overwritten"])
-      for (const std::uint64_t c : test::IstatDataClusters(image, (*e)["record"]))
+      for (const std::uint64_t c : test::IstatClusters(image, (*e)["record"]))
         if (allocated.count(c)) state = "Chain is in use";
     using J = nlohmann::json;
     EXPECT_EQ(J::array({(*e)["deleted"], (*e)["folder"], folder ? J(0) : (*e)["size"],

@@ -148,7 +148,7 @@ inline NtfsGeometry GeometryOf(const std::string& image, std::uint64_t volumeOff
 
 // The byte offset of MFT record n, through the $MFT's runs as istat gives them.
 inline std::uint64_t RecordOffset(const std::string& image, const NtfsGeometry& g, std::uint64_t n) {
-  const std::vector<std::uint64_t> clusters = test::IstatDataClusters(image, 0);
+  const std::vector<std::uint64_t> clusters = test::IstatClusters(image, 0);
   const std::uint64_t byte = n * 1024;
   return g.ClusterOffset(clusters.at(byte / g.clusterBytes)) + byte % g.clusterBytes;
 }

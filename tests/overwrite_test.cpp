@@ -72,7 +72,7 @@ struct TskVolume {
   std::vector<std::uint64_t> DeletedClusters(const nlohmann::json& e) const {
     std::vector<std::uint64_t> out;
     if (ntfs) {
-      for (const std::uint64_t c : test::IstatDataClusters(image, e["record"].get<std::uint64_t>()))
+      for (const std::uint64_t c : test::IstatClusters(image, e["record"].get<std::uint64_t>()))
         if (c != 0) out.push_back(c);
       return out;
     }
@@ -176,7 +176,7 @@ TEST(Overwrite, AnUnreadableOwnerRecordMakesTheAnswerIncomplete) {
   const std::string owner = e->at("overwritten_by")[0];
   const std::uint64_t record = std::stoull(tsk.InodeOf(owner));
   const std::uint64_t recordBytes = 1024;
-  const std::vector<std::uint64_t> mft = test::IstatDataClusters(image, 0);
+  const std::vector<std::uint64_t> mft = test::IstatClusters(image, 0);
   const std::uint64_t at = record * recordBytes;
   ASSERT_LT(at / tsk.clusterBytes, mft.size());
   const std::uint64_t offset = mft[at / tsk.clusterBytes] * tsk.clusterBytes + at % tsk.clusterBytes;

@@ -177,15 +177,14 @@ std::string ManifestSha(const std::string& image, const std::string& path) {
   return "";
 }
 
-std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint64_t record,
-                                             const std::string& tskOffset) {
-  std::istringstream in(RunCommand("istat " + tskOffset + " " + Quote(image) + " " + std::to_string(record)).out);
+std::vector<std::uint64_t> IstatClusters(const std::string& image, std::uint64_t record, const std::string& type) {
+  std::istringstream in(RunCommand("istat " + Quote(image) + " " + std::to_string(record)).out);
   std::vector<std::uint64_t> clusters;
   bool inData = false;
   for (std::string line; std::getline(in, line);) {
     if (line.rfind("Type:", 0) == 0) {
       if (inData) break;
-      inData = line.rfind("Type: $DATA", 0) == 0;
+      inData = line.rfind("Type: " + type + " ", 0) == 0;
     } else if (inData) {
       std::istringstream nums(line);
       for (std::uint64_t c; nums >> c;) clusters.push_back(c);

@@ -92,9 +92,10 @@ std::vector<nlohmann::json> ManifestOf(const std::string& image);
 // The sha256 the manifest gives a file ("Documents/readme.txt"); empty if none.
 std::string ManifestSha(const std::string& image, const std::string& path);
 
-// The clusters istat lists for the unnamed $DATA of an NTFS record, in order (0 for a hole).
-std::vector<std::uint64_t> IstatDataClusters(const std::string& image, std::uint64_t record,
-                                             const std::string& tskOffset = "");
+// The clusters istat lists for the first attribute of `type` of an NTFS record (the unnamed $DATA unless told), in
+// order (0 for a hole).
+std::vector<std::uint64_t> IstatClusters(const std::string& image, std::uint64_t record,
+                                         const std::string& type = "$DATA");
 
 // A volume from the shared real-world images, unpacked into the build folder on first use; `member` names the file
 // inside a .tgz or .zip. Empty when the archive is not there, which fails the test when CI is set: a CI run must not
